@@ -1,0 +1,89 @@
+#pragma once
+// A fast expression is a small precompiled tree of one expression range of a line, built
+// once by line preparation and reused on every execution. The general token evaluator stays
+// the reference: a range without a fast form (root == -1) is evaluated by it, and a fast
+// tree must give exactly its results and failures.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/lexer/token_analysis.h"
+
+namespace cobalt {
+
+enum class FastExprNodeKind : uint8_t {
+    Invalid = 0,
+    IntLiteral = 1,
+    FloatLiteral = 2,
+    StringLiteral = 3,
+    BoolLiteral = 4,
+    EmptyLiteral = 5,
+    Variable = 6,
+    Index = 7,
+    Call = 8,
+    Negate = 9,
+    LogicalNot = 10,
+    Length = 11,
+    Add = 12,
+    Subtract = 13,
+    Multiply = 14,
+    Divide = 15,
+    IntDivide = 16,
+    Modulo = 17,
+    Power = 18,
+    Tetration = 19,
+    Pentation = 20,
+    Equal = 21,
+    NotEqual = 22,
+    Less = 23,
+    Greater = 24,
+    LessEqual = 25,
+    GreaterEqual = 26,
+    And = 27,
+    Or = 28,
+};
+
+struct FastExprNode {
+    FastExprNodeKind kind = FastExprNodeKind::Invalid;
+    int32_t left = -1;
+    int32_t right = -1;
+    int32_t intValue = 0;      // int literal; string-literal index; call-record index
+    float floatValue = 0.0f;   // float literal
+    uint32_t tokenIndex = 0;   // position in the line (error positions, variable names)
+    bool boolValue = false;
+    bool mayBeFloat = false;
+};
+
+struct FastCallExpression {
+    int32_t callee = -1;
+    std::vector<int32_t> arguments;
+};
+
+struct FastExpression {
+    std::vector<FastExprNode> nodes;
+    int32_t root = -1;
+    std::vector<std::string> strings;
+    std::vector<FastCallExpression> calls;
+
+    bool valid() const { return root >= 0; }
+};
+
+/// Result of the scalar fast paths.
+struct FastScalarValue {
+    enum Kind : int32_t { Empty = 1, Int = 2, Float = 3, Bool = 4 };
+    int32_t kind = Empty;
+    int32_t intValue = 0;
+    double floatValue = 0.0;
+    bool boolValue = false;
+};
+
+struct TokenRange;
+
+/// Compiles tokens [range.begin, range.end) into a fast tree; root -1 when the range is empty
+/// or out of bounds, the analyses do not match the tokens, parsing fails, or parsing stops
+/// before the end of the range.
+FastExpression compileFastExpressionRange(const TokenList& tokens, const AnalysisList& analyses,
+                                          const TokenRange& range);
+
+} // namespace cobalt

@@ -1,0 +1,193 @@
+#pragma once
+// The CobaltScript engine object. It owns all script state (globals, scopes, caches, loaded
+// files, call bookkeeping). Evaluation, calls and execution are mutually recursive, so that
+// recursion runs through the member functions declared here; each group is defined in the
+// folder named in its heading. State lives in plain structs, one per folder, so helpers in a
+// folder's .cpp files can reach it without new members here.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/bytecode/bytecode_program.h"
+#include "engine/bytecode/fast_expression.h"
+#include "engine/bytecode/loader_state.h"
+#include "engine/error/error_context.h"
+#include "engine/exec/block_signal.h"
+#include "engine/lexer/token_analysis.h"
+#include "engine/parser/parsed_script_line.h"
+#include "engine/scope/scope_state.h"
+#include "engine/scope/scope_target.h"
+#include "engine/scope/table_cache.h"
+#include "engine/stdlib/call_state.h"
+#include "engine/stdlib/script_callable.h"
+#include "engine/value/variable.h"
+
+namespace cobalt {
+
+class CobaltScript {
+public:
+    /// Seeds the random generator, records the start time and registers the builtins.
+    CobaltScript();
+    ~CobaltScript();
+    CobaltScript(const CobaltScript&) = delete;
+    CobaltScript& operator=(const CobaltScript&) = delete;
+
+    /// Where `print` writes (standard output unless the embedder says otherwise).
+    std::function<void(std::string_view line)> printHandler;
+
+    // ===== value/ =====
+    const char* typeName(VarType type) const;
+    bool variablesEqual(const Variable& a, const Variable& b) const;
+    int compareVariables(const Variable& a, const Variable& b) const;
+
+    // ===== lexer/ =====
+    /// Cuts one statement into tokens; the text becomes the current source line.
+    TokenList tokenise(const std::string& text);
+    TokenAnalysis analyseToken(std::string_view token) const;
+    bool isIdentifier(std::string_view token) const;
+
+    // ===== parser/ =====
+    /// Splits a script into statements and prepares them (prepareParsedLines).
+    ParsedLines parseLines(std::string_view source);
+    /// Kinds, scope modifiers, block links, assignment shapes and fast forms of every line.
+    void prepareParsedLines(ParsedLines& lines);
+    uint64_t findMatchingEnd(const ParsedLines& lines, uint64_t position) const;
+    uint64_t findMatchingElseOrEnd(const ParsedLines& lines, uint64_t position, bool& isBranch) const;
+    uint64_t findMatchingUntil(const ParsedLines& lines, uint64_t position) const;
+
+    // ===== error/ =====
+    /// Builds the positioned error text and throws it. Never returns.
+    [[noreturn]] void throwError(std::string_view message, std::string_view nearToken);
+    /// A script's own error: thrown as RaisedScriptError, or recorded as a soft error
+    /// when a protected call is active.
+    void raiseScriptErrorSoft(const std::string& message);
+    /// Positions a failure caught while `line` ran (leaves already-positioned texts alone)
+    /// and throws it. Call from inside a catch block.
+    [[noreturn]] void rethrowPositioned(const ParsedScriptLine& line);
+    /// Makes `line` the running statement for error texts and clears the near-token.
+    void setPositionContext(const ParsedScriptLine& line);
+    void setNearToken(const Token& token, size_t index);
+    /// Fails with a positioned "Maximum recursion depth exceeded" when the native stack
+    /// is nearly used up.
+    void checkNativeStack();
+    /// True when a soft error is pending and the running call is deeper than its pcall.
+    bool softErrorUnwinding() const;
+
+    // ===== eval/ =====
+    Variable evaluateExpression(const TokenList& tokens, size_t& position, const AnalysisList* analyses);
+    Variable evaluateExpressionAt(const TokenList& tokens, size_t& position, int minLevel,
+                                  const AnalysisList* analyses);
+    void skipExpression(const TokenList& tokens, size_t& position, int minLevel, const AnalysisList* analyses);
+    Variable performOperation(const Variable& left, std::string_view op, const Variable& right);
+    Variable performOperation(const Variable& left, char op, const Variable& right);
+    /// Compound assignment in place; false when the kinds need performOperation instead.
+    bool performOperationInPlace(Variable& target, char op, const Variable& right);
+    Variable tetration(const Variable& base, const Variable& height);
+    Variable pentation(const Variable& base, const Variable& count);
+    /// Evaluates range of a line: its fast form when it has one, else the general evaluator;
+    /// a token left over inside the range fails with `leftoverMessage`.
+    Variable evaluateRange(const ParsedScriptLine& line, size_t rangeIndex, const char* leftoverMessage);
+
+    // ===== scope/ =====
+    Variable* resolveVariablePtr(std::string_view name);
+    bool resolveVariableFast(std::string_view name, const TokenAnalysis* analysis, Variable& out);
+    Variable* resolveVariableFastPtr(std::string_view name, const TokenAnalysis* analysis);
+    Variable* resolveExistingVariableFastMutable(std::string_view name, const TokenAnalysis* analysis, bool create);
+    bool parseScopedVariableToken(std::string_view token, std::string_view& baseName, int& scope) const;
+    Variable* resolveExplicitScopeVariablePtr(std::string_view baseName, int scope);
+    Variable* resolveExplicitScopeVariableMutable(std::string_view baseName, int scope, bool create);
+    void assignVariable(std::string_view name, Variable value, ScopeTarget target);
+    void assignVariableFast(std::string_view name, const TokenAnalysis* analysis, Variable value, ScopeTarget target);
+    void pushVariable(std::string_view name, Variable value);
+
+    void pushBlockScope();
+    void popBlockScope();
+    void pushLoopScope();
+    void popLoopScope();
+    /// Sets a name in a scope list (update or append).
+    static void setInScope(ScopeList& scope, std::string_view name, Variable value);
+    /// Makes sure the frame-scope array reaches the current frame index.
+    ScopeList& currentFrameScope();
+
+    // Indexing
+    Variable getIndexedValue(const Variable& container, const Variable& key);
+    void setIndexedValue(Variable& container, const Variable& key, Variable value, bool create);
+    Variable& getIndexedValueMutable(Variable& container, const Variable& key, bool create);
+    bool prefersArrayStorage(const Variable& key) const;
+    int32_t arrayLength(const Variable& value);
+    int32_t numericTableLength(const TableRef& table);
+    const std::vector<std::string>& getSortedTableKeys(const TableRef& table);
+    const std::vector<std::string>& getIterationTableKeys(const TableRef& table);
+    const std::vector<Variable>& getIterationTableKeyValues(const TableRef& table);
+    const std::unordered_map<std::string, size_t>& getIterationTableKeyIndex(const TableRef& table);
+    std::string keyToString(const Variable& key) const;
+    void maybePruneDeadTableCacheEntries();
+    /// Records a key addition or removal on a table (library functions call this too).
+    static void bumpTableVersion(ScriptTable& table) { ++table.version; }
+
+    // ===== exec/ =====
+    Variable executeParsedBlock(const ParsedLines& lines, size_t& index, BlockSignal& signal);
+    bool executeAssignment(const ParsedScriptLine& line, Variable& lastValue);
+    /// One simple statement: assignment, or expression statement whose value goes to lastValue.
+    void executeSimpleStatement(const ParsedScriptLine& line, Variable& lastValue);
+    /// Return statement values (absent, one value, or a new multivalue).
+    Variable evaluateReturnValues(const ParsedScriptLine& line);
+    /// Evaluates a condition line (if/elseif/while/until).
+    bool evaluateCondition(const ParsedScriptLine& line, const char* leftoverMessage);
+    /// Declares the function of a declaration line: parses target and parameters,
+    /// builds the callable (body filled by the caller through `fill`) and assigns it.
+    void declareFunction(const ParsedScriptLine& line, const std::function<void(ScriptCallable&)>& fill);
+
+    // ===== bytecode/ (fast expressions) =====
+    Variable evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line);
+    void prepareFastCallableBody(ScriptCallable& function);
+    Variable evaluateFastCallableReturn(const ScriptCallable& function, const Variable* args, size_t count);
+    bool tryApplyFastScalarOperationInPlace(Variable& target, char op, const FastScalarValue& value);
+
+    // ===== bytecode/ (compiler, interpreter) =====
+    uint32_t compileBytecodeChunk(BytecodeProgram& program, const ParsedLines& lines, uint64_t start, uint64_t end,
+                                  const std::string& directory, uint8_t functionBody);
+    Variable executeBytecodeChunkInternal(const ProgramRef& program, uint32_t chunk, BlockSignal& signal,
+                                          bool functionBody, uint32_t startInstruction = kStartOfChunk);
+    static constexpr uint32_t kStartOfChunk = 0xFFFFFFFFu;
+
+    // ===== bytecode/ (loading and paths) =====
+    Variable runScriptFilePath(const std::string& path);
+    Variable runScriptFile(NativeArgs args);
+    Variable loadScriptFile(NativeArgs args);
+    Variable loadScriptChunk(NativeArgs args);
+    ProgramRef compileToBytecodeInternal(std::string_view source);
+    std::string resolvePath(const std::string& path) const;
+    Variable jumpToFunction(NativeArgs args);
+    void registerCallableNestLabelsRecursive(const CallableRef& function, uint32_t chunk);
+    bool findNestLabelInBytecodeChunk(const BytecodeProgram& program, uint32_t chunk, const std::string& label,
+                                      uint32_t& instructionIndex, uint32_t& nestIndex) const;
+    bool executeRegisteredJumpTarget(const std::string& label);
+
+    // ===== stdlib/ =====
+    void pushFunction(const std::string& name, NativeFunction function);
+    Variable makeNativeCallable(NativeFunction function, const std::string& name, BuiltinId id);
+    Variable dispatchBuiltinFast(BuiltinId id, const Variable* args, size_t count);
+    bool tryEvaluateNativeBuiltinScalar(BuiltinId id, const Variable* args, size_t count, FastScalarValue& out);
+    Variable invokeCallableFast(const Variable& callee, const Variable* args, size_t count);
+    Variable pcallFunctionFast(const Variable* args, size_t count);
+    /// True while `name` is bound to the native builtin with that id (not a script replacement).
+    bool isNativeBuiltin(const Variable& value, BuiltinId id) const;
+
+    // ===== state (one struct per folder) =====
+    ErrorContext errorContext;
+    SoftErrorState softError;
+    ScopeState scopes;
+    TableCache tableCache;
+    LoaderState loader;
+    std::vector<ActiveChunk> activeChunks;
+    CallState calls;
+    uint64_t nativeStackLimit = 0;  // lowest safe stack address (see checkNativeStack)
+};
+
+} // namespace cobalt

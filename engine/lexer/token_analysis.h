@@ -1,0 +1,59 @@
+#pragma once
+// Facts about one token, computed once when its statement is parsed so that the evaluator
+// and the compiler read flags instead of re-examining the text. The tail of the record is
+// the resolution cache of a variable look-up (where the name was found last time).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cobalt {
+
+using Token = std::string;
+using TokenList = std::vector<Token>;
+
+enum class ResolutionKind : uint8_t {
+    None = 0,
+    BlockScope = 1,
+    LoopScope = 2,
+    FrameSlot = 3,
+    GlobalSlot = 4,
+};
+
+struct TokenAnalysis {
+    bool isIdentifier = false;
+    bool isTrue = false;
+    bool isFalse = false;
+    bool isNumeric = false;
+    bool hasFloatMarker = false;
+    bool isInteger = false;
+    int32_t intValue = 0;
+
+    // Resolution cache. `lastScopeId` is the per-push identity of the scope list where the
+    // name was last found (never an address, so a freed and reused list cannot match).
+    // Mutable: a look-up refreshes it while the parsed line itself stays read-only.
+    mutable ResolutionKind resolvedKind = ResolutionKind::None;
+    mutable uint16_t resolvedDepth = 0;
+    mutable uint16_t resolvedIndex = 0;
+    mutable uint64_t lastScopeId = 0;
+    mutable uint64_t globalSlot = 0;
+    mutable bool globalSlotValid = false;
+};
+
+using AnalysisList = std::vector<TokenAnalysis>;
+
+// Free helpers of the token rules (pure, no engine state).
+bool isIdentifierToken(std::string_view token);
+bool isTrueToken(std::string_view token);
+bool isFalseToken(std::string_view token);
+bool parsePointerLiteral(std::string_view token, void*& out);
+bool tokenLooksNumeric(std::string_view token);
+bool parseIntStrict(std::string_view text, int32_t& out);
+bool parseFloatStrict(std::string_view text, float& out);
+std::string decodeStringToken(std::string_view token);
+/// True when the token begins and ends with the same quote and is at least two bytes.
+bool isQuotedToken(std::string_view token);
+TokenAnalysis analyseToken(std::string_view token);
+
+} // namespace cobalt

@@ -1,0 +1,38 @@
+#pragma once
+// Per-table cached key lists and lengths, rebuilt only when the table's version changes.
+// Entries hold weak references, so the cache never keeps a table alive.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/value/variable.h"
+
+namespace cobalt {
+
+inline constexpr uint64_t kNoVersion = ~uint64_t{0};
+
+struct TableCacheEntry {
+    std::weak_ptr<ScriptTable> table;
+    uint64_t version = kNoVersion;
+
+    std::vector<std::string> sortedKeys;
+    uint64_t sortedVersion = kNoVersion;
+
+    std::vector<std::string> iterationKeys;
+    std::vector<Variable> iterationKeyValues;
+    std::unordered_map<std::string, size_t> iterationKeyIndex;
+    uint64_t iterationVersion = kNoVersion;
+
+    int32_t numericLength = 0;
+    uint64_t lengthVersion = kNoVersion;
+};
+
+struct TableCache {
+    std::unordered_map<uint64_t, TableCacheEntry> entries;  // keyed by ScriptTable::id
+    uint64_t useCounter = 0;
+};
+
+} // namespace cobalt

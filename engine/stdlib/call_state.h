@@ -1,0 +1,29 @@
+#pragma once
+// Call bookkeeping: depth, protected calls, the extra arguments of running variadic
+// functions, and the registered native functions.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/stdlib/script_callable.h"
+
+namespace cobalt {
+
+struct CallState {
+    uint64_t callDepth = 0;
+    std::vector<uint64_t> protectedCalls;  // call depth at each active pcall, innermost last
+    // Extra arguments of each running script-function call, innermost last (null for a
+    // non-variadic call), read by "..." in expressions.
+    std::vector<std::shared_ptr<std::vector<Variable>>> varargs;
+    std::unordered_map<std::string, NativeFunction> nativeFunctions;
+
+    std::mt19937 random;
+    std::chrono::steady_clock::time_point startTime = std::chrono::steady_clock::now();
+};
+
+} // namespace cobalt

@@ -1,0 +1,52 @@
+#pragma once
+// The object behind a function value: a native function, or a script function whose body
+// is a chunk of a compiled program or a list of parsed lines.
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/bytecode/bytecode_program.h"
+#include "engine/parser/parsed_script_line.h"
+#include "engine/stdlib/builtin_id.h"
+#include "engine/value/variable.h"
+
+namespace cobalt {
+
+using NativeArgs = std::span<const Variable>;
+using NativeFunction = std::function<Variable(NativeArgs)>;
+
+enum class FastBodyKind : uint8_t { None = 0, SingleReturn = 1, ErrorGuard = 2 };
+
+struct ScriptCallable {
+    bool isNative = false;
+    bool isCoroutine = false;
+    bool isVariadic = false;
+    NativeFunction native;
+    std::string name;
+    BuiltinId builtinId = BuiltinId::None;
+    std::vector<std::string> parameters;
+
+    ProgramRef program;
+    uint32_t chunkIndex = 0;
+    bool isLoadedChunk = false;
+
+    ParsedLines bodyLines;  // parsed-line body (no program)
+
+    std::string sourceDirectory;
+    std::string sourcePath;
+    uint64_t capturedScope = 0;
+
+    // Fast body (see prepareFastCallableBody): indices of the guard `if` line and the
+    // `return` line, into program->lines for compiled bodies or bodyLines otherwise.
+    FastBodyKind fastBodyKind = FastBodyKind::None;
+    uint32_t fastGuardLine = 0;
+    uint32_t fastReturnLine = 0;
+
+    /// The lines the body indices refer to.
+    const ParsedLines& lines() const { return program ? program->lines : bodyLines; }
+};
+
+} // namespace cobalt
