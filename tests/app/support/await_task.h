@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QtTest/QTest>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace quill::test {
+
+namespace detail {
+
+// The task lives in this frame, so it is safe to stop waiting before it finishes.
+template <typename T>
+QCoro::Task<> storeResult(QCoro::Task<T> task, std::shared_ptr<std::optional<T>> slot)
+{
+    slot->emplace(co_await task);
+}
+
+} // namespace detail
+
+/**
+ * @brief Runs the event loop until a task finishes, for at most `limit`.
+ *
+ * Returns the task's result, or nothing when it did not finish in time: a test then fails on the
+ * missing value instead of hanging.
+ */
+template <typename T>
+std::optional<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(10))
+{
+    auto slot = std::make_shared<std::optional<T>>();
+    QCoro::Task<> runner = detail::storeResult(std::move(task), slot);
+    // A missing value is the caller's signal that the wait ran out.
+    static_cast<void>(QTest::qWaitFor([&slot] { return slot->has_value(); }, int(limit.count())));
+    return *slot;
+}
+
+} // namespace quill::test

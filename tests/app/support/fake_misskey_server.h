@@ -1,0 +1,165 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHttpServer>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QWebSocket>
+#include <QWebSocketProtocol>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+class QTcpSocket;
+
+namespace quill::test {
+
+/// One HTTP request as the fake server received it.
+struct RecordedRequest {
+    QByteArray method; ///< upper case: "POST"
+    QString path;      ///< "/api/notes/create"
+    QUrlQuery query;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    /// Header lookup ignores case, as HTTP does.
+    bool hasHeader(const QByteArray &name) const;
+    QByteArray header(const QByteArray &name) const;
+    /// The body parsed as JSON; a discarded value when it is not JSON.
+    nlohmann::json jsonBody() const;
+};
+
+/// How the server delivers a response.
+enum class FakeBehaviour {
+    respond,         ///< a complete, well-formed answer
+    closeConnection, ///< close the connection without answering
+    stallMidBody,    ///< send the headers and half the body, then nothing, keeping the connection open
+    trickleForever,  ///< send the headers, then one byte every 20 ms, never reaching the announced length
+    rawBytes,        ///< write the body verbatim, with no status line or headers, then close
+};
+
+/// A canned answer. Build one with the factories, then adjust fields.
+struct FakeResponse {
+    int status = 200;
+    QByteArray body;
+    /// Sent as given; Content-Length is always added by the server.
+    QList<QPair<QByteArray, QByteArray>> headers;
+    FakeBehaviour behaviour = FakeBehaviour::respond;
+    /// Wait this long before doing anything (a slow server).
+    std::chrono::milliseconds delay{0};
+
+    static FakeResponse json(const QByteArray &body, int status = 200);
+    /// The body of tests/app/fixtures/misskey/<name>, as JSON.
+    static FakeResponse fixture(const QString &name, int status = 200);
+    static FakeResponse text(const QByteArray &body, const QByteArray &contentType, int status = 200);
+    static FakeResponse empty(int status = 204);
+    static FakeResponse redirect(const QUrl &location, int status = 302);
+    static FakeResponse closing();
+
+    FakeResponse delayedBy(std::chrono::milliseconds wait) const;
+    FakeResponse withBehaviour(FakeBehaviour how) const;
+};
+
+/// One WebSocket connection accepted by the fake server.
+class FakeStreamConnection : public QObject {
+    Q_OBJECT
+
+public:
+    FakeStreamConnection(std::unique_ptr<QWebSocket> socket, QObject *parent);
+    ~FakeStreamConnection() override;
+
+    /// The address the client asked for, with its query ("i" carries the token).
+    QUrl requestURL() const { return m_requestURL; }
+    QStringList receivedTexts() const { return m_receivedTexts; }
+    bool isConnected() const;
+    /// The close code the client sent, once it has closed.
+    std::optional<QWebSocketProtocol::CloseCode> clientCloseCode() const { return m_clientCloseCode; }
+
+    void sendText(const QString &text);
+    void sendBinary(const QByteArray &bytes);
+    void close(QWebSocketProtocol::CloseCode code = QWebSocketProtocol::CloseCodeNormal);
+
+Q_SIGNALS:
+    void textReceived(const QString &text);
+    void disconnected();
+
+private:
+    std::unique_ptr<QWebSocket> m_socket;
+    QUrl m_requestURL;
+    QStringList m_receivedTexts;
+    std::optional<QWebSocketProtocol::CloseCode> m_clientCloseCode;
+};
+
+/**
+ * @brief A local stand-in for a Misskey instance, for tests.
+ *
+ * Listens on 127.0.0.1 on a free port. Every request is recorded. A request is answered with the
+ * next queued response for its path, else the standing response for its path, else 404 (with a
+ * Misskey error object under "/api/"). With a required token, "/api/" requests without the matching
+ * bearer header get Misskey's 401 instead. WebSocket upgrades to "/streaming" become
+ * FakeStreamConnection objects; an upgrade to any other path is refused with a 404.
+ */
+class FakeMisskeyServer : public QObject {
+    Q_OBJECT
+
+public:
+    explicit FakeMisskeyServer(QObject *parent = nullptr);
+    ~FakeMisskeyServer() override;
+
+    /// Starts listening; false when no port could be bound.
+    bool start();
+    quint16 port() const { return m_port; }
+    /// "http://127.0.0.1:<port>", the instance address to give the client.
+    QUrl url() const;
+
+    /// Answers requests (any method) to a path such as "/api/i" or "/elsewhere".
+    void setResponse(const QString &path, const FakeResponse &response);
+    /// Same as setResponse for "/api/" + endpoint.
+    void setEndpointResponse(const QString &endpoint, const FakeResponse &response);
+    /// A one-time answer for an endpoint, used before the standing one; several are used in order.
+    void queueEndpointResponse(const QString &endpoint, const FakeResponse &response);
+    /// Realistic answers for "i", the four timelines, "notes/create", reactions and deletion.
+    void serveDefaultFixtures();
+    /// Requests to "/api/" must carry "Authorization: Bearer <token>"; nothing turns the check off.
+    void setRequiredToken(const std::optional<QString> &token);
+
+    QList<RecordedRequest> requests() const { return m_requests; }
+    /// Requests whose path is "/api/" + endpoint.
+    QList<RecordedRequest> requestsTo(const QString &endpoint) const;
+    void clearRequests() { m_requests.clear(); }
+
+    QList<FakeStreamConnection *> streamConnections() const;
+    /// When set, every new stream connection is closed at once with 1011 (a failing server).
+    void setRefuseStreams(bool refuse) { m_refuseStreams = refuse; }
+
+Q_SIGNALS:
+    void requestRecorded();
+    void streamConnected(quill::test::FakeStreamConnection *connection);
+
+private:
+    void handle(const RecordedRequest &request, QTcpSocket *socket);
+    FakeResponse responseFor(const RecordedRequest &request);
+    void acceptStreams();
+
+    QHttpServer m_http;
+    quint16 m_port = 0;
+    QList<RecordedRequest> m_requests;
+    QHash<QString, FakeResponse> m_responses;
+    QHash<QString, QQueue<FakeResponse>> m_queuedResponses;
+    std::optional<QString> m_requiredToken;
+    QList<QPointer<FakeStreamConnection>> m_streams;
+    bool m_refuseStreams = false;
+};
+
+} // namespace quill::test
