@@ -129,6 +129,11 @@ public:
     void maybePruneDeadTableCacheEntries();
     /// Records a key addition or removal on a table (library functions call this too).
     static void bumpTableVersion(ScriptTable& table) { ++table.version; }
+    /// Turns an array variable into a table with keys "1".."n" (other holders keep the array).
+    static void promoteArrayVariableToTable(Variable& variable);
+    /// The value a table walk hands back for a key text: an int or float only when that
+    /// number's key text is exactly the key (so it indexes the same entry), else the string.
+    static Variable iterationKeyValue(const std::string& key);
 
     // ===== exec/ =====
     Variable executeParsedBlock(const ParsedLines& lines, size_t& index, BlockSignal& signal);
@@ -143,11 +148,55 @@ public:
     /// builds the callable (body filled by the caller through `fill`) and assigns it.
     void declareFunction(const ParsedScriptLine& line, const std::function<void(ScriptCallable&)>& fill);
 
+    // Loop statements, shared by the tree-walker and the bytecode interpreter so both run the
+    // same semantics. Each evaluates its clause from `line` (setting the position context and
+    // positioning its own failures), runs `body` once per iteration, consumes a break, and
+    // passes a return or jump on (signal set, the body's value returned). While a soft error
+    // unwinds they return at once with the absent value and no signal.
+    using LoopBody = std::function<Variable(BlockSignal& signal)>;
+    Variable runWhileLoop(const ParsedScriptLine& line, BlockSignal& signal, const LoopBody& body);
+    /// `untilLine` is the loop's "until" line, which holds the condition.
+    Variable runRepeatLoop(const ParsedScriptLine& untilLine, BlockSignal& signal, const LoopBody& body);
+    /// for name = start, stop [, step]: pushes the loop scope holding the variable.
+    Variable runNumericFor(const ParsedScriptLine& line, BlockSignal& signal, const LoopBody& body);
+    /// for a [, b ...] in expression, including the pairs/ipairs form that walks the container
+    /// directly while the name is still the native builtin.
+    Variable runGenericFor(const ParsedScriptLine& line, BlockSignal& signal, const LoopBody& body);
+    /// Copy of the body lines [first, end) of a function declared in a parsed list, with block
+    /// links rebased onto the copy.
+    static ParsedLines copyFunctionBody(const ParsedLines& lines, uint64_t first, uint64_t end);
+
     // ===== bytecode/ (fast expressions) =====
     Variable evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line);
     void prepareFastCallableBody(ScriptCallable& function);
     Variable evaluateFastCallableReturn(const ScriptCallable& function, const Variable* args, size_t count);
     bool tryApplyFastScalarOperationInPlace(Variable& target, char op, const FastScalarValue& value);
+    /// The general value path over one node of a fast tree (the reference the other paths
+    /// must agree with); failures carry the token evaluator's messages and near-tokens.
+    Variable evaluateFastExpressionNode(const FastExpression& expression, const ParsedScriptLine& line, int32_t node);
+    // The cheap paths. They never run code that could have an effect and never report a
+    // script failure: when they cannot decide (a string, a container, a call they cannot
+    // take, an error) they return false and the caller takes the value path, which then
+    // reports any error. A node index outside the tree fails as on the value path.
+    bool tryEvaluateFastExpressionIntNode(const FastExpression& expression, const ParsedScriptLine& line,
+                                          int32_t node, int32_t& out);
+    bool tryEvaluateFastExpressionScalarNode(const FastExpression& expression, const ParsedScriptLine& line,
+                                             int32_t node, FastScalarValue& out);
+    /// Truthiness of a node through the scalar path.
+    bool tryEvaluateFastExpressionBoolNode(const FastExpression& expression, const ParsedScriptLine& line,
+                                           int32_t node, bool& out);
+    /// A chain of "+" whose leaves are string literals or toString(x) calls of the native
+    /// builtin, appended into `out`.
+    bool appendFastStringConcatNode(const FastExpression& expression, const ParsedScriptLine& line, int32_t node,
+                                    std::string& out);
+    bool tryFastScalarFromIndexedValue(const Variable& container, const Variable& key, FastScalarValue& out);
+    /// A call of a function with a fast body as a scalar, when it decides without effects.
+    bool tryEvaluateFastCallableScalar(const ScriptCallable& function, const Variable* args, size_t count,
+                                       FastScalarValue& out);
+    /// The same for pcall: a guard that holds with the native `error` sets `failed` and the
+    /// message instead of raising. False when pcall must take its ordinary path.
+    bool tryEvaluateProtectedFastCallableScalar(const ScriptCallable& function, const Variable* args, size_t count,
+                                                FastScalarValue& out, bool& failed, std::string& message);
 
     // ===== bytecode/ (compiler, interpreter) =====
     uint32_t compileBytecodeChunk(BytecodeProgram& program, const ParsedLines& lines, uint64_t start, uint64_t end,

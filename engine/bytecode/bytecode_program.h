@@ -82,6 +82,9 @@ struct BytecodeProgram {
 
     // Interpreter cache, one byte per chunk: 0 unknown, 1 not inline-eligible, 2 eligible.
     std::vector<uint8_t> inlineEligibility;
+    // Interpreter cache, one byte per chunk: 0 unknown, 1 the body runs in its enclosing block
+    // scope, 2 it needs a block scope of its own (it declares locals or names name#3).
+    std::vector<uint8_t> ownScopeNeeds;
 };
 
 using ProgramRef = std::shared_ptr<BytecodeProgram>;

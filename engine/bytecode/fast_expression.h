@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/lexer/token_analysis.h"
+#include "engine/value/variable.h"
 
 namespace cobalt {
 
@@ -50,9 +51,15 @@ struct FastExprNode {
     int32_t right = -1;
     int32_t intValue = 0;      // int literal; string-literal index; call-record index
     float floatValue = 0.0f;   // float literal
-    uint32_t tokenIndex = 0;   // position in the line (error positions, variable names)
+    // Position in the line of the last token read when the node is complete: the name or
+    // literal of a leaf, the closing "]" or ")" of an index or call, the last token of the
+    // operand of a prefix or binary operator. A failure at this node names that token.
+    uint32_t tokenIndex = 0;
+    // Last token of the node's source text, closing parentheses around it included.
+    uint32_t spanEnd = 0;
     bool boolValue = false;
     bool mayBeFloat = false;
+    bool hasCall = false;      // the subtree holds a call node (evaluating it may run script code)
 };
 
 struct FastCallExpression {
@@ -77,6 +84,16 @@ struct FastScalarValue {
     double floatValue = 0.0;
     bool boolValue = false;
 };
+
+/// bool 1.0 or 0.0, int widened, float as is; fails with "Expected a numeric value" otherwise.
+double fastScalarToDouble(const FastScalarValue& value);
+/// bool 1 or 0, float truncated toward zero (saturated, NaN gives 0); fails with
+/// "Expected a numeric value" otherwise.
+int32_t fastScalarToInt(const FastScalarValue& value);
+/// Stores the scalar as the absent value, an int, a float (narrowed) or a bool.
+void assignFastScalarToVariable(const FastScalarValue& value, Variable& out);
+/// The scalar of an absent, int, float or bool value; false for every other kind.
+bool tryFastScalarFromVariable(const Variable& value, FastScalarValue& out);
 
 struct TokenRange;
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/bytecode/bytecode_program.h"
+#include "engine/bytecode/load_failure.h"
 
 namespace cobalt {
 
@@ -37,6 +38,7 @@ struct LoaderState {
     bool jumpPending = false;
     std::string pendingJumpLabel;
     uint64_t loadedChunkDepth = 0;
+    LoadFailure lastFailure;  // the latest load or loadFile that failed to compile
 };
 
 struct ActiveChunk {

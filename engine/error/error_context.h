@@ -12,6 +12,9 @@ struct ErrorContext {
     std::string overrideSource;               // used instead when not empty
     std::string nearToken;                    // last token consumed by the evaluator
     uint64_t nearTokenIndex = 0;
+    // A copy of a text that must outlive its caller (the statement being tokenised, the
+    // line of a load-time error); sourceText points here then, never at a temporary.
+    std::string ownedSource;
 };
 
 struct SoftErrorState {

@@ -63,14 +63,23 @@ struct ParsedScriptLine {
 
     // --- Filled by line preparation ---
     // Simple statements: whether the statement is an assignment, where its operator stands,
-    // its targets, and its right-side ranges (in exprRanges).
+    // its targets, and its right-side ranges (in exprRanges). Targets start after the scope
+    // modifier word when there is one.
     bool isAssignment = false;
     uint32_t assignOperatorIndex = 0;
     std::vector<ParsedAssignmentTarget> assignmentTargets;
     // Expression ranges the executors evaluate, by kind:
-    //   if/elseif/while/until: the condition; return: each value; numeric for: start, stop
-    //   [, step]; generic for: the iterator; simple assignment: each right side; simple
-    //   expression statement: the whole statement; function forms: none.
+    //   if/elseif/while/until: the condition, tokens 1 to the end (always one range, which
+    //     is empty for a bare keyword);
+    //   return: each value, split at top-level commas (none for a bare return);
+    //   numeric for (4+ tokens, name, "="): start from token 3, then stop, then step, split
+    //     at the first two top-level commas, so a leftover token stays inside its range
+    //     (start "1 2" -> "Expected ',' after for start value"; a third comma stays in step);
+    //   generic for: the iterator after "in" (none when the names and "in" are malformed);
+    //   simple assignment: each right side, split at top-level commas (at least one range,
+    //     possibly empty: "x =" fails when it runs); simple expression statement: the whole
+    //     statement; every other kind, function forms included: none.
+    // "Top-level" counts (), [] and {} together.
     std::vector<TokenRange> exprRanges;
     std::vector<FastExpression> exprFast;  // parallel to exprRanges (root -1 = general path)
 };

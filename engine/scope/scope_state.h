@@ -34,6 +34,7 @@ struct ScopeState {
     std::unordered_map<std::string, uint64_t> globalIndex;
     std::deque<Variable> globalSlots;
     std::vector<bool> globalDefined;
+    std::vector<std::string> globalNames;  // name of each slot; lets a cached slot be checked
 
     ScopeList external;
 

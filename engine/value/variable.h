@@ -97,7 +97,10 @@ struct Variable {
     const MultiRef& asMulti() const { return std::get<MultiRef>(value); }
 };
 
+// Containers release their nested containers without recursing, so dropping a deeply
+// nested value cannot exhaust the native stack.
 struct ScriptArray {
+    ~ScriptArray();
     std::vector<Variable> items;
 };
 
@@ -107,12 +110,16 @@ struct ScriptArray {
 /// one that happens to get the same address.
 struct ScriptTable {
     ScriptTable();
+    ~ScriptTable();
+    ScriptTable(const ScriptTable&) = delete;
+    ScriptTable& operator=(const ScriptTable&) = delete;
     std::unordered_map<std::string, Variable> map;
     uint64_t version = 0;
     const uint64_t id;
 };
 
 struct MultiResult {
+    ~MultiResult();
     std::vector<Variable> values;
 };
 

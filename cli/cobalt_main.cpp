@@ -1,0 +1,155 @@
+// cobalt: runs one CobaltScript file in a bare engine.
+//
+//   cobalt SCRIPT.cbs   run the script; print writes to standard output. Exit status 0 when
+//                       it finishes, 1 when it fails (the error text goes to standard error)
+//   cobalt --help, -h   usage on standard output, exit status 0
+//   anything else       usage on standard error, exit status 2
+//
+// The engine runs on a thread of its own with a large stack (512 MiB), so that ordinary deeply
+// recursive scripts run and runaway ones meet the engine's own recursion limit.
+
+#include <pthread.h>
+
+#include <clocale>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "engine/bytecode/load_failure.h"
+#include "engine/cobalt_script.h"
+#include "engine/error/script_error.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define COBALT_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define COBALT_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+#ifdef COBALT_ADDRESS_SANITIZER
+// AddressSanitizer cannot clean up after an exception thrown from deeper than 64 MiB of stack,
+// which a script that recurses until the engine's limit would reach on a larger stack.
+constexpr size_t kEngineStackBytes = size_t{60} * 1024 * 1024;
+#else
+constexpr size_t kEngineStackBytes = size_t{512} * 1024 * 1024;
+#endif
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr const char* kUnknownFailure = "CobaltScript failed with an unknown error";
+
+void printUsage(FILE* out)
+{
+    std::fputs("usage: cobalt SCRIPT.cbs\n"
+               "       cobalt --help\n"
+               "\n"
+               "Runs a CobaltScript file. print writes to standard output. When the script fails,\n"
+               "its error text goes to standard error and the exit status is 1; a script that\n"
+               "finishes exits with status 0. Usage errors exit with status 2.\n",
+               out);
+}
+
+/// The text shown for a failure. Errors raised while the script ran already carry their
+/// position; a script that could not be read or compiled is put into the same layout here,
+/// with the line when the loader knows it.
+std::string describeFailure(const cobalt::CobaltScript& engine, const std::string& message, const std::string& path)
+{
+    if (message.starts_with(cobalt::kPositionedPrefix)) return message;
+    if (message.empty()) return kUnknownFailure;
+    const cobalt::LoadFailure& load = engine.loader.lastFailure;
+    if (!load.message.empty() && load.message == message) {
+        return cobalt::formatScriptFailure(message, path, load.line, load.sourceText, load.nearToken);
+    }
+    return cobalt::formatScriptFailure(message, path, UINT64_MAX, "", "");
+}
+
+struct ScriptRun {
+    std::string path;
+    int status = 0;
+    std::string errorText;
+};
+
+void runScript(ScriptRun& run)
+{
+    try {
+        cobalt::CobaltScript engine;
+        try {
+            engine.runScriptFilePath(run.path);
+            run.status = 0;
+        } catch (const std::exception& failure) {
+            run.errorText = describeFailure(engine, failure.what(), run.path);
+            run.status = kExitFailed;
+        } catch (...) {
+            run.errorText = kUnknownFailure;
+            run.status = kExitFailed;
+        }
+    } catch (const std::exception& failure) {
+        run.errorText = failure.what()[0] != '\0' ? failure.what() : kUnknownFailure;
+        run.status = kExitFailed;
+    } catch (...) {
+        run.errorText = kUnknownFailure;
+        run.status = kExitFailed;
+    }
+}
+
+void* runScriptThread(void* argument)
+{
+    runScript(*static_cast<ScriptRun*>(argument));
+    return nullptr;
+}
+
+/// Runs the script on a thread with a large stack; on a system that refuses such a thread
+/// the script runs here instead (the engine measures whatever stack it gets).
+void runOnLargeStack(ScriptRun& run)
+{
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) == 0) {
+        pthread_t thread;
+        const bool started = pthread_attr_setstacksize(&attributes, kEngineStackBytes) == 0 &&
+                             pthread_create(&thread, &attributes, &runScriptThread, &run) == 0;
+        pthread_attr_destroy(&attributes);
+        if (started) {
+            pthread_join(thread, nullptr);
+            return;
+        }
+    }
+    runScript(run);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        printUsage(stderr);
+        return kExitUsage;
+    }
+    const std::string_view argument = argv[1];
+    if (argument == "--help" || argument == "-h") {
+        printUsage(stdout);
+        return 0;
+    }
+    if (argument.empty() || argument.front() == '-') {
+        printUsage(stderr);
+        return kExitUsage;
+    }
+
+    // Take the user's locale as a desktop host does: the engine writes and reads numbers the
+    // same way under every locale.
+    std::setlocale(LC_ALL, "");
+
+    ScriptRun run;
+    run.path = std::string(argument);
+    runOnLargeStack(run);
+    std::fflush(stdout);
+    if (run.status != 0) {
+        if (run.errorText.empty() || run.errorText.back() != '\n') run.errorText.push_back('\n');
+        std::fwrite(run.errorText.data(), 1, run.errorText.size(), stderr);
+        std::fflush(stderr);
+    }
+    return run.status;
+}

@@ -1,0 +1,274 @@
+// Fast function bodies: a script function whose body is one `return` line, or the guard
+// form
+//     if condition
+//         error("message")
+//     end
+//     return expression
+// runs without a bytecode activation or a block walk. The call path binds the parameters
+// and then hands the body here; these routines run its lines the way the interpreter would
+// (position context, soft-error unwinding between lines, positioned failures), only
+// without the machinery around them.
+//
+// The scalar forms evaluate such a call inside an expression on the pure paths: they bind
+// the parameters in a lightweight frame of their own and give up whenever the outcome is
+// not a plain scalar reached without effects (a guard that holds included).
+
+#include <string>
+
+#include "engine/bytecode/fast_evaluator.h"
+#include "engine/cobalt_script.h"
+#include "engine/error/script_error.h"
+
+namespace cobalt {
+
+namespace {
+
+// error ( "literal" )
+bool isErrorGuardLine(const ParsedScriptLine& line)
+{
+    const TokenList& tokens = line.tokens;
+    return line.kind == StatementKind::Simple && !line.isAssignment && tokens.size() == 4 && tokens[0] == "error" &&
+           tokens[1] == "(" && isQuotedToken(tokens[2]) && tokens[3] == ")";
+}
+
+bool isFunctionForm(StatementKind kind)
+{
+    return kind == StatementKind::Function || kind == StatementKind::DecayFunction ||
+           kind == StatementKind::NativeFunction || kind == StatementKind::LocalFunction;
+}
+
+// The body lines [first, end) of a function: its own list, or, for a compiled body, the
+// lines between its declaration and the declaration's "end". The declaration is found from
+// the line of the chunk's first instruction; a body that does not begin right after it
+// (an empty line first) has neither fast form anyway.
+bool bodyRange(const ScriptCallable& function, uint64_t& first, uint64_t& end)
+{
+    if (!function.program) {
+        first = 0;
+        end = function.bodyLines.size();
+        return true;
+    }
+    const BytecodeProgram& program = *function.program;
+    if (function.chunkIndex >= program.chunks.size()) return false;
+    const BytecodeChunk& chunk = program.chunks[function.chunkIndex];
+    if (chunk.instructionCount == 0 || chunk.firstInstruction >= program.instructions.size()) return false;
+    const Instruction& opening = program.instructions[chunk.firstInstruction];
+    if (opening.opcode == Opcode::Return) {
+        first = opening.operand;
+    } else if (opening.opcode == Opcode::If && opening.operand < program.ifGroups.size() &&
+               !program.ifGroups[opening.operand].branches.empty()) {
+        first = program.ifGroups[opening.operand].branches.front().line;
+    } else {
+        return false;
+    }
+    if (first == 0 || first >= program.lines.size()) return false;
+    const ParsedScriptLine& declaration = program.lines[first - 1];
+    if (!isFunctionForm(declaration.kind) || declaration.matchingEnd == kNoLine) return false;
+    end = declaration.matchingEnd;
+    return first < end && end <= program.lines.size();
+}
+
+bool isGuardForm(const ParsedLines& lines, uint64_t first)
+{
+    const ParsedScriptLine& guard = lines[first];
+    return guard.kind == StatementKind::If && guard.nextBranch == kNoLine && guard.matchingEnd == first + 2 &&
+           isErrorGuardLine(lines[first + 1]) && lines[first + 2].kind == StatementKind::End &&
+           lines[first + 3].kind == StatementKind::Return;
+}
+
+bool fastBodyIsIntact(const ScriptCallable& function)
+{
+    const ParsedLines& lines = function.lines();
+    if (function.fastReturnLine >= lines.size()) return false;
+    if (function.fastBodyKind == FastBodyKind::ErrorGuard) {
+        return uint64_t{function.fastGuardLine} + 3 == function.fastReturnLine;
+    }
+    return function.fastBodyKind == FastBodyKind::SingleReturn;
+}
+
+/// The single fast-compiled expression of a line, or null.
+const FastExpression* singleFastExpression(const ParsedScriptLine& line)
+{
+    if (line.exprRanges.size() != 1 || line.exprFast.size() != 1 || !line.exprFast[0].valid()) return nullptr;
+    return &line.exprFast[0];
+}
+
+/// A call as the call path makes it, reduced to what an effect-free expression can see:
+/// the call depth, the frame index, and the parameters in a block scope that is the
+/// callee's block base (the caller's block scopes out of sight). Everything is put back on
+/// every exit.
+class LightweightFrame {
+public:
+    LightweightFrame(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count)
+        : m_engine(engine),
+          m_frame(engine.scopes.currentFrame),
+          m_blockBase(engine.scopes.blockBase),
+          m_blocks(engine.scopes.blocks.size())
+    {
+        ++engine.calls.callDepth;
+        engine.scopes.currentFrame = function.capturedScope + 1;
+        engine.scopes.blockBase = engine.scopes.blocks.size();
+        engine.pushBlockScope();
+        ScopeList& parameters = engine.scopes.blocks.back();
+        for (size_t i = 0; i < function.parameters.size(); ++i) {
+            CobaltScript::setInScope(parameters, function.parameters[i], i < count ? args[i] : Variable());
+        }
+    }
+
+    ~LightweightFrame()
+    {
+        while (m_engine.scopes.blocks.size() > m_blocks) m_engine.popBlockScope();
+        m_engine.scopes.blockBase = m_blockBase;
+        m_engine.scopes.currentFrame = m_frame;
+        --m_engine.calls.callDepth;
+    }
+
+    LightweightFrame(const LightweightFrame&) = delete;
+    LightweightFrame& operator=(const LightweightFrame&) = delete;
+
+private:
+    CobaltScript& m_engine;
+    uint64_t m_frame;
+    size_t m_blockBase;
+    size_t m_blocks;
+};
+
+// Fast bodies being evaluated on the pure paths by this thread. Only the outermost one may
+// call further script functions there: deeper look-ahead would make a recursive function
+// explore its whole recursion at every level, give up at the bottom and start over on the
+// call path, turning linear recursion quadratic.
+thread_local int t_pureBodyNesting = 0;
+
+class PureBodyNesting {
+public:
+    PureBodyNesting() { ++t_pureBodyNesting; }
+    ~PureBodyNesting() { --t_pureBodyNesting; }
+    PureBodyNesting(const PureBodyNesting&) = delete;
+    PureBodyNesting& operator=(const PureBodyNesting&) = delete;
+};
+
+/// Whether a function's fast body can be tried on the pure paths at all.
+bool scalarFormApplies(const CobaltScript& engine, const ScriptCallable& function)
+{
+    if (function.isNative || function.isCoroutine || function.isLoadedChunk) return false;
+    if (function.fastBodyKind == FastBodyKind::None || !fastBodyIsIntact(function)) return false;
+    // Unwinding, nesting near the call-depth cap and nest labels (which a call registers)
+    // are left to the call path.
+    if (engine.softError.pending || engine.calls.callDepth >= kFastCallDepthLimit) return false;
+    if (t_pureBodyNesting > 0) return false;
+    if (function.program && !function.program->nestBlocks.empty()) return false;
+    const ParsedLines& lines = function.lines();
+    if (!singleFastExpression(lines[function.fastReturnLine])) return false;
+    return function.fastBodyKind == FastBodyKind::SingleReturn ||
+           singleFastExpression(lines[function.fastGuardLine]) != nullptr;
+}
+
+} // namespace
+
+void CobaltScript::prepareFastCallableBody(ScriptCallable& function)
+{
+    function.fastBodyKind = FastBodyKind::None;
+    function.fastGuardLine = 0;
+    function.fastReturnLine = 0;
+    if (function.isNative || function.isCoroutine || function.isLoadedChunk) return;
+    uint64_t first = 0;
+    uint64_t end = 0;
+    if (!bodyRange(function, first, end)) return;
+    const ParsedLines& lines = function.lines();
+    if (end - first == 1 && lines[first].kind == StatementKind::Return) {
+        function.fastBodyKind = FastBodyKind::SingleReturn;
+        function.fastReturnLine = static_cast<uint32_t>(first);
+    } else if (end - first == 4 && isGuardForm(lines, first)) {
+        function.fastBodyKind = FastBodyKind::ErrorGuard;
+        function.fastGuardLine = static_cast<uint32_t>(first);
+        function.fastReturnLine = static_cast<uint32_t>(first + 3);
+    }
+}
+
+Variable CobaltScript::evaluateFastCallableReturn(const ScriptCallable& function, const Variable* args, size_t count)
+{
+    // The parameters are already bound by the call path.
+    (void)args;
+    (void)count;
+    if (!fastBodyIsIntact(function)) fail("Invalid fast function body");
+    const ParsedLines& lines = function.lines();
+    if (softErrorUnwinding()) return Variable();
+
+    if (function.fastBodyKind == FastBodyKind::ErrorGuard) {
+        const bool holds = evaluateCondition(lines[function.fastGuardLine], "Unexpected token after if condition");
+        if (softErrorUnwinding()) return Variable();
+        if (holds) {
+            // Run as the line it is: the error builtin raises, or records a soft error
+            // inside a protected call, after which the body unwinds.
+            const ParsedScriptLine& errorLine = lines[function.fastGuardLine + 1];
+            setPositionContext(errorLine);
+            try {
+                Variable lastValue;
+                executeSimpleStatement(errorLine, lastValue);
+            } catch (...) {
+                rethrowPositioned(errorLine);
+            }
+            if (softErrorUnwinding()) return Variable();
+        }
+    }
+
+    const ParsedScriptLine& returnLine = lines[function.fastReturnLine];
+    setPositionContext(returnLine);
+    try {
+        if (const FastExpression* expression = singleFastExpression(returnLine)) {
+            return evaluateFastExpression(*expression, returnLine);
+        }
+        return evaluateReturnValues(returnLine);
+    } catch (...) {
+        rethrowPositioned(returnLine);
+    }
+}
+
+bool CobaltScript::tryEvaluateFastCallableScalar(const ScriptCallable& function, const Variable* args, size_t count,
+                                                 FastScalarValue& out)
+{
+    if (!scalarFormApplies(*this, function)) return false;
+    const ParsedLines& lines = function.lines();
+    const PureBodyNesting nesting;
+    LightweightFrame frame(*this, function, args, count);
+    if (function.fastBodyKind == FastBodyKind::ErrorGuard) {
+        const ParsedScriptLine& guard = lines[function.fastGuardLine];
+        bool holds = false;
+        if (!tryEvaluateFastExpressionBoolNode(guard.exprFast[0], guard, guard.exprFast[0].root, holds) || holds) {
+            return false;
+        }
+    }
+    const ParsedScriptLine& returnLine = lines[function.fastReturnLine];
+    return tryEvaluateFastExpressionScalarNode(returnLine.exprFast[0], returnLine, returnLine.exprFast[0].root, out);
+}
+
+bool CobaltScript::tryEvaluateProtectedFastCallableScalar(const ScriptCallable& function, const Variable* args,
+                                                          size_t count, FastScalarValue& out, bool& failed,
+                                                          std::string& message)
+{
+    failed = false;
+    if (!scalarFormApplies(*this, function)) return false;
+    const ParsedLines& lines = function.lines();
+    const PureBodyNesting nesting;
+    LightweightFrame frame(*this, function, args, count);
+    if (function.fastBodyKind == FastBodyKind::ErrorGuard) {
+        const ParsedScriptLine& guard = lines[function.fastGuardLine];
+        bool holds = false;
+        if (!tryEvaluateFastExpressionBoolNode(guard.exprFast[0], guard, guard.exprFast[0].root, holds)) return false;
+        if (holds) {
+            // Inside pcall the native error records its message and the call comes back as a
+            // failure; any other `error` is a call like any other.
+            const ParsedScriptLine& errorLine = lines[function.fastGuardLine + 1];
+            const TokenAnalysis* analysis = errorLine.analyses.empty() ? nullptr : &errorLine.analyses[0];
+            const Variable* error = resolveVariableFastPtr(errorLine.tokens[0], analysis);
+            if (!error || !isNativeBuiltin(*error, BuiltinId::Error)) return false;
+            failed = true;
+            message = decodeStringToken(errorLine.tokens[2]);
+            return true;
+        }
+    }
+    const ParsedScriptLine& returnLine = lines[function.fastReturnLine];
+    return tryEvaluateFastExpressionScalarNode(returnLine.exprFast[0], returnLine, returnLine.exprFast[0].root, out);
+}
+
+} // namespace cobalt

@@ -1,0 +1,335 @@
+// The fast-expression compiler: a precedence-climbing parser over one token range of a line
+// that builds a FastExpression tree instead of evaluating. It follows the grammar of the
+// token evaluator exactly (the same operator table, the same bare-`not` boundaries, the same
+// order of literal checks); whatever it cannot express, or any doubt about where the token
+// evaluator would stop, leaves the range without a fast form so the token evaluator decides.
+//
+// The compiler has no engine, so it cannot measure the native stack: nesting is bounded by a
+// fixed limit instead, which also bounds the recursion of the tree evaluators.
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/bytecode/fast_expression.h"
+#include "engine/eval/operator_table.h"
+#include "engine/lexer/token_analysis.h"
+#include "engine/parser/parsed_script_line.h"
+
+namespace cobalt {
+
+namespace {
+
+// Deepest tree (and parser recursion) a fast form may have; deeper ranges are left to the
+// token evaluator, which guards its own recursion.
+constexpr int kMaxFastTreeHeight = 160;
+
+FastExprNodeKind binaryNodeKind(BinaryOperator op)
+{
+    switch (op) {
+    case BinaryOperator::Or: return FastExprNodeKind::Or;
+    case BinaryOperator::And: return FastExprNodeKind::And;
+    case BinaryOperator::Equal: return FastExprNodeKind::Equal;
+    case BinaryOperator::NotEqual: return FastExprNodeKind::NotEqual;
+    case BinaryOperator::Less: return FastExprNodeKind::Less;
+    case BinaryOperator::Greater: return FastExprNodeKind::Greater;
+    case BinaryOperator::LessEqual: return FastExprNodeKind::LessEqual;
+    case BinaryOperator::GreaterEqual: return FastExprNodeKind::GreaterEqual;
+    case BinaryOperator::Add: return FastExprNodeKind::Add;
+    case BinaryOperator::Subtract: return FastExprNodeKind::Subtract;
+    case BinaryOperator::Multiply: return FastExprNodeKind::Multiply;
+    case BinaryOperator::Divide: return FastExprNodeKind::Divide;
+    case BinaryOperator::IntDivide: return FastExprNodeKind::IntDivide;
+    case BinaryOperator::Modulo: return FastExprNodeKind::Modulo;
+    case BinaryOperator::Power: return FastExprNodeKind::Power;
+    case BinaryOperator::Tetration: return FastExprNodeKind::Tetration;
+    case BinaryOperator::Pentation: return FastExprNodeKind::Pentation;
+    case BinaryOperator::None: break;
+    }
+    return FastExprNodeKind::Invalid;
+}
+
+// Whether a binary node may yield a float (selects whether the int-only path is worth trying).
+bool binaryMayBeFloat(FastExprNodeKind kind, bool left, bool right)
+{
+    switch (kind) {
+    case FastExprNodeKind::Divide:
+    case FastExprNodeKind::Power:
+    case FastExprNodeKind::Tetration:
+    case FastExprNodeKind::Pentation:
+        return true;
+    case FastExprNodeKind::IntDivide:
+        return false;
+    default:
+        return left || right;
+    }
+}
+
+class FastCompiler {
+public:
+    FastCompiler(const TokenList& tokens, const AnalysisList& analyses, uint32_t begin, uint32_t end,
+                 FastExpression& out)
+        : m_tokens(tokens), m_analyses(analyses), m_pos(begin), m_end(end), m_out(out)
+    {
+    }
+
+    // Parses the whole range; the root index, or -1.
+    int32_t run()
+    {
+        const int32_t root = parseExpression(kLowestLevel, 0);
+        if (root < 0 || m_pos != m_end) return -1;
+        // The token evaluator does not know the range: it would read on over an operator or a
+        // postfix bracket right after it, so such a range is not the expression it evaluates.
+        if (m_end < m_tokens.size()) {
+            const Token& next = m_tokens[m_end];
+            if (next == "(" || next == "[" || findBinaryOperator(next) != nullptr) return -1;
+        }
+        return root;
+    }
+
+private:
+    bool atEnd() const { return m_pos >= m_end; }
+    const Token& current() const { return m_tokens[m_pos]; }
+    bool currentIs(std::string_view text) const { return !atEnd() && current() == text; }
+    uint32_t lastConsumed() const { return m_pos - 1; }
+
+    int height(int32_t node) const { return node < 0 ? 0 : m_heights[static_cast<size_t>(node)]; }
+
+    int32_t addNode(FastExprNode record)
+    {
+        record.tokenIndex = lastConsumed();
+        record.spanEnd = record.tokenIndex;
+        int childHeight = std::max(height(record.left), height(record.right));
+        if (record.left >= 0) record.hasCall = record.hasCall || node(record.left).hasCall;
+        if (record.right >= 0) record.hasCall = record.hasCall || node(record.right).hasCall;
+        if (record.kind == FastExprNodeKind::Call) {
+            const FastCallExpression& call = m_out.calls[static_cast<size_t>(record.intValue)];
+            for (int32_t argument : call.arguments) childHeight = std::max(childHeight, height(argument));
+        }
+        if (childHeight + 1 > kMaxFastTreeHeight) return -1;
+        m_out.nodes.push_back(record);
+        m_heights.push_back(childHeight + 1);
+        return static_cast<int32_t>(m_out.nodes.size() - 1);
+    }
+
+    FastExprNode& node(int32_t index) { return m_out.nodes[static_cast<size_t>(index)]; }
+
+    // expression -> operand { binary-operator expression }
+    int32_t parseExpression(int minLevel, int depth)
+    {
+        if (depth > kMaxFastTreeHeight) return -1;
+        int32_t left = parseOperand(depth + 1);
+        while (left >= 0 && !atEnd()) {
+            const BinaryOperatorInfo* info = findBinaryOperator(current());
+            if (info == nullptr || info->level < minLevel) break;
+            ++m_pos;
+            const int32_t right = parseExpression(rightOperandLevel(*info), depth + 1);
+            if (right < 0) return -1;
+            FastExprNode binary;
+            binary.kind = binaryNodeKind(info->op);
+            binary.left = left;
+            binary.right = right;
+            binary.mayBeFloat = binaryMayBeFloat(binary.kind, node(left).mayBeFloat, node(right).mayBeFloat);
+            left = addNode(binary);
+        }
+        return left;
+    }
+
+    // operand -> prefix-operator expression(7) | "not" | primary { postfix }
+    int32_t parseOperand(int depth)
+    {
+        if (atEnd()) return -1;
+        const Token& token = current();
+        if (token == "+") {
+            ++m_pos;
+            return parseExpression(kUnaryOperandLevel, depth);
+        }
+        if (token == "-") return parsePrefix(FastExprNodeKind::Negate, depth);
+        if (token == "!") return parsePrefix(FastExprNodeKind::LogicalNot, depth);
+        if (token == "#") return parsePrefix(FastExprNodeKind::Length, depth);
+        if (token == "not") return parseNot(depth);
+        const int32_t primary = parsePrimary(depth);
+        return primary < 0 ? -1 : parsePostfix(primary, depth);
+    }
+
+    int32_t parsePrefix(FastExprNodeKind kind, int depth)
+    {
+        ++m_pos;
+        const int32_t operand = parseExpression(kUnaryOperandLevel, depth);
+        if (operand < 0) return -1;
+        FastExprNode prefix;
+        prefix.kind = kind;
+        prefix.left = operand;
+        prefix.mayBeFloat = kind == FastExprNodeKind::Negate && node(operand).mayBeFloat;
+        return addNode(prefix);
+    }
+
+    // A bare `not` is the absent value; `not` before an operand negates it. Where the range
+    // ends, the token evaluator looks at the token after it, so the compiler does too.
+    int32_t parseNot(int depth)
+    {
+        ++m_pos;
+        bool bare = false;
+        if (atEnd()) {
+            if (m_pos < m_tokens.size() && !endsBareNot(m_tokens[m_pos])) return -1;
+            bare = true;
+        } else {
+            bare = endsBareNot(current());
+        }
+        if (bare) {
+            FastExprNode empty;
+            empty.kind = FastExprNodeKind::EmptyLiteral;
+            return addNode(empty);
+        }
+        return parseNotOperand(depth);
+    }
+
+    int32_t parseNotOperand(int depth)
+    {
+        const int32_t operand = parseExpression(kUnaryOperandLevel, depth);
+        if (operand < 0) return -1;
+        FastExprNode negation;
+        negation.kind = FastExprNodeKind::LogicalNot;
+        negation.left = operand;
+        return addNode(negation);
+    }
+
+    // primary -> "(" expression ")" | string | true | false | name | number
+    int32_t parsePrimary(int depth)
+    {
+        const Token& token = current();
+        if (token.empty()) return -1;
+        if (token == "(") {
+            ++m_pos;
+            const int32_t inner = parseExpression(kLowestLevel, depth + 1);
+            if (inner < 0 || !currentIs(")")) return -1;
+            ++m_pos;
+            node(inner).spanEnd = lastConsumed();
+            return inner;
+        }
+        if (isQuotedToken(token)) return addStringLiteral(token);
+        return parseWord(m_analyses[m_pos]);
+    }
+
+    int32_t addStringLiteral(const Token& token)
+    {
+        m_out.strings.push_back(decodeStringToken(token));
+        ++m_pos;
+        FastExprNode literal;
+        literal.kind = FastExprNodeKind::StringLiteral;
+        literal.intValue = static_cast<int32_t>(m_out.strings.size() - 1);
+        return addNode(literal);
+    }
+
+    // A single-token literal or name, checked in the token evaluator's order.
+    int32_t parseWord(const TokenAnalysis& analysis)
+    {
+        const Token& token = current();
+        FastExprNode word;
+        if (analysis.isTrue || analysis.isFalse) {
+            word.kind = FastExprNodeKind::BoolLiteral;
+            word.boolValue = analysis.isTrue;
+        } else if (void* pointer = nullptr; token.front() == '$' && parsePointerLiteral(token, pointer)) {
+            return -1;  // pointer literals have no fast form
+        } else if (analysis.isIdentifier) {
+            word.kind = FastExprNodeKind::Variable;
+        } else if (analysis.isNumeric) {
+            if (!analysis.hasFloatMarker && analysis.isInteger) {
+                word.kind = FastExprNodeKind::IntLiteral;
+                word.intValue = analysis.intValue;
+            } else {
+                float number = 0.0f;
+                if (!parseFloatStrict(token, number)) return -1;  // "Invalid numeric format" is the evaluator's
+                word.kind = FastExprNodeKind::FloatLiteral;
+                word.floatValue = number;
+                word.mayBeFloat = true;
+            }
+        } else {
+            return -1;  // "[", "{", "...", and unknown tokens
+        }
+        ++m_pos;
+        return addNode(word);
+    }
+
+    // postfix -> "[" expression "]" | "(" [ expression { "," expression } ] ")"
+    int32_t parsePostfix(int32_t operand, int depth)
+    {
+        while (operand >= 0 && !atEnd()) {
+            if (current() == "[") {
+                operand = parseIndex(operand, depth);
+            } else if (current() == "(") {
+                operand = parseCall(operand, depth);
+            } else {
+                break;
+            }
+        }
+        return operand;
+    }
+
+    int32_t parseIndex(int32_t container, int depth)
+    {
+        ++m_pos;
+        const int32_t key = parseExpression(kLowestLevel, depth + 1);
+        if (key < 0 || !currentIs("]")) return -1;
+        ++m_pos;
+        FastExprNode index;
+        index.kind = FastExprNodeKind::Index;
+        index.left = container;
+        index.right = key;
+        return addNode(index);
+    }
+
+    int32_t parseCall(int32_t callee, int depth)
+    {
+        ++m_pos;
+        FastCallExpression call;
+        call.callee = callee;
+        if (currentIs(")")) {
+            ++m_pos;
+        } else {
+            while (true) {
+                const int32_t argument = parseExpression(kLowestLevel, depth + 1);
+                if (argument < 0 || atEnd()) return -1;
+                call.arguments.push_back(argument);
+                if (current() == ")") {
+                    ++m_pos;
+                    break;
+                }
+                if (current() != ",") return -1;
+                ++m_pos;
+            }
+        }
+        m_out.calls.push_back(std::move(call));
+        FastExprNode callNode;
+        callNode.kind = FastExprNodeKind::Call;
+        callNode.left = callee;
+        callNode.intValue = static_cast<int32_t>(m_out.calls.size() - 1);
+        callNode.hasCall = true;
+        return addNode(callNode);
+    }
+
+    const TokenList& m_tokens;
+    const AnalysisList& m_analyses;
+    uint32_t m_pos;
+    uint32_t m_end;
+    FastExpression& m_out;
+    std::vector<int> m_heights;
+};
+
+} // namespace
+
+FastExpression compileFastExpressionRange(const TokenList& tokens, const AnalysisList& analyses,
+                                          const TokenRange& range)
+{
+    FastExpression expression;
+    if (range.empty() || range.end > tokens.size() || analyses.size() != tokens.size()) return expression;
+    FastCompiler compiler(tokens, analyses, range.begin, range.end, expression);
+    const int32_t root = compiler.run();
+    if (root < 0) return FastExpression{};
+    expression.root = root;
+    return expression;
+}
+
+} // namespace cobalt

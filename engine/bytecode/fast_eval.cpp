@@ -1,0 +1,285 @@
+// Evaluation of fast expression trees. Three cheap paths come first (string appends, scalars,
+// ints; fast_scalar.cpp); the value path mirrors the token evaluator node by node and is the one that reports
+// failures. The rules that keep every path equal to the token evaluator:
+// - the cheap paths are pure: they read variables and call only builtins without effects,
+//   and they give up (return false) instead of failing, so the value path can start over
+//   and raise the error at the same place with the same message;
+// - arithmetic goes through the same kernels as performOperation (engine/eval/arithmetic.h);
+// - a failure names the token the token evaluator would have read last (the node's
+//   tokenIndex), and a completed evaluation leaves the near-token where it would leave it;
+// - a value read in place is used before anything that could run script code.
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "engine/bytecode/fast_evaluator.h"
+#include "engine/cobalt_script.h"
+#include "engine/error/script_error.h"
+#include "engine/eval/arithmetic.h"
+
+namespace cobalt {
+
+namespace {
+
+const Variable kAbsent;
+
+// How many tree levels the value path descends between two native-stack checks.
+constexpr int kStackCheckInterval = 16;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// FastEvaluator: the value path
+// ---------------------------------------------------------------------------------------
+
+FastEvaluator::FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
+    : m_engine(engine), m_expression(expression), m_line(line)
+{
+}
+
+const FastExprNode& FastEvaluator::node(int32_t index) const
+{
+    if (index < 0 || static_cast<size_t>(index) >= m_expression.nodes.size()) fail("Invalid fast expression node");
+    return m_expression.nodes[static_cast<size_t>(index)];
+}
+
+void FastEvaluator::markNear(uint32_t tokenIndex) const
+{
+    if (tokenIndex < m_line.tokens.size()) m_engine.setNearToken(m_line.tokens[tokenIndex], tokenIndex);
+}
+
+const Variable* FastEvaluator::lookUp(const FastExprNode& variable) const
+{
+    const size_t index = variable.tokenIndex;
+    if (index >= m_line.tokens.size()) fail("Invalid fast expression node");
+    const TokenAnalysis* analysis = index < m_line.analyses.size() ? &m_line.analyses[index] : nullptr;
+    return m_engine.resolveVariableFastPtr(m_line.tokens[index], analysis);
+}
+
+const Variable& FastEvaluator::operand(int32_t index, Variable& scratch, int depth)
+{
+    const FastExprNode& operandNode = node(index);
+    if (operandNode.kind == FastExprNodeKind::Variable) {
+        const Variable* found = lookUp(operandNode);
+        return found ? *found : kAbsent;
+    }
+    scratch = value(index, depth);
+    return scratch;
+}
+
+Variable FastEvaluator::value(int32_t index, int depth)
+{
+    if (depth % kStackCheckInterval == kStackCheckInterval - 1) m_engine.checkNativeStack();
+    const FastExprNode& n = node(index);
+    switch (n.kind) {
+    case FastExprNodeKind::IntLiteral: return Variable(n.intValue);
+    case FastExprNodeKind::FloatLiteral: return Variable(n.floatValue);
+    case FastExprNodeKind::StringLiteral: return Variable(stringLiteral(n));
+    case FastExprNodeKind::BoolLiteral: return Variable(n.boolValue);
+    case FastExprNodeKind::EmptyLiteral: return Variable();
+    case FastExprNodeKind::Variable: {
+        const Variable* found = lookUp(n);
+        return found ? *found : Variable();
+    }
+    case FastExprNodeKind::Index: return indexValue(n, depth + 1);
+    case FastExprNodeKind::Call: return callValue(n, depth + 1);
+    case FastExprNodeKind::Negate: return negateValue(n, depth + 1);
+    case FastExprNodeKind::LogicalNot: return Variable(!value(n.left, depth + 1).truthy());
+    case FastExprNodeKind::Length: return lengthValue(n, depth + 1);
+    case FastExprNodeKind::And:
+    case FastExprNodeKind::Or: return logicalValue(n, depth + 1);
+    default: return binaryValue(n, depth + 1);
+    }
+}
+
+const std::string& FastEvaluator::stringLiteral(const FastExprNode& literal) const
+{
+    if (literal.intValue < 0 || static_cast<size_t>(literal.intValue) >= m_expression.strings.size()) {
+        fail("Invalid fast expression node");
+    }
+    return m_expression.strings[static_cast<size_t>(literal.intValue)];
+}
+
+Variable FastEvaluator::indexValue(const FastExprNode& n, int depth)
+{
+    // The container is read in place only when the key cannot run code that changes it.
+    Variable containerCopy;
+    Variable keyScratch;
+    const Variable& container =
+        node(n.right).hasCall ? (containerCopy = value(n.left, depth), containerCopy) : operand(n.left, containerCopy, depth);
+    const Variable& key = operand(n.right, keyScratch, depth);
+    try {
+        return m_engine.getIndexedValue(container, key);
+    } catch (...) {
+        markNear(n.tokenIndex);
+        throw;
+    }
+}
+
+Variable FastEvaluator::callValue(const FastExprNode& n, int depth)
+{
+    if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= m_expression.calls.size()) {
+        fail("Invalid fast call argument range");
+    }
+    const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
+    // Copied: the call may rebind the name that held the function.
+    const Variable callee = value(call.callee, depth);
+    const size_t count = call.arguments.size();
+    if (count <= kInlineArguments) {
+        std::array<Variable, kInlineArguments> arguments;
+        for (size_t i = 0; i < count; ++i) arguments[i] = value(call.arguments[i], depth);
+        return invoke(n, callee, arguments.data(), count);
+    }
+    std::vector<Variable> arguments;
+    arguments.reserve(count);
+    for (int32_t argument : call.arguments) arguments.push_back(value(argument, depth));
+    return invoke(n, callee, arguments.data(), count);
+}
+
+Variable FastEvaluator::invoke(const FastExprNode& n, const Variable& callee, const Variable* args, size_t count)
+{
+    // The token evaluator has read the closing ")" when it calls.
+    markNear(n.tokenIndex);
+    return m_engine.invokeCallableFast(callee, args, count);
+}
+
+Variable FastEvaluator::negateValue(const FastExprNode& n, int depth)
+{
+    const Variable operandValue = value(n.left, depth);
+    switch (operandValue.type) {
+    case VarType::Int: return Variable(wrappingNegate(operandValue.asInt()));
+    case VarType::Float: return Variable(-operandValue.asFloat());
+    case VarType::Bool: return Variable(static_cast<int32_t>(operandValue.asBool() ? -1 : 0));
+    default:
+        markNear(n.tokenIndex);
+        fail("Unary '-' requires a numeric value");
+    }
+}
+
+Variable FastEvaluator::lengthValue(const FastExprNode& n, int depth)
+{
+    Variable scratch;
+    const Variable& operandValue = operand(n.left, scratch, depth);
+    try {
+        return Variable(m_engine.arrayLength(operandValue));
+    } catch (...) {
+        markNear(n.tokenIndex);
+        throw;
+    }
+}
+
+Variable FastEvaluator::logicalValue(const FastExprNode& n, int depth)
+{
+    Variable left = value(n.left, depth);
+    const bool decided = n.kind == FastExprNodeKind::Or ? left.truthy() : !left.truthy();
+    if (decided) return left;
+    return value(n.right, depth);
+}
+
+Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
+{
+    const bool comparison = n.kind == FastExprNodeKind::Equal || n.kind == FastExprNodeKind::NotEqual ||
+                            isComparison(n.kind);
+    const char op = arithmeticOperator(n.kind);
+    if (!comparison && op == 0 && n.kind != FastExprNodeKind::Tetration && n.kind != FastExprNodeKind::Pentation) {
+        fail("Invalid fast expression node");
+    }
+    // The left operand is read in place only when the right one cannot run code that changes it.
+    Variable leftScratch;
+    Variable rightScratch;
+    const Variable& left =
+        node(n.right).hasCall ? (leftScratch = value(n.left, depth), leftScratch) : operand(n.left, leftScratch, depth);
+    const Variable& right = operand(n.right, rightScratch, depth);
+    try {
+        switch (n.kind) {
+        case FastExprNodeKind::Equal: return Variable(m_engine.variablesEqual(left, right));
+        case FastExprNodeKind::NotEqual: return Variable(!m_engine.variablesEqual(left, right));
+        case FastExprNodeKind::Tetration: return m_engine.performOperation(left, std::string_view("<-"), right);
+        case FastExprNodeKind::Pentation: return m_engine.performOperation(left, std::string_view("->"), right);
+        default: break;
+        }
+        if (comparison) return Variable(comparisonHolds(n.kind, m_engine.compareVariables(left, right)));
+        return m_engine.performOperation(left, op, right);
+    } catch (...) {
+        markNear(n.tokenIndex);
+        throw;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Engine entry points
+// ---------------------------------------------------------------------------------------
+
+Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line)
+{
+    if (!expression.valid()) fail("Invalid fast expression node");
+    checkNativeStack();
+    FastEvaluator evaluator(*this, expression, line);
+    const int32_t root = expression.root;
+    const FastExprNode& rootNode = evaluator.node(root);
+    Variable result;
+    bool decided = false;
+    if (rootNode.kind == FastExprNodeKind::Add && evaluator.concatEligible(root)) {
+        std::string text;
+        if (evaluator.appendConcat(root, text)) {
+            result = Variable(std::move(text));
+            decided = true;
+        }
+    }
+    if (!decided && rootNode.kind != FastExprNodeKind::StringLiteral) {
+        FastScalarValue scalar;
+        if (evaluator.scalarNode(root, scalar)) {
+            assignFastScalarToVariable(scalar, result);
+            decided = true;
+        }
+    }
+    if (!decided) result = evaluator.value(root, 0);
+    // Where the token evaluator leaves the near-token after reading the whole range.
+    evaluator.markNear(rootNode.spanEnd);
+    return result;
+}
+
+Variable CobaltScript::evaluateFastExpressionNode(const FastExpression& expression, const ParsedScriptLine& line,
+                                                  int32_t node)
+{
+    FastEvaluator evaluator(*this, expression, line);
+    return evaluator.value(node, 0);
+}
+
+bool CobaltScript::tryEvaluateFastExpressionIntNode(const FastExpression& expression, const ParsedScriptLine& line,
+                                                    int32_t node, int32_t& out)
+{
+    FastEvaluator evaluator(*this, expression, line);
+    return evaluator.intNode(node, out, false);
+}
+
+bool CobaltScript::tryEvaluateFastExpressionScalarNode(const FastExpression& expression,
+                                                       const ParsedScriptLine& line, int32_t node,
+                                                       FastScalarValue& out)
+{
+    FastEvaluator evaluator(*this, expression, line);
+    return evaluator.scalarNode(node, out);
+}
+
+bool CobaltScript::tryEvaluateFastExpressionBoolNode(const FastExpression& expression, const ParsedScriptLine& line,
+                                                     int32_t node, bool& out)
+{
+    FastScalarValue scalar;
+    if (!tryEvaluateFastExpressionScalarNode(expression, line, node, scalar)) return false;
+    out = scalarTruthy(scalar);
+    return true;
+}
+
+bool CobaltScript::appendFastStringConcatNode(const FastExpression& expression, const ParsedScriptLine& line,
+                                              int32_t node, std::string& out)
+{
+    FastEvaluator evaluator(*this, expression, line);
+    if (!evaluator.concatEligible(node)) return false;
+    std::string text;
+    if (!evaluator.appendConcat(node, text)) return false;
+    out += text;
+    return true;
+}
+
+} // namespace cobalt

@@ -1,0 +1,114 @@
+#pragma once
+// The walker behind the fast expression entry points of CobaltScript: one object per
+// evaluation, bound to the tree and the line it belongs to. Shared by the expression paths
+// (fast_eval.cpp) and the fast function bodies (fast_callable.cpp).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/cobalt_script.h"
+
+namespace cobalt {
+
+/// Above this call depth the pure paths call nothing themselves, so the call path alone
+/// decides when nesting has gone too deep.
+inline constexpr uint64_t kFastCallDepthLimit = 100000;
+
+/// The operator byte of an arithmetic node ("+" ... "^"), or 0.
+inline char arithmeticOperator(FastExprNodeKind kind)
+{
+    switch (kind) {
+    case FastExprNodeKind::Add: return '+';
+    case FastExprNodeKind::Subtract: return '-';
+    case FastExprNodeKind::Multiply: return '*';
+    case FastExprNodeKind::Divide: return '/';
+    case FastExprNodeKind::IntDivide: return '\\';
+    case FastExprNodeKind::Modulo: return '%';
+    case FastExprNodeKind::Power: return '^';
+    default: return 0;
+    }
+}
+
+/// "<", ">", "<=" or ">=".
+inline bool isComparison(FastExprNodeKind kind)
+{
+    return kind >= FastExprNodeKind::Less && kind <= FastExprNodeKind::GreaterEqual;
+}
+
+/// Whether a comparison node holds for a three-way order (negative, 0, positive).
+inline bool comparisonHolds(FastExprNodeKind kind, int order)
+{
+    switch (kind) {
+    case FastExprNodeKind::Less: return order < 0;
+    case FastExprNodeKind::Greater: return order > 0;
+    case FastExprNodeKind::LessEqual: return order <= 0;
+    default: return order >= 0;
+    }
+}
+
+/// Truthiness of a scalar: only the absent value and false are false.
+inline bool scalarTruthy(const FastScalarValue& value)
+{
+    if (value.kind == FastScalarValue::Empty) return false;
+    if (value.kind == FastScalarValue::Bool) return value.boolValue;
+    return true;
+}
+
+class FastEvaluator {
+public:
+    FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line);
+
+    /// The node at `index`; fails with "Invalid fast expression node" outside the tree.
+    const FastExprNode& node(int32_t index) const;
+    /// Makes the line's token at `tokenIndex` the near-token.
+    void markNear(uint32_t tokenIndex) const;
+
+    /// The value path: mirrors the token evaluator, failures included.
+    Variable value(int32_t index, int depth);
+
+    // Pure paths: never run script code with effects, never fail; false = undecided.
+    bool scalarNode(int32_t index, FastScalarValue& out);
+    bool intNode(int32_t index, int32_t& out, bool allowBool);
+    bool concatEligible(int32_t index);
+    bool appendConcat(int32_t index, std::string& out);
+
+private:
+    static constexpr size_t kInlineArguments = 4;
+
+    const Variable* lookUp(const FastExprNode& variable) const;
+    const std::string& stringLiteral(const FastExprNode& literal) const;
+    /// The operand's value: in place for a variable, else evaluated into `scratch`.
+    const Variable& operand(int32_t index, Variable& scratch, int depth);
+
+    Variable indexValue(const FastExprNode& n, int depth);
+    Variable callValue(const FastExprNode& n, int depth);
+    Variable invoke(const FastExprNode& n, const Variable& callee, const Variable* args, size_t count);
+    Variable negateValue(const FastExprNode& n, int depth);
+    Variable lengthValue(const FastExprNode& n, int depth);
+    Variable logicalValue(const FastExprNode& n, int depth);
+    Variable binaryValue(const FastExprNode& n, int depth);
+
+    /// A node's value without effects: in place for a variable, else into `scratch`.
+    bool pureValue(int32_t index, const Variable*& out, Variable& scratch);
+    bool readScalar(int32_t index, FastScalarValue& out);
+    bool lengthInt(const FastExprNode& n, int32_t& out);
+    static bool intArithmetic(FastExprNodeKind kind, int32_t left, int32_t right, int32_t& out);
+    bool callScalar(const FastExprNode& n, FastScalarValue& out);
+    bool negateScalar(const FastExprNode& n, FastScalarValue& out);
+    bool logicalScalar(const FastExprNode& n, FastScalarValue& out);
+    bool binaryScalar(const FastExprNode& n, FastScalarValue& out);
+    bool hyperScalar(FastExprNodeKind kind, const FastScalarValue& left, const FastScalarValue& right,
+                     FastScalarValue& out);
+    /// Whether a pure path may call a builtin or a fast body here (the call path would not
+    /// stop for depth or stack).
+    bool callAllowed() const;
+    /// The argument node of toString(x) when the callee is still the native builtin, else -1.
+    int32_t nativeToStringArgument(const FastExprNode& n);
+
+    CobaltScript& m_engine;
+    const FastExpression& m_expression;
+    const ParsedScriptLine& m_line;
+};
+
+} // namespace cobalt

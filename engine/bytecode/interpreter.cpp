@@ -1,0 +1,261 @@
+// The bytecode interpreter's activation: one call of executeBytecodeChunkInternal runs one
+// chunk from its first (or a given) instruction to its end, resolving pending jumps at every
+// instruction boundary and unwinding early for soft errors. Lines run through the statement
+// executor; block statements run their bodies as nested activations or in the inline runner.
+
+#include <exception>
+#include <string>
+
+#include "engine/bytecode/interpreter_internal.h"
+#include "engine/error/script_error.h"
+
+namespace cobalt {
+
+namespace interp {
+
+const ParsedScriptLine& programLine(const BytecodeProgram& program, uint32_t index)
+{
+    if (index >= program.lines.size()) fail("Bytecode line index out of range");
+    return program.lines[index];
+}
+
+void executeLineInstruction(CobaltScript& engine, const ParsedScriptLine& line)
+{
+    engine.setPositionContext(line);
+    try {
+        Variable lastValue;
+        engine.executeSimpleStatement(line, lastValue);
+    } catch (const std::exception&) {
+        engine.rethrowPositioned(line);
+    }
+}
+
+Variable runBlockBody(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal,
+                      RunMode mode)
+{
+    // The inline runner keeps no scope of its own, so it only serves bodies of a call that
+    // has no block scope open: there every name a body sees is the same either way.
+    if (mode == RunMode::Inline ||
+        (engine.scopes.blocks.size() <= engine.scopes.blockBase && isInlineEligible(engine, *program, chunk))) {
+        return runInlineChunk(engine, program, chunk, signal);
+    }
+    return engine.executeBytecodeChunkInternal(program, chunk, signal, false);
+}
+
+bool activeChunksHoldLabel(const CobaltScript& engine, const std::string& label, size_t skip)
+{
+    const auto& active = engine.activeChunks;
+    uint32_t instruction = 0;
+    uint32_t nest = 0;
+    for (size_t i = active.size(); i > skip; --i) {
+        const ActiveChunk& record = active[i - 1 - skip];
+        if (record.program && engine.findNestLabelInBytecodeChunk(*record.program, record.chunk, label,
+                                                                  instruction, nest)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace interp
+
+namespace {
+
+using interp::RunMode;
+
+/// Pops the activation's record from the active-chunk stack on every exit.
+class ActiveChunkGuard {
+public:
+    ActiveChunkGuard(CobaltScript& engine, const ProgramRef& program, uint32_t chunk) : m_engine(engine)
+    {
+        engine.activeChunks.push_back(ActiveChunk{program, chunk});
+    }
+    ~ActiveChunkGuard() { m_engine.activeChunks.pop_back(); }
+    ActiveChunkGuard(const ActiveChunkGuard&) = delete;
+    ActiveChunkGuard& operator=(const ActiveChunkGuard&) = delete;
+
+private:
+    CobaltScript& m_engine;
+};
+
+/// The block scope an activation opens for its own locals, closed again on every exit along
+/// with any scope its statements left open. The block base belongs to whoever bound the
+/// call's parameters (the call path, a jump target's frame): it is only put back here.
+class LocalScopeGuard {
+public:
+    LocalScopeGuard(CobaltScript& engine, bool pushScope)
+        : m_engine(engine), m_savedBlocks(engine.scopes.blocks.size()), m_savedBase(engine.scopes.blockBase)
+    {
+        if (pushScope) engine.pushBlockScope();
+    }
+    ~LocalScopeGuard()
+    {
+        while (m_engine.scopes.blocks.size() > m_savedBlocks) m_engine.popBlockScope();
+        m_engine.scopes.blockBase = m_savedBase;
+    }
+    LocalScopeGuard(const LocalScopeGuard&) = delete;
+    LocalScopeGuard& operator=(const LocalScopeGuard&) = delete;
+
+private:
+    CobaltScript& m_engine;
+    size_t m_savedBlocks;
+    size_t m_savedBase;
+};
+
+enum class JumpResolution : uint8_t { Continue, LeaveChunk };
+
+/// Resolves a pending jumpTo at an instruction boundary of an activation. A label in this
+/// chunk moves the program counter to its nest instruction; a label held by an enclosing
+/// activation makes this one leave with the jump signal (the flag stays set for it); any
+/// other label runs its registered target, after which execution goes on where it stood.
+JumpResolution resolvePendingJump(CobaltScript& engine, const BytecodeProgram& program, uint32_t chunk,
+                                  uint32_t& pc)
+{
+    while (engine.loader.jumpPending) {
+        const std::string label = engine.loader.pendingJumpLabel;
+        uint32_t instruction = 0;
+        uint32_t nest = 0;
+        if (engine.findNestLabelInBytecodeChunk(program, chunk, label, instruction, nest)) {
+            engine.loader.jumpPending = false;
+            engine.loader.pendingJumpLabel.clear();
+            pc = instruction;
+            return JumpResolution::Continue;
+        }
+        if (interp::activeChunksHoldLabel(engine, label, 1)) return JumpResolution::LeaveChunk;
+        engine.loader.jumpPending = false;
+        engine.loader.pendingJumpLabel.clear();
+        if (!engine.executeRegisteredJumpTarget(label)) fail("jumpTo target not found: " + label);
+    }
+    return JumpResolution::Continue;
+}
+
+/// True when the jump that ended an instruction targets a nest block of this chunk, which
+/// the next boundary resolves.
+bool jumpLandsHere(CobaltScript& engine, const BytecodeProgram& program, uint32_t chunk)
+{
+    uint32_t instruction = 0;
+    uint32_t nest = 0;
+    return engine.loader.jumpPending &&
+           engine.findNestLabelInBytecodeChunk(program, chunk, engine.loader.pendingJumpLabel, instruction, nest);
+}
+
+Variable executeFunctionDeclaration(CobaltScript& engine, const ProgramRef& program, uint32_t index)
+{
+    if (index >= program->functionDecls.size()) fail("Bytecode function-declaration index out of range");
+    const BytecodeFunctionDecl decl = program->functionDecls[index];
+    const ParsedScriptLine& line = interp::programLine(*program, decl.line);
+    engine.setPositionContext(line);
+    try {
+        engine.declareFunction(line, [&](ScriptCallable& function) {
+            function.program = program;
+            function.chunkIndex = decl.chunk;
+            function.sourceDirectory = decl.directory;
+            function.sourcePath = decl.path;
+        });
+    } catch (const std::exception&) {
+        engine.rethrowPositioned(line);
+    }
+    return Variable();
+}
+
+Variable executeReturn(CobaltScript& engine, const BytecodeProgram& program, uint32_t index, BlockSignal& signal)
+{
+    const ParsedScriptLine& line = interp::programLine(program, index);
+    engine.setPositionContext(line);
+    Variable result;
+    try {
+        result = engine.evaluateReturnValues(line);
+    } catch (const std::exception&) {
+        engine.rethrowPositioned(line);
+    }
+    signal = BlockSignal::Return;
+    return result;
+}
+
+Variable executeNest(CobaltScript& engine, const ProgramRef& program, uint32_t index, BlockSignal& signal)
+{
+    if (index >= program->nestBlocks.size()) fail("Bytecode nest-block index out of range");
+    return interp::runBlockBody(engine, program, program->nestBlocks[index].chunk, signal, RunMode::Activation);
+}
+
+Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, const Instruction& instruction,
+                            BlockSignal& signal)
+{
+    const uint32_t operand = instruction.operand;
+    switch (instruction.opcode) {
+    case Opcode::Line:
+        interp::executeLineInstruction(engine, interp::programLine(*program, operand));
+        return Variable();
+    case Opcode::InlineAssignment:
+        interp::executeInlineAssignment(engine, interp::programLine(*program, operand));
+        return Variable();
+    case Opcode::If: return interp::executeIfInstruction(engine, program, operand, signal, RunMode::Activation);
+    case Opcode::While: return interp::executeWhileInstruction(engine, program, operand, signal, RunMode::Activation);
+    case Opcode::Repeat:
+        return interp::executeRepeatInstruction(engine, program, operand, signal, RunMode::Activation);
+    case Opcode::NumericFor:
+        return interp::executeNumericForInstruction(engine, program, operand, signal, RunMode::Activation);
+    case Opcode::GenericFor: return interp::executeGenericForInstruction(engine, program, operand, signal);
+    case Opcode::FunctionDeclaration: return executeFunctionDeclaration(engine, program, operand);
+    case Opcode::Return: return executeReturn(engine, *program, operand, signal);
+    case Opcode::Break: signal = BlockSignal::Break; return Variable();
+    case Opcode::Nest: return executeNest(engine, program, operand, signal);
+    }
+    fail("Invalid bytecode opcode " + std::to_string(static_cast<unsigned>(instruction.opcode)));
+}
+
+} // namespace
+
+Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& programRef, uint32_t chunk,
+                                                    BlockSignal& signal, bool /*functionBody*/,
+                                                    uint32_t startInstruction)
+{
+    checkNativeStack();
+    signal = BlockSignal::None;
+    // Held here: the caller's reference may name a value that the chunk's own statements
+    // replace (a function reassigned while it runs).
+    const ProgramRef program = programRef;
+    if (!program || chunk >= program->chunks.size()) fail("Invalid bytecode chunk index");
+    const BytecodeChunk record = program->chunks[chunk];
+    const uint64_t end = uint64_t{record.firstInstruction} + record.instructionCount;
+    if (end > program->instructions.size()) fail("Bytecode chunk range is out of bounds");
+    uint32_t pc = record.firstInstruction;
+    if (startInstruction != kStartOfChunk) {
+        if (startInstruction < record.firstInstruction || startInstruction >= end) {
+            fail("Bytecode jump target is outside the target chunk");
+        }
+        pc = startInstruction;
+    }
+
+    ActiveChunkGuard activeGuard(*this, program, chunk);
+    // Function bodies and block bodies are treated alike. Whoever enters a function body has
+    // already opened its frame (the parameters' scope and the block base that hides the
+    // caller's scopes); either body gets a further scope only when its own lines need one,
+    // so that locals declared in a block die with the block, as in the tree-walker.
+    LocalScopeGuard scopeGuard(*this, interp::bodyNeedsOwnScope(*this, *program, chunk));
+
+    while (true) {
+        if (loader.jumpPending && resolvePendingJump(*this, *program, chunk, pc) == JumpResolution::LeaveChunk) {
+            signal = BlockSignal::Jump;
+            return Variable();
+        }
+        if (pc >= end) break;
+        // Coroutine scheduling hooks in here: a pending coroutine failure is rethrown before
+        // the instruction, and the scheduled coroutine gets its turn after it.
+        if (softErrorUnwinding()) return Variable();
+
+        const Instruction instruction = program->instructions[pc];
+        ++pc;
+        Variable value = executeInstruction(*this, program, instruction, signal);
+
+        if (signal == BlockSignal::None) continue;
+        if (signal == BlockSignal::Jump && jumpLandsHere(*this, *program, chunk)) {
+            signal = BlockSignal::None;
+            continue;
+        }
+        return signal == BlockSignal::Return ? value : Variable();
+    }
+    return Variable();
+}
+
+} // namespace cobalt

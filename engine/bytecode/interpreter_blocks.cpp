@@ -1,0 +1,124 @@
+// The statements of the bytecode interpreter that are more than one line: inline
+// assignments, if-groups and the loops. Conditions, loop clauses, loop scopes and signals
+// go through the statement executor's own routines, so a compiled script behaves exactly
+// as the tree-walker does; only the way a body runs (a chunk) differs.
+
+#include <exception>
+
+#include "engine/bytecode/interpreter_internal.h"
+#include "engine/error/script_error.h"
+#include "engine/exec/line_access.h"
+
+namespace cobalt::interp {
+namespace {
+
+/// The shape opcode 1 stands for. Checked again at run time because a program read back
+/// from elsewhere may carry the opcode on any line; such a line runs as opcode 0.
+bool isInlineAssignmentShape(const ParsedScriptLine& line)
+{
+    return line.isAssignment && line.assignmentTargets.size() == 1 &&
+           line.assignmentTargets[0].indexRanges.empty() && line.assignmentTargets[0].nameIndex < line.tokens.size() &&
+           line.assignOperatorIndex < line.tokens.size() && line.tokens[line.assignOperatorIndex] == "=" &&
+           line.exprRanges.size() == 1 && !line.exprFast.empty() && line.exprFast[0].valid();
+}
+
+const char* indexMessage(RunMode mode, const char* activation, const char* inlined)
+{
+    return mode == RunMode::Inline ? inlined : activation;
+}
+
+const BytecodeLoop& loopRecord(const std::vector<BytecodeLoop>& loops, uint32_t index, const char* message)
+{
+    if (index >= loops.size()) fail(message);
+    return loops[index];
+}
+
+CobaltScript::LoopBody bodyRunner(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, RunMode mode)
+{
+    return [&engine, &program, chunk, mode](BlockSignal& signal) {
+        return runBlockBody(engine, program, chunk, signal, mode);
+    };
+}
+
+} // namespace
+
+void executeInlineAssignment(CobaltScript& engine, const ParsedScriptLine& line)
+{
+    if (!isInlineAssignmentShape(line)) {
+        executeLineInstruction(engine, line);
+        return;
+    }
+    engine.setPositionContext(line);
+    try {
+        // The right side is computed before the target is looked up: it may call functions
+        // that define globals or open scopes, which would move a target found earlier.
+        Variable value = engine.evaluateFastExpression(line.exprFast[0], line);
+        const uint32_t nameIndex = line.assignmentTargets[0].nameIndex;
+        engine.assignVariableFast(line.tokens[nameIndex], analysisAt(line, nameIndex), std::move(value),
+                                  scopeTargetOf(line.scopeModifier));
+    } catch (const std::exception&) {
+        engine.rethrowPositioned(line);
+    }
+}
+
+Variable executeIfInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t group, BlockSignal& signal,
+                              RunMode mode)
+{
+    signal = BlockSignal::None;
+    if (group >= program->ifGroups.size()) {
+        fail(indexMessage(mode, "Bytecode if-group index out of range", "Inline bytecode if-group index out of range"));
+    }
+    const size_t branchCount = program->ifGroups[group].branches.size();
+    for (size_t i = 0; i < branchCount; ++i) {
+        const BytecodeIfBranch branch = program->ifGroups[group].branches[i];
+        if (!branch.isElse &&
+            !engine.evaluateCondition(programLine(*program, branch.line), "Unexpected token after if condition")) {
+            continue;
+        }
+        return runBlockBody(engine, program, branch.chunk, signal, mode);
+    }
+    return Variable();
+}
+
+Variable executeWhileInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop, BlockSignal& signal,
+                                 RunMode mode)
+{
+    const BytecodeLoop record = loopRecord(
+        program->whileLoops, loop,
+        indexMessage(mode, "Bytecode while-loop index out of range", "Inline bytecode while-loop index out of range"));
+    return engine.runWhileLoop(programLine(*program, record.line), signal,
+                               bodyRunner(engine, program, record.chunk, mode));
+}
+
+Variable executeRepeatInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
+                                  BlockSignal& signal, RunMode mode)
+{
+    const BytecodeLoop record =
+        loopRecord(program->repeatLoops, loop,
+                   indexMessage(mode, "Bytecode repeat-loop index out of range",
+                                "Inline bytecode repeat-loop index out of range"));
+    return engine.runRepeatLoop(programLine(*program, record.line), signal,
+                                bodyRunner(engine, program, record.chunk, mode));
+}
+
+Variable executeNumericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
+                                      BlockSignal& signal, RunMode mode)
+{
+    const BytecodeLoop record =
+        loopRecord(program->numericForLoops, loop,
+                   indexMessage(mode, "Bytecode numeric-for index out of range",
+                                "Inline bytecode numeric-for index out of range"));
+    return engine.runNumericFor(programLine(*program, record.line), signal,
+                                bodyRunner(engine, program, record.chunk, mode));
+}
+
+Variable executeGenericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
+                                      BlockSignal& signal)
+{
+    const BytecodeLoop record =
+        loopRecord(program->genericForLoops, loop, "Bytecode generic-for index out of range");
+    return engine.runGenericFor(programLine(*program, record.line), signal,
+                                bodyRunner(engine, program, record.chunk, RunMode::Activation));
+}
+
+} // namespace cobalt::interp

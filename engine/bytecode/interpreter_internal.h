@@ -1,0 +1,57 @@
+#pragma once
+// Pieces of the bytecode interpreter shared by its translation units: the activation loop
+// (interpreter.cpp), the block statements (interpreter_blocks.cpp) and the inline runner
+// with the per-chunk facts it caches (inline_runner.cpp). Not part of the engine's interface.
+
+#include <cstdint>
+#include <string>
+
+#include "engine/cobalt_script.h"
+
+namespace cobalt::interp {
+
+/// How the block statements of a chunk run their bodies. An activation runs each body as a
+/// nested activation, or in the inline runner when the body allows it; the inline runner
+/// runs every body inline. The two modes report malformed side-list indices with their own
+/// messages.
+enum class RunMode : uint8_t { Activation, Inline };
+
+/// The statement at `index` of the program, or the failure "Bytecode line index out of range".
+const ParsedScriptLine& programLine(const BytecodeProgram& program, uint32_t index);
+
+/// One simple statement (opcode 0) through the statement executor, positioned on failure.
+void executeLineInstruction(CobaltScript& engine, const ParsedScriptLine& line);
+/// A single plain-name assignment whose right side has a fast form (opcode 1).
+void executeInlineAssignment(CobaltScript& engine, const ParsedScriptLine& line);
+
+/// Runs a block body chunk: see RunMode.
+Variable runBlockBody(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal,
+                      RunMode mode);
+
+// Block statements (opcodes 2 to 6). Each returns the value of a `return` inside it and sets
+// `signal` to what ended it: none, return, or jump (a break is consumed by the loops and
+// passed on by `if`).
+Variable executeIfInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t group, BlockSignal& signal,
+                              RunMode mode);
+Variable executeWhileInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
+                                 BlockSignal& signal, RunMode mode);
+Variable executeRepeatInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
+                                  BlockSignal& signal, RunMode mode);
+Variable executeNumericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
+                                      BlockSignal& signal, RunMode mode);
+Variable executeGenericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
+                                      BlockSignal& signal);
+
+/// Whether a chunk may run in the inline runner (cached per chunk in the program).
+bool isInlineEligible(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk);
+/// Whether a block body needs a block scope of its own while it runs: it declares locals or
+/// names an explicit block-scope variable (name#3) in its own lines (cached per chunk).
+bool bodyNeedsOwnScope(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk);
+/// Runs a chunk inside the current activation: no active-chunk record, no scope frame.
+Variable runInlineChunk(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal);
+
+/// True when an active chunk holds a nest block with `label`; the innermost `skip` records
+/// (the running activation itself) are not searched.
+bool activeChunksHoldLabel(const CobaltScript& engine, const std::string& label, size_t skip);
+
+} // namespace cobalt::interp

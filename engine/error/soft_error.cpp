@@ -1,0 +1,20 @@
+// A script's own errors: thrown outside protected calls, recorded inside them.
+
+#include "engine/cobalt_script.h"
+#include "engine/error/script_error.h"
+
+namespace cobalt {
+
+void CobaltScript::raiseScriptErrorSoft(const std::string& message)
+{
+    if (calls.protectedCalls.empty()) throw RaisedScriptError(message);
+    // The first error wins; the protected call reports it once the blocks have unwound.
+    if (softError.pending) return;
+    softError.pending = true;
+    softError.depth = calls.protectedCalls.back();
+    softError.message = message;
+}
+
+bool CobaltScript::softErrorUnwinding() const { return softError.pending && calls.callDepth > softError.depth; }
+
+} // namespace cobalt

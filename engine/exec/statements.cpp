@@ -1,0 +1,206 @@
+// Simple statements: assignments (plain, multi-target, compound, indexed), expression
+// statements, return values and conditions. The loop statements and the block walker build
+// on these, and the bytecode interpreter runs its line instructions through them.
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "engine/cobalt_script.h"
+#include "engine/error/script_error.h"
+#include "engine/exec/line_access.h"
+
+namespace cobalt {
+
+Variable evaluateTokenRange(CobaltScript& engine, const ParsedScriptLine& line, const TokenRange& range,
+                            const FastExpression* fast, const char* leftoverMessage, std::string_view leftoverToken)
+{
+    if (fast && fast->valid()) return engine.evaluateFastExpression(*fast, line);
+    size_t position = range.begin;
+    Variable value = engine.evaluateExpression(line.tokens, position, analysesOf(line));
+    if (position < range.end && position < line.tokens.size()) {
+        engine.throwError(leftoverMessage, leftoverToken.empty() ? std::string_view(line.tokens[position])
+                                                                 : leftoverToken);
+    }
+    return value;
+}
+
+Variable evaluateLineExpression(CobaltScript& engine, const ParsedScriptLine& line, size_t rangeIndex, size_t start,
+                                const char* leftoverMessage)
+{
+    if (rangeIndex < line.exprRanges.size()) return engine.evaluateRange(line, rangeIndex, leftoverMessage);
+    TokenRange rest{static_cast<uint32_t>(start), static_cast<uint32_t>(line.tokens.size())};
+    return evaluateTokenRange(engine, line, rest, nullptr, leftoverMessage, {});
+}
+
+void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalysis* analysis,
+                  const std::vector<Variable>& keys, Variable value, ScopeTarget target)
+{
+    auto containerFor = [&engine](const Variable& key) {
+        return engine.prefersArrayStorage(key) ? Variable::makeArray() : Variable::makeTable();
+    };
+    // A new base container is shared by reference, so writing through the local copy writes
+    // into the one just stored (the first key fits it, so it is never promoted away).
+    Variable created;
+    Variable* current = engine.resolveExistingVariableFastMutable(name, analysis, false);
+    if (!current) {
+        created = containerFor(keys.front());
+        engine.assignVariableFast(name, analysis, created, target);
+        current = &created;
+    }
+    for (size_t i = 0; i + 1 < keys.size(); ++i) {
+        Variable& next = engine.getIndexedValueMutable(*current, keys[i], true);
+        if (next.isNot()) next = containerFor(keys[i + 1]);
+        current = &next;
+    }
+    engine.setIndexedValue(*current, keys.back(), std::move(value), true);
+}
+
+namespace {
+
+bool isCompoundOperator(std::string_view op)
+{
+    return op.size() == 2 && op[1] == '=' &&
+           (op[0] == '+' || op[0] == '-' || op[0] == '*' || op[0] == '/' || op[0] == '\\' || op[0] == '%' ||
+            op[0] == '^');
+}
+
+void applyCompound(CobaltScript& engine, Variable& target, char op, const Variable& right)
+{
+    if (!engine.performOperationInPlace(target, op, right)) target = engine.performOperation(target, op, right);
+}
+
+std::vector<Variable> evaluateKeys(CobaltScript& engine, const ParsedScriptLine& line,
+                                   const ParsedAssignmentTarget& target)
+{
+    std::vector<Variable> keys;
+    keys.reserve(target.indexRanges.size());
+    for (size_t i = 0; i < target.indexRanges.size(); ++i) {
+        const FastExpression* fast = i < target.indexFast.size() ? &target.indexFast[i] : nullptr;
+        keys.push_back(evaluateTokenRange(engine, line, target.indexRanges[i], fast, "Expected closing bracket", "]"));
+    }
+    return keys;
+}
+
+std::vector<Variable> evaluateRightSide(CobaltScript& engine, const ParsedScriptLine& line)
+{
+    if (line.exprRanges.empty()) engine.throwError("Unexpected end of expression", "EOF");
+    std::vector<Variable> values;
+    values.reserve(line.exprRanges.size());
+    for (size_t i = 0; i < line.exprRanges.size(); ++i) {
+        values.push_back(engine.evaluateRange(line, i, "Unexpected token in assignment expression"));
+    }
+    return values;
+}
+
+/// x op= value and x[k1]...[kn] op= value: the variable and the element must exist.
+void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& line, char op)
+{
+    if (line.assignmentTargets.size() != 1) {
+        engine.throwError("Compound assignment takes exactly one target", line.tokens[line.assignOperatorIndex]);
+    }
+    const Variable right = evaluateRightSide(engine, line).front();
+    const ParsedAssignmentTarget& target = line.assignmentTargets.front();
+    const std::vector<Variable> keys = evaluateKeys(engine, line, target);
+
+    // Resolved only now: the right side and the keys may have called functions that
+    // defined globals or grew scopes, which would leave an earlier reference dangling.
+    const std::string& name = line.tokens[target.nameIndex];
+    Variable* current = engine.resolveExistingVariableFastMutable(name, analysisAt(line, target.nameIndex), false);
+    if (!current) fail("Variable not found: " + name);
+    if (keys.empty()) {
+        applyCompound(engine, *current, op, right);
+        return;
+    }
+    for (size_t i = 0; i + 1 < keys.size(); ++i) current = &engine.getIndexedValueMutable(*current, keys[i], false);
+    if (current->type == VarType::String) {
+        Variable element = engine.getIndexedValue(*current, keys.back());
+        applyCompound(engine, element, op, right);
+        engine.setIndexedValue(*current, keys.back(), std::move(element), false);
+        return;
+    }
+    applyCompound(engine, engine.getIndexedValueMutable(*current, keys.back(), false), op, right);
+}
+
+void executePlainAssignment(CobaltScript& engine, const ParsedScriptLine& line)
+{
+    std::vector<Variable> values = evaluateRightSide(engine, line);
+    const auto& targets = line.assignmentTargets;
+    if (values.size() == 1 && values.front().type == VarType::Multi && targets.size() >= 2) {
+        const MultiRef multi = values.front().asMulti();
+        values = multi ? multi->values : std::vector<Variable>{};
+    }
+    std::vector<std::vector<Variable>> keys;
+    keys.reserve(targets.size());
+    for (const auto& target : targets) keys.push_back(evaluateKeys(engine, line, target));
+
+    const ScopeTarget scope = scopeTargetOf(line.scopeModifier);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        Variable value = i < values.size() ? std::move(values[i]) : Variable();
+        const std::string& name = line.tokens[targets[i].nameIndex];
+        const TokenAnalysis* analysis = analysisAt(line, targets[i].nameIndex);
+        if (keys[i].empty()) {
+            engine.assignVariableFast(name, analysis, std::move(value), scope);
+        } else {
+            storeIndexed(engine, name, analysis, keys[i], std::move(value), scope);
+        }
+    }
+}
+
+} // namespace
+
+bool CobaltScript::executeAssignment(const ParsedScriptLine& line, Variable& /*lastValue*/)
+{
+    if (!line.isAssignment || line.assignmentTargets.empty() || line.assignOperatorIndex >= line.tokens.size()) {
+        return false;
+    }
+    const std::string& op = line.tokens[line.assignOperatorIndex];
+    if (isCompoundOperator(op)) {
+        executeCompoundAssignment(*this, line, op[0]);
+    } else {
+        executePlainAssignment(*this, line);
+    }
+    return true;
+}
+
+// Failures leave unpositioned: every caller already positions them at the line it runs, and
+// a second catch on the way out would only slow down unwinding from deep recursion.
+void CobaltScript::executeSimpleStatement(const ParsedScriptLine& line, Variable& lastValue)
+{
+    if (executeAssignment(line, lastValue)) return;
+    lastValue = evaluateLineExpression(*this, line, 0, 0, "Unexpected trailing token");
+}
+
+Variable CobaltScript::evaluateReturnValues(const ParsedScriptLine& line)
+{
+    if (line.tokens.size() <= 1) return Variable();
+    if (line.exprRanges.size() == 1) return evaluateRange(line, 0, "Unexpected token after return value");
+    std::vector<Variable> values;
+    if (!line.exprRanges.empty()) {
+        for (size_t i = 0; i < line.exprRanges.size(); ++i) {
+            values.push_back(evaluateRange(line, i, "Unexpected token after return value"));
+        }
+    } else {
+        size_t position = 1;
+        while (true) {
+            values.push_back(evaluateExpression(line.tokens, position, analysesOf(line)));
+            if (position >= line.tokens.size()) break;
+            if (line.tokens[position] != ",") throwError("Unexpected token after return value", line.tokens[position]);
+            ++position;
+        }
+    }
+    if (values.size() == 1) return std::move(values.front());
+    return Variable::makeMulti(std::move(values));
+}
+
+bool CobaltScript::evaluateCondition(const ParsedScriptLine& line, const char* leftoverMessage)
+{
+    setPositionContext(line);
+    try {
+        return evaluateLineExpression(*this, line, 0, 1, leftoverMessage).truthy();
+    } catch (const std::exception&) {
+        rethrowPositioned(line);
+    }
+}
+
+} // namespace cobalt

@@ -1,0 +1,299 @@
+// Name resolution: the plain look-up through block, loop and frame scopes to the globals,
+// the explicit-scope names (name#0 .. name#3), and the per-token resolution cache.
+//
+// The cache only ever shortens the search; it never changes its answer. A cached entry is
+// used when its list is still on the stack at the recorded depth, the entry at the recorded
+// index still carries the name, and no scope searched earlier has gained the name since.
+
+#include <limits>
+#include <string>
+
+#include "engine/cobalt_script.h"
+#include "engine/error/script_error.h"
+#include "engine/scope/scope_lookup.h"
+
+namespace cobalt {
+
+namespace {
+
+constexpr size_t kMaxCachedPosition = std::numeric_limits<uint16_t>::max();
+
+// Where a plain look-up found a name.
+struct Location {
+    ResolutionKind kind = ResolutionKind::None;
+    size_t depth = 0;  // from the top of the block or loop stack
+    size_t index = 0;  // entry index in the scope list
+    uint64_t scopeId = 0;
+    uint64_t slot = 0;
+    Variable* variable = nullptr;
+};
+
+ScopeList* existingFrameScope(ScopeState& scopes)
+{
+    return scopes.currentFrame < scopes.frames.size() ? &scopes.frames[scopes.currentFrame] : nullptr;
+}
+
+// Entry index of `name` in `list` (first match), or npos.
+size_t entryIndex(const ScopeList& list, std::string_view name)
+{
+    for (size_t i = 0; i < list.entries.size(); ++i) {
+        if (list.entries[i].first == name) return i;
+    }
+    return std::string::npos;
+}
+
+// True when a visible block scope at stack index `from` or above holds the name.
+bool blocksFromHold(const ScopeState& scopes, size_t from, std::string_view name)
+{
+    for (size_t i = from; i < scopes.blocks.size(); ++i) {
+        if (entryIndex(scopes.blocks[i], name) != std::string::npos) return true;
+    }
+    return false;
+}
+
+bool loopsFromHold(const ScopeState& scopes, size_t from, std::string_view name)
+{
+    for (size_t i = from; i < scopes.loops.size(); ++i) {
+        if (entryIndex(scopes.loops[i], name) != std::string::npos) return true;
+    }
+    return false;
+}
+
+bool localsHold(ScopeState& scopes, std::string_view name)
+{
+    if (blocksFromHold(scopes, firstVisibleBlock(scopes), name)) return true;
+    if (loopsFromHold(scopes, 0, name)) return true;
+    const ScopeList* frame = existingFrameScope(scopes);
+    return frame != nullptr && entryIndex(*frame, name) != std::string::npos;
+}
+
+// Search order of a plain name: block scopes of the running call (innermost first), all loop
+// scopes (innermost first), the current frame scope, the globals. `forWriting` makes a global
+// whose slot is missing an internal error instead of "not found".
+Location locate(ScopeState& scopes, std::string_view name, bool forWriting)
+{
+    Location found;
+    const size_t first = firstVisibleBlock(scopes);
+    for (size_t i = scopes.blocks.size(); i-- > first;) {
+        const size_t index = entryIndex(scopes.blocks[i], name);
+        if (index == std::string::npos) continue;
+        ScopeList& list = scopes.blocks[i];
+        return {ResolutionKind::BlockScope, scopes.blocks.size() - 1 - i, index, list.id, 0,
+                &list.entries[index].second};
+    }
+    for (size_t i = scopes.loops.size(); i-- > 0;) {
+        const size_t index = entryIndex(scopes.loops[i], name);
+        if (index == std::string::npos) continue;
+        ScopeList& list = scopes.loops[i];
+        return {ResolutionKind::LoopScope, scopes.loops.size() - 1 - i, index, list.id, 0,
+                &list.entries[index].second};
+    }
+    if (ScopeList* frame = existingFrameScope(scopes)) {
+        if (Variable* variable = frame->find(name)) {
+            found.variable = variable;  // frame entries are not cached
+            return found;
+        }
+    }
+    uint64_t slot = 0;
+    if (!findGlobalSlot(scopes, name, slot)) return found;
+    if (slot >= scopes.globalSlots.size()) {
+        if (forWriting) fail("Internal slot error while assigning variable: " + std::string(name));
+        return found;
+    }
+    if (!globalSlotDefined(scopes, slot)) return found;
+    found.kind = ResolutionKind::GlobalSlot;
+    found.depth = scopes.loops.size();
+    found.slot = slot;
+    found.variable = &scopes.globalSlots[slot];
+    return found;
+}
+
+void remember(const TokenAnalysis& analysis, const Location& location)
+{
+    const bool fits = location.depth <= kMaxCachedPosition && location.index <= kMaxCachedPosition;
+    if (location.variable == nullptr || location.kind == ResolutionKind::None || !fits) {
+        analysis.resolvedKind = ResolutionKind::None;
+        return;
+    }
+    analysis.resolvedKind = location.kind;
+    analysis.resolvedDepth = static_cast<uint16_t>(location.depth);
+    analysis.resolvedIndex = static_cast<uint16_t>(location.index);
+    if (location.kind == ResolutionKind::GlobalSlot) {
+        analysis.globalSlot = location.slot;
+        analysis.globalSlotValid = true;
+    } else {
+        analysis.lastScopeId = location.scopeId;
+    }
+}
+
+// The entry of a block or loop list found through the cache, or null.
+Variable* cachedListEntry(std::vector<ScopeList>& stack, size_t stackIndex, const TokenAnalysis& analysis,
+                          std::string_view name)
+{
+    ScopeList& list = stack[stackIndex];
+    const size_t index = analysis.resolvedIndex;
+    if (index >= list.entries.size() || list.entries[index].first != name) return nullptr;
+    if (entryIndex(list, name) != index) return nullptr;
+    analysis.lastScopeId = list.id;
+    return &list.entries[index].second;
+}
+
+Variable* cachedHit(ScopeState& scopes, std::string_view name, const TokenAnalysis& analysis)
+{
+    const size_t depth = analysis.resolvedDepth;
+    switch (analysis.resolvedKind) {
+    case ResolutionKind::BlockScope: {
+        const size_t visible = scopes.blocks.size() - firstVisibleBlock(scopes);
+        if (depth >= visible) return nullptr;
+        const size_t at = scopes.blocks.size() - 1 - depth;
+        if (blocksFromHold(scopes, at + 1, name)) return nullptr;
+        return cachedListEntry(scopes.blocks, at, analysis, name);
+    }
+    case ResolutionKind::LoopScope: {
+        if (depth >= scopes.loops.size()) return nullptr;
+        const size_t at = scopes.loops.size() - 1 - depth;
+        if (blocksFromHold(scopes, firstVisibleBlock(scopes), name) || loopsFromHold(scopes, at + 1, name)) {
+            return nullptr;
+        }
+        return cachedListEntry(scopes.loops, at, analysis, name);
+    }
+    case ResolutionKind::GlobalSlot: {
+        const uint64_t slot = analysis.globalSlot;
+        if (!analysis.globalSlotValid || !globalSlotDefined(scopes, slot)) return nullptr;
+        if (slot >= scopes.globalNames.size() || scopes.globalNames[slot] != name) return nullptr;
+        if (localsHold(scopes, name)) return nullptr;
+        return &scopes.globalSlots[slot];
+    }
+    default:
+        return nullptr;
+    }
+}
+
+bool isScopedName(std::string_view name)
+{
+    return name.find('#') != std::string_view::npos;
+}
+
+} // namespace
+
+bool CobaltScript::parseScopedVariableToken(std::string_view token, std::string_view& baseName, int& scope) const
+{
+    const size_t hash = token.rfind('#');
+    if (hash == std::string_view::npos || hash == 0 || hash + 1 >= token.size()) return false;
+    const std::string_view digits = token.substr(hash + 1);
+    if (digits.size() > 9) return false;
+    int number = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + (c - '0');
+    }
+    if (number > 3) return false;
+    const std::string_view base = token.substr(0, hash);
+    if (!isIdentifierToken(base) || isScopedName(base)) return false;
+    baseName = base;
+    scope = number;
+    return true;
+}
+
+Variable* CobaltScript::resolveExplicitScopeVariablePtr(std::string_view baseName, int scope)
+{
+    switch (scope) {
+    case 0:
+        return scopes.external.find(baseName);
+    case 1: {
+        uint64_t slot = 0;
+        if (!findGlobalSlot(scopes, baseName, slot) || !globalSlotDefined(scopes, slot)) return nullptr;
+        return &scopes.globalSlots[slot];
+    }
+    case 2: {
+        ScopeList* frame = existingFrameScope(scopes);
+        return frame ? frame->find(baseName) : nullptr;
+    }
+    case 3:
+        for (size_t i = scopes.blocks.size(); i-- > firstVisibleBlock(scopes);) {
+            if (Variable* variable = scopes.blocks[i].find(baseName)) return variable;
+        }
+        return nullptr;
+    default:
+        return nullptr;
+    }
+}
+
+Variable* CobaltScript::resolveExplicitScopeVariableMutable(std::string_view baseName, int scope, bool create)
+{
+    if (scope == 1) {
+        uint64_t slot = 0;
+        if (findGlobalSlot(scopes, baseName, slot) && slot >= scopes.globalSlots.size()) {
+            fail("Internal slot error while assigning variable: " + std::string(baseName));
+        }
+    }
+    if (Variable* existing = resolveExplicitScopeVariablePtr(baseName, scope)) return existing;
+    if (!create) return nullptr;
+    switch (scope) {
+    case 0:
+        setInScope(scopes.external, baseName, Variable());
+        return scopes.external.find(baseName);
+    case 1:
+        pushVariable(baseName, Variable());
+        return resolveExplicitScopeVariablePtr(baseName, 1);
+    case 2: {
+        ScopeList& frame = currentFrameScope();
+        setInScope(frame, baseName, Variable());
+        return frame.find(baseName);
+    }
+    case 3:
+        if (scopes.blocks.size() <= scopes.blockBase) pushBlockScope();
+        setInScope(scopes.blocks.back(), baseName, Variable());
+        return scopes.blocks.back().find(baseName);
+    default:
+        return nullptr;
+    }
+}
+
+Variable* CobaltScript::resolveVariablePtr(std::string_view name)
+{
+    std::string_view baseName;
+    int scope = 0;
+    if (isScopedName(name) && parseScopedVariableToken(name, baseName, scope)) {
+        return resolveExplicitScopeVariablePtr(baseName, scope);
+    }
+    return locate(scopes, name, false).variable;
+}
+
+Variable* CobaltScript::resolveVariableFastPtr(std::string_view name, const TokenAnalysis* analysis)
+{
+    if (analysis == nullptr || isScopedName(name)) return resolveVariablePtr(name);
+    if (Variable* hit = cachedHit(scopes, name, *analysis)) return hit;
+    const Location location = locate(scopes, name, false);
+    remember(*analysis, location);
+    return location.variable;
+}
+
+bool CobaltScript::resolveVariableFast(std::string_view name, const TokenAnalysis* analysis, Variable& out)
+{
+    const Variable* found = resolveVariableFastPtr(name, analysis);
+    if (found == nullptr) {
+        out = Variable();
+        return false;
+    }
+    out = *found;
+    return true;
+}
+
+Variable* CobaltScript::resolveExistingVariableFastMutable(std::string_view name, const TokenAnalysis* analysis,
+                                                           bool create)
+{
+    std::string_view baseName;
+    int scope = 0;
+    if (isScopedName(name) && parseScopedVariableToken(name, baseName, scope)) {
+        return resolveExplicitScopeVariableMutable(baseName, scope, create);
+    }
+    if (analysis != nullptr) {
+        if (Variable* hit = cachedHit(scopes, name, *analysis)) return hit;
+    }
+    const Location location = locate(scopes, name, true);
+    if (analysis != nullptr) remember(*analysis, location);
+    return location.variable;
+}
+
+} // namespace cobalt

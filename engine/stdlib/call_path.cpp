@@ -1,0 +1,286 @@
+// The one road every call of a function value takes (invokeCallableFast), and the protected
+// call (pcall) built on it.
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/cobalt_script.h"
+#include "engine/error/script_error.h"
+
+namespace cobalt {
+namespace {
+
+/// Deepest nesting of calls; the native stack guard usually stops runaway recursion first.
+constexpr uint64_t kMaxCallDepth = 200000;
+
+class CallDepthGuard {
+public:
+    explicit CallDepthGuard(CallState& calls) : m_calls(calls) { ++m_calls.callDepth; }
+    ~CallDepthGuard() { --m_calls.callDepth; }
+    CallDepthGuard(const CallDepthGuard&) = delete;
+    CallDepthGuard& operator=(const CallDepthGuard&) = delete;
+
+private:
+    CallState& m_calls;
+};
+
+/// Everything a script-function call changes, put back on every exit. The caller's position
+/// context comes back too: the callee's statements may be freed with it (a temporary
+/// function, a loaded chunk), and a later failure of the caller's statement must name the
+/// caller's line, not the callee's last one.
+class ScriptCallGuard {
+public:
+    explicit ScriptCallGuard(CobaltScript& engine)
+        : m_engine(engine),
+          m_context(engine.errorContext),
+          m_frame(engine.scopes.currentFrame),
+          m_blockBase(engine.scopes.blockBase),
+          m_blocks(engine.scopes.blocks.size()),
+          m_loops(engine.scopes.loops.size()),
+          m_varargs(engine.calls.varargs.size()),
+          m_directories(engine.loader.directoryStack.size()),
+          m_paths(engine.loader.pathStack.size())
+    {
+    }
+    ~ScriptCallGuard()
+    {
+        while (m_engine.scopes.blocks.size() > m_blocks) m_engine.popBlockScope();
+        while (m_engine.scopes.loops.size() > m_loops) m_engine.popLoopScope();
+        m_engine.scopes.blockBase = m_blockBase;
+        m_engine.scopes.currentFrame = m_frame;
+        m_engine.calls.varargs.resize(m_varargs);
+        m_engine.loader.directoryStack.resize(m_directories);
+        m_engine.loader.pathStack.resize(m_paths);
+        m_engine.errorContext = std::move(m_context);
+    }
+    ScriptCallGuard(const ScriptCallGuard&) = delete;
+    ScriptCallGuard& operator=(const ScriptCallGuard&) = delete;
+
+private:
+    CobaltScript& m_engine;
+    ErrorContext m_context;
+    uint64_t m_frame;
+    size_t m_blockBase;
+    size_t m_blocks;
+    size_t m_loops;
+    size_t m_varargs;
+    size_t m_directories;
+    size_t m_paths;
+};
+
+class LoadedChunkDepthGuard {
+public:
+    explicit LoadedChunkDepthGuard(LoaderState& loader) : m_loader(loader) { ++m_loader.loadedChunkDepth; }
+    ~LoadedChunkDepthGuard() { --m_loader.loadedChunkDepth; }
+    LoadedChunkDepthGuard(const LoadedChunkDepthGuard&) = delete;
+    LoadedChunkDepthGuard& operator=(const LoadedChunkDepthGuard&) = delete;
+
+private:
+    LoaderState& m_loader;
+};
+
+bool isDispatchedById(BuiltinId id)
+{
+    switch (id) {
+    case BuiltinId::Assert:
+    case BuiltinId::GetTimeMs:
+    case BuiltinId::ToString:
+    case BuiltinId::ToNumber:
+    case BuiltinId::Error:
+    case BuiltinId::Pcall:
+    case BuiltinId::Load:
+    case BuiltinId::Pairs:
+    case BuiltinId::Ipairs:
+    case BuiltinId::Next:
+    case BuiltinId::Select:
+    case BuiltinId::CollectGarbage:
+    case BuiltinId::Len: return true;
+    default: return false;
+    }
+}
+
+Variable callNative(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count)
+{
+    if (isDispatchedById(function.builtinId)) return engine.dispatchBuiltinFast(function.builtinId, args, count);
+    if (!function.native) fail("Attempted to call an invalid function value");
+    return function.native(NativeArgs(args, count));
+}
+
+/// Binds the parameters in a fresh block scope that becomes the callee's block base, so the
+/// caller's block scopes are out of sight; extra arguments of a variadic function become its
+/// "..." list.
+void enterFunctionScope(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count)
+{
+    engine.scopes.currentFrame = function.capturedScope + 1;
+    engine.scopes.blockBase = engine.scopes.blocks.size();
+    engine.pushBlockScope();
+    ScopeList& parameters = engine.scopes.blocks.back();
+    for (size_t i = 0; i < function.parameters.size(); ++i) {
+        CobaltScript::setInScope(parameters, function.parameters[i], i < count ? args[i] : Variable());
+    }
+    std::shared_ptr<std::vector<Variable>> extra;
+    if (function.isVariadic) {
+        extra = std::make_shared<std::vector<Variable>>();
+        if (count > function.parameters.size()) extra->assign(args + function.parameters.size(), args + count);
+    }
+    engine.calls.varargs.push_back(std::move(extra));
+}
+
+/// The single-expression body forms apply to plain script functions; the guard form only
+/// while "error" is still the engine's own builtin, since it raises the way that builtin does.
+bool fastBodyApplies(CobaltScript& engine, const ScriptCallable& function)
+{
+    if (function.isCoroutine) return false;
+    switch (function.fastBodyKind) {
+    case FastBodyKind::None: return false;
+    case FastBodyKind::SingleReturn: return true;
+    case FastBodyKind::ErrorGuard: {
+        const Variable* error = engine.resolveVariablePtr("error");
+        return error && engine.isNativeBuiltin(*error, BuiltinId::Error);
+    }
+    }
+    return false;
+}
+
+/// Defines every entry of the external scope as a global, in order (done when the outermost
+/// loaded chunk finishes, so a script's external names become visible to its host).
+void publishExternalScope(CobaltScript& engine)
+{
+    const std::vector<std::pair<std::string, Variable>> entries = engine.scopes.external.entries;
+    for (const auto& [name, value] : entries) engine.pushVariable(name, value);
+}
+
+/// Runs a loaded chunk's body. A chunk is often called from outside any statement (the host
+/// running a file), so a failure that no statement positioned (one raised between two
+/// statements) is positioned here at the statement that ran last.
+Variable runLoadedChunkBody(CobaltScript& engine, const ScriptCallable& function, BlockSignal& signal)
+{
+    try {
+        if (function.program) {
+            return engine.executeBytecodeChunkInternal(function.program, function.chunkIndex, signal, true);
+        }
+        size_t index = 0;
+        return engine.executeParsedBlock(function.bodyLines, index, signal);
+    } catch (const std::exception& failure) {
+        const std::string message = failure.what();
+        if (message.starts_with(kPositionedPrefix) || !engine.errorContext.sourceText) throw;
+        engine.throwError(message, engine.errorContext.nearToken);
+    }
+}
+
+Variable callScript(CobaltScript& engine, const CallableRef& function, const Variable* args, size_t count)
+{
+    ScriptCallGuard guard(engine);
+    std::unique_ptr<LoadedChunkDepthGuard> chunkDepth;
+    if (function->isLoadedChunk) {
+        if (count > 0) fail("Loaded script chunks do not accept call arguments");
+        // A loaded chunk runs in the caller's scope.
+        function->capturedScope = engine.scopes.currentFrame;
+        chunkDepth = std::make_unique<LoadedChunkDepthGuard>(engine.loader);
+    } else {
+        enterFunctionScope(engine, *function, args, count);
+    }
+    const ProgramRef program = function->program;
+    if (program && !program->nestBlocks.empty()) {
+        engine.registerCallableNestLabelsRecursive(function, function->chunkIndex);
+    }
+    if (!function->sourceDirectory.empty()) engine.loader.directoryStack.push_back(function->sourceDirectory);
+    if (!function->sourcePath.empty()) engine.loader.pathStack.push_back(function->sourcePath);
+
+    BlockSignal signal = BlockSignal::None;
+    Variable value;
+    if (function->isLoadedChunk) {
+        value = runLoadedChunkBody(engine, *function, signal);
+    } else if (fastBodyApplies(engine, *function)) {
+        value = engine.evaluateFastCallableReturn(*function, args, count);
+        signal = BlockSignal::Return;
+    } else if (program) {
+        value = engine.executeBytecodeChunkInternal(program, function->chunkIndex, signal, true);
+    } else {
+        size_t index = 0;
+        value = engine.executeParsedBlock(function->bodyLines, index, signal);
+    }
+
+    // A plain failure: the caller's statement (whose position comes back with the guard)
+    // positions it, the same on every body form.
+    if (signal == BlockSignal::Break) fail("break used outside a loop");
+    if (engine.softError.pending && engine.softError.depth < engine.calls.callDepth) return Variable();
+    if (signal == BlockSignal::Jump) return Variable();
+    if (function->isLoadedChunk && engine.loader.loadedChunkDepth == 1) publishExternalScope(engine);
+    return signal == BlockSignal::Return ? value : Variable();
+}
+
+} // namespace
+
+bool CobaltScript::isNativeBuiltin(const Variable& value, BuiltinId id) const
+{
+    if (value.type != VarType::Function) return false;
+    const CallableRef& callable = value.asCallable();
+    return callable && callable->isNative && callable->builtinId == id;
+}
+
+Variable CobaltScript::invokeCallableFast(const Variable& callee, const Variable* args, size_t count)
+{
+    CallDepthGuard depth(calls);
+    if (calls.callDepth > kMaxCallDepth) throwError(kRecursionTooDeep, errorContext.nearToken);
+    checkNativeStack();
+    if (callee.type != VarType::Function) {
+        fail(std::string("Attempted to call a non-function value of type ") + typeName(callee.type));
+    }
+    // Held for the whole call: the callee may overwrite the variable it was called through.
+    const CallableRef function = callee.asCallable();
+    if (!function) fail("Attempted to call an invalid function value");
+    // Coroutine functions ("decay function") run as ordinary calls until coroutine
+    // scheduling exists.
+    if (function->isNative) return callNative(*this, *function, args, count);
+    return callScript(*this, function, args, count);
+}
+
+Variable CobaltScript::pcallFunctionFast(const Variable* args, size_t count)
+{
+    if (count == 0) fail("pcall requires a callable value");
+    const uint64_t depth = calls.callDepth;
+    const size_t stackSize = calls.protectedCalls.size();
+    calls.protectedCalls.push_back(depth);
+
+    // Runs on every exit: the protected-call stack shrinks back, and no soft error of this
+    // protected call (or of one nested in it) outlives it.
+    struct ProtectedCallGuard {
+        CobaltScript& engine;
+        uint64_t depth;
+        size_t stackSize;
+        ~ProtectedCallGuard()
+        {
+            engine.calls.protectedCalls.resize(stackSize);
+            if (engine.softError.pending && engine.softError.depth >= depth) engine.softError = SoftErrorState{};
+        }
+    } guard{*this, depth, stackSize};
+
+    auto failure = [](std::string message) {
+        return Variable::makeMulti({Variable(false), Variable(std::move(message))});
+    };
+    Variable result;
+    try {
+        result = invokeCallableFast(args[0], args + 1, count - 1);
+    } catch (const RaisedScriptError& error) {
+        return failure(error.message());
+    } catch (const std::exception& error) {
+        return failure(error.what());
+    }
+    if (softError.pending && softError.depth >= depth) return failure(softError.message);
+
+    std::vector<Variable> values{Variable(true)};
+    if (result.type == VarType::Multi) {
+        if (result.asMulti()) {
+            const auto& returned = result.asMulti()->values;
+            values.insert(values.end(), returned.begin(), returned.end());
+        }
+    } else if (!result.isNot()) {
+        values.push_back(std::move(result));
+    }
+    return Variable::makeMulti(std::move(values));
+}
+
+} // namespace cobalt

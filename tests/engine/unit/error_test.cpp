@@ -1,0 +1,352 @@
+// Script errors: the positioned error text, positioning of plain failures, soft errors for
+// protected calls, and the native stack guard.
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "engine/cobalt_script.h"
+#include "engine/error/position_context_guard.h"
+#include "engine/error/script_error.h"
+
+namespace cobalt {
+namespace {
+
+constexpr const char* kHintLine = "  hint: check spelling, operators, parentheses, and quote matching\n";
+
+ParsedScriptLine lineOf(const std::string& text, uint64_t lineNumber, TokenList tokens)
+{
+    ParsedScriptLine line;
+    line.text = text;
+    line.lineNumber = lineNumber;
+    line.tokens = std::move(tokens);
+    return line;
+}
+
+std::string textOfThrowError(CobaltScript& engine, std::string_view message, std::string_view nearToken)
+{
+    try {
+        engine.throwError(message, nearToken);
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "(no failure)";
+}
+
+/// Runs `failing` inside a statement and positions what it throws, as an executor does.
+template <typename Failing>
+std::string positioned(CobaltScript& engine, const ParsedScriptLine& line, Failing failing)
+{
+    try {
+        try {
+            failing();
+        } catch (...) {
+            engine.rethrowPositioned(line);
+        }
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "(no failure)";
+}
+
+// ---- the error text ----
+
+TEST(ErrorText, NamesScriptLineStatementAndToken)
+{
+    CobaltScript engine;
+    const std::string source = "total = price * (qty + 1";
+    engine.loader.pathStack.push_back("bot.cbs");
+    engine.errorContext.sourceText = &source;
+    engine.errorContext.currentLine = 11;
+    EXPECT_EQ(textOfThrowError(engine, "Expected closing parenthesis", ")"),
+              std::string("CobaltScript error: Expected closing parenthesis\n"
+                          "  at bot.cbs:12, near token ')'\n"
+                          "  total = price * (qty + 1\n"
+                          "                          ^\n") +
+                  kHintLine);
+}
+
+TEST(ErrorText, WithoutAScriptTheLineIsNamedAlone)
+{
+    CobaltScript engine;
+    const std::string source = "x = y";
+    engine.errorContext.sourceText = &source;
+    engine.errorContext.currentLine = 0;
+    EXPECT_EQ(textOfThrowError(engine, "Oops", ""),
+              std::string("CobaltScript error: Oops\n  at line 1\n  x = y\n       ^\n") + kHintLine);
+}
+
+TEST(ErrorText, EmptyScriptNameOnTheStackCountsAsNone)
+{
+    CobaltScript engine;
+    const std::string source = "a";
+    engine.loader.pathStack.push_back("");
+    engine.errorContext.sourceText = &source;
+    EXPECT_NE(textOfThrowError(engine, "m", "a").find("  at line 1, near token 'a'\n"), std::string::npos);
+}
+
+TEST(ErrorText, EndOfExpressionPointsPastTheLastByte)
+{
+    CobaltScript engine;
+    const std::string source = "x = 1 +";
+    engine.errorContext.sourceText = &source;
+    EXPECT_EQ(textOfThrowError(engine, "Unexpected end of expression", "EOF"),
+              std::string("CobaltScript error: Unexpected end of expression\n"
+                          "  at line 1, near token 'EOF'\n"
+                          "  x = 1 +\n"
+                          "         ^\n") +
+                  kHintLine);
+}
+
+TEST(ErrorText, TildesFollowTheCaretForLongerTokens)
+{
+    CobaltScript engine;
+    const std::string source = "abc + d";
+    engine.errorContext.sourceText = &source;
+    EXPECT_NE(textOfThrowError(engine, "m", "abc").find("\n  abc + d\n  ^~~\n"), std::string::npos);
+    EXPECT_NE(textOfThrowError(engine, "m", "+").find("\n  abc + d\n      ^\n"), std::string::npos);
+    // A token that runs to the very last byte still gets its tildes.
+    EXPECT_NE(textOfThrowError(engine, "m", "+ d").find("\n      ^~~\n"), std::string::npos);
+}
+
+TEST(ErrorText, RepeatedTokenIsPlacedAtItsFirstOccurrence)
+{
+    CobaltScript engine;
+    const std::string source = "a = b / c / 0";
+    engine.errorContext.sourceText = &source;
+    EXPECT_NE(textOfThrowError(engine, "Division by zero", "/").find("\n  a = b / c / 0\n        ^\n"),
+              std::string::npos);
+}
+
+TEST(ErrorText, MissingTokenGetsNoTildes)
+{
+    CobaltScript engine;
+    const std::string source = "ab";
+    engine.errorContext.sourceText = &source;
+    EXPECT_NE(textOfThrowError(engine, "m", "zzz").find("\n  ab\n    ^\n"), std::string::npos);
+}
+
+TEST(ErrorText, OverrideSourceWinsAndNoSourceIsEmpty)
+{
+    CobaltScript engine;
+    const std::string source = "shown = never";
+    engine.errorContext.sourceText = &source;
+    engine.errorContext.overrideSource = "other text";
+    EXPECT_NE(textOfThrowError(engine, "m", "text").find("\n  other text\n        ^~~~\n"), std::string::npos);
+
+    CobaltScript bare;
+    EXPECT_EQ(textOfThrowError(bare, "m", "t"),
+              std::string("CobaltScript error: m\n  at line 1, near token 't'\n  \n  ^\n") + kHintLine);
+}
+
+// ---- positioning plain failures ----
+
+TEST(Positioning, PlainFailureTakesTheStatementAndNearToken)
+{
+    CobaltScript engine;
+    const ParsedScriptLine line = lineOf("x = a / b", 4, {"x", "=", "a", "/", "b"});
+    engine.setPositionContext(line);
+    engine.setNearToken("/", 3);
+    EXPECT_EQ(positioned(engine, line, [] { fail("Division by zero"); }),
+              std::string("CobaltScript error: Division by zero\n"
+                          "  at line 5, near token '/'\n"
+                          "  x = a / b\n"
+                          "        ^\n") +
+                  kHintLine);
+}
+
+TEST(Positioning, WithoutANearTokenTheFirstTokenIsUsed)
+{
+    CobaltScript engine;
+    const ParsedScriptLine line = lineOf("  pop(list)", 0, {"pop", "(", "list", ")"});
+    engine.setPositionContext(line);
+    const std::string text = positioned(engine, line, [] { fail("pop(array): array is empty"); });
+    EXPECT_NE(text.find("at line 1, near token 'pop'\n    pop(list)\n    ^~~\n"), std::string::npos) << text;
+}
+
+TEST(Positioning, AlreadyPositionedErrorsPassUnchanged)
+{
+    CobaltScript engine;
+    const ParsedScriptLine line = lineOf("f()", 2, {"f", "(", ")"});
+    engine.setPositionContext(line);
+    const std::string inner = "CobaltScript error: inner\n  at other.cbs:9\n  boom\n  ^\n";
+    EXPECT_EQ(positioned(engine, line, [&] { throw std::runtime_error(inner); }), inner);
+    EXPECT_EQ(positioned(engine, line, [&] { throw RaisedScriptError("CobaltScript error: raised"); }),
+              "CobaltScript error: raised");
+}
+
+TEST(Positioning, ScriptRaisedAndUnknownErrorsArePositioned)
+{
+    CobaltScript engine;
+    const ParsedScriptLine line = lineOf("error(\"bad\")", 0, {"error", "(", "\"bad\"", ")"});
+    engine.setPositionContext(line);
+    engine.setNearToken(")", 3);
+    EXPECT_EQ(positioned(engine, line, [] { throw RaisedScriptError("bad"); }).substr(0, 28),
+              "CobaltScript error: bad\n  at");
+    EXPECT_EQ(positioned(engine, line, [] { throw 42; }).substr(0, 34), "CobaltScript error: Unknown error\n");
+}
+
+TEST(Positioning, TheStatementNamesItsOwnLineEvenIfTheContextMoved)
+{
+    CobaltScript engine;
+    const ParsedScriptLine caller = lineOf("y = g() + 1", 7, {"y", "=", "g", "(", ")", "+", "1"});
+    const ParsedScriptLine callee = lineOf("return 1", 30, {"return", "1"});
+    engine.loader.pathStack.push_back("main.cbs");
+    engine.setPositionContext(callee);  // left behind by the call
+    engine.setNearToken("+", 5);
+    const std::string text = positioned(engine, caller, [] { fail("Unsupported operation '+' between types"); });
+    EXPECT_NE(text.find("  at main.cbs:8, near token '+'\n  y = g() + 1\n          ^\n"), std::string::npos)
+        << text;
+}
+
+TEST(Positioning, ContextSettersRecordLineAndToken)
+{
+    CobaltScript engine;
+    const ParsedScriptLine line = lineOf("a = 1", 3, {"a", "=", "1"});
+    engine.setNearToken("stale", 9);
+    engine.setPositionContext(line);
+    EXPECT_EQ(engine.errorContext.currentLine, 3u);
+    EXPECT_EQ(engine.errorContext.sourceText, &line.text);
+    EXPECT_TRUE(engine.errorContext.nearToken.empty());
+    engine.setNearToken("=", 1);
+    EXPECT_EQ(engine.errorContext.nearToken, "=");
+    EXPECT_EQ(engine.errorContext.nearTokenIndex, 1u);
+}
+
+TEST(Positioning, GuardRestoresTheStatementContext)
+{
+    CobaltScript engine;
+    const ParsedScriptLine outer = lineOf("x = f()", 1, {"x", "=", "f", "(", ")"});
+    engine.setPositionContext(outer);
+    engine.setNearToken("f", 2);
+    {
+        PositionContextGuard guard(engine.errorContext);
+        engine.tokenise("inner = 'text'");  // points the context at its own copy
+        engine.errorContext.currentLine = 40;
+        engine.setNearToken("inner", 0);
+    }
+    EXPECT_EQ(engine.errorContext.sourceText, &outer.text);
+    EXPECT_EQ(engine.errorContext.currentLine, 1u);
+    EXPECT_EQ(engine.errorContext.nearToken, "f");
+
+    engine.tokenise("kept = 1");
+    {
+        PositionContextGuard guard(engine.errorContext);
+        engine.tokenise("replaced = 2");
+    }
+    EXPECT_EQ(*engine.errorContext.sourceText, "kept = 1");
+}
+
+// ---- soft errors ----
+
+TEST(SoftErrors, OutsideProtectedCallsTheMessageIsThrownUnchanged)
+{
+    CobaltScript engine;
+    try {
+        engine.raiseScriptErrorSoft("my message");
+        FAIL() << "expected a throw";
+    } catch (const RaisedScriptError& error) {
+        EXPECT_STREQ(error.what(), "my message");
+    }
+    EXPECT_FALSE(engine.softError.pending);
+}
+
+TEST(SoftErrors, InsideAProtectedCallTheFirstErrorIsRecorded)
+{
+    CobaltScript engine;
+    engine.calls.protectedCalls = {1, 4};
+    engine.calls.callDepth = 6;
+    EXPECT_NO_THROW(engine.raiseScriptErrorSoft("first"));
+    EXPECT_TRUE(engine.softError.pending);
+    EXPECT_EQ(engine.softError.depth, 4u);
+    EXPECT_EQ(engine.softError.message, "first");
+
+    engine.calls.protectedCalls.pop_back();
+    EXPECT_NO_THROW(engine.raiseScriptErrorSoft("second"));
+    EXPECT_EQ(engine.softError.message, "first");
+    EXPECT_EQ(engine.softError.depth, 4u);
+}
+
+TEST(SoftErrors, UnwindingLastsUntilTheProtectedCallIsReached)
+{
+    CobaltScript engine;
+    EXPECT_FALSE(engine.softErrorUnwinding());
+    engine.calls.protectedCalls = {2};
+    engine.calls.callDepth = 3;
+    engine.raiseScriptErrorSoft("boom");
+    EXPECT_TRUE(engine.softErrorUnwinding());
+    engine.calls.callDepth = 2;
+    EXPECT_FALSE(engine.softErrorUnwinding());
+}
+
+// ---- native stack guard ----
+
+struct RecursionOutcome {
+    CobaltScript* engine = nullptr;
+    int depthReached = 0;
+    std::string message;
+};
+
+// Stops only through the guard (or, were the guard broken, at a depth no stack here holds).
+int recurse(RecursionOutcome& outcome, int depth)
+{
+    outcome.engine->checkNativeStack();
+    outcome.depthReached = depth;
+    if (depth > 100'000'000) return 0;
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    return recurse(outcome, depth + 1) + frame[0];  // not a tail call
+}
+
+void* recurseOnThread(void* argument)
+{
+    auto& outcome = *static_cast<RecursionOutcome*>(argument);
+    try {
+        recurse(outcome, 0);
+    } catch (const std::exception& error) {
+        outcome.message = error.what();
+    }
+    return nullptr;
+}
+
+RecursionOutcome recurseWithStack(size_t stackSize)
+{
+    CobaltScript engine;
+    RecursionOutcome outcome;
+    outcome.engine = &engine;
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, stackSize);
+    pthread_t thread;
+    const bool started = pthread_create(&thread, &attributes, &recurseOnThread, &outcome) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) pthread_join(thread, nullptr);
+    outcome.engine = nullptr;
+    return outcome;
+}
+
+TEST(NativeStack, RunawayRecursionOnASmallStackBecomesAScriptError)
+{
+    const RecursionOutcome outcome = recurseWithStack(256 * 1024);
+    EXPECT_EQ(outcome.message.rfind(std::string(kErrorPrefix) + kRecursionTooDeep + "\n", 0), 0u) << outcome.message;
+    EXPECT_GT(outcome.depthReached, 50);
+}
+
+TEST(NativeStack, TheLimitFollowsTheStackOfTheRunningThread)
+{
+    const RecursionOutcome small = recurseWithStack(256 * 1024);
+    const RecursionOutcome large = recurseWithStack(16 * 1024 * 1024);
+    EXPECT_FALSE(large.message.empty());
+    EXPECT_GT(large.depthReached, 8 * small.depthReached);
+}
+
+TEST(NativeStack, OrdinaryDepthPasses)
+{
+    CobaltScript engine;
+    EXPECT_NO_THROW(engine.checkNativeStack());
+}
+
+} // namespace
+} // namespace cobalt

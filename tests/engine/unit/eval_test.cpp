@@ -1,0 +1,428 @@
+// The token evaluator and skipper: precedence, associativity, the arithmetic of every
+// operator with its failure texts, literals, short-circuits and the bare not.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/cobalt_script.h"
+#include "engine/error/script_error.h"
+
+namespace cobalt {
+namespace {
+
+class EvalTest : public ::testing::Test {
+protected:
+    // Tokenises `text` (kept alive for error texts) and evaluates one expression that must
+    // use up every token.
+    Variable eval(const std::string& text)
+    {
+        prepare(text);
+        size_t position = 0;
+        Variable value = engine.evaluateExpression(tokens, position, &analyses);
+        EXPECT_EQ(position, tokens.size()) << text;
+        return value;
+    }
+
+    std::string show(const std::string& text) { return eval(text).toString(); }
+
+    std::string failure(const std::string& text)
+    {
+        try {
+            eval(text);
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "(no failure)";
+    }
+
+    void prepare(const std::string& text)
+    {
+        source = text;
+        tokens = engine.tokenise(source);
+        analyses.clear();
+        for (const auto& token : tokens) analyses.push_back(engine.analyseToken(token));
+    }
+
+    // A native global that counts its calls and returns its first argument.
+    void defineCounter(const std::string& name)
+    {
+        auto callable = std::make_shared<ScriptCallable>();
+        callable->isNative = true;
+        callable->name = name;
+        callable->native = [this](NativeArgs args) {
+            ++calls;
+            return args.empty() ? Variable() : args.front();
+        };
+        engine.pushVariable(name, Variable(CallableRef(callable)));
+    }
+
+    CobaltScript engine;
+    std::string source;
+    TokenList tokens;
+    AnalysisList analyses;
+    int calls = 0;
+};
+
+TEST_F(EvalTest, PrecedenceAndAssociativity)
+{
+    EXPECT_EQ(show("1 + 2 * 3"), "7");
+    EXPECT_EQ(show("(1 + 2) * 3"), "9");
+    EXPECT_EQ(show("2 ^ 3 ^ 2"), "512");
+    EXPECT_EQ(show("10 - 4 - 3"), "3");
+    EXPECT_EQ(show("-2 ^ 2"), "-4");
+    EXPECT_EQ(show("2 * 3 < 7 == true"), "true");
+    EXPECT_EQ(show("1 < 2 and 3 > 4 or 5"), "5");
+    EXPECT_EQ(show("#\"abc\" + 1"), "4");
+}
+
+TEST_F(EvalTest, DivisionAndModulo)
+{
+    EXPECT_EQ(show("7 / 2"), "3.500000");
+    EXPECT_EQ(eval("4 / 2").type, VarType::Float);
+    EXPECT_EQ(show("7 \\ 2"), "3");
+    EXPECT_EQ(show("-7 \\ 2"), "-3");
+    EXPECT_EQ(show("7.9 \\ 2"), "3");
+    EXPECT_EQ(show("-7 % 3"), "-1");
+    EXPECT_EQ(show("7.5 % 2"), "1.500000");
+    EXPECT_EQ(show("7.5 % 0.5"), "0.000000");  // a divisor below one is no zero divisor
+    EXPECT_EQ(show("(-2147483647 - 1) \\ -1"), "-2147483648");
+    EXPECT_EQ(show("(-2147483647 - 1) % -1"), "0");
+    EXPECT_EQ(failure("7 % 0"), "Division by zero");
+    EXPECT_EQ(failure("7 / 0"), "Division by zero");
+    EXPECT_EQ(failure("7 \\ 0.5"), "Division by zero");
+    EXPECT_EQ(failure("1.5 % 0.0"), "Division by zero");
+}
+
+TEST_F(EvalTest, IntegersWrapAndFloatsRoundToSinglePrecision)
+{
+    EXPECT_EQ(show("2147483647 + 1"), "-2147483648");
+    EXPECT_EQ(show("-2147483647 - 2"), "2147483647");
+    EXPECT_EQ(show("65536 * 65536"), "0");
+    EXPECT_EQ(show("-(-2147483647 - 1)"), "-2147483648");
+    EXPECT_EQ(show("0.1 + 0.2 == 0.3"), "true");
+    // 16777217 + 0.5 computed in double and rounded once gives 16777218.
+    EXPECT_EQ(show("16777217 + 0.5"), "16777218.000000");
+    EXPECT_EQ(show("2147483648"), "2147483648.000000");
+    EXPECT_EQ(show("007"), "7");
+}
+
+TEST_F(EvalTest, Power)
+{
+    const Variable whole = eval("2 ^ 10");
+    EXPECT_EQ(whole.type, VarType::Int);
+    EXPECT_EQ(whole.asInt(), 1024);
+    EXPECT_EQ(show("2 ^ -1"), "0.500000");
+    EXPECT_EQ(show("2 ^ 31"), "2147483648.000000");
+    EXPECT_EQ(show("(0 - 2) ^ 31"), "-2147483648");
+    EXPECT_EQ(show("5 ^ 0"), "1");
+    EXPECT_EQ(show("2.0 ^ 2"), "4.000000");
+    EXPECT_EQ(failure("0 ^ -1"), "Invalid exponentiation result");
+    EXPECT_EQ(failure("\"a\" ^ 2"), "Unsupported operation '^' between types");
+}
+
+TEST_F(EvalTest, ConcatenationOrder)
+{
+    EXPECT_EQ(show("\"a\" + 1 + 2"), "a12");
+    EXPECT_EQ(show("1 + 2 + \"a\""), "3a");
+    EXPECT_EQ(show("1.5 + \"\""), "1.500000");
+    EXPECT_EQ(show("\"n=\" + [1, not]"), "n=[1, not]");
+    EXPECT_EQ(failure("\"a\" - 1"), "Unsupported operation '-' between types");
+    EXPECT_EQ(failure("[1] * 2"), "Unsupported operation '*' between types");
+    EXPECT_EQ(failure("{} \\ 2"), "Unsupported operation '\\' between types");
+}
+
+TEST_F(EvalTest, OperatorFormsReportUnknownOperators)
+{
+    const Variable one(int32_t{1});
+    EXPECT_THROW(engine.performOperation(one, '&', one), std::runtime_error);
+    try {
+        engine.performOperation(one, std::string_view("=>"), one);
+        FAIL() << "no failure";
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), "Unsupported operation: =>");
+    }
+    try {
+        engine.performOperation(one, '&', one);
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), "Unsupported operation: &");
+    }
+}
+
+TEST_F(EvalTest, ComparisonAndEquality)
+{
+    EXPECT_EQ(show("1 == 1.0"), "true");
+    EXPECT_EQ(show("true == 1"), "true");
+    EXPECT_EQ(show("\"1\" == 1"), "false");
+    EXPECT_EQ(show("1 ~= 2"), "true");
+    EXPECT_EQ(show("1 != 1"), "false");
+    EXPECT_EQ(show("\"B\" < \"a\""), "true");
+    EXPECT_EQ(show("2 >= 2.0"), "true");
+    EXPECT_EQ(failure("\"a\" < 1"), "Cannot compare string with int");
+}
+
+TEST_F(EvalTest, ShortCircuitSkipsWithoutCalling)
+{
+    defineCounter("f");
+    EXPECT_EQ(show("false or 5"), "5");
+    EXPECT_EQ(show("0 or f(1)"), "0");
+    EXPECT_EQ(show("not and f()"), "not");
+    EXPECT_EQ(show("true || f(2)[3] + {a: f()}"), "true");
+    EXPECT_EQ(show("false && f()"), "false");
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(show("true and f(7)"), "7");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(EvalTest, SkippedOperandStillReportsSyntaxErrors)
+{
+    EXPECT_EQ(failure("true or )"), "Unknown token: )");
+    EXPECT_EQ(failure("true or (1"), "Expected closing parenthesis");
+    EXPECT_EQ(failure("false and {(: 1}"), "Invalid table key");
+    EXPECT_EQ(failure("true or"), "Unexpected end of expression");
+}
+
+TEST_F(EvalTest, BareNot)
+{
+    EXPECT_EQ(eval("not").type, VarType::Not);
+    EXPECT_EQ(show("not not"), "true");
+    EXPECT_EQ(show("not 1"), "false");
+    EXPECT_EQ(show("not == not"), "true");
+    EXPECT_EQ(show("[not, 1]"), "[not, 1]");
+    EXPECT_EQ(show("not undefinedName"), "true");
+    EXPECT_EQ(show("not 1 == false"), "true");  // (not 1) == false
+    EXPECT_EQ(show("not == 1"), "false");
+    EXPECT_EQ(show("!0"), "false");
+}
+
+TEST_F(EvalTest, UnaryOperators)
+{
+    EXPECT_EQ(show("-true"), "-1");
+    EXPECT_EQ(show("-false"), "0");
+    EXPECT_EQ(show("+\"s\""), "s");
+    EXPECT_EQ(show("#[1, 2, 3]"), "3");
+    EXPECT_EQ(show("- - 2"), "2");
+    EXPECT_EQ(failure("-\"s\""), "Unary '-' requires a numeric value");
+    EXPECT_EQ(failure("#5"), "len(x) expects an array, table, or string");
+}
+
+TEST_F(EvalTest, HyperOperations)
+{
+    EXPECT_EQ(show("3 <- 2"), "16");
+    EXPECT_EQ(show("2 -> 3"), "65536");
+    EXPECT_EQ(show("0 <- 5"), "1");
+    EXPECT_EQ(show("3 <- 0"), "0");
+    EXPECT_EQ(show("2 <- 1.5"), "1.837117");
+    EXPECT_EQ(failure("0.5 <- 2"), "tetration height must be an integer");
+    EXPECT_EQ(failure("5 <- 10"), "Invalid tetration result");
+    EXPECT_EQ(failure("(0 - 1) <- 2"), "tetration height must be a non-negative integer");
+    EXPECT_EQ(failure("\"a\" <- 2"), "tetration requires numeric operands");
+    EXPECT_EQ(failure("2 -> 0.5"), "pentation count must be an integer");
+    EXPECT_EQ(failure("1.5 -> 3"), "pentation intermediate height must be an integer");
+    EXPECT_EQ(failure("(0 - 2) -> 3"), "pentation intermediate height must be a non-negative integer");
+    EXPECT_EQ(failure("3 -> 3"), "pentation intermediate height must be a non-negative integer");
+    EXPECT_EQ(failure("2 -> 5"), "Invalid pentation result");
+    EXPECT_EQ(failure("2 -> [1]"), "pentation requires numeric operands");
+}
+
+TEST_F(EvalTest, HyperOperationsWithHugeCountsFinish)
+{
+    // The tower of 0.5 converges; 0.01 oscillates between two values; both would take
+    // two billion steps without the cycle search.
+    EXPECT_EQ(show("2147483647 <- 0.5"), "0.641186");
+    EXPECT_EQ(show("2147483646 <- 0.01"), show("1000 <- 0.01"));
+    EXPECT_EQ(show("2147483647 <- 0.01"), show("1001 <- 0.01"));
+    EXPECT_EQ(show("1.0000001 -> 2147483647"), "1.000000");
+    EXPECT_EQ(show("2147483647 <- (0 - 1)"), "-1");
+}
+
+TEST_F(EvalTest, BraceAndArrayLiterals)
+{
+    EXPECT_EQ(show("{1, 2, 3}"), "[1, 2, 3]");
+    EXPECT_EQ(eval("{}").type, VarType::Table);
+    EXPECT_EQ(eval("[]").type, VarType::Array);
+    EXPECT_EQ(show("[1, [2, 3]]"), "[1, [2, 3]]");
+
+    const Variable mixed = eval("{5, k = 6, 7}");
+    ASSERT_EQ(mixed.type, VarType::Table);
+    EXPECT_EQ(engine.getIndexedValue(mixed, Variable("1")).toString(), "5");
+    EXPECT_EQ(engine.getIndexedValue(mixed, Variable("k")).toString(), "6");
+    EXPECT_EQ(engine.getIndexedValue(mixed, Variable("2")).toString(), "7");
+
+    const Variable keyed = eval("{1.50: \"x\", \"q r\": 1, [1 + 1]: 3, tre: 4}");
+    EXPECT_EQ(keyed.asTable()->map.count("1.50"), 1u);
+    EXPECT_EQ(keyed.asTable()->map.count("q r"), 1u);
+    EXPECT_EQ(keyed.asTable()->map.count("2"), 1u);
+    EXPECT_EQ(keyed.asTable()->map.count("tre"), 1u);
+
+    // A later entry with the same key replaces the earlier one, positional or keyed.
+    EXPECT_EQ(show("{[1]: 7, 5}"), "{1: 5}");
+    EXPECT_EQ(show("{5, [1]: 7}"), "{1: 7}");
+}
+
+TEST_F(EvalTest, LiteralSyntaxErrors)
+{
+    EXPECT_EQ(failure("{1 2}"), "Expected ',' or '}' in table literal");
+    EXPECT_EQ(failure("{1,"), "Unexpected end of table literal");
+    EXPECT_EQ(failure("{[1] 2}"), "Expected ':' after table key");
+    EXPECT_EQ(failure("{[1 2]: 3}"), "Expected ']' after table key");
+    EXPECT_EQ(failure("{(: 1}"), "Invalid table key");
+    EXPECT_EQ(failure("{[[1]]: 1}"), "Table key must be string, number, or bool");
+    EXPECT_EQ(failure("[1 2]"), "Expected ',' or ']' in array literal");
+    EXPECT_EQ(failure("[1,"), "Unexpected end of expression");
+    EXPECT_EQ(failure("(1"), "Expected closing parenthesis");
+    EXPECT_EQ(engine.errorContext.nearToken, ")");
+    EXPECT_EQ(failure("[1][1"), "Expected closing bracket");
+    EXPECT_EQ(engine.errorContext.nearToken, "]");
+    EXPECT_EQ(failure("`"), "Unknown token: `");
+    EXPECT_EQ(failure("1" + std::string(50, '0')), "Invalid numeric format");
+    EXPECT_EQ(failure("string.len"), "Unknown token: string.len");
+}
+
+TEST_F(EvalTest, StringsAndVariables)
+{
+    EXPECT_EQ(show("\"abc\"[2]"), "b");
+    EXPECT_EQ(show("'a\\'b'"), "a'b");
+    EXPECT_EQ(eval("missing").type, VarType::Not);
+    engine.pushVariable("t", Variable::makeArray({Variable(int32_t{10}), Variable(int32_t{20})}));
+    EXPECT_EQ(show("t[2] + t[1.0]"), "30");
+    EXPECT_EQ(show("t[3]"), "not");
+    EXPECT_EQ(show("$1F == $1f"), "true");
+    EXPECT_EQ(show("$0"), "$0");
+}
+
+TEST_F(EvalTest, CallsPassArgumentsUnspread)
+{
+    auto callable = std::make_shared<ScriptCallable>();
+    callable->isNative = true;
+    callable->native = [](NativeArgs args) {
+        return Variable(static_cast<int32_t>(args.size() * 100) + (args.empty() ? 0 : args[0].asInt()));
+    };
+    engine.pushVariable("count", Variable(CallableRef(callable)));
+    EXPECT_EQ(show("count()"), "0");
+    EXPECT_EQ(show("count(1, 2, 3)"), "301");
+    EXPECT_EQ(failure("count(1 2)"), "Expected ',' or ')' after function argument");
+    EXPECT_EQ(engine.errorContext.nearToken, "2");
+    EXPECT_EQ(failure("count(1,"), "Unexpected end of expression");
+    EXPECT_EQ(failure("count(1"), "Expected ',' or ')' after function argument");
+    EXPECT_EQ(engine.errorContext.nearToken, ")");
+}
+
+TEST_F(EvalTest, ExtraArgumentsOfTheInnermostCall)
+{
+    EXPECT_EQ(eval("...").type, VarType::Not);
+    engine.calls.varargs.push_back(std::make_shared<std::vector<Variable>>(
+        std::vector<Variable>{Variable(int32_t{1}), Variable("x")}));
+    const Variable extra = eval("...");
+    ASSERT_EQ(extra.type, VarType::Multi);
+    EXPECT_EQ(extra.asMulti()->values.size(), 2u);
+    extra.asMulti()->values.clear();  // a copy: the call's own list is untouched
+    EXPECT_EQ(engine.calls.varargs.back()->size(), 2u);
+    engine.calls.varargs.push_back(nullptr);
+    EXPECT_EQ(eval("...").type, VarType::Not);
+}
+
+TEST_F(EvalTest, NearTokenIsTheLastConsumedToken)
+{
+    engine.pushVariable("t", Variable::makeTable());
+    EXPECT_EQ(failure("1 + 2 * t"), "Unsupported operation '*' between types");
+    EXPECT_EQ(engine.errorContext.nearToken, "t");
+    EXPECT_EQ(failure("1 +"), "Unexpected end of expression");
+    EXPECT_EQ(engine.errorContext.nearToken, "EOF");
+}
+
+TEST_F(EvalTest, SkipStopsAtTheEndOfOneExpression)
+{
+    defineCounter("f");
+    prepare("a + f(1)[2] * {k: f()} , rest");
+    size_t position = 0;
+    engine.skipExpression(tokens, position, 1, &analyses);
+    EXPECT_EQ(tokens[position], ",");
+    EXPECT_EQ(calls, 0);
+
+    prepare("a ^ b + c");
+    position = 0;
+    engine.skipExpression(tokens, position, 6, &analyses);
+    EXPECT_EQ(tokens[position], "+");
+}
+
+TEST_F(EvalTest, EvaluateWithoutStoredAnalyses)
+{
+    engine.pushVariable("x", Variable(int32_t{4}));
+    prepare("x * 2 + 0.5");
+    size_t position = 0;
+    EXPECT_EQ(engine.evaluateExpression(tokens, position, nullptr).toString(), "8.500000");
+}
+
+TEST_F(EvalTest, RangeMustBeUsedUp)
+{
+    ParsedScriptLine line;
+    line.text = "if 1 2";
+    line.tokens = engine.tokenise(line.text);
+    for (const auto& token : line.tokens) line.analyses.push_back(engine.analyseToken(token));
+    line.exprRanges.push_back(TokenRange{1, 3});
+    try {
+        engine.evaluateRange(line, 0, "Unexpected token after if condition");
+        FAIL() << "no failure";
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), "Unexpected token after if condition");
+    }
+    EXPECT_EQ(engine.errorContext.nearToken, "2");
+
+    line.exprRanges[0] = TokenRange{1, 2};
+    EXPECT_EQ(engine.evaluateRange(line, 0, "unused").toString(), "1");
+}
+
+TEST_F(EvalTest, InPlaceOperationsMatchTheBinaryOperator)
+{
+    const std::vector<Variable> operands = {Variable(int32_t{7}),           Variable(int32_t{-3}),
+                                            Variable(int32_t{2147483647}),  Variable(2.5f),
+                                            Variable(-0.1f),                Variable(true),
+                                            Variable(int32_t{0}),           Variable("s"),
+                                            Variable::makeArray()};
+    for (char op : std::string("+-*/\\%^")) {
+        for (const auto& left : operands) {
+            for (const auto& right : operands) {
+                std::string expected;
+                try {
+                    expected = engine.performOperation(left, op, right).toString();
+                } catch (const std::exception& error) {
+                    expected = std::string("error: ") + error.what();
+                }
+                Variable target = left;
+                std::string actual;
+                try {
+                    if (!engine.performOperationInPlace(target, op, right)) {
+                        target = engine.performOperation(target, op, right);
+                    }
+                    actual = target.toString();
+                } catch (const std::exception& error) {
+                    actual = std::string("error: ") + error.what();
+                }
+                EXPECT_EQ(actual, expected) << left.toString() << " " << op << " " << right.toString();
+            }
+        }
+    }
+    Variable text("ab");
+    ASSERT_TRUE(engine.performOperationInPlace(text, '+', text));
+    EXPECT_EQ(text.toString(), "abab");
+}
+
+TEST_F(EvalTest, DeepNestingFailsWithAScriptError)
+{
+    const size_t depth = 300000;
+    const std::string text = std::string(depth, '(') + "1" + std::string(depth, ')');
+    EXPECT_NE(failure(text).find(kRecursionTooDeep), std::string::npos);
+    const std::string unary = std::string(depth, '-') + "1";
+    EXPECT_NE(failure(unary).find(kRecursionTooDeep), std::string::npos);
+    const std::string skipped = "true or " + std::string(depth, '[') + "1" + std::string(depth, ']');
+    EXPECT_NE(failure(skipped).find(kRecursionTooDeep), std::string::npos);
+    // The engine stays usable afterwards.
+    EXPECT_EQ(show("((1 + 1))"), "2");
+}
+
+} // namespace
+} // namespace cobalt

@@ -1,0 +1,510 @@
+// The tree-walking executor over parsed lines: every statement kind, the messages of its
+// syntax checks, scope cleanup on every exit, soft-error unwinding, and the loop rules that
+// protect against bodies changing what they iterate.
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "engine/cobalt_script.h"
+#include "engine/error/script_error.h"
+
+namespace cobalt {
+namespace {
+
+class ExecTest : public ::testing::Test {
+protected:
+    ExecTest()
+    {
+        engine.printHandler = [this](std::string_view line) { output += std::string(line) + "\n"; };
+    }
+
+    /// Parses `source` and runs it through the tree-walker as one top-level block.
+    Variable execute(std::string_view source, BlockSignal* signalOut = nullptr)
+    {
+        lines = std::make_shared<ParsedLines>(engine.parseLines(source));
+        size_t index = 0;
+        BlockSignal signal = BlockSignal::None;
+        Variable value = engine.executeParsedBlock(*lines, index, signal);
+        if (signalOut) *signalOut = signal;
+        return value;
+    }
+
+    std::string run(std::string_view source)
+    {
+        execute(source);
+        return output;
+    }
+
+    /// The full failure text of running `source` ("(no failure)" when it runs through).
+    std::string failure(std::string_view source)
+    {
+        try {
+            execute(source);
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "(no failure)";
+    }
+
+    /// The first line of the failure text, without the "CobaltScript error: " prefix.
+    std::string message(std::string_view source)
+    {
+        std::string text = failure(source);
+        text = text.substr(0, text.find('\n'));
+        if (text.starts_with(kErrorPrefix)) text.erase(0, kErrorPrefix.size());
+        return text;
+    }
+
+    Variable global(const std::string& name)
+    {
+        Variable* slot = engine.resolveVariablePtr(name);
+        return slot ? *slot : Variable();
+    }
+
+    void defineNative(const std::string& name, NativeFunction function)
+    {
+        engine.pushVariable(name, engine.makeNativeCallable(std::move(function), name, BuiltinId::None));
+    }
+
+    CobaltScript engine;
+    std::string output;
+    std::shared_ptr<ParsedLines> lines;
+};
+
+// ----- if chains -----
+
+TEST_F(ExecTest, IfChainRunsExactlyTheFirstTakenBranch)
+{
+    EXPECT_EQ(run("x = 2\n"
+                  "if x == 1\n  print(\"one\")\n"
+                  "elseif x == 2\n  print(\"two\")\n"
+                  "elseif x == 2\n  print(\"again\")\n"
+                  "else\n  print(\"other\")\nend\n"
+                  "print(\"after\")"),
+              "two\nafter\n");
+}
+
+TEST_F(ExecTest, ZeroIsTruthyAndBareNotIsFalse)
+{
+    EXPECT_EQ(run("if 0\n  print(\"zero runs\")\nend\nif not\n  print(\"never\")\nelse\n  print(\"else\")\nend"),
+              "zero runs\nelse\n");
+}
+
+TEST_F(ExecTest, IfWithoutEndFailsWhateverItsCondition)
+{
+    EXPECT_EQ(message("if false\n  print(1)"), "Missing 'end' for if block");
+    EXPECT_EQ(message("if true\n  print(1)"), "Missing 'end' for if block");
+}
+
+TEST_F(ExecTest, LeftoverTokenAfterConditionNamesTheToken)
+{
+    EXPECT_EQ(failure("if 1 2\nend"),
+              "CobaltScript error: Unexpected token after if condition\n"
+              "  at line 1, near token '2'\n"
+              "  if 1 2\n"
+              "       ^\n"
+              "  hint: check spelling, operators, parentheses, and quote matching\n");
+}
+
+TEST_F(ExecTest, FailureInElseifConditionIsPositionedAtTheElseifLine)
+{
+    EXPECT_EQ(failure("if false\nelseif 1 / 0\nend"),
+              "CobaltScript error: Division by zero\n"
+              "  at line 2, near token '0'\n"
+              "  elseif 1 / 0\n"
+              "             ^\n"
+              "  hint: check spelling, operators, parentheses, and quote matching\n");
+}
+
+// ----- while and repeat -----
+
+TEST_F(ExecTest, WhileWithFalseConditionSkipsItsBody)
+{
+    EXPECT_EQ(run("while false\n  print(\"body\")\nend\nprint(\"after\")"), "after\n");
+}
+
+TEST_F(ExecTest, WhileLoopsUntilItsConditionFailsAndBreakLeavesIt)
+{
+    EXPECT_EQ(run("i = 0\nwhile i < 5\n  i += 1\n  if i == 3\n    break\n  end\nend\nprint(i)"), "3\n");
+}
+
+TEST_F(ExecTest, WhileBodyStoppingOnAStrayElseIsReported)
+{
+    EXPECT_EQ(message("while true\n  x = 1\nelse\nend"), "Missing 'end' for while block");
+}
+
+TEST_F(ExecTest, RepeatConditionDoesNotSeeTheBodysLocals)
+{
+    // If y were visible the loop would stop after one round.
+    EXPECT_EQ(run("n = 0\nrepeat\n  local y = 5\n  n += 1\nuntil n == 3 or y == 5\nprint(n)"), "3\n");
+}
+
+TEST_F(ExecTest, RepeatMessages)
+{
+    EXPECT_EQ(message("repeat\n  x = 1\nuntil"), "Missing until condition");
+    EXPECT_EQ(message("repeat\n  x = 1\nuntil true 5"), "Unexpected token after until condition");
+    EXPECT_EQ(message("repeat\n  x = 1"), "Missing 'until' for repeat block");
+}
+
+// ----- numeric for -----
+
+TEST_F(ExecTest, NumericForRanges)
+{
+    EXPECT_EQ(run("for i = 1, 3\n  print(i)\nend"), "1\n2\n3\n");
+    output.clear();
+    EXPECT_EQ(run("for i = 3, 1\n  print(i)\nend"), "");
+    output.clear();
+    EXPECT_EQ(run("for i = 3, 1, -1\n  print(i)\nend"), "3\n2\n1\n");
+    output.clear();
+    EXPECT_EQ(run("for i = 1.9, 3.9\n  print(i)\nend"), "1\n2\n3\n");
+}
+
+TEST_F(ExecTest, AssigningTheLoopVariableDoesNotChangeTheSequence)
+{
+    EXPECT_EQ(run("for i = 1, 3\n  print(i)\n  i = 100\nend"), "1\n2\n3\n");
+}
+
+TEST_F(ExecTest, NumericForEndsAtTheEdgeOfTheIntRangeInsteadOfWrapping)
+{
+    EXPECT_EQ(run("n = 0\nfor i = 2147483646, 2147483647\n  n += 1\nend\nprint(n)"), "2\n");
+    output.clear();
+    EXPECT_EQ(run("n = 0\nfor i = -2147483647, -2147483648, -1\n  n += 1\nend\nprint(n)"), "2\n");
+    output.clear();
+    EXPECT_EQ(run("n = 0\nfor i = 0, 2147483647, 1073741824\n  n += 1\nend\nprint(n)"), "2\n");
+}
+
+TEST_F(ExecTest, NumericForClauseMessages)
+{
+    EXPECT_EQ(message("for i = 1, 2, 0\nend"), "for loop step must not be 0");
+    EXPECT_EQ(message("for i = 1 2\nend"), "Expected ',' after for start value");
+    EXPECT_EQ(message("for i = 1\nend"), "Expected ',' after for start value");
+    EXPECT_EQ(message("for i = 1, 2, 3 4\nend"), "Unexpected token after for clause");
+    EXPECT_EQ(message("for i = \"a\", 2\nend"), "Expected a numeric value");
+    EXPECT_EQ(message("for i = 1, 2\n  x = 1"), "Missing 'end' for block");
+}
+
+TEST_F(ExecTest, LoopVariableIsVisibleInCalledFunctionsAndGoneAfterTheLoop)
+{
+    EXPECT_EQ(run("function show()\n  print(i)\nend\nfor i = 1, 2\n  show()\nend\nprint(i)"), "1\n2\nnot\n");
+    EXPECT_TRUE(engine.scopes.loops.empty());
+}
+
+// ----- generic for -----
+
+TEST_F(ExecTest, PairsOverTableVisitsKeysInByteOrder)
+{
+    EXPECT_EQ(run("t = {b: 1, a: 2, \"10\": 3}\nfor k, v in pairs(t)\n  print(k, v)\nend"), "10 3\na 2\nb 1\n");
+}
+
+TEST_F(ExecTest, GenericForOverArrays)
+{
+    EXPECT_EQ(run("for x in [1, 2]\n  print(x)\nend"), "1\n2\n");
+    output.clear();
+    EXPECT_EQ(run("for a, b in [[1, 2], [3]]\n  print(a, b)\nend"), "1 2\n3 not\n");
+    output.clear();
+    EXPECT_EQ(run("for a, b in [7]\n  print(a, b)\nend"), "7 not\n");
+}
+
+TEST_F(ExecTest, GenericForMessages)
+{
+    EXPECT_EQ(message("for x in 5\nend"), "generic for loops expect an array iterator");
+    EXPECT_EQ(message("for 1 in [1]\nend"), "Expected loop variable name");
+    EXPECT_EQ(message("for x, 2 in [1]\nend"), "Expected loop variable name");
+    EXPECT_EQ(message("for x on [1]\nend"), "Expected 'in' in generic for loop");
+    EXPECT_EQ(message("for x in [1] 2\nend"), "Unexpected token after for iterator");
+    EXPECT_EQ(message("for k, v in pairs(5)\nend"), "pairs(container) expects an array or table");
+    EXPECT_EQ(message("for k, v in ipairs(\"s\")\nend"), "ipairs(container) expects an array or table");
+}
+
+TEST_F(ExecTest, IpairsOverTableStopsAtTheNumericLength)
+{
+    EXPECT_EQ(run("t = {\"1\": \"a\", \"2\": \"b\", \"4\": \"d\"}\nfor i, v in ipairs(t)\n  print(i, v)\nend"),
+              "1 a\n2 b\n");
+}
+
+TEST_F(ExecTest, PairsFastFormGivesNumericKeysAsNumbers)
+{
+    EXPECT_EQ(run("t = {\"1\": \"a\", \"x\": \"b\"}\nfor k, v in pairs(t)\n  print(typeOf(k), k)\nend"),
+              "number 1\nstring x\n");
+}
+
+TEST_F(ExecTest, ReplacedPairsIsCalledInsteadOfWalkingTheContainer)
+{
+    EXPECT_EQ(run("function pairs(t)\n  return [[\"mine\", 1]]\nend\n"
+                  "for k, v in pairs({a: 5})\n  print(k, v)\nend"),
+              "mine 1\n");
+}
+
+TEST_F(ExecTest, ArrayShrinkingDuringPairsStopsTheLoop)
+{
+    int calls = 0;
+    defineNative("shrink", [&](NativeArgs args) {
+        ++calls;
+        args[0].asArray()->items.resize(1);
+        return Variable();
+    });
+    EXPECT_EQ(run("a = [1, 2, 3, 4]\nfor i, v in pairs(a)\n  print(v)\n  shrink(a)\nend"), "1\n");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(ExecTest, TableKeyRemovedDuringPairsIsReportedWhenReached)
+{
+    defineNative("drop", [&](NativeArgs args) {
+        args[0].asTable()->map.erase(args[1].asString());
+        CobaltScript::bumpTableVersion(*args[0].asTable());
+        return Variable();
+    });
+    EXPECT_EQ(message("t = {a: 1, b: 2, c: 3}\nfor k, v in pairs(t)\n  print(k)\n  drop(t, \"c\")\nend"),
+              "unordered_map::at: key not found");
+    EXPECT_EQ(output, "a\nb\n");
+}
+
+TEST_F(ExecTest, KeysAddedDuringPairsAreNotVisited)
+{
+    EXPECT_EQ(run("t = {a: 1, b: 2}\nfor k, v in pairs(t)\n  t[\"z\" + k] = v\n  print(k)\nend"), "a\nb\n");
+    EXPECT_EQ(global("t").asTable()->map.size(), 4u);
+}
+
+// ----- function declarations -----
+
+TEST_F(ExecTest, FunctionBodyWithNestedBlocksKeepsItsBlockLinks)
+{
+    // The body copy starts at line 0 of its own list; its if/while links must point into it.
+    EXPECT_EQ(run("x = 0\n"
+                  "function f(n)\n"
+                  "  total = 0\n"
+                  "  while n > 0\n"
+                  "    if n % 2 == 0\n"
+                  "      total += n\n"
+                  "    else\n"
+                  "      total += 100\n"
+                  "    end\n"
+                  "    n -= 1\n"
+                  "  end\n"
+                  "  return total\n"
+                  "end\n"
+                  "print(f(4))"),
+              "206\n");
+    const Variable f = global("f");
+    ASSERT_EQ(f.type, VarType::Function);
+    EXPECT_FALSE(f.asCallable()->program);
+    EXPECT_EQ(f.asCallable()->bodyLines.size(), 10u);
+}
+
+TEST_F(ExecTest, NestedDeclarationInsideAParsedBody)
+{
+    EXPECT_EQ(run("function outer()\n  function inner(a)\n    if a\n      return \"yes\"\n    end\n"
+                  "    return \"no\"\n  end\n"
+                  "  return inner(true) + inner(false)\nend\nprint(outer())"),
+              "yesno\n");
+}
+
+TEST_F(ExecTest, DeclarationForms)
+{
+    EXPECT_EQ(run("obj = {}\nfunction obj[\"greet\"](name)\n  return \"hi \" + name\nend\n"
+                  "print(obj[\"greet\"](\"bo\"))"),
+              "hi bo\n");
+    output.clear();
+    // A new container is created for a target that resolves to nothing.
+    EXPECT_EQ(run("function lib[1](x)\n  return x * 2\nend\nprint(lib[1](4), typeOf(lib))"), "8 table\n");
+    const Variable lib = global("lib");
+    EXPECT_EQ(lib.type, VarType::Array);
+    const Variable declared = global("obj").asTable()->map.at("greet");
+    ASSERT_EQ(declared.type, VarType::Function);
+    EXPECT_EQ(declared.asCallable()->parameters, std::vector<std::string>{"name"});
+}
+
+TEST_F(ExecTest, VariadicFunctionSeesItsExtraArguments)
+{
+    EXPECT_EQ(run("function f(a, ...)\n  return select(1, ...)\nend\nx, y = f(1, 2, 3)\nprint(x, y)"), "2 3\n");
+    const Variable f = global("f");
+    EXPECT_TRUE(f.asCallable()->isVariadic);
+}
+
+TEST_F(ExecTest, DeclarationMessages)
+{
+    EXPECT_EQ(message("function 5()\nend"), "Expected function target");
+    EXPECT_EQ(message("function t[\"a\" x](y)\nend"), "Expected closing bracket in function target");
+    EXPECT_EQ(message("function f\nend"), "Expected '(' after function target");
+    EXPECT_EQ(message("function f(1)\nend"), "Expected function parameter name");
+    EXPECT_EQ(message("function f(a b)\nend"), "Expected ',' or ')' after function parameter");
+    EXPECT_EQ(message("function f(a,\nend"), "Expected ')' after function parameters");
+    EXPECT_EQ(message("function f(a) x\nend"), "Unexpected token after function declaration");
+    EXPECT_EQ(message("function f(a)\n  return a"), "Missing 'end' for block");
+}
+
+TEST_F(ExecTest, NothingInABodyRunsAtDeclaration)
+{
+    EXPECT_EQ(run("function f()\n  print(\"ran\")\nend"), "");
+}
+
+// ----- assignments -----
+
+TEST_F(ExecTest, MultipleTargetsAndMultivalueSpreading)
+{
+    EXPECT_EQ(run("a, b = 1\nprint(a, b)"), "1 not\n");
+    output.clear();
+    EXPECT_EQ(run("function f()\n  return 1, 2\nend\na, b, c = f()\nprint(a, b, c)\nm = f()\nprint(typeOf(m))"),
+              "1 2 not\ntable\n");
+    output.clear();
+    EXPECT_EQ(run("a, b = 1, 2, 3\nprint(a, b)"), "1 2\n");
+}
+
+TEST_F(ExecTest, RightSideIsComputedBeforeAnyStore)
+{
+    EXPECT_EQ(run("a = 1\nb = 2\na, b = b, a\nprint(a, b)"), "2 1\n");
+}
+
+TEST_F(ExecTest, IndexedTargetsCreateTheirContainers)
+{
+    EXPECT_EQ(run("t[1] = 5\nu[\"k\"] = 5\nprint(typeOf(t), t, u)"), "table [5] {k: 5}\n");
+    EXPECT_EQ(global("t").type, VarType::Array);
+    EXPECT_EQ(global("u").type, VarType::Table);
+}
+
+TEST_F(ExecTest, IntermediateContainersFollowTheNextKey)
+{
+    run("t = {}\nt[\"list\"][2] = \"x\"\nt[\"map\"][\"k\"] = \"y\"\nt[\"deep\"][1][\"z\"] = 1");
+    const auto& map = global("t").asTable()->map;
+    ASSERT_EQ(map.at("list").type, VarType::Array);
+    EXPECT_EQ(map.at("list").toString(), "[not, x]");
+    EXPECT_EQ(map.at("map").type, VarType::Table);
+    ASSERT_EQ(map.at("deep").type, VarType::Array);
+    EXPECT_EQ(map.at("deep").asArray()->items.at(0).type, VarType::Table);
+}
+
+TEST_F(ExecTest, TargetIsResolvedAfterTheRightSideRan)
+{
+    // The right side replaces `a`; the store goes into the array `a` holds afterwards.
+    EXPECT_EQ(run("a = [0]\nfunction swap()\n  a = [10, 20]\n  return 5\nend\na[1] = swap()\nprint(a)"), "[5, 20]\n");
+}
+
+TEST_F(ExecTest, RightSideGrowingTheTargetsScopeDoesNotDisturbTheStore)
+{
+    // The external scope is a growable list: a reference into it taken before the right side
+    // ran would dangle once the call below has appended enough entries to move it.
+    int made = 0;
+    defineNative("grow", [&](NativeArgs) {
+        for (int i = 0; i < 2000; ++i) {
+            CobaltScript::setInScope(engine.scopes.external, "e" + std::to_string(made++), Variable(int32_t{i}));
+        }
+        return Variable(int32_t{7});
+    });
+    EXPECT_EQ(run("external x = 1\nx#0 += grow()\nfirst = x#0\nexternal t = {}\nt#0[\"k\"] = grow()\n"
+                  "x#0, y = grow(), 2\nprint(first, x#0, t#0)"),
+              "8 7 {k: 7}\n");
+}
+
+TEST_F(ExecTest, CompoundAssignment)
+{
+    EXPECT_EQ(run("x = 5\nx += 2\nx *= 3\nx -= 1\nx \\= 4\nx %= 3\nx ^= 3\nprint(x)"), "8\n");
+    output.clear();
+    EXPECT_EQ(run("s = \"a\"\ns += 1\nprint(s)"), "a1\n");
+    output.clear();
+    EXPECT_EQ(run("t = {n: 1}\nt[\"n\"] += 41\na = [1, [2]]\na[2][1] *= 5\nprint(t[\"n\"], a)"), "42 [1, [10]]\n");
+}
+
+TEST_F(ExecTest, CompoundAssignmentMessages)
+{
+    EXPECT_EQ(message("x += 1"), "Variable not found: x");
+    EXPECT_EQ(message("t = {}\nt[\"k\"] += 1"), "Table key not found: k");
+    EXPECT_EQ(message("a = [1]\na[3] += 1"), "Array index out of range");
+    EXPECT_EQ(message("x = [1]\nx += 1"), "Unsupported operation '+' between types");
+    EXPECT_EQ(global("t").toString(), "{}");
+}
+
+TEST_F(ExecTest, AssignmentLeftoverToken)
+{
+    EXPECT_EQ(message("x = 1 2"), "Unexpected token in assignment expression");
+}
+
+TEST_F(ExecTest, ScopeModifiersOfAssignments)
+{
+    EXPECT_EQ(run("function f()\n  local x = 1\n  native y = 2\n  external z = 3\nend\nf()\nprint(x, y, z, z#0)"),
+              "not not not 3\n");
+}
+
+// ----- simple statements, return, break -----
+
+TEST_F(ExecTest, ExpressionStatementLeftoverToken)
+{
+    EXPECT_EQ(message("print(1) 2"), "Unexpected trailing token");
+}
+
+TEST_F(ExecTest, BlockValueIsTheLastExpressionOrTheReturnedValue)
+{
+    BlockSignal signal = BlockSignal::None;
+    EXPECT_EQ(execute("1 + 1\nx = 5", &signal).toString(), "2");
+    EXPECT_EQ(signal, BlockSignal::None);
+    EXPECT_EQ(execute("return 1, 2", &signal).type, VarType::Multi);
+    EXPECT_EQ(signal, BlockSignal::Return);
+    EXPECT_TRUE(execute("return", &signal).isNot());
+    EXPECT_EQ(signal, BlockSignal::Return);
+    EXPECT_EQ(message("return 1 2"), "Unexpected token after return value");
+}
+
+TEST_F(ExecTest, BreakInsideNestInsideLoopLeavesTheLoop)
+{
+    EXPECT_EQ(run("for i = 1, 5\n  nest \"n\"\n    if i == 2\n      break\n    end\n  end\n  print(i)\nend"), "1\n");
+}
+
+TEST_F(ExecTest, BreakAtTopLevelIsASignalAndInAFunctionAFailure)
+{
+    BlockSignal signal = BlockSignal::None;
+    execute("x = 1\nbreak\nx = 2", &signal);
+    EXPECT_EQ(signal, BlockSignal::Break);
+    EXPECT_EQ(global("x").toString(), "1");
+    EXPECT_EQ(message("function f()\n  break\nend\nf()"), "break used outside a loop");
+}
+
+// ----- scopes, errors and soft errors -----
+
+TEST_F(ExecTest, ScopesAreClosedWhenAFailureLeavesNestedBlocks)
+{
+    EXPECT_EQ(message("for i = 1, 2\n  for k in [1]\n    while true\n      local z = 1\n      x = 1 / 0\n"
+                      "    end\n  end\nend"),
+              "Division by zero");
+    EXPECT_TRUE(engine.scopes.blocks.empty());
+    EXPECT_TRUE(engine.scopes.loops.empty());
+}
+
+TEST_F(ExecTest, FailureInACalledFunctionKeepsTheCalleesPosition)
+{
+    const std::string text = failure("function f()\n  y = 1 / 0\nend\nf()");
+    EXPECT_NE(text.find("at line 2, near token '0'\n  y = 1 / 0\n"), std::string::npos) << text;
+}
+
+TEST_F(ExecTest, CallerPositionIsBackAfterACallReturns)
+{
+    // The failure comes after f returned: it must name the caller's statement.
+    const std::string text = failure("function f()\n  return 1\nend\nx = f() + [1]");
+    EXPECT_NE(text.find("at line 4"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n  x = f() + [1]\n"), std::string::npos) << text;
+}
+
+TEST_F(ExecTest, SoftErrorUnwindsLoopsUpToTheProtectedCall)
+{
+    EXPECT_EQ(run("function f()\n  for i = 1, 10\n    while true\n      print(i)\n      error(\"stop\")\n"
+                  "      print(\"not reached\")\n    end\n  end\n  print(\"not reached either\")\nend\n"
+                  "ok, msg = pcall(f)\nprint(ok, msg)"),
+              "1\nfalse stop\n");
+    EXPECT_FALSE(engine.softError.pending);
+    EXPECT_TRUE(engine.scopes.blocks.empty());
+    EXPECT_TRUE(engine.scopes.loops.empty());
+}
+
+TEST_F(ExecTest, DeepRecursionThroughParsedBodiesIsAScriptError)
+{
+    const std::string text = message("function r(n)\n  x = n\n  return r(n + 1)\nend\nr(1)");
+    EXPECT_EQ(text, kRecursionTooDeep);
+    EXPECT_EQ(engine.calls.callDepth, 0u);
+    EXPECT_TRUE(engine.scopes.blocks.empty());
+}
+
+} // namespace
+} // namespace cobalt

@@ -1,0 +1,811 @@
+// Fast expressions against the token evaluator, side by side on the same engine state: the
+// same value (kind and text form), or the same failure text with the same near-token, and
+// the same calls made. Then fast function bodies against ordinary calls of the same body.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/cobalt_script.h"
+
+namespace cobalt {
+namespace {
+
+// What one evaluation left behind.
+struct Outcome {
+    bool failed = false;
+    std::string text;  // "kind:text form", or the failure message
+    std::string near;
+    std::string calls;  // the script's call counter afterwards
+
+    bool operator==(const Outcome&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Outcome& outcome)
+{
+    return out << (outcome.failed ? "failure '" : "value '") << outcome.text << "' near '" << outcome.near
+               << "' calls " << outcome.calls;
+}
+
+constexpr const char* kState = R"(
+i = 7
+n = -3
+z = 0
+big = 2147483647
+small = -2147483648
+fl = 1.5
+g = 0.1
+h = 0.2
+tiny = 16777217
+s = "abc"
+e = ""
+b = true
+nb = false
+arr = [1, 2.5, "x", true, not]
+tab = {a: 1, b: 2.5, "1": "one", n: not}
+nested = [[1, 2], [3, 4]]
+calls = 0
+function bump(x)
+  calls = calls + 1
+  return x
+end
+function add(a, c)
+  return a + c
+end
+function guarded(x)
+  if x < 0
+    error("negative")
+  end
+  return x * 2
+end
+function pair()
+  return 1, 2
+end
+)";
+
+class FastExpressionTest : public ::testing::Test {
+protected:
+    void SetUp() override { run(kState); }
+
+    // Runs script text through the loader and the interpreter.
+    void run(const std::string& source)
+    {
+        const Variable text(source);
+        const Variable chunk = engine.loadScriptChunk(NativeArgs(&text, 1));
+        ASSERT_EQ(chunk.type, VarType::Function) << chunk.toString();
+        engine.invokeCallableFast(chunk, nullptr, 0);
+    }
+
+    Variable global(const std::string& name)
+    {
+        const Variable* found = engine.resolveVariablePtr(name);
+        return found ? *found : Variable();
+    }
+
+    ParsedScriptLine lineOf(const std::string& expression)
+    {
+        ParsedScriptLine line;
+        line.text = expression;
+        line.tokens = engine.tokenise(line.text);
+        for (const Token& token : line.tokens) line.analyses.push_back(engine.analyseToken(token));
+        return line;
+    }
+
+    FastExpression compile(const ParsedScriptLine& line)
+    {
+        return compileFastExpressionRange(line.tokens, line.analyses,
+                                          TokenRange{0, static_cast<uint32_t>(line.tokens.size())});
+    }
+
+    template <typename Evaluate>
+    Outcome observe(const ParsedScriptLine& line, Evaluate evaluate)
+    {
+        engine.pushVariable("calls", Variable(int32_t{0}));
+        engine.setPositionContext(line);
+        Outcome outcome;
+        try {
+            const Variable value = evaluate();
+            outcome.text = std::string(typeName(value.type)) + ":" + value.toString();
+        } catch (const std::exception& error) {
+            outcome.failed = true;
+            outcome.text = error.what();
+        }
+        outcome.near = engine.errorContext.nearToken;
+        outcome.calls = global("calls").toString();
+        return outcome;
+    }
+
+    Outcome general(const ParsedScriptLine& line)
+    {
+        return observe(line, [&] {
+            size_t position = 0;
+            Variable value = engine.evaluateExpression(line.tokens, position, &line.analyses);
+            if (position != line.tokens.size()) throw std::logic_error("leftover tokens");
+            return value;
+        });
+    }
+
+    Outcome fast(const ParsedScriptLine& line, const FastExpression& expression)
+    {
+        return observe(line, [&] { return engine.evaluateFastExpression(expression, line); });
+    }
+
+    // Both paths on the same state; the range must have a fast form.
+    void expectSame(const std::string& expression)
+    {
+        const ParsedScriptLine line = lineOf(expression);
+        const FastExpression tree = compile(line);
+        ASSERT_TRUE(tree.valid()) << "no fast form: " << expression;
+        const Outcome reference = general(line);
+        EXPECT_EQ(fast(line, tree), reference) << expression;
+        expectCheapPathsAgree(line, tree, reference);
+    }
+
+    // Whatever the int and scalar paths decide must be what the value path gives.
+    void expectCheapPathsAgree(const ParsedScriptLine& line, const FastExpression& tree, const Outcome& reference)
+    {
+        FastScalarValue scalar;
+        if (engine.tryEvaluateFastExpressionScalarNode(tree, line, tree.root, scalar)) {
+            Variable value;
+            assignFastScalarToVariable(scalar, value);
+            EXPECT_FALSE(reference.failed) << line.text;
+            EXPECT_EQ(std::string(typeName(value.type)) + ":" + value.toString(), reference.text) << line.text;
+        }
+        int32_t whole = 0;
+        if (engine.tryEvaluateFastExpressionIntNode(tree, line, tree.root, whole)) {
+            EXPECT_EQ("int:" + std::to_string(whole), reference.text) << line.text;
+        }
+    }
+
+    // Compares `count` generated expressions; returns how many had a fast form.
+    int compareRandomExpressions(uint32_t seed, int count);
+
+    CobaltScript engine;
+};
+
+TEST_F(FastExpressionTest, ArithmeticMatchesTheTokenEvaluator)
+{
+    for (const char* expression :
+         {"1 + 2 * 3", "(1 + 2) * 3", "10 - 4 - 3", "2 ^ 3 ^ 2", "-2 ^ 2", "7 / 2", "4 / 2", "7 \\ 2", "-7 \\ 2",
+          "7 \\ -1", "small \\ -1", "-7 % 3", "small % -1", "7.5 % 2", "-7.5 % 2", "i * n + z", "i + 1", "fl + 1",
+          "i + fl", "tiny + 0.5", "tiny * 1.0", "tiny - fl", "big + 1", "small - 1", "big * big", "-small",
+          "- - i", "+i", "+ fl", "-b", "-nb", "b + b", "b * 3", "b \\ 1", "nb % 2", "fl \\ 1", "2.9 \\ 1",
+          "i / 0.5", "g + h", "g * h - h", "1 / 3 * 3", "2 ^ 10", "2 ^ -1", "2 ^ 31", "2 ^ 0", "0 ^ 0",
+          "2.0 ^ 2", "(-8) ^ 0.5", "3 <- 2", "2 -> 3", "1 <- 0.5", "2 <- 2 <- 2", "3.", ".5 + 1",
+          "2147483648", "-2147483648", "(i)", "((i + 1) * (n - 1))"}) {
+        expectSame(expression);
+    }
+}
+
+TEST_F(FastExpressionTest, FloatResultsAreRoundedAfterEveryOperation)
+{
+    // 0.1 + 0.2 in single precision is exactly 0.3 in single precision.
+    expectSame("0.1 + 0.2 == 0.3");
+    expectSame("g + h == 0.3");
+    expectSame("g + h + g + h + g + h");
+    expectSame("tiny + 1.5 + 1.5");
+    EXPECT_EQ(engine.evaluateFastExpression(compile(lineOf("0.1 + 0.2 == 0.3")), lineOf("0.1 + 0.2 == 0.3")).toString(),
+              "true");
+}
+
+TEST_F(FastExpressionTest, ComparisonsAndEquality)
+{
+    for (const char* expression :
+         {"1 == 1.0", "b == 1", "\"1\" == 1", "fl == 0", "not == not", "not == 0", "i != 7", "i ~= 8", "i < 8",
+          "i > fl", "i <= 7", "i >= 7.5", "s < \"abd\"", "s > \"ab\"", "e < s", "b > 0", "nb < b", "arr == arr",
+          "arr == nested", "tab ~= tab", "2 * 3 < 7 == true", "1 < 2 < 3", "s == \"abc\""}) {
+        expectSame(expression);
+    }
+}
+
+TEST_F(FastExpressionTest, ShortCircuitSkipsTheCallsItDoesNotNeed)
+{
+    for (const char* expression :
+         {"false or s", "0 or bump(1)", "nb and bump(1)", "not and bump(1)", "b and bump(2)", "nb or bump(3)",
+          "bump(1) and bump(2)", "bump(nb) or bump(4)", "i > 5 and bump(5) or bump(6)", "i < 5 and bump(5) or bump(6)",
+          "b or bump(1) and bump(2)", "(nb or b) and bump(7)", "1 < 2 and 3 > 4 or 5", "nb || bump(8)", "b && bump(9)",
+          "(b or bump(1))", "bump(1) + bump(2) * bump(3)"}) {
+        expectSame(expression);
+    }
+}
+
+TEST_F(FastExpressionTest, NotAndBareNot)
+{
+    for (const char* expression :
+         {"not", "not not", "not i", "not nb", "not not i", "not (i)", "not i == nb", "!i", "!not", "! b",
+          "not == nb", "[not][1]", "add(not, 1)", "not + 1", "not and i", "not or i", "tab[\"n\"] == not"}) {
+        const ParsedScriptLine line = lineOf(expression);
+        if (!compile(line).valid()) continue;  // array literals stay with the token evaluator
+        expectSame(expression);
+    }
+    expectSame("not");
+    expectSame("not not");
+    expectSame("not + 1");
+}
+
+TEST_F(FastExpressionTest, StringsAndConcatenation)
+{
+    for (const char* expression :
+         {"s + 1", "1 + 2 + s", "s + 1 + 2", "fl + e", "s + fl", "s + b + not", "\"a\" + \"b\" + \"c\"",
+          "\"n=\" + toString(i)", "\"x\" + toString(fl) + \"y\" + toString(arr)", "toString(tab) + \"\"",
+          "\"a\" + (\"b\" + toString(1))", "'q' + s", "\"it's\" + \"\\\"\"", "s + arr", "#s", "#e", "#\"abc\" + 1",
+          "s[1]", "s[3]", "s[4]", "s[0]", "s[\"len\"]", "s - 1", "s * 2", "-s"}) {
+        expectSame(expression);
+    }
+}
+
+TEST_F(FastExpressionTest, Indexing)
+{
+    for (const char* expression :
+         {"arr[1]", "arr[2]", "arr[3]", "arr[4]", "arr[5]", "arr[6]", "arr[0]", "arr[-1]", "arr[1.0]", "arr[1.5]",
+          "arr[\"1\"]", "arr[b]", "arr[not]", "tab[\"a\"]", "tab.a", "tab[\"b\"] * 2", "tab[1]", "tab[\"1\"]",
+          "tab[1.0]", "tab[b]", "tab[arr]", "nested[2][1]", "nested[i - 5][2] + arr[1]", "#arr", "#tab",
+          "#nested[1]", "i[1]", "fl[1]", "not[1]", "arr[bump(2)]", "nested[bump(1)][bump(2)]"}) {
+        const ParsedScriptLine line = lineOf(expression);
+        if (!compile(line).valid()) continue;  // dotted names stay with the token evaluator
+        expectSame(expression);
+    }
+}
+
+TEST_F(FastExpressionTest, CallsOfBuiltinsAndScriptFunctions)
+{
+    for (const char* expression :
+         {"add(2, 3)", "add(fl, 1)", "add(s, 1)", "add(1)", "add(1, 2, 3)", "len(arr) + 1", "len(s)",
+          "toNumber(\"12\") + 1", "toNumber(\"1.5\")", "toNumber(\"x\")", "typeOf(i)", "toString(1, 2)",
+          "getTimeMs() >= 0", "bump(i) * 2", "guarded(3) + 1", "pair()", "select(2, 7, 8, 9)", "len(5)",
+          "5(1)", "undefinedName(1)", "s[\"upper\"]", "tab[\"a\"](1)", "add(add(1, 2), add(3, 4))",
+          "bump(1) + bump(2) + bump(3) + bump(4) + bump(5) + bump(6)"}) {
+        expectSame(expression);
+    }
+}
+
+TEST_F(FastExpressionTest, FailuresNameTheSameTokenAsTheTokenEvaluator)
+{
+    for (const char* expression :
+         {"1 \\ 0", "i % z", "fl % 0", "fl % 0.0", "1 / 0", "1 / z", "\"a\" - 1", "-\"a\"", "-arr", "#5",
+          "# i + 1", "1 < \"a\"", "s >= 1", "arr < arr", "(1 + 2) * (3 - \"x\")", "i + (2 - s)", "1 + -s",
+          "0.5 <- 2", "5 <- 10", "2 ^ s", "-2147483648 \\ 0", "tab[arr] + 1", "len(1) + 1", "guarded(-1) + 1",
+          "add(1, 2) - \"x\"", "bump(1) + s - 1", "2 ^ 200 * 0"}) {
+        expectSame(expression);
+    }
+}
+
+TEST_F(FastExpressionTest, ReplacedBuiltinsAreCalledAsReplaced)
+{
+    run("function toString(x)\n  calls = calls + 1\n  return \"T\"\nend\n"
+        "function len(x)\n  return 99\nend\n");
+    for (const char* expression :
+         {"\"a\" + toString(1)", "toString(i) + toString(fl)", "len(arr) + 1", "\"n=\" + toString(len(s))"}) {
+        expectSame(expression);
+    }
+    const ParsedScriptLine line = lineOf("\"a\" + toString(1)");
+    EXPECT_EQ(fast(line, compile(line)).text, "string:aT");
+}
+
+TEST_F(FastExpressionTest, OperandsAreTakenBeforeACallCanRebindThem)
+{
+    run("function rebind()\n  i = 100\n  arr = 5\n  return 1\nend\n");
+    for (const char* expression : {"i + rebind()", "arr[1] + rebind() + i", "add(i, rebind())", "arr[rebind()]",
+                                   "i == rebind()", "i < rebind() + i"}) {
+        const ParsedScriptLine line = lineOf(expression);
+        const FastExpression tree = compile(line);
+        ASSERT_TRUE(tree.valid()) << expression;
+        run("i = 7\narr = [1, 2.5]");
+        const Outcome reference = general(line);
+        run("i = 7\narr = [1, 2.5]");
+        EXPECT_EQ(fast(line, tree), reference) << expression;
+    }
+}
+
+// Random expressions over the whole grammar the fast compiler takes, with values of every
+// kind, calls with effects and failures; a fixed seed keeps the run reproducible.
+class ExpressionGenerator {
+public:
+    explicit ExpressionGenerator(uint32_t seed) : m_random(seed) {}
+
+    std::string expression(int depth)
+    {
+        if (depth <= 0 || pick(4) == 0) return atom();
+        switch (pick(6)) {
+        case 0: return "(" + expression(depth - 1) + ")";
+        case 1: return prefix() + operand(depth - 1);
+        case 2: return call(depth - 1);
+        case 3: return operand(depth - 1) + "[" + expression(depth - 1) + "]";
+        default: return operand(depth - 1) + " " + binary() + " " + operand(depth - 1);
+        }
+    }
+
+private:
+    size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(m_random); }
+
+    template <size_t N>
+    std::string choose(const char* const (&options)[N])
+    {
+        return options[pick(N)];
+    }
+
+    std::string atom()
+    {
+        static const char* const atoms[] = {"0", "1", "2", "7", "2147483647", "0.5", "1.5", "0.1", "3.", "i",
+                                            "n", "z", "big", "small", "fl", "g", "h", "tiny", "s", "e", "b",
+                                            "nb", "arr", "tab", "nested", "missing", "\"a\"", "\"\"", "tre",
+                                            "flse", "not"};
+        return choose(atoms);
+    }
+
+    std::string prefix()
+    {
+        static const char* const prefixes[] = {"-", "!", "#", "not ", "+"};
+        return choose(prefixes);
+    }
+
+    std::string binary()
+    {
+        static const char* const operators[] = {"or", "||", "and", "&&", "==", "!=", "~=", "<", ">", "<=", ">=",
+                                                "+", "-", "*", "/", "\\", "%", "^", "<-", "->"};
+        return choose(operators);
+    }
+
+    // Operands of operators are atoms or bracketed, so no "not" swallows an operator.
+    std::string operand(int depth)
+    {
+        if (pick(2) == 0) return atom() == "not" ? "i" : atom();
+        return "(" + expression(depth) + ")";
+    }
+
+    std::string call(int depth)
+    {
+        static const char* const oneArgument[] = {"bump", "len", "toString", "guarded", "typeOf", "toNumber"};
+        if (pick(3) == 0) return "add(" + expression(depth) + ", " + expression(depth) + ")";
+        return choose(oneArgument) + "(" + expression(depth) + ")";
+    }
+
+    std::mt19937 m_random;
+};
+
+int FastExpressionTest::compareRandomExpressions(uint32_t seed, int count)
+{
+    ExpressionGenerator generator(seed);
+    int compared = 0;
+    for (int k = 0; k < count; ++k) {
+        const std::string expression = generator.expression(4);
+        const ParsedScriptLine line = lineOf(expression);
+        const FastExpression tree = compile(line);
+        if (!tree.valid()) continue;
+        ++compared;
+        const Outcome reference = general(line);
+        const Outcome outcome = fast(line, tree);
+        EXPECT_EQ(outcome, reference) << expression;
+        if (outcome != reference) break;
+        expectCheapPathsAgree(line, tree, reference);
+    }
+    return compared;
+}
+
+TEST_F(FastExpressionTest, RandomExpressionsMatchTheTokenEvaluator)
+{
+    EXPECT_GT(compareRandomExpressions(20240611, 4000), 3000);
+}
+
+TEST_F(FastExpressionTest, RandomExpressionsWithReplacedBuiltins)
+{
+    run("function toString(x)\n  calls = calls + 1\n  return \"T\"\nend\n"
+        "function len(x)\n  return 99\nend\n"
+        "function error(m)\n  calls = calls + 10\nend\n");
+    EXPECT_GT(compareRandomExpressions(99, 2000), 1500);
+}
+
+TEST_F(FastExpressionTest, RangesWithoutAFastForm)
+{
+    for (const char* expression :
+         {"{a: 1}", "[1, 2]", "{}", "...", "$1F", "tab.a", "a.b(1)", "1 +", "(1", "f(1,)", "f(", "x[1",
+          "1 2", "not .", "1e5", "1e3"}) {
+        const ParsedScriptLine line = lineOf(expression);
+        EXPECT_FALSE(compile(line).valid()) << expression;
+    }
+    // A range that would not be the whole expression: the token evaluator reads on.
+    ParsedScriptLine line = lineOf("1 + 2 * 3");
+    EXPECT_FALSE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{0, 3}).valid());
+    EXPECT_TRUE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 5}).valid());
+    line = lineOf("f(not x)");
+    EXPECT_FALSE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 3}).valid());
+    line = lineOf("f(not, x)");
+    EXPECT_TRUE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 3}).valid());
+    // Out of bounds, empty, or analyses that do not match.
+    EXPECT_FALSE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 99}).valid());
+    EXPECT_FALSE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 2}).valid());
+    EXPECT_FALSE(compileFastExpressionRange(line.tokens, AnalysisList{}, TokenRange{0, 1}).valid());
+}
+
+TEST_F(FastExpressionTest, TreeShapeFollowsPrecedence)
+{
+    const ParsedScriptLine line = lineOf("2 ^ 3 ^ 2");
+    const FastExpression tree = compile(line);
+    ASSERT_TRUE(tree.valid());
+    const FastExprNode& root = tree.nodes[static_cast<size_t>(tree.root)];
+    EXPECT_EQ(root.kind, FastExprNodeKind::Power);
+    EXPECT_EQ(tree.nodes[static_cast<size_t>(root.right)].kind, FastExprNodeKind::Power);  // right-associative
+    EXPECT_TRUE(root.mayBeFloat);
+
+    const ParsedScriptLine sum = lineOf("i + 1 \\ 2");
+    const FastExpression sumTree = compile(sum);
+    EXPECT_EQ(sumTree.nodes[static_cast<size_t>(sumTree.root)].kind, FastExprNodeKind::Add);
+    EXPECT_FALSE(sumTree.nodes[static_cast<size_t>(sumTree.root)].mayBeFloat);
+    EXPECT_TRUE(compile(lineOf("i + 1.5")).nodes.back().mayBeFloat);
+
+    const FastExpression bare = compile(lineOf("not"));
+    EXPECT_EQ(bare.nodes[static_cast<size_t>(bare.root)].kind, FastExprNodeKind::EmptyLiteral);
+    const FastExpression negation = compile(lineOf("not x"));
+    EXPECT_EQ(negation.nodes[static_cast<size_t>(negation.root)].kind, FastExprNodeKind::LogicalNot);
+    // Any spelling the token analysis takes for true or false is a bool literal.
+    const FastExpression spelling = compile(lineOf("tre"));
+    EXPECT_EQ(spelling.nodes[static_cast<size_t>(spelling.root)].kind, FastExprNodeKind::BoolLiteral);
+    EXPECT_TRUE(spelling.nodes[static_cast<size_t>(spelling.root)].boolValue);
+    expectSame("flse or tue");
+}
+
+TEST_F(FastExpressionTest, DeepNestingFallsBackToTheTokenEvaluator)
+{
+    std::string deep(3000, '(');
+    deep += "1";
+    deep += std::string(3000, ')');
+    EXPECT_FALSE(compile(lineOf(deep)).valid());
+
+    std::string chain = "1";
+    for (int k = 0; k < 3000; ++k) chain += " + 1";
+    const ParsedScriptLine line = lineOf(chain);
+    EXPECT_FALSE(compile(line).valid());
+    EXPECT_EQ(general(line).text, "int:3001");
+
+    std::string moderate = "1";
+    for (int k = 0; k < 100; ++k) moderate += " + i";
+    expectSame(moderate);
+}
+
+TEST_F(FastExpressionTest, ScalarAndIntPathsDecideWithoutEffects)
+{
+    const ParsedScriptLine line = lineOf("i * 2 + arr[1]");
+    const FastExpression tree = compile(line);
+    int32_t whole = 0;
+    ASSERT_TRUE(engine.tryEvaluateFastExpressionIntNode(tree, line, tree.root, whole));
+    EXPECT_EQ(whole, 15);
+
+    // A float or a string: the int path gives up, the scalar path gives up on the string.
+    const ParsedScriptLine mixed = lineOf("i + fl");
+    EXPECT_FALSE(engine.tryEvaluateFastExpressionIntNode(compile(mixed), mixed, compile(mixed).root, whole));
+    FastScalarValue scalar;
+    ASSERT_TRUE(engine.tryEvaluateFastExpressionScalarNode(compile(mixed), mixed, compile(mixed).root, scalar));
+    EXPECT_EQ(scalar.kind, FastScalarValue::Float);
+    EXPECT_EQ(scalar.floatValue, 8.5);
+    const ParsedScriptLine text = lineOf("i + s");
+    EXPECT_FALSE(engine.tryEvaluateFastExpressionScalarNode(compile(text), text, compile(text).root, scalar));
+
+    // Calls with effects are never made by the cheap paths; a division by zero is left to
+    // the value path, which reports it.
+    const ParsedScriptLine call = lineOf("bump(1) + 1");
+    engine.pushVariable("calls", Variable(int32_t{0}));
+    EXPECT_FALSE(engine.tryEvaluateFastExpressionScalarNode(compile(call), call, compile(call).root, scalar));
+    EXPECT_EQ(global("calls").toString(), "0");
+    const ParsedScriptLine zero = lineOf("i \\ z");
+    EXPECT_FALSE(engine.tryEvaluateFastExpressionIntNode(compile(zero), zero, compile(zero).root, whole));
+
+    // Fast bodies and numeric builtins are taken on the scalar path.
+    const ParsedScriptLine body = lineOf("add(i, 1) * len(arr)");
+    ASSERT_TRUE(engine.tryEvaluateFastExpressionScalarNode(compile(body), body, compile(body).root, scalar));
+    EXPECT_EQ(scalar.intValue, 40);
+
+    bool truth = false;
+    const ParsedScriptLine condition = lineOf("i > 5 and not nb");
+    ASSERT_TRUE(engine.tryEvaluateFastExpressionBoolNode(compile(condition), condition, compile(condition).root, truth));
+    EXPECT_TRUE(truth);
+}
+
+TEST_F(FastExpressionTest, StringChainsAppendLiteralsAndNativeToString)
+{
+    const ParsedScriptLine line = lineOf("\"n=\" + toString(i) + \", f=\" + toString(fl)");
+    const FastExpression tree = compile(line);
+    std::string out = "> ";
+    ASSERT_TRUE(engine.appendFastStringConcatNode(tree, line, tree.root, out));
+    EXPECT_EQ(out, "> n=7, f=1.500000");
+
+    const ParsedScriptLine other = lineOf("\"n=\" + i");
+    std::string unused;
+    EXPECT_FALSE(engine.appendFastStringConcatNode(compile(other), other, compile(other).root, unused));
+    const ParsedScriptLine effect = lineOf("\"n=\" + toString(bump(1))");
+    EXPECT_FALSE(engine.appendFastStringConcatNode(compile(effect), effect, compile(effect).root, unused));
+    expectSame("\"n=\" + toString(bump(1))");
+}
+
+TEST(FastScalarConversions, FollowTheNumericConversions)
+{
+    FastScalarValue value;
+    value.kind = FastScalarValue::Float;
+    value.floatValue = -2.75;
+    EXPECT_EQ(fastScalarToInt(value), -2);
+    EXPECT_EQ(fastScalarToDouble(value), -2.75);
+    value.floatValue = 1e20;
+    EXPECT_EQ(fastScalarToInt(value), 2147483647);
+    value.kind = FastScalarValue::Bool;
+    value.boolValue = true;
+    EXPECT_EQ(fastScalarToInt(value), 1);
+    EXPECT_EQ(fastScalarToDouble(value), 1.0);
+    value.kind = FastScalarValue::Empty;
+    EXPECT_THROW(fastScalarToInt(value), std::runtime_error);
+    EXPECT_THROW(fastScalarToDouble(value), std::runtime_error);
+
+    Variable stored;
+    value.kind = FastScalarValue::Float;
+    value.floatValue = 0.1;  // narrowed to the nearest float
+    assignFastScalarToVariable(value, stored);
+    ASSERT_EQ(stored.type, VarType::Float);
+    EXPECT_EQ(stored.asFloat(), 0.1f);
+    value.kind = 99;
+    assignFastScalarToVariable(value, stored);
+    EXPECT_TRUE(stored.isNot());
+
+    FastScalarValue read;
+    EXPECT_TRUE(tryFastScalarFromVariable(Variable(int32_t{5}), read));
+    EXPECT_EQ(read.kind, FastScalarValue::Int);
+    EXPECT_TRUE(tryFastScalarFromVariable(Variable(), read));
+    EXPECT_EQ(read.kind, FastScalarValue::Empty);
+    EXPECT_FALSE(tryFastScalarFromVariable(Variable("5"), read));
+}
+
+TEST_F(FastExpressionTest, InPlaceScalarOperationsMatchCompoundAssignment)
+{
+    struct Case {
+        Variable target;
+        char op;
+        Variable right;
+    };
+    const std::vector<Case> cases = {
+        {Variable(int32_t{7}), '+', Variable(int32_t{1})},    {Variable(int32_t{2147483647}), '+', Variable(int32_t{1})},
+        {Variable(int32_t{7}), '/', Variable(int32_t{2})},    {Variable(int32_t{7}), '\\', Variable(int32_t{-1})},
+        {Variable(0.1f), '+', Variable(0.2f)},                {Variable(int32_t{16777217}), '*', Variable(1.0f)},
+        {Variable(7.5f), '%', Variable(int32_t{2})},          {Variable(true), '-', Variable(int32_t{3})},
+        {Variable(int32_t{1}), '%', Variable(int32_t{0})},    {Variable(1.5f), '/', Variable(0.0f)},
+    };
+    for (const Case& c : cases) {
+        Variable fastTarget = c.target;
+        Variable reference = c.target;
+        FastScalarValue scalar;
+        ASSERT_TRUE(tryFastScalarFromVariable(c.right, scalar));
+        std::string fastText;
+        std::string referenceText;
+        try {
+            EXPECT_TRUE(engine.tryApplyFastScalarOperationInPlace(fastTarget, c.op, scalar));
+            fastText = fastTarget.toString() + typeName(fastTarget.type);
+        } catch (const std::exception& error) {
+            fastText = error.what();
+        }
+        try {
+            reference = engine.performOperation(reference, c.op, c.right);
+            referenceText = reference.toString() + typeName(reference.type);
+        } catch (const std::exception& error) {
+            referenceText = error.what();
+        }
+        EXPECT_EQ(fastText, referenceText) << c.target.toString() << ' ' << c.op << ' ' << c.right.toString();
+    }
+    Variable text("abc");
+    FastScalarValue one;
+    ASSERT_TRUE(tryFastScalarFromVariable(Variable(int32_t{1}), one));
+    EXPECT_FALSE(engine.tryApplyFastScalarOperationInPlace(text, '+', one));
+    Variable number(int32_t{1});
+    EXPECT_FALSE(engine.tryApplyFastScalarOperationInPlace(number, '+', FastScalarValue{}));
+    EXPECT_FALSE(engine.tryApplyFastScalarOperationInPlace(number, '^', one));
+}
+
+// ---------------------------------------------------------------------------------------
+// Fast function bodies
+// ---------------------------------------------------------------------------------------
+
+class FastCallableTest : public FastExpressionTest {
+protected:
+    CallableRef function(const std::string& name)
+    {
+        const Variable value = global(name);
+        EXPECT_EQ(value.type, VarType::Function) << name;
+        return value.type == VarType::Function ? value.asCallable() : nullptr;
+    }
+
+    // The same function with its fast body turned off: the ordinary call of the same lines.
+    Variable ordinaryCopy(const std::string& name)
+    {
+        auto copy = std::make_shared<ScriptCallable>(*function(name));
+        copy->fastBodyKind = FastBodyKind::None;
+        return Variable(CallableRef(copy));
+    }
+
+    Outcome call(const Variable& callee, std::vector<Variable> args)
+    {
+        const ParsedScriptLine line = lineOf("f()");
+        return observe(line, [&] { return engine.invokeCallableFast(callee, args.data(), args.size()); });
+    }
+
+    Outcome protectedCall(const Variable& callee, std::vector<Variable> args)
+    {
+        args.insert(args.begin(), callee);
+        const ParsedScriptLine line = lineOf("pcall(f)");
+        return observe(line, [&] { return engine.pcallFunctionFast(args.data(), args.size()); });
+    }
+
+    void expectSameCalls(const std::string& name, const std::vector<std::vector<Variable>>& argumentLists)
+    {
+        const Variable fastFunction = global(name);
+        const Variable ordinary = ordinaryCopy(name);
+        for (const auto& args : argumentLists) {
+            EXPECT_EQ(call(fastFunction, args), call(ordinary, args)) << name;
+            EXPECT_EQ(protectedCall(fastFunction, args), protectedCall(ordinary, args)) << name;
+            EXPECT_TRUE(engine.calls.protectedCalls.empty());
+            EXPECT_FALSE(engine.softError.pending);
+        }
+    }
+};
+
+TEST_F(FastCallableTest, BodyKindsAreRecognised)
+{
+    run("function two(a)\n  return a, a\nend\n"
+        "function blank(a)\n\n  return a\nend\n"
+        "function longer(a)\n  b = a\n  return b\nend\n"
+        "function otherGuard(a)\n  if a\n    print(\"x\")\n  end\n  return a\nend\n"
+        "function elseGuard(a)\n  if a\n    error(\"x\")\n  else\n  end\n  return a\nend\n"
+        "decay function later(a)\n  return a\nend\n"
+        "function maker()\n  native function inner(a)\n    return a + 1\n  end\n  made = inner\n"
+        "  return inner(2)\nend\n");
+    EXPECT_EQ(call(global("maker"), {}).text, "int:3");
+    EXPECT_EQ(function("made")->fastBodyKind, FastBodyKind::SingleReturn);
+    EXPECT_EQ(function("maker")->fastBodyKind, FastBodyKind::None);
+    EXPECT_EQ(function("add")->fastBodyKind, FastBodyKind::SingleReturn);
+    EXPECT_EQ(function("guarded")->fastBodyKind, FastBodyKind::ErrorGuard);
+    EXPECT_EQ(function("two")->fastBodyKind, FastBodyKind::SingleReturn);
+    EXPECT_EQ(function("bump")->fastBodyKind, FastBodyKind::None);
+    EXPECT_EQ(function("blank")->fastBodyKind, FastBodyKind::None);
+    EXPECT_EQ(function("longer")->fastBodyKind, FastBodyKind::None);
+    EXPECT_EQ(function("otherGuard")->fastBodyKind, FastBodyKind::None);
+    EXPECT_EQ(function("elseGuard")->fastBodyKind, FastBodyKind::None);
+    EXPECT_EQ(function("later")->fastBodyKind, FastBodyKind::None);
+
+    const CallableRef guarded = function("guarded");
+    EXPECT_EQ(guarded->lines()[guarded->fastGuardLine].kind, StatementKind::If);
+    EXPECT_EQ(guarded->lines()[guarded->fastReturnLine].kind, StatementKind::Return);
+}
+
+TEST_F(FastCallableTest, ParsedLineBodiesAreRecognisedToo)
+{
+    ParsedLines lines = engine.parseLines("function walked(a)\n  if a > 1\n    error(\"big\")\n  end\n  return a\nend");
+    size_t index = 0;
+    BlockSignal signal = BlockSignal::None;
+    engine.executeParsedBlock(lines, index, signal);
+    const CallableRef walked = function("walked");
+    ASSERT_TRUE(walked);
+    EXPECT_FALSE(walked->program);
+    EXPECT_EQ(walked->fastBodyKind, FastBodyKind::ErrorGuard);
+    expectSameCalls("walked", {{Variable(int32_t{1})}, {Variable(int32_t{5})}});
+}
+
+TEST_F(FastCallableTest, FastBodiesBehaveAsOrdinaryCalls)
+{
+    run("function div(a, c)\n  return a / c\nend\n"
+        "function tally(a)\n  return bump(a) + bump(a)\nend\n"
+        "function both(a)\n  return a, a + 1\nend\n");
+    expectSameCalls("add", {{Variable(int32_t{2}), Variable(int32_t{3})},
+                            {Variable(0.1f), Variable(0.2f)},
+                            {Variable("x"), Variable(int32_t{1})},
+                            {Variable(int32_t{1})},
+                            {}});
+    expectSameCalls("div", {{Variable(int32_t{1}), Variable(int32_t{0})}, {Variable(int32_t{7}), Variable(int32_t{2})}});
+    expectSameCalls("tally", {{Variable(int32_t{4})}});
+    expectSameCalls("both", {{Variable(int32_t{4})}});
+    expectSameCalls("guarded", {{Variable(int32_t{3})}, {Variable(int32_t{-1})}, {Variable("a")}, {}});
+}
+
+TEST_F(FastCallableTest, GuardFailsOutsidePcallAndIsCaughtInside)
+{
+    const Outcome outside = call(global("guarded"), {Variable(int32_t{-1})});
+    EXPECT_TRUE(outside.failed);
+    EXPECT_NE(outside.text.find("CobaltScript error: negative"), std::string::npos) << outside.text;
+    EXPECT_NE(outside.text.find("error(\"negative\")"), std::string::npos) << outside.text;
+
+    const Outcome inside = protectedCall(global("guarded"), {Variable(int32_t{-1})});
+    EXPECT_EQ(inside.text, "multivalue:[multivalue]");
+    const Variable args[] = {global("guarded"), Variable(int32_t{-1})};
+    const Variable result = engine.pcallFunctionFast(args, 2);
+    ASSERT_EQ(result.type, VarType::Multi);
+    ASSERT_EQ(result.asMulti()->values.size(), 2u);
+    EXPECT_EQ(result.asMulti()->values[0].toString(), "false");
+    EXPECT_EQ(result.asMulti()->values[1].toString(), "negative");
+}
+
+TEST_F(FastCallableTest, ReplacedErrorIsCalledAsReplaced)
+{
+    run("function error(message)\n  calls = calls + 1\nend\n");
+    expectSameCalls("guarded", {{Variable(int32_t{-1})}, {Variable(int32_t{2})}});
+    const Outcome replaced = call(global("guarded"), {Variable(int32_t{-1})});
+    EXPECT_EQ(replaced.text, "int:-2");
+    EXPECT_EQ(replaced.calls, "1");
+
+    FastScalarValue out;
+    bool failed = false;
+    std::string message;
+    const Variable minusOne(int32_t{-1});
+    EXPECT_FALSE(engine.tryEvaluateProtectedFastCallableScalar(*function("guarded"), &minusOne, 1, out, failed, message));
+}
+
+TEST_F(FastCallableTest, ScalarFormsDecideOnlyWithoutEffects)
+{
+    const CallableRef guarded = function("guarded");
+    FastScalarValue out;
+    const Variable three(int32_t{3});
+    const Variable minusOne(int32_t{-1});
+    ASSERT_TRUE(engine.tryEvaluateFastCallableScalar(*guarded, &three, 1, out));
+    EXPECT_EQ(out.kind, FastScalarValue::Int);
+    EXPECT_EQ(out.intValue, 6);
+    EXPECT_FALSE(engine.tryEvaluateFastCallableScalar(*guarded, &minusOne, 1, out));
+
+    bool failed = false;
+    std::string message;
+    ASSERT_TRUE(engine.tryEvaluateProtectedFastCallableScalar(*guarded, &minusOne, 1, out, failed, message));
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(message, "negative");
+    ASSERT_TRUE(engine.tryEvaluateProtectedFastCallableScalar(*guarded, &three, 1, out, failed, message));
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(out.intValue, 6);
+
+    // The scope stacks and the call depth are as before.
+    EXPECT_EQ(engine.calls.callDepth, 0u);
+    EXPECT_EQ(engine.scopes.blocks.size(), engine.scopes.blockBase);
+
+    run("function noisy(a)\n  return bump(a)\nend\n");
+    engine.pushVariable("calls", Variable(int32_t{0}));
+    EXPECT_FALSE(engine.tryEvaluateFastCallableScalar(*function("noisy"), &three, 1, out));
+    EXPECT_EQ(global("calls").toString(), "0");
+    EXPECT_FALSE(engine.tryEvaluateFastCallableScalar(*function("bump"), &three, 1, out));
+}
+
+TEST_F(FastCallableTest, RecursiveFastBodies)
+{
+    run("function down(k)\n  return k <= 0 and 0 or down(k - 1) + 1\nend\n"
+        "function label(k)\n  return k <= 0 and \"end\" or label(k - 1) + \"\"\nend\n");
+    EXPECT_EQ(function("down")->fastBodyKind, FastBodyKind::SingleReturn);
+    expectSameCalls("down", {{Variable(int32_t{0})}, {Variable(int32_t{300})}});
+    expectSameCalls("label", {{Variable(int32_t{300})}});
+    EXPECT_EQ(call(global("down"), {Variable(int32_t{500})}).text, "int:500");
+
+    // Without end: a positioned script error, never a crash.
+    const Outcome runaway = call(global("down"), {Variable(int32_t{2000000000})});
+    EXPECT_TRUE(runaway.failed);
+    EXPECT_NE(runaway.text.find("CobaltScript error: Maximum recursion depth exceeded"), std::string::npos);
+    EXPECT_EQ(engine.calls.callDepth, 0u);
+    const Outcome caught = protectedCall(global("down"), {Variable(int32_t{2000000000})});
+    EXPECT_FALSE(caught.failed);
+    EXPECT_EQ(engine.scopes.blocks.size(), 0u);
+}
+
+TEST_F(FastCallableTest, ParametersHideGlobalsAndCallersLocalsStayHidden)
+{
+    run("a = 50\nfunction useA(c)\n  return a + c\nend\nfunction shadow(i)\n  return i * 10\nend\n"
+        "function peek(c)\n  return hidden == not\nend\n"
+        "function outer(q)\n  local hidden = 5\n  return useA(q) + shadow(q) + (peek(1) and 1 or 0)\nend\n");
+    expectSameCalls("useA", {{Variable(int32_t{1})}});
+    expectSameCalls("shadow", {{Variable(int32_t{2})}});
+    expectSameCalls("outer", {{Variable(int32_t{3})}});
+    EXPECT_EQ(call(global("outer"), {Variable(int32_t{3})}).text, "int:84");
+    expectSame("useA(1) + shadow(2) + i");
+}
+
+TEST_F(FastCallableTest, LoopVariablesStayVisibleToCalledBodies)
+{
+    run("function readJ()\n  return j\nend\n"
+        "total = 0\nfor j = 1, 3\n  total = total + readJ() * 2\nend\n");
+    EXPECT_EQ(global("total").toString(), "12");
+    engine.pushVariable("readJ", ordinaryCopy("readJ"));
+    run("total = 0\nfor j = 1, 3\n  total = total + readJ() * 2\nend\n");
+    EXPECT_EQ(global("total").toString(), "12");
+}
+
+} // namespace
+} // namespace cobalt
