@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/cobalt_script.h"
+#include "engine/error/position_context_guard.h"
 #include "engine/error/script_error.h"
 
 namespace cobalt {
@@ -53,14 +54,13 @@ public:
         m_engine.calls.varargs.resize(m_varargs);
         m_engine.loader.directoryStack.resize(m_directories);
         m_engine.loader.pathStack.resize(m_paths);
-        m_engine.errorContext = std::move(m_context);
     }
     ScriptCallGuard(const ScriptCallGuard&) = delete;
     ScriptCallGuard& operator=(const ScriptCallGuard&) = delete;
 
 private:
     CobaltScript& m_engine;
-    ErrorContext m_context;
+    PositionContextGuard m_context;
     uint64_t m_frame;
     size_t m_blockBase;
     size_t m_blocks;
