@@ -30,11 +30,6 @@ size_t marginFor(size_t stackSize)
     return std::min(margin, stackSize / 2);
 }
 
-struct StackBounds {
-    bool measured = false;
-    uintptr_t limit = 0;  // lowest address a check may see without failing; 0 = unknown
-};
-
 // Stacks grow downwards on every platform the engine targets.
 uintptr_t measureLimit()
 {
@@ -50,23 +45,25 @@ uintptr_t measureLimit()
     return top - counted + marginFor(counted);
 }
 
-uintptr_t currentThreadLimit()
+// The lowest address a check may see on this thread without failing. It starts above every
+// address, so the first check of each thread takes the slow path and measures; an unknown
+// stack stores 0, which every check passes. Constant-initialised, so reading it is a single
+// thread-local load with no first-use guard: the check runs on every call and evaluation.
+thread_local uintptr_t t_stackLimit = UINTPTR_MAX;
+
+[[gnu::noinline, gnu::cold]] bool belowLimitSlow(uintptr_t here)
 {
-    thread_local StackBounds bounds;
-    if (!bounds.measured) {
-        bounds.limit = measureLimit();
-        bounds.measured = true;
-    }
-    return bounds.limit;
+    if (t_stackLimit == UINTPTR_MAX) t_stackLimit = measureLimit();
+    return here < t_stackLimit;
 }
 
 } // namespace
 
 void CobaltScript::checkNativeStack()
 {
-    const uintptr_t limit = currentThreadLimit();
     const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    if (limit != 0 && here < limit) throwError(kRecursionTooDeep, errorContext.nearToken);
+    if (here >= t_stackLimit) [[likely]] return;
+    if (belowLimitSlow(here)) throwError(kRecursionTooDeep, errorContext.nearToken);
 }
 
 } // namespace cobalt

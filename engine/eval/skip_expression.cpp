@@ -22,10 +22,11 @@ void skipParenthesised(ExpressionCursor& cursor)
     cursor.consume();
 }
 
-void skipArrayLiteral(ExpressionCursor& cursor)
+/// Skips an opening bracket and a comma-separated list of expressions up to `close`.
+void skipExpressionList(ExpressionCursor& cursor, const char* close, const char* message)
 {
-    cursor.consume();  // "["
-    if (cursor.peekIs("]")) {
+    cursor.consume();  // the opening bracket
+    if (cursor.peekIs(close)) {
         cursor.consume();
         return;
     }
@@ -33,13 +34,18 @@ void skipArrayLiteral(ExpressionCursor& cursor)
         skipAt(cursor, kLowestLevel);
         if (cursor.peekIs(",")) {
             cursor.consume();
-        } else if (cursor.peekIs("]")) {
+        } else if (cursor.peekIs(close)) {
             cursor.consume();
             return;
         } else {
-            cursor.failAtCurrent("Expected ',' or ']' in array literal", "]");
+            cursor.failAtCurrent(message, close);
         }
     }
+}
+
+void skipArrayLiteral(ExpressionCursor& cursor)
+{
+    skipExpressionList(cursor, "]", "Expected ',' or ']' in array literal");
 }
 
 void requireMoreTokens(ExpressionCursor& cursor)
@@ -112,22 +118,7 @@ void skipLiteralToken(ExpressionCursor& cursor)
 
 void skipArguments(ExpressionCursor& cursor)
 {
-    cursor.consume();  // "("
-    if (cursor.peekIs(")")) {
-        cursor.consume();
-        return;
-    }
-    while (true) {
-        skipAt(cursor, kLowestLevel);
-        if (cursor.peekIs(",")) {
-            cursor.consume();
-        } else if (cursor.peekIs(")")) {
-            cursor.consume();
-            return;
-        } else {
-            cursor.failAtCurrent("Expected ',' or ')' after function argument", ")");
-        }
-    }
+    skipExpressionList(cursor, ")", "Expected ',' or ')' after function argument");
 }
 
 void skipPostfix(ExpressionCursor& cursor)

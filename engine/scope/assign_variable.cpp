@@ -4,6 +4,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -31,6 +32,36 @@ void rememberGlobal(CobaltScript& engine, std::string_view name, const TokenAnal
     analysis.globalSlotValid = true;
 }
 
+/// Keeps at most this many emptied entry lists; deeper nesting than this is rare.
+constexpr size_t kMaxSpareEntryLists = 64;
+/// A list grown larger than this is freed rather than kept, so one big scope does not pin memory.
+constexpr size_t kMaxSpareCapacity = 64;
+
+/// A fresh block or loop scope, reusing the entry list of a popped one when there is one.
+ScopeList reusedScope(ScopeState& scopes, size_t reserve)
+{
+    if (scopes.spareEntries.empty()) return freshScope(scopes, reserve);
+    ScopeList list;
+    list.id = scopes.nextScopeId++;
+    list.entries = std::move(scopes.spareEntries.back());
+    scopes.spareEntries.pop_back();
+    return list;
+}
+
+/// Removes the innermost scope of the stack. Its values are destroyed after it has left the
+/// stack, as before; the emptied entry list is kept for the next push.
+void popScope(ScopeState& scopes, std::vector<ScopeList>& stack)
+{
+    if (stack.empty()) return;
+    std::vector<std::pair<std::string, Variable>> entries = std::move(stack.back().entries);
+    stack.pop_back();
+    entries.clear();
+    if (scopes.spareEntries.size() < kMaxSpareEntryLists && entries.capacity() > 0
+        && entries.capacity() <= kMaxSpareCapacity) {
+        scopes.spareEntries.push_back(std::move(entries));
+    }
+}
+
 } // namespace
 
 void CobaltScript::setInScope(ScopeList& scope, std::string_view name, Variable value)
@@ -50,22 +81,22 @@ ScopeList& CobaltScript::currentFrameScope()
 
 void CobaltScript::pushBlockScope()
 {
-    scopes.blocks.push_back(freshScope(scopes, 4));
+    scopes.blocks.push_back(reusedScope(scopes, 4));
 }
 
 void CobaltScript::popBlockScope()
 {
-    if (!scopes.blocks.empty()) scopes.blocks.pop_back();
+    popScope(scopes, scopes.blocks);
 }
 
 void CobaltScript::pushLoopScope()
 {
-    scopes.loops.push_back(freshScope(scopes, 2));
+    scopes.loops.push_back(reusedScope(scopes, 2));
 }
 
 void CobaltScript::popLoopScope()
 {
-    if (!scopes.loops.empty()) scopes.loops.pop_back();
+    popScope(scopes, scopes.loops);
 }
 
 void CobaltScript::pushVariable(std::string_view name, Variable value)

@@ -46,6 +46,10 @@ struct ScopeState {
 
     std::vector<ScopeList> loops;   // innermost last
 
+    // Emptied entry lists of popped block and loop scopes, kept with their capacity so that
+    // pushing a scope (every script call, every loop) does not allocate.
+    std::vector<std::vector<std::pair<std::string, Variable>>> spareEntries;
+
     uint64_t nextScopeId = 1;
 };
 
