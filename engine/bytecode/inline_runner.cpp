@@ -130,7 +130,10 @@ Variable executeInlineInstruction(CobaltScript& engine, const ProgramRef& progra
     case Opcode::While: return executeWhileInstruction(engine, program, operand, signal, RunMode::Inline);
     case Opcode::Repeat: return executeRepeatInstruction(engine, program, operand, signal, RunMode::Inline);
     case Opcode::NumericFor: return executeNumericForInstruction(engine, program, operand, signal, RunMode::Inline);
-    case Opcode::Break: signal = BlockSignal::Break; return Variable();
+    case Opcode::Break:
+        if (operand < program->lines.size()) engine.setPositionContext(program->lines[operand]);
+        signal = BlockSignal::Break;
+        return Variable();
     default: fail("Unexpected non-inline opcode");
     }
 }

@@ -198,7 +198,12 @@ Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, con
     case Opcode::GenericFor: return interp::executeGenericForInstruction(engine, program, operand, signal);
     case Opcode::FunctionDeclaration: return executeFunctionDeclaration(engine, program, operand);
     case Opcode::Return: return executeReturn(engine, *program, operand, signal);
-    case Opcode::Break: signal = BlockSignal::Break; return Variable();
+    case Opcode::Break:
+        // A break that leaves its function is reported at the boundary; when that boundary is
+        // the script itself, the break line is the only place worth naming.
+        if (operand < program->lines.size()) engine.setPositionContext(program->lines[operand]);
+        signal = BlockSignal::Break;
+        return Variable();
     case Opcode::Nest: return executeNest(engine, program, operand, signal);
     }
     fail("Invalid bytecode opcode " + std::to_string(static_cast<unsigned>(instruction.opcode)));

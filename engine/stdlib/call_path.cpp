@@ -205,7 +205,14 @@ Variable callScript(CobaltScript& engine, const CallableRef& function, const Var
 
     // A plain failure: the caller's statement (whose position comes back with the guard)
     // positions it, the same on every body form.
-    if (signal == BlockSignal::Break) fail("break used outside a loop");
+    if (signal == BlockSignal::Break) {
+        // A loaded chunk has no calling statement of its own to blame (the host runs the
+        // file), so the break statement itself is named.
+        if (function->isLoadedChunk && engine.errorContext.sourceText) {
+            engine.throwError("break used outside a loop", "break");
+        }
+        fail("break used outside a loop");
+    }
     if (engine.softError.pending && engine.softError.depth < engine.calls.callDepth) return Variable();
     if (signal == BlockSignal::Jump) return Variable();
     if (function->isLoadedChunk && engine.loader.loadedChunkDepth == 1) publishExternalScope(engine);
