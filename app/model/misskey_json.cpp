@@ -165,40 +165,38 @@ std::optional<QList<MisskeyFile>> optionalFiles(const json &object, const char *
     return files;
 }
 
-MisskeyRenote decodeRenote(const json &object, const QString &path)
+/// The fields a note and an embedded renote share.
+template <typename NoteLike>
+void decodeNoteContent(NoteLike &note, const json &object, const QString &path)
 {
     requireObject(object, path);
-    MisskeyRenote renote;
-    renote.id = requiredString(object, "id", path);
-    renote.createdAt = requiredString(object, "createdAt", path);
-    renote.text = optionalString(object, "text", path);
-    renote.cw = optionalString(object, "cw", path);
-    renote.user = requiredUser(object, "user", path);
-    renote.visibility = optionalString(object, "visibility", path);
-    renote.reactions = optionalReactions(object, "reactions", path);
-    renote.myReaction = optionalString(object, "myReaction", path);
-    renote.files = optionalFiles(object, "files", path);
-    return renote;
-}
-
-MisskeyNote decodeNote(const json &object, const QString &path)
-{
-    requireObject(object, path);
-    MisskeyNote note;
     note.id = requiredString(object, "id", path);
     note.createdAt = requiredString(object, "createdAt", path);
     note.text = optionalString(object, "text", path);
     note.cw = optionalString(object, "cw", path);
     note.user = requiredUser(object, "user", path);
     note.visibility = optionalString(object, "visibility", path);
+    note.reactions = optionalReactions(object, "reactions", path);
+    note.myReaction = optionalString(object, "myReaction", path);
+    note.files = optionalFiles(object, "files", path);
+}
+
+MisskeyRenote decodeRenote(const json &object, const QString &path)
+{
+    MisskeyRenote renote;
+    decodeNoteContent(renote, object, path);
+    return renote;
+}
+
+MisskeyNote decodeNote(const json &object, const QString &path)
+{
+    MisskeyNote note;
+    decodeNoteContent(note, object, path);
     note.replyID = optionalString(object, "replyId", path);
     note.renoteID = optionalString(object, "renoteId", path);
     // Optional, but when present the embedded note must be complete.
     if (const json *renote = present(object, "renote"))
         note.renote = decodeRenote(*renote, path + QStringLiteral(".renote"));
-    note.reactions = optionalReactions(object, "reactions", path);
-    note.myReaction = optionalString(object, "myReaction", path);
-    note.files = optionalFiles(object, "files", path);
     return note;
 }
 
