@@ -5,6 +5,7 @@
 // folder named in its heading. State lives in plain structs, one per folder, so helpers in a
 // folder's .cpp files can reach it without new members here.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -39,6 +40,11 @@ public:
 
     /// Where `print` writes (standard output unless the embedder says otherwise).
     std::function<void(std::string_view line)> printHandler;
+
+    /// The embedder's stop flag (null for a bare engine). Once it is set, protected calls no
+    /// longer catch failures, so a stopping script cannot swallow its own stop.
+    const std::atomic<bool>* stopFlag = nullptr;
+    bool stopRequested() const { return stopFlag && stopFlag->load(std::memory_order_acquire); }
 
     // ===== value/ =====
     const char* typeName(VarType type) const;

@@ -18,6 +18,13 @@ private:
     std::string m_message;
 };
 
+/// Raised by a bot function once the host has asked the script to stop ("Bot stop requested").
+/// Protected calls let it pass, so a script cannot catch its own stop.
+class ScriptStopRequested : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 /// Every positioned error text begins with this prefix.
 inline constexpr std::string_view kErrorPrefix = "CobaltScript error: ";
 /// Messages that already carry a position begin with this (no trailing space).
