@@ -53,20 +53,6 @@ void printUsage(FILE* out)
                out);
 }
 
-/// The text shown for a failure. Errors raised while the script ran already carry their
-/// position; a script that could not be read or compiled is put into the same layout here,
-/// with the line when the loader knows it.
-std::string describeFailure(const cobalt::CobaltScript& engine, const std::string& message, const std::string& path)
-{
-    if (message.starts_with(cobalt::kPositionedPrefix)) return message;
-    if (message.empty()) return kUnknownFailure;
-    const cobalt::LoadFailure& load = engine.loader.lastFailure;
-    if (!load.message.empty() && load.message == message) {
-        return cobalt::formatScriptFailure(message, path, load.line, load.sourceText, load.nearToken);
-    }
-    return cobalt::formatScriptFailure(message, path, UINT64_MAX, "", "");
-}
-
 struct ScriptRun {
     std::string path;
     int status = 0;
@@ -81,7 +67,7 @@ void runScript(ScriptRun& run)
             engine.runScriptFilePath(run.path);
             run.status = 0;
         } catch (const std::exception& failure) {
-            run.errorText = describeFailure(engine, failure.what(), run.path);
+            run.errorText = cobalt::describeRunFailure(engine, failure.what(), run.path);
             run.status = kExitFailed;
         } catch (...) {
             run.errorText = kUnknownFailure;

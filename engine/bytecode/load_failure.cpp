@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 
 namespace cobalt {
@@ -44,6 +45,17 @@ std::string formatScriptFailure(std::string_view message, std::string_view scrip
     }
     text.append("\n").append(kHint);
     return text;
+}
+
+std::string describeRunFailure(const CobaltScript& engine, const std::string& message, const std::string& path)
+{
+    if (message.starts_with(kPositionedPrefix)) return message;
+    if (message.empty()) return "CobaltScript failed with an unknown error";
+    const LoadFailure& load = engine.loader.lastFailure;
+    if (!load.message.empty() && load.message == message) {
+        return formatScriptFailure(message, path, load.line, load.sourceText, load.nearToken);
+    }
+    return formatScriptFailure(message, path, UINT64_MAX, "", "");
 }
 
 } // namespace cobalt

@@ -8,6 +8,8 @@
 
 namespace cobalt {
 
+class CobaltScript;
+
 struct LoadFailure {
     std::string message;     // the bare message that load/loadFile handed back
     std::string path;        // resolved path, or the chunk name given to load
@@ -27,5 +29,10 @@ struct LoadFailure {
 /// `line` is 0-based (printed plus one); UINT64_MAX leaves the line out.
 std::string formatScriptFailure(std::string_view message, std::string_view script, uint64_t line,
                                 std::string_view sourceText, std::string_view nearToken);
+
+/// The text a host shows for a failure of the script it ran at `path`. Errors raised while the
+/// script ran already carry their position; a script that could not be read or compiled is put
+/// into the same layout, with the line when the loader knows it.
+std::string describeRunFailure(const CobaltScript& engine, const std::string& message, const std::string& path);
 
 } // namespace cobalt
