@@ -61,7 +61,12 @@ float floatDivide(double a, double b)
 float floatModulo(double a, double b)
 {
     if (b == 0.0) fail("Division by zero");
-    return roundToFloat(std::fmod(a, b));
+    // A remainder is exact, so it would expose the low bits of an int beyond 2^24 that no
+    // float holds: the operands are taken as floats first, so that 16777217 % 1000.0 agrees
+    // with the float 16777217.0 (which is 16777216) % 1000.0.
+    const double left = static_cast<float>(a);
+    const double right = static_cast<float>(b);
+    return roundToFloat(std::fmod(left, right));
 }
 
 PowerResult computePower(double base, double exponent, bool integral)

@@ -45,8 +45,8 @@ inline float roundToFloat(double value)
 
 /// Float quotient; fails with "Division by zero" when the divisor is 0.
 float floatDivide(double a, double b);
-/// Float remainder with the sign of the left operand; fails with "Division by zero" only
-/// when the divisor is exactly zero.
+/// Float remainder with the sign of the left operand, of both operands rounded to single
+/// precision first; fails with "Division by zero" only when the divisor is exactly zero.
 float floatModulo(double a, double b);
 
 /// Result of "^": an int or a float.

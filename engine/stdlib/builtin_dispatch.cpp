@@ -7,6 +7,7 @@
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 #include "engine/stdlib/core_builtins.h"
+#include "engine/stdlib/math_library.h"
 
 namespace cobalt {
 namespace {
@@ -61,6 +62,16 @@ Variable CobaltScript::dispatchBuiltinFast(BuiltinId id, const Variable* args, s
     case BuiltinId::Select: return builtins::select(*this, args, count);
     case BuiltinId::CollectGarbage: return builtins::collectGarbage(*this, args, count);
     case BuiltinId::Len: return builtins::len(*this, args, count);
+    case BuiltinId::MathFloor: return builtins::mathFloor(*this, args, count);
+    case BuiltinId::MathCeil: return builtins::mathCeil(*this, args, count);
+    case BuiltinId::MathAbs: return builtins::mathAbs(*this, args, count);
+    case BuiltinId::MathMin: return builtins::mathMin(*this, args, count);
+    case BuiltinId::MathMax: return builtins::mathMax(*this, args, count);
+    case BuiltinId::MathSin: return builtins::mathSin(*this, args, count);
+    case BuiltinId::MathCos: return builtins::mathCos(*this, args, count);
+    case BuiltinId::MathRad: return builtins::mathRad(*this, args, count);
+    case BuiltinId::MathLog: return builtins::mathLog(*this, args, count);
+    case BuiltinId::MathSqrt: return builtins::mathSqrt(*this, args, count);
     default: break;
     }
     // Ids whose library has not been written into this switch yet: call the registered
@@ -79,8 +90,24 @@ bool CobaltScript::tryEvaluateNativeBuiltinScalar(BuiltinId id, const Variable* 
         out.kind = FastScalarValue::Int;
         out.intValue = builtins::elapsedMilliseconds(*this);
         return true;
+    case BuiltinId::MathMin:
+    case BuiltinId::MathMax: {
+        // The result is one of the arguments unchanged: only a scalar one is taken, and it is
+        // not copied first (a string would allocate).
+        if (count == 0) return false;
+        const int direction = id == BuiltinId::MathMin ? -1 : 1;
+        return scalarFromVariable(args[builtins::extremeArgumentIndex(args, count, direction)], out);
+    }
     case BuiltinId::ToNumber:
-    case BuiltinId::Len: return scalarFromVariable(dispatchBuiltinFast(id, args, count), out);
+    case BuiltinId::Len:
+    case BuiltinId::MathFloor:
+    case BuiltinId::MathCeil:
+    case BuiltinId::MathAbs:
+    case BuiltinId::MathSin:
+    case BuiltinId::MathCos:
+    case BuiltinId::MathRad:
+    case BuiltinId::MathLog:
+    case BuiltinId::MathSqrt: return scalarFromVariable(dispatchBuiltinFast(id, args, count), out);
     default: return false;
     }
 }

@@ -96,7 +96,17 @@ bool isDispatchedById(BuiltinId id)
     case BuiltinId::Next:
     case BuiltinId::Select:
     case BuiltinId::CollectGarbage:
-    case BuiltinId::Len: return true;
+    case BuiltinId::Len:
+    case BuiltinId::MathFloor:
+    case BuiltinId::MathCeil:
+    case BuiltinId::MathAbs:
+    case BuiltinId::MathMin:
+    case BuiltinId::MathMax:
+    case BuiltinId::MathSin:
+    case BuiltinId::MathCos:
+    case BuiltinId::MathRad:
+    case BuiltinId::MathLog:
+    case BuiltinId::MathSqrt: return true;
     default: return false;
     }
 }

@@ -11,6 +11,9 @@
 
 #include "engine/cobalt_script.h"
 #include "engine/stdlib/core_builtins.h"
+#include "engine/stdlib/io_library.h"
+#include "engine/stdlib/math_library.h"
+#include "engine/stdlib/os_library.h"
 #include "engine/stdlib/reference_cycles.h"
 
 namespace cobalt {
@@ -59,6 +62,7 @@ CobaltScript::CobaltScript()
     };
     pushFunction("print", bind(builtins::print));
     pushFunction("getTimeMs", bind(builtins::getTimeMs));
+    pushFunction("random", bind(builtins::random));
     pushFunction("toString", bind(builtins::toString));
     pushFunction("toNumber", bind(builtins::toNumber));
     pushFunction("typeOf", bind(builtins::typeOf));
@@ -82,6 +86,10 @@ CobaltScript::CobaltScript()
     pushVariable("COBALT_NAME", Variable("CobaltScript"));
     pushVariable("COBALT_AUTHOR", Variable("The Quill developers"));
 
+    // Library tables, in the order string, table, math, utf8, io, os, package.
+    pushVariable("math", builtins::makeMathLibrary(*this));
+    pushVariable("io", builtins::makeIoLibrary(*this));
+    pushVariable("os", builtins::makeOsLibrary(*this));
     Variable package = Variable::makeTable();
     package.asTable()->map.emplace("path", Variable(""));
     package.asTable()->map.emplace("cpath", Variable(""));
