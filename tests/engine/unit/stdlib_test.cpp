@@ -165,6 +165,20 @@ TEST_F(StdlibTest, BuiltinWithAnIdIsDispatchedWithoutItsFunctionObject)
     EXPECT_EQ(engine.invokeCallableFast(bare, &argument, 1).toString(), "5");
 }
 
+TEST_F(StdlibTest, AnEmptyNativeFunctionFailsAsAnInvalidFunction)
+{
+    // Registered by an embedder without a body, under a plain name and under one whose id has
+    // no direct dispatch: both fail cleanly, also inside pcall.
+    engine.pushFunction("broken", NativeFunction());
+    engine.pushFunction("string.upper", NativeFunction());
+    EXPECT_EQ(failure("broken"), "Attempted to call an invalid function value");
+    EXPECT_EQ(failure("string.upper", {Variable("a")}), "Attempted to call an invalid function value");
+    Variable bare = engine.makeNativeCallable(NativeFunction(), "mine", BuiltinId::None);
+    EXPECT_THROW(engine.invokeCallableFast(bare, nullptr, 0), std::runtime_error);
+    run("ok, message = pcall(broken, 1)\nprint(ok, message)");
+    EXPECT_EQ(output, "false Attempted to call an invalid function value\n");
+}
+
 TEST_F(StdlibTest, IdsWithoutABuiltinHereCallTheRegisteredFunction)
 {
     EXPECT_THROW(engine.dispatchBuiltinFast(BuiltinId::Utf8Len, nullptr, 0), std::runtime_error);
