@@ -1,7 +1,7 @@
 // cobalt: runs CobaltScript in a bare engine (only the engine's own builtins).
 //
 //   cobalt SCRIPT.cbs                               run the script
-//   cobalt --check SCRIPT.cbs                       compile only, report the first error
+//   cobalt --check SCRIPT.cbs|-                     compile only, report the first error
 //   cobalt --dry-run [--responses FILE] SCRIPT.cbs  run with the bot API recording its requests
 //   cobalt [-]                                      the script on standard input; with no
 //                                                   argument and a terminal there, a prompt
@@ -33,7 +33,7 @@ constexpr std::string_view kStandardInputArgument = "-";
 void printUsage(FILE* out)
 {
     std::fputs("usage: cobalt SCRIPT.cbs\n"
-               "       cobalt --check SCRIPT.cbs\n"
+               "       cobalt --check SCRIPT.cbs|-\n"
                "       cobalt --dry-run [--responses FILE] SCRIPT.cbs\n"
                "       cobalt [-]\n"
                "       cobalt --help\n"
@@ -91,7 +91,9 @@ std::optional<Command> parseArguments(int argc, char** argv)
         command.script = std::string(argument);
     }
     if (command.responses && command.mode != Mode::DryRun) return std::nullopt;
-    // The recording host reads its script from a file.
+    // A check names what it checks ("-" for standard input); the recording host reads its
+    // script from a file.
+    if (command.mode == Mode::Check && !command.script) return std::nullopt;
     if (command.mode == Mode::DryRun && (!command.script || *command.script == kStandardInputArgument)) {
         return std::nullopt;
     }
