@@ -132,11 +132,16 @@ check_run("(piped script without end)" INPUT unclosed.cbs STATUS 1 STDOUT EMPTY
 file(WRITE "${WORK_DIR}/returns.cbs" "return false\n")
 check_run("(script returning false)" ARGS returns.cbs STATUS 0 STDOUT EMPTY STDERR EMPTY)
 
-# The prompt needs a terminal on standard input; `script` (util-linux) lends one. Each input
+# The prompt needs a terminal on standard input; util-linux `script` lends one. Each input
 # runs once it is complete (a block at its "end"), globals persist, a failure is shown and the
-# session goes on, and the end of input ends it with status 0.
+# session goes on, and the end of input ends it with status 0. The terminal echoes the input
+# at moments of its own choosing, so only the order of the answers is checked here; the exact
+# prompts are checked by the unit tests, which drive the session through plain streams.
 find_program(SCRIPT_COMMAND script)
 if(SCRIPT_COMMAND)
+  execute_process(COMMAND "${SCRIPT_COMMAND}" --version OUTPUT_VARIABLE script_version ERROR_QUIET)
+endif()
+if(SCRIPT_COMMAND AND script_version MATCHES "util-linux")
   file(WRITE "${WORK_DIR}/session.txt"
        "x = 20\nfunction twice(n)\nreturn n * 2\nend\nprint(twice(x) + 2)\ny = 1 / 0\nprint(\"still\", x)\n")
   execute_process(
@@ -148,11 +153,24 @@ if(SCRIPT_COMMAND)
     ERROR_VARIABLE session_err
     RESULT_VARIABLE session_status)
   string(REPLACE "\r" "" session "${session}")
-  # The terminal echoes the input first; the prompts and answers follow it.
-  set(answers "> > >> >> > 42\n> CobaltScript error: Division by zero\n  at stdin:1, near token '0'\n  y = 1 / 0\n          ^\n${hint}> still 20\n> \n")
-  string(FIND "${session}" "${answers}" found)
-  if(NOT session_status STREQUAL "0" OR found EQUAL -1)
-    string(APPEND failures "cobalt (interactive prompt): status ${session_status}, output:\n${session}${session_err}\nexpected it to contain:\n${answers}\n")
+  set(previous -1)
+  set(out_of_order "")
+  foreach(answer IN ITEMS "> " "42\n"
+                  "CobaltScript error: Division by zero\n  at stdin:1, near token '0'\n  y = 1 / 0\n          ^\n${hint}"
+                  "still 20\n")
+    string(FIND "${session}" "${answer}" found)
+    if(found LESS_EQUAL previous)
+      string(APPEND out_of_order "  missing or out of order: ${answer}\n")
+    else()
+      set(previous ${found})
+    endif()
+  endforeach()
+  string(FIND "${session}" ">> " continuation)
+  if(continuation EQUAL -1)
+    string(APPEND out_of_order "  no continuation prompt\n")
+  endif()
+  if(NOT session_status STREQUAL "0" OR NOT out_of_order STREQUAL "")
+    string(APPEND failures "cobalt (interactive prompt): status ${session_status}\n${out_of_order}output:\n${session}${session_err}\n")
   endif()
 endif()
 
