@@ -1,5 +1,6 @@
 #include "cli/repl.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -88,21 +89,20 @@ int runRepl(std::FILE* in, std::FILE* out, std::FILE* err)
     std::string line;
     for (;;) {
         writeText(out, input.blank() ? kPrompt : kContinuationPrompt);
-        const LineRead read = readLine(in, line, kMaxScriptTextBytes - input.text().size());
+        const size_t room = kMaxScriptTextBytes - std::min(kMaxScriptTextBytes, input.text().size());
+        const LineRead read = readLine(in, line, room);
         if (read == LineRead::EndOfInput) {
             // An unfinished input still runs, so that what it lacks is reported.
             if (!input.blank()) session.run(input.text());
             writeText(out, "\n");
             return kExitFinished;
         }
-        if (read == LineRead::TooLong) {
+        if (read == LineRead::Line) input.addLine(line);
+        if (read == LineRead::TooLong || input.text().size() > kMaxScriptTextBytes) {
             input.clear();
-            session.report(formatScriptFailure("Input is larger than " +
-                                                   std::to_string(kMaxScriptTextBytes / (1024 * 1024)) + " MiB",
-                                               kStdinChunkName, UINT64_MAX, "", ""));
+            session.report(oversizedInputText());
             continue;
         }
-        input.addLine(line);
         if (!input.complete()) continue;
         if (!input.blank()) session.run(input.text());
         input.clear();

@@ -34,6 +34,9 @@ void ReplInput::addLine(std::string_view line)
     if (m_hasLine) m_text.push_back('\n');
     m_text.append(line);
     m_hasLine = true;
+    if (line.find("end") != std::string_view::npos || line.find("until") != std::string_view::npos) {
+        m_mayClose = true;
+    }
     scanLine(line);
 }
 
@@ -90,12 +93,20 @@ bool ReplInput::blocksOpen()
         return false;
     }
     for (const ParsedScriptLine& line : lines) {
-        if (opensBlock(line.kind) && line.matchingEnd == kNoLine) return true;
+        if (opensBlock(line.kind) && line.matchingEnd == kNoLine) {
+            m_mayClose = false;
+            return true;
+        }
     }
     return false;
 }
 
-bool ReplInput::complete() { return m_blank || (!lexicallyOpen() && !blocksOpen()); }
+bool ReplInput::complete()
+{
+    if (m_blank) return true;
+    if (lexicallyOpen() || !m_mayClose) return false;
+    return !blocksOpen();
+}
 
 bool ReplInput::blank() const { return m_blank; }
 
@@ -103,6 +114,7 @@ void ReplInput::clear()
 {
     m_text.clear();
     m_hasLine = false;
+    m_mayClose = true;
     m_blank = true;
     m_inString = false;
     m_escaped = false;

@@ -49,6 +49,10 @@ private:
     uint32_t m_parens = 0;
     uint32_t m_squares = 0;
     uint32_t m_braces = 0;
+    // False while the blocks were open at the last look and no line since could have closed
+    // one: only a statement beginning with "end" or "until" closes a block, so the text need
+    // not be parsed again for every line of a long block.
+    bool m_mayClose = true;
     // Parses the collected text to find its blocks; kept apart from the session's engine so
     // that looking at unfinished input leaves no trace in the running script's state.
     std::unique_ptr<CobaltScript> m_parser;

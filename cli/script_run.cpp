@@ -105,9 +105,7 @@ std::string readStandardInput(std::string& out)
     size_t got = 0;
     while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
         if (got > kMaxScriptTextBytes - out.size()) {
-            return formatScriptFailure("Script on standard input is larger than " +
-                                           std::to_string(kMaxScriptTextBytes / (1024 * 1024)) + " MiB",
-                                       kStdinChunkName, UINT64_MAX, "", "");
+            return oversizedInputText();
         }
         out.append(buffer, got);
     }
@@ -115,6 +113,13 @@ std::string readStandardInput(std::string& out)
         return formatScriptFailure("Failed to read standard input", kStdinChunkName, UINT64_MAX, "", "");
     }
     return {};
+}
+
+std::string oversizedInputText()
+{
+    return formatScriptFailure("Script text on standard input is larger than " +
+                                   std::to_string(kMaxScriptTextBytes / (1024 * 1024)) + " MiB",
+                               kStdinChunkName, UINT64_MAX, "", "");
 }
 
 int runWithEngine(const std::function<std::string(CobaltScript&)>& task)

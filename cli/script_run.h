@@ -54,6 +54,9 @@ std::string describeEscapedFailure();
 /// read or holds more than kMaxScriptTextBytes, else an empty text.
 std::string readStandardInput(std::string& out);
 
+/// The error text for input beyond kMaxScriptTextBytes.
+std::string oversizedInputText();
+
 /// Builds a bare engine on the large-stack thread and runs `task` with it; the error text the
 /// task returns (or that of any failure escaping it) goes to standard error. Returns the exit
 /// status: 0 for an empty error text, else 1.
