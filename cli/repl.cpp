@@ -70,8 +70,7 @@ public:
     void report(std::string errorText)
     {
         std::fflush(m_out);
-        if (errorText.empty() || errorText.back() != '\n') errorText.push_back('\n');
-        writeText(m_err, errorText);
+        reportFailure(m_err, std::move(errorText));
     }
 
 private:
