@@ -1,141 +1,137 @@
-// cobalt: runs one CobaltScript file in a bare engine.
+// cobalt: runs CobaltScript in a bare engine (only the engine's own builtins).
 //
-//   cobalt SCRIPT.cbs   run the script; print writes to standard output. Exit status 0 when
-//                       it finishes, 1 when it fails (the error text goes to standard error)
-//   cobalt --help, -h   usage on standard output, exit status 0
-//   anything else       usage on standard error, exit status 2
+//   cobalt SCRIPT.cbs                               run the script
+//   cobalt --check SCRIPT.cbs|-                     compile only, report the first error
+//   cobalt --dry-run [--responses FILE] SCRIPT.cbs  run with the bot API recording its requests
+//   cobalt [-]                                      the script on standard input; with no
+//                                                   argument and a terminal there, a prompt
+//   cobalt --help, -h                               usage on standard output, exit status 0
 //
-// The engine runs on a thread of its own with a large stack (512 MiB), so that ordinary deeply
-// recursive scripts run and runaway ones meet the engine's own recursion limit.
+// Exit status 0 when the script finishes (or checks clean), 1 when it fails (its error text
+// goes to standard error), 2 for a usage error (usage on standard error).
 
-#include <pthread.h>
+#include <unistd.h>
 
 #include <clocale>
-#include <cstdint>
 #include <cstdio>
-#include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "engine/bytecode/load_failure.h"
-#include "engine/cobalt_script.h"
-#include "engine/error/script_error.h"
+#include "cli/check.h"
+#include "cli/dry_run.h"
+#include "cli/repl.h"
+#include "cli/run.h"
+#include "cli/script_run.h"
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-#define COBALT_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define COBALT_ADDRESS_SANITIZER 1
-#endif
-#endif
+using namespace cobalt::cli;
 
-#ifdef COBALT_ADDRESS_SANITIZER
-// AddressSanitizer cannot clean up after an exception thrown from deeper than 64 MiB of stack,
-// which a script that recurses until the engine's limit would reach on a larger stack.
-constexpr size_t kEngineStackBytes = size_t{60} * 1024 * 1024;
-#else
-constexpr size_t kEngineStackBytes = size_t{512} * 1024 * 1024;
-#endif
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr const char* kUnknownFailure = "CobaltScript failed with an unknown error";
+constexpr std::string_view kStandardInputArgument = "-";
 
 void printUsage(FILE* out)
 {
     std::fputs("usage: cobalt SCRIPT.cbs\n"
+               "       cobalt --check SCRIPT.cbs|-\n"
+               "       cobalt --dry-run [--responses FILE] SCRIPT.cbs\n"
+               "       cobalt [-]\n"
                "       cobalt --help\n"
                "\n"
                "Runs a CobaltScript file. print writes to standard output. When the script fails,\n"
                "its error text goes to standard error and the exit status is 1; a script that\n"
-               "finishes exits with status 0. Usage errors exit with status 2.\n",
+               "finishes exits with status 0. Usage errors exit with status 2.\n"
+               "\n"
+               "  --check      compile the script without running it; report the first error\n"
+               "               as a run would (exit status 1), or print nothing (exit status 0)\n"
+               "  --dry-run    run the script with the bot API answering from a recording host\n"
+               "               that prints every request instead of sending it\n"
+               "  --responses FILE\n"
+               "               (with --dry-run) the answers the recording host gives\n"
+               "  -            read the script from standard input (also --check -)\n"
+               "\n"
+               "Without a script, cobalt reads the script from standard input; when that is a\n"
+               "terminal it starts an interactive prompt instead (end it with Ctrl-D).\n",
                out);
 }
 
-struct ScriptRun {
-    std::string path;
-    int status = 0;
-    std::string errorText;
+enum class Mode { Run, Check, DryRun };
+
+struct Command {
+    Mode mode = Mode::Run;
+    std::optional<std::string> script;  // none: standard input
+    std::optional<std::string> responses;
+    bool help = false;
 };
 
-void runScript(ScriptRun& run)
+/// Reads the arguments; nullopt for a usage error.
+std::optional<Command> parseArguments(int argc, char** argv)
 {
-    try {
-        cobalt::CobaltScript engine;
-        try {
-            engine.runScriptFilePath(run.path);
-            run.status = 0;
-        } catch (const std::exception& failure) {
-            run.errorText = cobalt::describeRunFailure(engine, failure.what(), run.path);
-            run.status = kExitFailed;
-        } catch (...) {
-            run.errorText = kUnknownFailure;
-            run.status = kExitFailed;
+    Command command;
+    bool modeGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if ((argument == "--help" || argument == "-h") && argc == 2) {
+            command.help = true;
+            return command;
         }
-    } catch (const std::exception& failure) {
-        run.errorText = failure.what()[0] != '\0' ? failure.what() : kUnknownFailure;
-        run.status = kExitFailed;
-    } catch (...) {
-        run.errorText = kUnknownFailure;
-        run.status = kExitFailed;
-    }
-}
-
-void* runScriptThread(void* argument)
-{
-    runScript(*static_cast<ScriptRun*>(argument));
-    return nullptr;
-}
-
-/// Runs the script on a thread with a large stack; on a system that refuses such a thread
-/// the script runs here instead (the engine measures whatever stack it gets).
-void runOnLargeStack(ScriptRun& run)
-{
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) == 0) {
-        pthread_t thread;
-        const bool started = pthread_attr_setstacksize(&attributes, kEngineStackBytes) == 0 &&
-                             pthread_create(&thread, &attributes, &runScriptThread, &run) == 0;
-        pthread_attr_destroy(&attributes);
-        if (started) {
-            pthread_join(thread, nullptr);
-            return;
+        if (argument == "--check" || argument == "--dry-run") {
+            if (modeGiven) return std::nullopt;
+            modeGiven = true;
+            command.mode = argument == "--check" ? Mode::Check : Mode::DryRun;
+            continue;
         }
+        if (argument == "--responses") {
+            if (command.responses || i + 1 >= argc || argv[i + 1][0] == '\0') return std::nullopt;
+            command.responses = argv[++i];
+            continue;
+        }
+        if (argument.empty() || (argument.front() == '-' && argument != kStandardInputArgument)) return std::nullopt;
+        if (command.script) return std::nullopt;
+        command.script = std::string(argument);
     }
-    runScript(run);
+    if (command.responses && command.mode != Mode::DryRun) return std::nullopt;
+    // A check names what it checks ("-" for standard input); the recording host reads its
+    // script from a file.
+    if (command.mode == Mode::Check && !command.script) return std::nullopt;
+    if (command.mode == Mode::DryRun && (!command.script || *command.script == kStandardInputArgument)) {
+        return std::nullopt;
+    }
+    if (command.script && *command.script == kStandardInputArgument) command.script.reset();
+    return command;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
+    const std::optional<Command> command = parseArguments(argc, argv);
+    if (!command) {
         printUsage(stderr);
         return kExitUsage;
     }
-    const std::string_view argument = argv[1];
-    if (argument == "--help" || argument == "-h") {
+    if (command->help) {
         printUsage(stdout);
-        return 0;
-    }
-    if (argument.empty() || argument.front() == '-') {
-        printUsage(stderr);
-        return kExitUsage;
+        return kExitFinished;
     }
 
     // Take the user's locale as a desktop host does: the engine writes and reads numbers the
     // same way under every locale.
     std::setlocale(LC_ALL, "");
 
-    ScriptRun run;
-    run.path = std::string(argument);
-    runOnLargeStack(run);
-    std::fflush(stdout);
-    if (run.status != 0) {
-        if (run.errorText.empty() || run.errorText.back() != '\n') run.errorText.push_back('\n');
-        std::fwrite(run.errorText.data(), 1, run.errorText.size(), stderr);
-        std::fflush(stderr);
+    switch (command->mode) {
+    case Mode::Check: return command->script ? checkScriptFile(*command->script) : checkStandardInput();
+    case Mode::DryRun: {
+        DryRunOptions options;
+        options.scriptPath = *command->script;
+        options.responsesPath = command->responses.value_or(std::string());
+        return runDryRun(options);
     }
-    return run.status;
+    case Mode::Run: break;
+    }
+    if (command->script) return runScriptFile(*command->script);
+    // With no script at all, a person at a terminal gets a prompt; `cobalt -` always reads a
+    // whole script, as does a pipe or a redirected file.
+    if (argc == 1 && ::isatty(STDIN_FILENO) == 1) return runInteractive();
+    return runStandardInput();
 }

@@ -114,7 +114,13 @@ ProgramRef compileRecordingFailure(CobaltScript& engine, std::string_view source
         record.path = name;
         record.line = engine.errorContext.currentLine;
         record.nearToken = engine.errorContext.nearToken;
-        if (!engine.errorContext.overrideSource.empty()) record.sourceText = engine.errorContext.overrideSource;
+        if (!engine.errorContext.overrideSource.empty()) {
+            record.sourceText = engine.errorContext.overrideSource;
+        } else if (record.sourceText.empty() && engine.errorContext.sourceText == &engine.errorContext.ownedSource) {
+            // A failure while the text was parsed (a bad nest label) names a statement that
+            // died with the parse; the context kept a copy of it.
+            record.sourceText = engine.errorContext.ownedSource;
+        }
         throw;
     }
 }

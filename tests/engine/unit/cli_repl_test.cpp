@@ -1,0 +1,154 @@
+// The interactive prompt of `cobalt`: when collected lines form a complete input, and a whole
+// session driven through plain streams (the terminal itself is covered by the contract test).
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/repl.h"
+#include "cli/repl_input.h"
+
+namespace cobalt::cli {
+namespace {
+
+struct CompletenessCase {
+    std::vector<std::string> lines;
+    bool complete;
+};
+
+TEST(ReplInput, KnowsWhenAnInputIsComplete)
+{
+    const std::vector<CompletenessCase> cases = {
+        {{"x = 1"}, true},
+        {{"if x"}, false},
+        {{"if x", "y = 1", "elseif z", "else", "end"}, true},
+        {{"while a", "if b", "end"}, false},
+        {{"while a", "if b", "end", "end"}, true},
+        {{"repeat", "x = 1"}, false},
+        {{"repeat", "x = 1", "until x"}, true},
+        {{"for i = 1, 3"}, false},
+        {{"for k, v in pairs(t)", "end"}, true},
+        {{"function f(a)", "return a"}, false},
+        {{"function f(a)", "return a", "end"}, true},
+        {{"local function f()", "end"}, true},
+        {{"native function f()"}, false},
+        {{"decay function f()"}, false},
+        {{"nest \"here\""}, false},
+        {{"nest \"here\"", "end"}, true},
+        {{"if x; y = 1; end"}, true},
+        {{"if x", "ending = 1"}, false},           // a word that merely begins with "end"
+        {{"if x @@ end"}, false},                  // a comment hides the "end"
+        {{"s = \"while\""}, true},                 // keywords inside strings open nothing
+        {{"end"}, true},                           // stray closers are the compiler's business
+        {{"until x"}, true},
+        {{"print(1,"}, false},
+        {{"print(1,", "2)"}, true},
+        {{"t = {a: [1,"}, false},
+        {{"t = {a: [1,", "2]}"}, true},
+        {{"x = 1)"}, true},                        // a closer never drives a depth below zero
+        {{"s = \"abc"}, false},
+        {{"s = \"abc", "def\""}, true},
+        {{"s = 'it''s"}, false},
+        {{"s = \"a\\\""}, false},                  // an escaped quote does not end the string
+        {{"print(\"@@ (\")"}, true},               // "@@" and brackets inside a string are text
+        {{"x = 1 @@ ( [ {"}, true},
+        {{"nest x"}, true},                        // refused by the parser: runs, to be reported
+    };
+    for (const CompletenessCase& test : cases) {
+        ReplInput input;
+        std::string joined;
+        for (const std::string& line : test.lines) {
+            input.addLine(line);
+            joined += line + "\n";
+        }
+        EXPECT_EQ(input.complete(), test.complete) << joined;
+        EXPECT_FALSE(input.blank()) << joined;
+    }
+}
+
+TEST(ReplInput, BlankInputIsCompleteAndClearForgetsEverything)
+{
+    ReplInput input;
+    for (const char* line : {"", "  \t", "@@ a comment if"}) {
+        input.addLine(line);
+        EXPECT_TRUE(input.blank()) << line;
+        EXPECT_TRUE(input.complete()) << line;
+    }
+    input.clear();
+    input.addLine("s = \"open (");
+    EXPECT_FALSE(input.complete());
+    EXPECT_EQ(input.text(), "s = \"open (");
+    input.clear();
+    EXPECT_TRUE(input.blank());
+    input.addLine("while x");
+    input.addLine("x = 1");
+    EXPECT_FALSE(input.complete());
+    EXPECT_EQ(input.text(), "while x\nx = 1");
+}
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File fileWith(const std::string& text)
+{
+    File file(std::tmpfile(), &std::fclose);
+    if (!file) return file;
+    std::fwrite(text.data(), 1, text.size(), file.get());
+    std::rewind(file.get());
+    return file;
+}
+
+std::string contentsOf(std::FILE* file)
+{
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+    return text;
+}
+
+TEST(Repl, RunsEachCompleteInputInOneEngineAndGoesOnAfterFailures)
+{
+    File in = fileWith("x = 1\n"
+                       "function f(n)\n"
+                       "  return n + x\n"
+                       "end\n"
+                       "\n"
+                       "print(f(2))\n"
+                       "y = 1 / 0\n"
+                       "x = 10; print(f(2))\n"
+                       "print(\"a\",\n"
+                       "  \"b\")\n"
+                       "while true\n");
+    File out(std::tmpfile(), &std::fclose);
+    File err(std::tmpfile(), &std::fclose);
+    ASSERT_TRUE(in && out && err);
+
+    EXPECT_EQ(runRepl(in.get(), out.get(), err.get()), 0);
+
+    EXPECT_EQ(contentsOf(out.get()), "> > >> >> > > 3\n> > 12\n> >> a b\n> >> \n");
+    const std::string hint = "  hint: check spelling, operators, parentheses, and quote matching\n";
+    EXPECT_EQ(contentsOf(err.get()),
+              "CobaltScript error: Division by zero\n  at stdin:1, near token '0'\n  y = 1 / 0\n          ^\n" + hint +
+                  // The end of input runs the unfinished block, so what it lacks is shown.
+                  "CobaltScript error: Missing 'end' for while block\n  at stdin:1\n  while true\n            ^\n" +
+                  hint);
+}
+
+TEST(Repl, EndOfInputAtOnceEndsTheSession)
+{
+    File in = fileWith("");
+    File out(std::tmpfile(), &std::fclose);
+    File err(std::tmpfile(), &std::fclose);
+    ASSERT_TRUE(in && out && err);
+    EXPECT_EQ(runRepl(in.get(), out.get(), err.get()), 0);
+    EXPECT_EQ(contentsOf(out.get()), "> \n");
+    EXPECT_EQ(contentsOf(err.get()), "");
+}
+
+} // namespace
+} // namespace cobalt::cli
