@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/dry_run.h"
 #include "engine/bytecode/load_failure.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -45,6 +46,7 @@ constexpr const char* kUnknownFailure = "CobaltScript failed with an unknown err
 void printUsage(FILE* out)
 {
     std::fputs("usage: cobalt SCRIPT.cbs\n"
+               "       cobalt --dry-run [--responses FILE] SCRIPT.cbs\n"
                "       cobalt --help\n"
                "\n"
                "Runs a CobaltScript file. print writes to standard output. When the script fails,\n"
@@ -106,10 +108,29 @@ void runOnLargeStack(ScriptRun& run)
     runScript(run);
 }
 
+/// cobalt --dry-run [--responses FILE] SCRIPT.cbs
+int dryRunMain(int argc, char** argv)
+{
+    cobalt::cli::DryRunOptions options;
+    int next = 2;
+    if (argc == 5 && std::string_view(argv[2]) == "--responses") {
+        options.responsesPath = argv[3];
+        next = 4;
+    }
+    if (next != argc - 1 || argv[next][0] == '\0' || argv[next][0] == '-' || argv[next - 1][0] == '\0') {
+        printUsage(stderr);
+        return kExitUsage;
+    }
+    options.scriptPath = argv[next];
+    std::setlocale(LC_ALL, "");
+    return cobalt::cli::runDryRun(options);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::string_view(argv[1]) == "--dry-run") return dryRunMain(argc, argv);
     if (argc != 2) {
         printUsage(stderr);
         return kExitUsage;
