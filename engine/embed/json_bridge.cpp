@@ -28,8 +28,8 @@ constexpr size_t kNestingLimit = 65;
 /// A body that shares one container many times over can describe an exponentially large JSON
 /// text in a few lines of script; the conversion gives up past this estimate of its size
 /// instead of running for ever or exhausting memory.
-constexpr size_t kBodyBudgetBytes = size_t{256} * 1024 * 1024;
-constexpr size_t kValueCostBytes = 16;
+constexpr size_t kBodyBudgetBytes = size_t{64} * 1024 * 1024;
+constexpr size_t kValueCostBytes = 64;  // roughly what one value costs as a JSON tree node
 
 constexpr const char* kNonJSONValue = "Misskey request data contains a non-JSON CobaltScript value";
 
