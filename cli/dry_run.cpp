@@ -42,7 +42,7 @@ char* mallocCopy(std::string_view text)
 {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
     if (!copy) return nullptr;
-    std::memcpy(copy, text.data(), text.size());
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
     return copy;
 }
