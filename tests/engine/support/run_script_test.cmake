@@ -7,6 +7,8 @@
 #                              these lines, otherwise it must exit with 0 and say nothing there
 #   @@ locale: <name>          run under that locale (for example de_DE.UTF-8), compiled into
 #                              LOCALE_DIR first; the test is skipped where that is impossible
+#   @@ cobalt-args: <args>     options for cobalt, given before the script name (for example
+#                              --dry-run --responses notes.json); separated by spaces
 # Usage: cmake -DCOBALT=<cobalt executable> -DSCRIPT=<script.cbs> [-DLOCALE_DIR=<dir>]
 #              -P run_script_test.cmake
 # The script runs in its own folder and is named by its file name alone, so error texts show
@@ -61,9 +63,14 @@ set(expected_out "")
 set(expected_err "")
 set(expects_error FALSE)
 set(locale "")
+set(cobalt_args "")
 foreach(line IN LISTS source_lines)
   if(line MATCHES "@@ locale: *([^ ]+)")
     set(locale "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "@@ cobalt-args:(.*)$")
+    annotation_value("${CMAKE_MATCH_1}" value)
+    separate_arguments(value UNIX_COMMAND "${value}")
+    list(APPEND cobalt_args ${value})
   elseif(line MATCHES "@@ expect error:(.*)$")
     annotation_value("${CMAKE_MATCH_1}" value)
     string(APPEND expected_err "${value}\n")
@@ -105,7 +112,7 @@ if(NOT locale STREQUAL "")
 endif()
 
 execute_process(
-  COMMAND ${command_prefix} "${COBALT}" "${script_name}"
+  COMMAND ${command_prefix} "${COBALT}" ${cobalt_args} "${script_name}"
   WORKING_DIRECTORY "${script_dir}"
   OUTPUT_VARIABLE actual_out
   ERROR_VARIABLE actual_err
