@@ -96,7 +96,11 @@ bool isDispatchedById(BuiltinId id)
     case BuiltinId::Next:
     case BuiltinId::Select:
     case BuiltinId::CollectGarbage:
-    case BuiltinId::Len: return true;
+    case BuiltinId::Len:
+    case BuiltinId::TableInsert:
+    case BuiltinId::TableRemove:
+    case BuiltinId::TableConcat:
+    case BuiltinId::TableSort: return true;
     default: return false;
     }
 }

@@ -3,13 +3,16 @@
 // tables that have entries so far).
 
 #include <chrono>
+#include <initializer_list>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "engine/cobalt_script.h"
+#include "engine/stdlib/container_builtins.h"
 #include "engine/stdlib/core_builtins.h"
 #include "engine/stdlib/reference_cycles.h"
 
@@ -62,6 +65,12 @@ CobaltScript::CobaltScript()
     pushFunction("toString", bind(builtins::toString));
     pushFunction("toNumber", bind(builtins::toNumber));
     pushFunction("typeOf", bind(builtins::typeOf));
+    pushFunction("pop", bind(builtins::pop));
+    pushFunction("clear", bind(builtins::clear));
+    pushFunction("erase", bind(builtins::erase));
+    pushFunction("contains", bind(builtins::contains));
+    pushFunction("keys", bind(builtins::keys));
+    pushFunction("values", bind(builtins::values));
     pushFunction("assert", bind(builtins::assertValue));
     pushFunction("error", bind(builtins::raiseError));
     pushFunction("pcall", [this](NativeArgs args) { return pcallFunctionFast(args.data(), args.size()); });
@@ -74,13 +83,31 @@ CobaltScript::CobaltScript()
     pushFunction("next", bind(builtins::next));
     pushFunction("select", bind(builtins::select));
     pushFunction("collectGarbage", bind(builtins::collectGarbage));
+    pushFunction("array", bind(builtins::newArray));
     pushFunction("len", bind(builtins::len));
+    pushFunction("push", bind(builtins::push));
+    pushFunction("reserve", bind(builtins::reserve));
+    pushFunction("get", bind(builtins::get));
+    pushFunction("set", bind(builtins::set));
 
     pushVariable("COBALT_VERSION", Variable(0.6f));
     pushVariable("COBALT_BYTECODE_VERSION", Variable(int32_t{kBytecodeVersion}));
     pushVariable("COBALT_RELEASE", Variable("Beta"));
     pushVariable("COBALT_NAME", Variable("CobaltScript"));
     pushVariable("COBALT_AUTHOR", Variable("The Quill developers"));
+
+    // Library tables, each entry named "library.key" so the ones with builtin ids get them.
+    auto library = [&](const std::string& name, std::initializer_list<std::pair<const char*, builtins::Body>> entries) {
+        Variable table = Variable::makeTable();
+        for (const auto& [key, body] : entries) {
+            table.asTable()->map.emplace(key, makeNativeCallable(bind(body), name + "." + key, BuiltinId::None));
+        }
+        pushVariable(name, std::move(table));
+    };
+    library("table", {{"insert", builtins::tableInsert},
+                      {"remove", builtins::tableRemove},
+                      {"concat", builtins::tableConcat},
+                      {"sort", builtins::tableSort}});
 
     Variable package = Variable::makeTable();
     package.asTable()->map.emplace("path", Variable(""));
