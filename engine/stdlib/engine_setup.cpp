@@ -3,8 +3,8 @@
 // tables that have entries so far).
 
 #include <chrono>
-#include <initializer_list>
 #include <cstdio>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <string_view>
