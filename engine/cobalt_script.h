@@ -127,6 +127,9 @@ public:
     bool prefersArrayStorage(const Variable& key) const;
     int32_t arrayLength(const Variable& value);
     int32_t numericTableLength(const TableRef& table);
+    /// Hands the cache a numeric length its caller knows for the table's current version
+    /// (a sequence that just grew or shrank by one), sparing the next reader a rescan.
+    void recordNumericTableLength(const TableRef& table, int32_t length);
     const std::vector<std::string>& getSortedTableKeys(const TableRef& table);
     const std::vector<std::string>& getIterationTableKeys(const TableRef& table);
     const std::vector<Variable>& getIterationTableKeyValues(const TableRef& table);

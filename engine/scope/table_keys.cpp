@@ -86,6 +86,14 @@ int32_t CobaltScript::numericTableLength(const TableRef& table)
     return entry.numericLength;
 }
 
+void CobaltScript::recordNumericTableLength(const TableRef& table, int32_t length)
+{
+    if (!table) return;
+    TableCacheEntry& entry = cacheEntryFor(*this, table);
+    entry.numericLength = length;
+    entry.lengthVersion = table->version;
+}
+
 const std::vector<std::string>& CobaltScript::getSortedTableKeys(const TableRef& table)
 {
     static const std::vector<std::string> kNoKeys;

@@ -6,6 +6,7 @@
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
+#include "engine/stdlib/container_builtins.h"
 #include "engine/stdlib/core_builtins.h"
 #include "engine/stdlib/math_library.h"
 
@@ -62,6 +63,10 @@ Variable CobaltScript::dispatchBuiltinFast(BuiltinId id, const Variable* args, s
     case BuiltinId::Select: return builtins::select(*this, args, count);
     case BuiltinId::CollectGarbage: return builtins::collectGarbage(*this, args, count);
     case BuiltinId::Len: return builtins::len(*this, args, count);
+    case BuiltinId::TableInsert: return builtins::tableInsert(*this, args, count);
+    case BuiltinId::TableRemove: return builtins::tableRemove(*this, args, count);
+    case BuiltinId::TableConcat: return builtins::tableConcat(*this, args, count);
+    case BuiltinId::TableSort: return builtins::tableSort(*this, args, count);
     case BuiltinId::MathFloor: return builtins::mathFloor(*this, args, count);
     case BuiltinId::MathCeil: return builtins::mathCeil(*this, args, count);
     case BuiltinId::MathAbs: return builtins::mathAbs(*this, args, count);

@@ -97,6 +97,10 @@ bool isDispatchedById(BuiltinId id)
     case BuiltinId::Select:
     case BuiltinId::CollectGarbage:
     case BuiltinId::Len:
+    case BuiltinId::TableInsert:
+    case BuiltinId::TableRemove:
+    case BuiltinId::TableConcat:
+    case BuiltinId::TableSort:
     case BuiltinId::MathFloor:
     case BuiltinId::MathCeil:
     case BuiltinId::MathAbs:

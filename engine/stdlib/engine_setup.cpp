@@ -8,10 +8,13 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "engine/cobalt_script.h"
+#include "engine/stdlib/container_builtins.h"
 #include "engine/stdlib/core_builtins.h"
 #include "engine/stdlib/io_library.h"
+#include "engine/stdlib/library_table.h"
 #include "engine/stdlib/math_library.h"
 #include "engine/stdlib/os_library.h"
 #include "engine/stdlib/reference_cycles.h"
@@ -57,15 +60,19 @@ CobaltScript::CobaltScript()
     calls.startTime = std::chrono::steady_clock::now();
     printHandler = writeLineToStdout;
 
-    auto bind = [this](builtins::Body body) {
-        return [this, body](NativeArgs args) { return body(*this, args.data(), args.size()); };
-    };
+    auto bind = [this](builtins::Body body) { return bindBuiltin(*this, body); };
     pushFunction("print", bind(builtins::print));
     pushFunction("getTimeMs", bind(builtins::getTimeMs));
     pushFunction("random", bind(builtins::random));
     pushFunction("toString", bind(builtins::toString));
     pushFunction("toNumber", bind(builtins::toNumber));
     pushFunction("typeOf", bind(builtins::typeOf));
+    pushFunction("pop", bind(builtins::pop));
+    pushFunction("clear", bind(builtins::clear));
+    pushFunction("erase", bind(builtins::erase));
+    pushFunction("contains", bind(builtins::contains));
+    pushFunction("keys", bind(builtins::keys));
+    pushFunction("values", bind(builtins::values));
     pushFunction("assert", bind(builtins::assertValue));
     pushFunction("error", bind(builtins::raiseError));
     pushFunction("pcall", [this](NativeArgs args) { return pcallFunctionFast(args.data(), args.size()); });
@@ -78,7 +85,12 @@ CobaltScript::CobaltScript()
     pushFunction("next", bind(builtins::next));
     pushFunction("select", bind(builtins::select));
     pushFunction("collectGarbage", bind(builtins::collectGarbage));
+    pushFunction("array", bind(builtins::newArray));
     pushFunction("len", bind(builtins::len));
+    pushFunction("push", bind(builtins::push));
+    pushFunction("reserve", bind(builtins::reserve));
+    pushFunction("get", bind(builtins::get));
+    pushFunction("set", bind(builtins::set));
 
     pushVariable("COBALT_VERSION", Variable(0.6f));
     pushVariable("COBALT_BYTECODE_VERSION", Variable(int32_t{kBytecodeVersion}));
@@ -87,9 +99,15 @@ CobaltScript::CobaltScript()
     pushVariable("COBALT_AUTHOR", Variable("The Quill developers"));
 
     // Library tables, in the order string, table, math, utf8, io, os, package.
+    pushVariable("table", makeLibraryTable(*this, "table",
+                                           {{"insert", builtins::tableInsert},
+                                            {"remove", builtins::tableRemove},
+                                            {"concat", builtins::tableConcat},
+                                            {"sort", builtins::tableSort}}));
     pushVariable("math", builtins::makeMathLibrary(*this));
     pushVariable("io", builtins::makeIoLibrary(*this));
     pushVariable("os", builtins::makeOsLibrary(*this));
+
     Variable package = Variable::makeTable();
     package.asTable()->map.emplace("path", Variable(""));
     package.asTable()->map.emplace("cpath", Variable(""));

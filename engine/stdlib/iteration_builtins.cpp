@@ -80,7 +80,8 @@ Variable pairs(CobaltScript& engine, const Variable* args, size_t count)
     if (container.type == VarType::Array) return arrayPairs(*container.asArray());
     if (container.type != VarType::Table) fail("pairs(container) expects an array or table");
     const TableRef& table = container.asTable();
-    const std::vector<std::string> keys = engine.getIterationTableKeys(table);
+    // The cached key list: nothing below can run script code or change the table.
+    const std::vector<std::string>& keys = engine.getIterationTableKeys(table);
     std::vector<Variable> pairs;
     pairs.reserve(keys.size());
     for (const std::string& key : keys) {
@@ -90,18 +91,22 @@ Variable pairs(CobaltScript& engine, const Variable* args, size_t count)
     return Variable::makeArray(std::move(pairs));
 }
 
-Variable ipairs(CobaltScript& /*engine*/, const Variable* args, size_t count)
+Variable ipairs(CobaltScript& engine, const Variable* args, size_t count)
 {
     if (count != 1) fail("ipairs(container) requires exactly 1 argument");
     const Variable& container = args[0];
     if (container.type == VarType::Array) return arrayPairs(*container.asArray());
     if (container.type != VarType::Table) fail("ipairs(container) expects an array or table");
+    // The keys "1" up to the first missing one: exactly the cached numeric length.
+    const int32_t length = engine.numericTableLength(container.asTable());
     const ScriptTable& table = *container.asTable();
     std::vector<Variable> pairs;
-    for (int32_t i = 1; i < std::numeric_limits<int32_t>::max(); ++i) {
+    pairs.reserve(static_cast<size_t>(length));
+    for (int32_t i = 1; i <= length; ++i) {
         auto entry = table.map.find(std::to_string(i));
         if (entry == table.map.end()) break;
         pairs.push_back(makePair(Variable(i), entry->second));
+        if (i == std::numeric_limits<int32_t>::max()) break;
     }
     return Variable::makeArray(std::move(pairs));
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/cobalt_script.h"
@@ -94,10 +95,11 @@ TEST(BuiltinIds, WholeNamesMapToTheirIdsAndEverythingElseToNone)
 TEST_F(StdlibTest, GlobalsAreRegisteredInOrderAndMissingLibrariesAreAbsent)
 {
     const std::vector<std::string> order = {
-        "print",  "getTimeMs", "random", "toString", "toNumber", "typeOf", "assert", "error", "pcall", "load",
-        "loadFile", "runFile", "jumpTo", "pairs", "ipairs", "next", "select", "collectGarbage", "len",
-        "COBALT_VERSION", "COBALT_BYTECODE_VERSION", "COBALT_RELEASE", "COBALT_NAME", "COBALT_AUTHOR",
-        "math", "io", "os", "package"};
+        "print", "getTimeMs", "random", "toString", "toNumber", "typeOf", "pop", "clear", "erase", "contains",
+        "keys", "values", "assert", "error", "pcall", "load", "loadFile", "runFile", "jumpTo", "pairs", "ipairs",
+        "next", "select", "collectGarbage", "array", "len", "push", "reserve", "get", "set", "COBALT_VERSION",
+        "COBALT_BYTECODE_VERSION", "COBALT_RELEASE", "COBALT_NAME", "COBALT_AUTHOR", "table", "math", "io", "os",
+        "package"};
     uint64_t previous = 0;
     for (size_t i = 0; i < order.size(); ++i) {
         auto found = engine.scopes.globalIndex.find(order[i]);
@@ -107,7 +109,7 @@ TEST_F(StdlibTest, GlobalsAreRegisteredInOrderAndMissingLibrariesAreAbsent)
         }
         previous = found->second;
     }
-    for (const char* absent : {"gsub", "pop", "push", "string", "table", "kill", "array"}) {
+    for (const char* absent : {"gsub", "string", "kill"}) {
         EXPECT_EQ(engine.resolveVariablePtr(absent), nullptr) << absent;
     }
 }
@@ -177,6 +179,25 @@ TEST_F(StdlibTest, AnEmptyNativeFunctionFailsAsAnInvalidFunction)
     EXPECT_THROW(engine.invokeCallableFast(bare, nullptr, 0), std::runtime_error);
     run("ok, message = pcall(broken, 1)\nprint(ok, message)");
     EXPECT_EQ(output, "false Attempted to call an invalid function value\n");
+}
+
+TEST_F(StdlibTest, TableLibraryEntriesAreNamedAndDispatchedById)
+{
+    const ScriptTable& library = *global("table").asTable();
+    const std::vector<std::pair<std::string, BuiltinId>> entries = {{"insert", BuiltinId::TableInsert},
+                                                                     {"remove", BuiltinId::TableRemove},
+                                                                     {"concat", BuiltinId::TableConcat},
+                                                                     {"sort", BuiltinId::TableSort}};
+    EXPECT_EQ(library.map.size(), entries.size());
+    for (const auto& [key, id] : entries) {
+        const CallableRef& function = library.map.at(key).asCallable();
+        EXPECT_EQ(function->name, "table." + key);
+        EXPECT_EQ(function->builtinId, id);
+    }
+    // A function value without a function object still works by its id alone.
+    Variable bare = engine.makeNativeCallable(NativeFunction(), "table.concat", BuiltinId::None);
+    std::vector<Variable> args = {Variable::makeArray({Variable(int32_t{1}), Variable("b")}), Variable("-")};
+    EXPECT_EQ(engine.invokeCallableFast(bare, args.data(), args.size()).toString(), "1-b");
 }
 
 TEST_F(StdlibTest, IdsWithoutABuiltinHereCallTheRegisteredFunction)
