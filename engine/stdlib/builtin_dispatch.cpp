@@ -7,6 +7,7 @@
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 #include "engine/stdlib/core_builtins.h"
+#include "engine/stdlib/string_library.h"
 
 namespace cobalt {
 namespace {
@@ -61,6 +62,16 @@ Variable CobaltScript::dispatchBuiltinFast(BuiltinId id, const Variable* args, s
     case BuiltinId::Select: return builtins::select(*this, args, count);
     case BuiltinId::CollectGarbage: return builtins::collectGarbage(*this, args, count);
     case BuiltinId::Len: return builtins::len(*this, args, count);
+    case BuiltinId::StringLen: return builtins::stringLen(*this, args, count);
+    case BuiltinId::StringUpper: return builtins::stringUpper(*this, args, count);
+    case BuiltinId::StringSub: return builtins::stringSub(*this, args, count);
+    case BuiltinId::StringFind: return builtins::stringFind(*this, args, count);
+    case BuiltinId::StringMatch: return builtins::stringMatch(*this, args, count);
+    case BuiltinId::StringGmatch: return builtins::stringGmatch(*this, args, count);
+    case BuiltinId::StringByte: return builtins::stringByte(*this, args, count);
+    case BuiltinId::StringFormat: return builtins::stringFormat(*this, args, count);
+    case BuiltinId::StringGsub: return builtins::stringGsub(*this, args, count);
+    case BuiltinId::Utf8Len: return builtins::utf8Len(*this, args, count);
     default: break;
     }
     // Ids whose library has not been written into this switch yet: call the registered
@@ -79,8 +90,22 @@ bool CobaltScript::tryEvaluateNativeBuiltinScalar(BuiltinId id, const Variable* 
         out.kind = FastScalarValue::Int;
         out.intValue = builtins::elapsedMilliseconds(*this);
         return true;
+    case BuiltinId::StringByte: {
+        // Only a range of at most one byte has a scalar result; longer ones are multivalues.
+        builtins::ByteRange range;
+        if (!builtins::stringByteRange(args, count, range) || range.last == range.first) {
+            out.kind = FastScalarValue::Empty;
+            return true;
+        }
+        if (range.last - range.first != 1) return false;
+        out.kind = FastScalarValue::Int;
+        out.intValue = static_cast<unsigned char>(args[0].asString()[range.first]);
+        return true;
+    }
     case BuiltinId::ToNumber:
-    case BuiltinId::Len: return scalarFromVariable(dispatchBuiltinFast(id, args, count), out);
+    case BuiltinId::Len:
+    case BuiltinId::StringLen:
+    case BuiltinId::Utf8Len: return scalarFromVariable(dispatchBuiltinFast(id, args, count), out);
     default: return false;
     }
 }

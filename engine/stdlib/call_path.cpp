@@ -96,7 +96,17 @@ bool isDispatchedById(BuiltinId id)
     case BuiltinId::Next:
     case BuiltinId::Select:
     case BuiltinId::CollectGarbage:
-    case BuiltinId::Len: return true;
+    case BuiltinId::Len:
+    case BuiltinId::StringLen:
+    case BuiltinId::StringUpper:
+    case BuiltinId::StringSub:
+    case BuiltinId::StringFind:
+    case BuiltinId::StringMatch:
+    case BuiltinId::StringGmatch:
+    case BuiltinId::StringByte:
+    case BuiltinId::StringFormat:
+    case BuiltinId::StringGsub:
+    case BuiltinId::Utf8Len: return true;
     default: return false;
     }
 }

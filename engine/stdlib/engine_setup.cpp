@@ -12,6 +12,7 @@
 #include "engine/cobalt_script.h"
 #include "engine/stdlib/core_builtins.h"
 #include "engine/stdlib/reference_cycles.h"
+#include "engine/stdlib/string_library.h"
 
 namespace cobalt {
 namespace {
@@ -61,6 +62,7 @@ CobaltScript::CobaltScript()
     pushFunction("getTimeMs", bind(builtins::getTimeMs));
     pushFunction("toString", bind(builtins::toString));
     pushFunction("toNumber", bind(builtins::toNumber));
+    pushFunction("gsub", bind(builtins::stringGsub));
     pushFunction("typeOf", bind(builtins::typeOf));
     pushFunction("assert", bind(builtins::assertValue));
     pushFunction("error", bind(builtins::raiseError));
@@ -81,6 +83,9 @@ CobaltScript::CobaltScript()
     pushVariable("COBALT_RELEASE", Variable("Beta"));
     pushVariable("COBALT_NAME", Variable("CobaltScript"));
     pushVariable("COBALT_AUTHOR", Variable("The Quill developers"));
+
+    pushVariable("string", builtins::makeStringLibrary(*this));
+    pushVariable("utf8", builtins::makeUtf8Library(*this));
 
     Variable package = Variable::makeTable();
     package.asTable()->map.emplace("path", Variable(""));
