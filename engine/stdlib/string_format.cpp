@@ -16,6 +16,9 @@ namespace cobalt::builtins {
 namespace {
 
 constexpr const char* kFunction = "string['format']";
+// Widths and precisions of numbers go to the C library, which works through every digit of a
+// huge precision; nothing sensible needs more than this.
+constexpr size_t kMaxNumberField = 65535;
 
 struct Specifier {
     std::string_view text;  // after the "%", up to and including the conversion letter
@@ -94,6 +97,9 @@ std::string cFormat(const Specifier& spec, std::string_view length)
 template <typename Number>
 void appendNumber(std::string& out, const Specifier& spec, std::string_view length, Number value)
 {
+    if (spec.width > kMaxNumberField || spec.precision > kMaxNumberField) {
+        fail(std::string(kFunction) + ": width or precision too large");
+    }
     const std::string format = cFormat(spec, length);
     ScopedCLocale locale;
     char buffer[128];

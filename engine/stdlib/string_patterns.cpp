@@ -7,7 +7,7 @@
 
 // Cap on the matcher's steps for one search; beyond it the search fails with an error rather
 // than keeping a bot busy for seconds. Ordinary patterns over megabytes of text stay far below.
-#define BOOST_REGEX_MAX_STATE_COUNT 50000000
+#define BOOST_REGEX_MAX_STATE_COUNT 20000000
 #include <boost/regex.hpp>
 
 #include "engine/stdlib/string_patterns.h"
@@ -403,7 +403,9 @@ bool searchPattern(const CompiledPattern& pattern, std::string_view subject, siz
     if (mode == SearchMode::NonEmptyHere) flags |= boost::match_not_null | boost::match_continuous;
     bool found = false;
     try {
-        found = boost::regex_search(first, end, results, pattern.regex, flags, begin);
+        // The base is where "^" and look-behind stop: the search start for a fresh search,
+        // the subject's start when the bytes before `from` are context.
+        found = boost::regex_search(first, end, results, pattern.regex, flags, mode == SearchMode::Fresh ? first : begin);
     } catch (const std::runtime_error&) {
         fail("gsub: regex pattern '" + pattern.regexText +
              "' is too complex to match against this text (it backtracks too much)");
