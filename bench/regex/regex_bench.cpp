@@ -5,6 +5,7 @@
 // must agree. Build and run: see README.md beside this file.
 
 #define BOOST_REGEX_MAX_STATE_COUNT 20000000
+#define BOOST_REGEX_MAX_BLOCKS 16384
 #include <boost/regex.hpp>
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>

@@ -3,6 +3,7 @@
 
 #include "engine/stdlib/string_library.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -140,11 +141,19 @@ Variable stringRep(CobaltScript& /*engine*/, const Variable* args, size_t count)
         total = kMaxStringResultBytes + 1;
     }
     checkStringResultSize(total, "string['rep']");
+    if (total == 0) return Variable(std::string());  // never loop a billion times over nothing
+    // The text, then (separator + text) repeated: once built, that periodic tail doubles by
+    // copying from itself, so a large count takes a few big copies instead of many small ones.
     std::string result;
     result.reserve(total);
-    for (size_t i = 0; i < copies; ++i) {
-        if (i > 0) result += separator;
+    result += text;
+    if (copies > 1) {
+        result += separator;
         result += text;
+        while (result.size() < total) {
+            const size_t tail = result.size() - text.size();
+            result.append(result, text.size(), std::min(tail, total - result.size()));
+        }
     }
     return Variable(std::move(result));
 }

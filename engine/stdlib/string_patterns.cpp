@@ -8,6 +8,9 @@
 // Cap on the matcher's steps for one search; beyond it the search fails with an error rather
 // than keeping a bot busy for seconds. Ordinary patterns over megabytes of text stay far below.
 #define BOOST_REGEX_MAX_STATE_COUNT 20000000
+// Memory for the matcher's backtracking, in 4 KiB blocks (64 MiB): enough for a repeated group
+// over a megabyte of text, bounded so a hostile pattern cannot take more.
+#define BOOST_REGEX_MAX_BLOCKS 16384
 #include <boost/regex.hpp>
 
 #include "engine/stdlib/string_patterns.h"
@@ -406,9 +409,13 @@ bool searchPattern(const CompiledPattern& pattern, std::string_view subject, siz
         // The base is where "^" and look-behind stop: the search start for a fresh search,
         // the subject's start when the bytes before `from` are context.
         found = boost::regex_search(first, end, results, pattern.regex, flags, mode == SearchMode::Fresh ? first : begin);
+    } catch (const boost::regex_error& error) {
+        const bool outOfMemory = error.code() == boost::regex_constants::error_stack ||
+                                 error.code() == boost::regex_constants::error_space;
+        fail("gsub: regex pattern '" + pattern.regexText + "' is too complex to match against this text (" +
+             (outOfMemory ? "it needs too much memory" : "it backtracks too much") + ")");
     } catch (const std::runtime_error&) {
-        fail("gsub: regex pattern '" + pattern.regexText +
-             "' is too complex to match against this text (it backtracks too much)");
+        fail("gsub: regex pattern '" + pattern.regexText + "' is too complex to match against this text");
     }
     if (!found) return false;
     out.resize(results.size());
