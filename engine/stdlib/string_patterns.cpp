@@ -15,6 +15,9 @@
 
 #include "engine/stdlib/string_patterns.h"
 
+#include <locale>
+#include <optional>
+
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -23,6 +26,7 @@
 #include <unordered_map>
 
 #include "engine/error/script_error.h"
+#include "engine/stdlib/simple_pattern.h"
 
 namespace cobalt::patterns {
 
@@ -32,6 +36,7 @@ public:
     std::string regexText;
     bool caseInsensitive = false;
     boost::regex regex;
+    std::optional<SimplePattern> direct;  // the direct matcher, for simple class patterns
 };
 
 namespace {
@@ -87,6 +92,7 @@ void appendSetLiteral(std::string& out, char c)
 struct RegexSource {
     std::string expression;
     bool caseInsensitive = false;
+    bool classPattern = false;
 };
 
 /// "/body/flags": the position of the closing slash when the text has that form, else npos.
@@ -150,6 +156,7 @@ RegexSource regexSourceOf(std::string_view text)
     const size_t slash = closingSlash(text);
     if (slash == std::string_view::npos) {
         source.expression = translateClassPattern(text);
+        source.classPattern = true;
         return source;
     }
     bool dotAll = false;
@@ -202,6 +209,8 @@ std::shared_ptr<CompiledPattern> compilePattern(std::string_view text)
     boost::regex::flag_type flags = boost::regex::ECMAScript | boost::regex::no_mod_m | boost::regex::no_mod_s;
     if (source.caseInsensitive) flags |= boost::regex::icase;
     try {
+        // Classes and case folding the same under every locale, as the direct matcher has them.
+        compiled->regex.imbue(std::locale::classic());
         compiled->regex.assign(source.expression.data(), source.expression.data() + source.expression.size(), flags);
     } catch (const boost::regex_error& error) {
         fail("gsub: invalid regex pattern '" + source.expression + "': " + std::string(describeRegexError(error.code())));
@@ -210,6 +219,7 @@ std::shared_ptr<CompiledPattern> compilePattern(std::string_view text)
              std::string(describeRegexError(boost::regex_constants::error_unknown)));
     }
     compiled->regexText = std::move(source.expression);
+    if (source.classPattern) compiled->direct = SimplePattern::fromClassPattern(text);
     return compiled;
 }
 
@@ -393,8 +403,29 @@ void clearPatternCache()
     shared.generation.fetch_add(1, std::memory_order_release);
 }
 
+bool hasDirectMatcher(const CompiledPattern& pattern) { return pattern.direct.has_value(); }
+
 bool searchPattern(const CompiledPattern& pattern, std::string_view subject, size_t from, SearchMode mode,
                    MatchSpans& out)
+{
+    if (pattern.direct) {
+        size_t start = 0;
+        size_t end = 0;
+        const auto result = pattern.direct->search(subject, from, mode == SearchMode::Fresh,
+                                                   mode == SearchMode::NonEmptyHere, start, end);
+        if (result == SimplePattern::Result::Found) {
+            out.resize(1);
+            out[0] = MatchSpan{start, end, true};
+            return true;
+        }
+        if (result == SimplePattern::Result::NotFound) return false;
+        // It gave up: the regular-expression engine decides (and reports a hopeless pattern).
+    }
+    return searchPatternWithRegexEngine(pattern, subject, from, mode, out);
+}
+
+bool searchPatternWithRegexEngine(const CompiledPattern& pattern, std::string_view subject, size_t from,
+                                  SearchMode mode, MatchSpans& out)
 {
     // Reused per thread: match results allocate their storage on first use only.
     thread_local boost::cmatch results;

@@ -59,6 +59,11 @@ enum class SearchMode {
 bool searchPattern(const CompiledPattern& pattern, std::string_view subject, size_t from, SearchMode mode,
                    MatchSpans& out);
 
+/// For tests: whether the pattern has the direct matcher, and a search that bypasses it.
+bool hasDirectMatcher(const CompiledPattern& pattern);
+bool searchPatternWithRegexEngine(const CompiledPattern& pattern, std::string_view subject, size_t from,
+                                  SearchMode mode, MatchSpans& out);
+
 /// Calls `visit(spans)` for every non-overlapping match from the start of the subject. After
 /// an empty match the walk first tries a non-empty match at the same place and otherwise
 /// steps one byte on, so it always ends.
