@@ -335,8 +335,9 @@ std::string translateClassPattern(std::string_view pattern)
             afterSingleByteItem = false;
             break;
         case '-':
+            // A dash that repeats nothing is itself a byte that the next "-" may repeat.
             out += afterSingleByteItem ? "*?" : "-";
-            afterSingleByteItem = false;
+            afterSingleByteItem = !afterSingleByteItem;
             break;
         case '[':
             insideSet = true;

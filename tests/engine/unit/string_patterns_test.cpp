@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -109,6 +110,88 @@ TEST_F(PatternCacheTest, ThreadsCompileAndMatchAtOnceWhileEntriesAreEvicted)
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(failures.load(), kThreads * (kRounds / 50));
     EXPECT_LE(patternCacheSize(), 8u);
+}
+
+} // namespace
+} // namespace cobalt::patterns
+
+namespace cobalt::patterns {
+namespace {
+
+// The direct matcher of simple class patterns must find exactly what the regular-expression
+// engine finds for the translated pattern: compare both on many generated patterns.
+TEST(DirectMatcherTest, AgreesWithTheRegexEngineOnGeneratedPatterns)
+{
+    const std::vector<std::string> items = {"a", "b", "x", " ", ".", "%a", "%d", "%s", "%w", "%p", "%A", "%S",
+                                            "%D", "[ab]", "[%d_]", "[a-c]", "[^a]", "[-x]", "[x-]", "[%s%p]",
+                                            "%-", "%%", "%.", "-", "\xc3"};
+    const std::vector<std::string> repeats = {"", "", "*", "+", "?", "-"};
+    const std::string alphabet = "ab1 _-x^%.\n\xc3\xa9";
+    std::mt19937 random(12345);
+    auto pick = [&random](size_t n) { return static_cast<size_t>(random() % n); };
+
+    int compared = 0;
+    int direct = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = pick(6) == 0 ? "^" : "";
+        const size_t count = 1 + pick(4);
+        for (size_t i = 0; i < count; ++i) text += items[pick(items.size())] + repeats[pick(repeats.size())];
+        if (pick(6) == 0) text += "$";
+        PatternRef pattern;
+        try {
+            pattern = getCachedGsubPattern(text);
+        } catch (const std::runtime_error&) {
+            continue;  // rejected by the engine: nothing to compare
+        }
+        if (!hasDirectMatcher(*pattern)) continue;
+        ++direct;
+        for (int s = 0; s < 4; ++s) {
+            std::string subject;
+            const size_t length = pick(12);
+            for (size_t i = 0; i < length; ++i) subject += alphabet[pick(alphabet.size())];
+            for (size_t from = 0; from <= subject.size(); ++from) {
+                for (SearchMode mode : {SearchMode::Fresh, SearchMode::Continue, SearchMode::NonEmptyHere}) {
+                    MatchSpans fast;
+                    MatchSpans slow;
+                    const bool foundFast = searchPattern(*pattern, subject, from, mode, fast);
+                    const bool foundSlow = searchPatternWithRegexEngine(*pattern, subject, from, mode, slow);
+                    ASSERT_EQ(foundFast, foundSlow) << "pattern '" << text << "' subject '" << subject << "' from " << from;
+                    if (foundFast) {
+                        ASSERT_EQ(fast[0].start, slow[0].start) << "pattern '" << text << "' subject '" << subject << "'";
+                        ASSERT_EQ(fast[0].end, slow[0].end) << "pattern '" << text << "' subject '" << subject << "'";
+                    }
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GT(direct, 1500);
+    EXPECT_GT(compared, 50000);
+}
+
+TEST(DirectMatcherTest, TakesOnlyPatternsWithoutGroupsOrStackedRepetitions)
+{
+    EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("%s+")));
+    EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("^@[%w_]+$")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("(%a+)-(%d+)")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("a+?")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("re:%s+")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("/a+/")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("[%A]")));
+}
+
+TEST(DirectMatcherTest, HopelessSearchesStillEndWithTheEnginesVerdict)
+{
+    // Stacked repetitions over a long run: the direct matcher gives up, the engine decides.
+    const PatternRef pattern = getCachedGsubPattern("a*a*a*a*a*a*b");
+    ASSERT_TRUE(hasDirectMatcher(*pattern));
+    const std::string subject(20000, 'a');
+    MatchSpans spans;
+    try {
+        EXPECT_FALSE(searchPattern(*pattern, subject, 0, SearchMode::Fresh, spans));
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("too complex"), std::string::npos);
+    }
 }
 
 } // namespace
