@@ -94,9 +94,9 @@ TEST(BuiltinIds, WholeNamesMapToTheirIdsAndEverythingElseToNone)
 TEST_F(StdlibTest, GlobalsAreRegisteredInOrderAndMissingLibrariesAreAbsent)
 {
     const std::vector<std::string> order = {
-        "print",  "getTimeMs", "toString", "toNumber", "typeOf", "assert", "error", "pcall", "load",
+        "print",  "getTimeMs", "toString", "toNumber", "gsub", "typeOf", "assert", "error", "pcall", "load",
         "loadFile", "runFile", "jumpTo", "pairs", "ipairs", "next", "select", "collectGarbage", "len",
-        "COBALT_VERSION", "COBALT_BYTECODE_VERSION", "COBALT_RELEASE", "COBALT_NAME", "COBALT_AUTHOR", "package"};
+        "COBALT_VERSION", "COBALT_BYTECODE_VERSION", "COBALT_RELEASE", "COBALT_NAME", "COBALT_AUTHOR", "string", "utf8", "package"};
     uint64_t previous = 0;
     for (size_t i = 0; i < order.size(); ++i) {
         auto found = engine.scopes.globalIndex.find(order[i]);
@@ -106,9 +106,22 @@ TEST_F(StdlibTest, GlobalsAreRegisteredInOrderAndMissingLibrariesAreAbsent)
         }
         previous = found->second;
     }
-    for (const char* absent : {"random", "gsub", "pop", "push", "string", "table", "math", "kill", "array"}) {
+    for (const char* absent : {"random", "pop", "push", "table", "math", "kill", "array"}) {
         EXPECT_EQ(engine.resolveVariablePtr(absent), nullptr) << absent;
     }
+}
+
+TEST_F(StdlibTest, StringLibraryEntriesAreNamedAndCarryTheirIds)
+{
+    const ScriptTable& strings = *global("string").asTable();
+    EXPECT_EQ(strings.map.at("len").asCallable()->name, "string.len");
+    EXPECT_EQ(strings.map.at("len").asCallable()->builtinId, BuiltinId::StringLen);
+    EXPECT_EQ(strings.map.at("gsub").asCallable()->builtinId, BuiltinId::StringGsub);
+    EXPECT_EQ(strings.map.at("lower").asCallable()->builtinId, BuiltinId::None);
+    EXPECT_EQ(global("utf8").asTable()->map.at("len").asCallable()->builtinId, BuiltinId::Utf8Len);
+    EXPECT_EQ(global("utf8").asTable()->map.at("offset").asCallable()->name, "utf8.offset");
+    EXPECT_EQ(global("gsub").asCallable()->builtinId, BuiltinId::None);
+    EXPECT_EQ(strings.map.size(), 12u);
 }
 
 TEST_F(StdlibTest, ConstantsAndPackagePlaceholders)
