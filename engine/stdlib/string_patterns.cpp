@@ -354,6 +354,9 @@ std::string translateClassPattern(std::string_view pattern)
 
 PatternRef getCachedGsubPattern(std::string_view text)
 {
+    // A long text (a whole note used as a pattern) is compiled for this call only: the cache is
+    // bounded by entries, and a thousand such entries would hold a lot of memory.
+    if (text.size() > kMaxCachedPatternBytes) return compilePattern(text);
     const uint64_t generation = cache().generation.load(std::memory_order_acquire);
     if (memo.generation != generation) {
         for (auto& entry : memo.entries) entry.reset();

@@ -30,6 +30,8 @@ size_t captureCount(const CompiledPattern& pattern);
 // The cache is bounded because bots build patterns from note text: when it is full the
 // oldest entry is dropped (patterns still in use stay alive through their references).
 inline constexpr size_t kDefaultPatternCacheCapacity = 1024;
+/// Longer pattern texts are compiled for each use and never cached.
+inline constexpr size_t kMaxCachedPatternBytes = 4096;
 size_t patternCacheSize();
 size_t patternCacheCapacity();
 /// For tests: a smaller bound shows eviction; 0 restores the default.

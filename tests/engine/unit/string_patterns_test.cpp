@@ -68,6 +68,16 @@ TEST_F(PatternCacheTest, FullCacheDropsItsOldestEntriesAndKeepsUsedPatternsAlive
     EXPECT_EQ(patternCacheSize(), 1u);
 }
 
+TEST_F(PatternCacheTest, LongPatternTextsAreUsedButNotCached)
+{
+    const std::string text(kMaxCachedPatternBytes + 1, 'n');
+    const PatternRef pattern = getCachedGsubPattern(text);
+    EXPECT_EQ(firstMatch(pattern, "x" + text + "x"), text);
+    EXPECT_EQ(patternCacheSize(), 0u);
+    getCachedGsubPattern(text.substr(1));
+    EXPECT_EQ(patternCacheSize(), 1u);
+}
+
 TEST_F(PatternCacheTest, RejectedPatternsAreNotCached)
 {
     EXPECT_THROW(getCachedGsubPattern("re:(unclosed"), std::runtime_error);
