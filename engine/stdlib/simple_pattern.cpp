@@ -1,7 +1,8 @@
 // The direct matcher for simple class patterns. Parsing follows the class-pattern translation
 // byte for byte and declines everything whose regular-expression meaning is not a plain
-// sequence of single-byte items (groups, anchors in the middle, stacked repetitions, unusual
-// sets); those keep going through the regular-expression engine.
+// sequence of single-byte items with plain groups (nested or repeated groups, anchors in the
+// middle, stacked repetitions, unusual sets); those keep going through the regular-expression
+// engine.
 
 #include "engine/stdlib/simple_pattern.h"
 
@@ -121,6 +122,7 @@ bool parseSet(std::string_view pattern, size_t& i, Bytes& out)
 std::optional<SimplePattern> SimplePattern::fromClassPattern(std::string_view pattern)
 {
     SimplePattern simple;
+    bool groupOpen = false;
     size_t i = 0;
     if (i < pattern.size() && pattern[i] == '^') {
         simple.m_anchoredStart = true;
@@ -135,7 +137,22 @@ std::optional<SimplePattern> SimplePattern::fromClassPattern(std::string_view pa
             simple.m_anchoredEnd = true;
             ++i;
             continue;
-        case '^': case '(': case ')': case '*': case '+': case '?': return std::nullopt;
+        case '(':
+            if (groupOpen) return std::nullopt;  // nested
+            groupOpen = true;
+            simple.m_groups.push_back(Group{simple.m_items.size(), 0});
+            ++i;
+            continue;
+        case ')':
+            if (!groupOpen) return std::nullopt;
+            groupOpen = false;
+            simple.m_groups.back().endItem = simple.m_items.size();
+            ++i;
+            if (i < pattern.size() && (pattern[i] == '*' || pattern[i] == '+' || pattern[i] == '?')) {
+                return std::nullopt;  // a repeated group
+            }
+            continue;
+        case '^': case '*': case '+': case '?': return std::nullopt;
         case '.':
             item.bytes = complement({});
             item.bytes[0] &= ~((uint64_t{1} << '\n') | (uint64_t{1} << '\r') | (uint64_t{1} << '\f'));
@@ -185,10 +202,18 @@ std::optional<SimplePattern> SimplePattern::fromClassPattern(std::string_view pa
         simple.m_items.push_back(item);
         if (simple.m_items.size() > kMaxItems) return std::nullopt;
     }
+    if (groupOpen) return std::nullopt;
     return simple;
 }
 
 bool SimplePattern::matchFrom(Search& search, size_t item, size_t position) const
+{
+    if (!matchItem(search, item, position)) return false;
+    search.itemStart[item] = position;  // only frames on the successful path get here
+    return true;
+}
+
+bool SimplePattern::matchItem(Search& search, size_t item, size_t position) const
 {
     if (search.stepsLeft == 0) return false;
     --search.stepsLeft;
@@ -231,7 +256,7 @@ bool SimplePattern::matchFrom(Search& search, size_t item, size_t position) cons
 }
 
 SimplePattern::Result SimplePattern::search(std::string_view subject, size_t from, bool anchorAtFrom,
-                                            bool nonEmptyAt, size_t& start, size_t& end) const
+                                            bool nonEmptyAt, MatchSpans& out) const
 {
     Search state;
     state.subject = subject;
@@ -249,8 +274,11 @@ SimplePattern::Result SimplePattern::search(std::string_view subject, size_t fro
         }
         state.matchStart = at;
         if (matchFrom(state, 0, at)) {
-            start = at;
-            end = state.matchEnd;
+            out.resize(1 + m_groups.size());
+            out[0] = MatchSpan{at, state.matchEnd, true};
+            for (size_t g = 0; g < m_groups.size(); ++g) {
+                out[g + 1] = MatchSpan{state.itemStart[m_groups[g].firstItem], state.itemStart[m_groups[g].endItem], true};
+            }
             return Result::Found;
         }
         if (state.stepsLeft == 0) return Result::GaveUp;

@@ -1,7 +1,7 @@
 #pragma once
-// A direct matcher for the class patterns bots write most ("%s+", "%a+", "@[%w_]+", "%d%d?:%d%d"):
-// a short sequence of single-byte items (a byte, ".", a class or a set), each optionally
-// repeated, optionally anchored, without groups. Searching those through the general regular
+// A direct matcher for the class patterns bots write most ("%s+", "#(%a+)", "(%w+)=(%w+)",
+// "%d%d?:%d%d"): a short sequence of single-byte items (a byte, ".", a class or a set), each
+// optionally repeated, optionally anchored, with unrepeated and unnested capture groups. Searching those through the general regular
 // expression engine costs more in set-up than in matching. The matcher explores matches in
 // the same order as a backtracking regular-expression engine, so it finds exactly the match
 // the compiled expression would; when a search takes too many steps it gives up and the caller
@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/stdlib/string_patterns.h"
+
 namespace cobalt::patterns {
 
 class SimplePattern {
@@ -23,9 +25,9 @@ public:
 
     enum class Result { Found, NotFound, GaveUp };
     /// Searches from byte `from`. `anchorAtFrom`: "^" matches at `from` (else only at byte 0).
-    /// `nonEmptyAt`: only a non-empty match starting exactly at `from`.
-    Result search(std::string_view subject, size_t from, bool anchorAtFrom, bool nonEmptyAt, size_t& start,
-                  size_t& end) const;
+    /// `nonEmptyAt`: only a non-empty match starting exactly at `from`. A found match fills
+    /// `out` with the whole match and one span per group.
+    Result search(std::string_view subject, size_t from, bool anchorAtFrom, bool nonEmptyAt, MatchSpans& out) const;
 
 private:
     enum class Repeat : uint8_t { One, Optional, Star, Plus, Lazy };
@@ -44,11 +46,18 @@ private:
         size_t matchStart = 0;
         bool rejectEmpty = false;
         uint64_t stepsLeft = 0;
+        std::array<size_t, kMaxItems + 1> itemStart{};  // where each item began on the matching path
     };
-    /// True when the items from `item` on match at `position`; sets search.matchEnd.
+    /// True when the items from `item` on match at `position`; records the path's positions.
     bool matchFrom(Search& search, size_t item, size_t position) const;
+    bool matchItem(Search& search, size_t item, size_t position) const;
 
+    struct Group {
+        size_t firstItem = 0;
+        size_t endItem = 0;  // one past the group's last item
+    };
     std::vector<Item> m_items;
+    std::vector<Group> m_groups;
     bool m_anchoredStart = false;
     bool m_anchoredEnd = false;
 };

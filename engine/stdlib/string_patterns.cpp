@@ -413,15 +413,9 @@ bool searchPattern(const CompiledPattern& pattern, std::string_view subject, siz
                    MatchSpans& out)
 {
     if (pattern.direct) {
-        size_t start = 0;
-        size_t end = 0;
         const auto result = pattern.direct->search(subject, from, mode == SearchMode::Fresh,
-                                                   mode == SearchMode::NonEmptyHere, start, end);
-        if (result == SimplePattern::Result::Found) {
-            out.resize(1);
-            out[0] = MatchSpan{start, end, true};
-            return true;
-        }
+                                                   mode == SearchMode::NonEmptyHere, out);
+        if (result == SimplePattern::Result::Found) return true;
         if (result == SimplePattern::Result::NotFound) return false;
         // It gave up: the regular-expression engine decides (and reports a hopeless pattern).
     }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <stdexcept>
@@ -145,7 +146,14 @@ TEST(DirectMatcherTest, AgreesWithTheRegexEngineOnGeneratedPatterns)
     for (int round = 0; round < 3000; ++round) {
         std::string text = pick(6) == 0 ? "^" : "";
         const size_t count = 1 + pick(4);
-        for (size_t i = 0; i < count; ++i) text += items[pick(items.size())] + repeats[pick(repeats.size())];
+        // Now and then a group around some of the items (possibly none of them).
+        const size_t groupStart = pick(3) == 0 ? pick(count + 1) : count + 1;
+        const size_t groupEnd = groupStart + pick(count + 1 - std::min(groupStart, count));
+        for (size_t i = 0; i <= count; ++i) {
+            if (i == groupStart) text += "(";
+            if (i == groupEnd && groupStart <= count) text += ")";
+            if (i < count) text += items[pick(items.size())] + repeats[pick(repeats.size())];
+        }
         if (pick(6) == 0) text += "$";
         PatternRef pattern;
         try {
@@ -167,8 +175,13 @@ TEST(DirectMatcherTest, AgreesWithTheRegexEngineOnGeneratedPatterns)
                     const bool foundSlow = searchPatternWithRegexEngine(*pattern, subject, from, mode, slow);
                     ASSERT_EQ(foundFast, foundSlow) << "pattern '" << text << "' subject '" << subject << "' from " << from;
                     if (foundFast) {
-                        ASSERT_EQ(fast[0].start, slow[0].start) << "pattern '" << text << "' subject '" << subject << "'";
-                        ASSERT_EQ(fast[0].end, slow[0].end) << "pattern '" << text << "' subject '" << subject << "'";
+                        ASSERT_EQ(fast.size(), slow.size()) << "pattern '" << text << "'";
+                        for (size_t g = 0; g < fast.size(); ++g) {
+                            ASSERT_EQ(fast[g].start, slow[g].start) << "pattern '" << text << "' subject '" << subject
+                                                                    << "' group " << g;
+                            ASSERT_EQ(fast[g].end, slow[g].end) << "pattern '" << text << "' subject '" << subject
+                                                                << "' group " << g;
+                        }
                     }
                     ++compared;
                 }
@@ -179,11 +192,15 @@ TEST(DirectMatcherTest, AgreesWithTheRegexEngineOnGeneratedPatterns)
     EXPECT_GT(compared, 50000);
 }
 
-TEST(DirectMatcherTest, TakesOnlyPatternsWithoutGroupsOrStackedRepetitions)
+TEST(DirectMatcherTest, TakesOnlyPlainGroupsAndNoStackedRepetitions)
 {
     EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("%s+")));
     EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("^@[%w_]+$")));
-    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("(%a+)-(%d+)")));
+    EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("(%a+)-(%d+)")));
+    EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("#(%a+)")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("((%a))")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("(ab)*")));
+    EXPECT_THROW(getCachedGsubPattern("(ab"), std::runtime_error);
     EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("a+?")));
     EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("re:%s+")));
     EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("/a+/")));
