@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"

@@ -37,6 +37,9 @@ public:
     bool caseInsensitive = false;
     boost::regex regex;
     std::optional<SimplePattern> direct;  // the direct matcher, for simple class patterns
+    // Set once the direct matcher has given up on this pattern: it backtracks badly, so later
+    // searches go straight to the engine instead of spending the step budget again each time.
+    mutable std::atomic<bool> directGaveUp{false};
 };
 
 namespace {
@@ -412,12 +415,13 @@ bool hasDirectMatcher(const CompiledPattern& pattern) { return pattern.direct.ha
 bool searchPattern(const CompiledPattern& pattern, std::string_view subject, size_t from, SearchMode mode,
                    MatchSpans& out)
 {
-    if (pattern.direct) {
+    if (pattern.direct && !pattern.directGaveUp.load(std::memory_order_relaxed)) {
         const auto result = pattern.direct->search(subject, from, mode == SearchMode::Fresh,
                                                    mode == SearchMode::NonEmptyHere, out);
         if (result == SimplePattern::Result::Found) return true;
         if (result == SimplePattern::Result::NotFound) return false;
         // It gave up: the regular-expression engine decides (and reports a hopeless pattern).
+        pattern.directGaveUp.store(true, std::memory_order_relaxed);
     }
     return searchPatternWithRegexEngine(pattern, subject, from, mode, out);
 }
