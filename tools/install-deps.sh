@@ -9,4 +9,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config \
   libgtest-dev nlohmann-json3-dev \
   qt6-base-dev qt6-websockets-dev qt6-httpserver-dev qtkeychain-qt6-dev qcoro-qt6-dev \
+  libboost1.81-dev \
   lua5.4 luajit xvfb xauth ccache >/dev/null

@@ -9,21 +9,10 @@
 #include "engine/stdlib/container_builtins.h"
 #include "engine/stdlib/core_builtins.h"
 #include "engine/stdlib/math_library.h"
+#include "engine/stdlib/string_library.h"
 
 namespace cobalt {
 namespace {
-
-std::string_view builtinName(BuiltinId id)
-{
-    switch (id) {
-#define COBALT_BUILTIN_NAME(symbol, value, text) \
-    case BuiltinId::symbol: return text;
-        COBALT_BUILTIN_IDS(COBALT_BUILTIN_NAME)
-#undef COBALT_BUILTIN_NAME
-    case BuiltinId::None: break;
-    }
-    return {};
-}
 
 bool scalarFromVariable(const Variable& value, FastScalarValue& out)
 {
@@ -63,6 +52,16 @@ Variable CobaltScript::dispatchBuiltinFast(BuiltinId id, const Variable* args, s
     case BuiltinId::Select: return builtins::select(*this, args, count);
     case BuiltinId::CollectGarbage: return builtins::collectGarbage(*this, args, count);
     case BuiltinId::Len: return builtins::len(*this, args, count);
+    case BuiltinId::StringLen: return builtins::stringLen(*this, args, count);
+    case BuiltinId::StringUpper: return builtins::stringUpper(*this, args, count);
+    case BuiltinId::StringSub: return builtins::stringSub(*this, args, count);
+    case BuiltinId::StringFind: return builtins::stringFind(*this, args, count);
+    case BuiltinId::StringMatch: return builtins::stringMatch(*this, args, count);
+    case BuiltinId::StringGmatch: return builtins::stringGmatch(*this, args, count);
+    case BuiltinId::StringByte: return builtins::stringByte(*this, args, count);
+    case BuiltinId::StringFormat: return builtins::stringFormat(*this, args, count);
+    case BuiltinId::StringGsub: return builtins::stringGsub(*this, args, count);
+    case BuiltinId::Utf8Len: return builtins::utf8Len(*this, args, count);
     case BuiltinId::TableInsert: return builtins::tableInsert(*this, args, count);
     case BuiltinId::TableRemove: return builtins::tableRemove(*this, args, count);
     case BuiltinId::TableConcat: return builtins::tableConcat(*this, args, count);
@@ -79,11 +78,8 @@ Variable CobaltScript::dispatchBuiltinFast(BuiltinId id, const Variable* args, s
     case BuiltinId::MathSqrt: return builtins::mathSqrt(*this, args, count);
     default: break;
     }
-    // Ids whose library has not been written into this switch yet: call the registered
-    // function of that name, if there is one.
-    auto found = calls.nativeFunctions.find(std::string(builtinName(id)));
-    if (found == calls.nativeFunctions.end() || !found->second) fail("Attempted to call an invalid function value");
-    return found->second(NativeArgs(args, count));
+    // Id 0 and unknown ids are never dispatched here.
+    fail("Attempted to call an invalid function value");
 }
 
 bool CobaltScript::tryEvaluateNativeBuiltinScalar(BuiltinId id, const Variable* args, size_t count,
@@ -95,6 +91,18 @@ bool CobaltScript::tryEvaluateNativeBuiltinScalar(BuiltinId id, const Variable* 
         out.kind = FastScalarValue::Int;
         out.intValue = builtins::elapsedMilliseconds(*this);
         return true;
+    case BuiltinId::StringByte: {
+        // Only a range of at most one byte has a scalar result; longer ones are multivalues.
+        builtins::ByteRange range;
+        if (!builtins::stringByteRange(args, count, range) || range.last == range.first) {
+            out.kind = FastScalarValue::Empty;
+            return true;
+        }
+        if (range.last - range.first != 1) return false;
+        out.kind = FastScalarValue::Int;
+        out.intValue = static_cast<unsigned char>(args[0].asString()[range.first]);
+        return true;
+    }
     case BuiltinId::MathMin:
     case BuiltinId::MathMax: {
         // The result is one of the arguments unchanged: only a scalar one is taken, and it is
@@ -105,6 +113,8 @@ bool CobaltScript::tryEvaluateNativeBuiltinScalar(BuiltinId id, const Variable* 
     }
     case BuiltinId::ToNumber:
     case BuiltinId::Len:
+    case BuiltinId::StringLen:
+    case BuiltinId::Utf8Len:
     case BuiltinId::MathFloor:
     case BuiltinId::MathCeil:
     case BuiltinId::MathAbs:

@@ -18,6 +18,7 @@
 #include "engine/stdlib/math_library.h"
 #include "engine/stdlib/os_library.h"
 #include "engine/stdlib/reference_cycles.h"
+#include "engine/stdlib/string_library.h"
 
 namespace cobalt {
 namespace {
@@ -66,6 +67,7 @@ CobaltScript::CobaltScript()
     pushFunction("random", bind(builtins::random));
     pushFunction("toString", bind(builtins::toString));
     pushFunction("toNumber", bind(builtins::toNumber));
+    pushFunction("gsub", bind(builtins::stringGsub));
     pushFunction("typeOf", bind(builtins::typeOf));
     pushFunction("pop", bind(builtins::pop));
     pushFunction("clear", bind(builtins::clear));
@@ -99,12 +101,14 @@ CobaltScript::CobaltScript()
     pushVariable("COBALT_AUTHOR", Variable("The Quill developers"));
 
     // Library tables, in the order string, table, math, utf8, io, os, package.
+    pushVariable("string", builtins::makeStringLibrary(*this));
     pushVariable("table", makeLibraryTable(*this, "table",
                                            {{"insert", builtins::tableInsert},
                                             {"remove", builtins::tableRemove},
                                             {"concat", builtins::tableConcat},
                                             {"sort", builtins::tableSort}}));
     pushVariable("math", builtins::makeMathLibrary(*this));
+    pushVariable("utf8", builtins::makeUtf8Library(*this));
     pushVariable("io", builtins::makeIoLibrary(*this));
     pushVariable("os", builtins::makeOsLibrary(*this));
 

@@ -1,0 +1,225 @@
+// The process-wide compiled-pattern cache: shared by engines on several threads, bounded,
+// and evicting its oldest entries without invalidating patterns still in use.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/stdlib/string_patterns.h"
+
+namespace cobalt::patterns {
+namespace {
+
+/// Restores the default bound and an empty cache around each test.
+class PatternCacheTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setPatternCacheCapacity(0);
+        clearPatternCache();
+    }
+    void TearDown() override
+    {
+        setPatternCacheCapacity(0);
+        clearPatternCache();
+    }
+};
+
+/// The text of the first match of `pattern` in `subject`, or "<none>".
+std::string firstMatch(const PatternRef& pattern, const std::string& subject)
+{
+    MatchSpans spans;
+    if (!searchPattern(*pattern, subject, 0, SearchMode::Fresh, spans)) return "<none>";
+    return subject.substr(spans[0].start, spans[0].end - spans[0].start);
+}
+
+TEST_F(PatternCacheTest, SameTextSharesOneCompiledPatternUntilEvicted)
+{
+    const PatternRef first = getCachedGsubPattern("(%a+)=(%d+)");
+    // More distinct patterns than a thread remembers, so the next look-up reaches the cache.
+    for (int i = 0; i < 8; ++i) getCachedGsubPattern("x" + std::to_string(i));
+    EXPECT_EQ(getCachedGsubPattern("(%a+)=(%d+)"), first);
+    EXPECT_EQ(captureCount(*first), 2u);
+    EXPECT_EQ(regexText(*first), "([A-Za-z]+)=(\\d+)");
+}
+
+TEST_F(PatternCacheTest, FullCacheDropsItsOldestEntriesAndKeepsUsedPatternsAlive)
+{
+    setPatternCacheCapacity(3);
+    const PatternRef oldest = getCachedGsubPattern("%d+");
+    for (int i = 0; i < 8; ++i) getCachedGsubPattern("word" + std::to_string(i));
+    EXPECT_EQ(patternCacheSize(), 3u);
+    EXPECT_EQ(patternCacheCapacity(), 3u);
+
+    // Evicted from the cache, yet the holder's reference still matches.
+    EXPECT_EQ(firstMatch(oldest, "ab 123 cd"), "123");
+    const PatternRef again = getCachedGsubPattern("%d+");
+    EXPECT_NE(again, oldest);
+    EXPECT_EQ(firstMatch(again, "ab 123 cd"), "123");
+    EXPECT_EQ(patternCacheSize(), 3u);
+
+    // Lowering the bound trims at once.
+    setPatternCacheCapacity(1);
+    EXPECT_EQ(patternCacheSize(), 1u);
+}
+
+TEST_F(PatternCacheTest, LongPatternTextsAreUsedButNotCached)
+{
+    const std::string text(kMaxCachedPatternBytes + 1, 'n');
+    const PatternRef pattern = getCachedGsubPattern(text);
+    EXPECT_EQ(firstMatch(pattern, "x" + text + "x"), text);
+    EXPECT_EQ(patternCacheSize(), 0u);
+    getCachedGsubPattern(text.substr(1));
+    EXPECT_EQ(patternCacheSize(), 1u);
+}
+
+TEST_F(PatternCacheTest, RejectedPatternsAreNotCached)
+{
+    EXPECT_THROW(getCachedGsubPattern("re:(unclosed"), std::runtime_error);
+    EXPECT_THROW(getCachedGsubPattern("/x/q"), std::runtime_error);
+    EXPECT_EQ(patternCacheSize(), 0u);
+}
+
+TEST_F(PatternCacheTest, ThreadsCompileAndMatchAtOnceWhileEntriesAreEvicted)
+{
+    // A bound well below the number of distinct texts keeps eviction running throughout.
+    setPatternCacheCapacity(8);
+    constexpr int kThreads = 6;
+    constexpr int kRounds = 300;
+    std::atomic<int> wrong{0};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &wrong, &failures] {
+            for (int round = 0; round < kRounds; ++round) {
+                try {
+                    // Shared texts every thread uses, and texts of this thread alone.
+                    const std::string number = std::to_string(round % 17);
+                    const PatternRef shared = getCachedGsubPattern("n" + number + "=(%d+)");
+                    const PatternRef own = getCachedGsubPattern("t" + std::to_string(t) + "%-" + number);
+                    const PatternRef slash = getCachedGsubPattern("/K" + number + "/i");
+                    if (firstMatch(shared, "x n" + number + "=42 y") != "n" + number + "=42") ++wrong;
+                    if (firstMatch(own, "a t" + std::to_string(t) + "-" + number + " b") !=
+                        "t" + std::to_string(t) + "-" + number) {
+                        ++wrong;
+                    }
+                    if (firstMatch(slash, "k" + number) != "k" + number) ++wrong;
+                    if (round % 50 == 0) getCachedGsubPattern("re:[broken");
+                } catch (const std::runtime_error&) {
+                    ++failures;  // only the deliberately broken pattern
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(failures.load(), kThreads * (kRounds / 50));
+    EXPECT_LE(patternCacheSize(), 8u);
+}
+
+} // namespace
+} // namespace cobalt::patterns
+
+namespace cobalt::patterns {
+namespace {
+
+// The direct matcher of simple class patterns must find exactly what the regular-expression
+// engine finds for the translated pattern: compare both on many generated patterns.
+TEST(DirectMatcherTest, AgreesWithTheRegexEngineOnGeneratedPatterns)
+{
+    const std::vector<std::string> items = {"a", "b", "x", " ", ".", "%a", "%d", "%s", "%w", "%p", "%A", "%S",
+                                            "%D", "[ab]", "[%d_]", "[a-c]", "[^a]", "[-x]", "[x-]", "[%s%p]",
+                                            "%-", "%%", "%.", "-", "\xc3"};
+    const std::vector<std::string> repeats = {"", "", "*", "+", "?", "-"};
+    const std::string alphabet = "ab1 _-x^%.\n\xc3\xa9";
+    std::mt19937 random(12345);
+    auto pick = [&random](size_t n) { return static_cast<size_t>(random() % n); };
+
+    int compared = 0;
+    int direct = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = pick(6) == 0 ? "^" : "";
+        const size_t count = 1 + pick(4);
+        // Now and then a group around some of the items (possibly none of them).
+        const size_t groupStart = pick(3) == 0 ? pick(count + 1) : count + 1;
+        const size_t groupEnd = groupStart + pick(count + 1 - std::min(groupStart, count));
+        for (size_t i = 0; i <= count; ++i) {
+            if (i == groupStart) text += "(";
+            if (i == groupEnd && groupStart <= count) text += ")";
+            if (i < count) text += items[pick(items.size())] + repeats[pick(repeats.size())];
+        }
+        if (pick(6) == 0) text += "$";
+        PatternRef pattern;
+        try {
+            pattern = getCachedGsubPattern(text);
+        } catch (const std::runtime_error&) {
+            continue;  // rejected by the engine: nothing to compare
+        }
+        if (!hasDirectMatcher(*pattern)) continue;
+        ++direct;
+        for (int s = 0; s < 4; ++s) {
+            std::string subject;
+            const size_t length = pick(12);
+            for (size_t i = 0; i < length; ++i) subject += alphabet[pick(alphabet.size())];
+            for (size_t from = 0; from <= subject.size(); ++from) {
+                for (SearchMode mode : {SearchMode::Fresh, SearchMode::Continue, SearchMode::NonEmptyHere}) {
+                    MatchSpans fast;
+                    MatchSpans slow;
+                    const bool foundFast = searchPattern(*pattern, subject, from, mode, fast);
+                    const bool foundSlow = searchPatternWithRegexEngine(*pattern, subject, from, mode, slow);
+                    ASSERT_EQ(foundFast, foundSlow) << "pattern '" << text << "' subject '" << subject << "' from " << from;
+                    if (foundFast) {
+                        ASSERT_EQ(fast.size(), slow.size()) << "pattern '" << text << "'";
+                        for (size_t g = 0; g < fast.size(); ++g) {
+                            ASSERT_EQ(fast[g].start, slow[g].start) << "pattern '" << text << "' subject '" << subject
+                                                                    << "' group " << g;
+                            ASSERT_EQ(fast[g].end, slow[g].end) << "pattern '" << text << "' subject '" << subject
+                                                                << "' group " << g;
+                        }
+                    }
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GT(direct, 1500);
+    EXPECT_GT(compared, 50000);
+}
+
+TEST(DirectMatcherTest, TakesOnlyPlainGroupsAndNoStackedRepetitions)
+{
+    EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("%s+")));
+    EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("^@[%w_]+$")));
+    EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("(%a+)-(%d+)")));
+    EXPECT_TRUE(hasDirectMatcher(*getCachedGsubPattern("#(%a+)")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("((%a))")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("(ab)*")));
+    EXPECT_THROW(getCachedGsubPattern("(ab"), std::runtime_error);
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("a+?")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("re:%s+")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("/a+/")));
+    EXPECT_FALSE(hasDirectMatcher(*getCachedGsubPattern("[%A]")));
+}
+
+TEST(DirectMatcherTest, HopelessSearchesStillEndWithTheEnginesVerdict)
+{
+    // Stacked repetitions over a long run: the direct matcher gives up, the engine decides.
+    const PatternRef pattern = getCachedGsubPattern("a*a*a*a*a*a*b");
+    ASSERT_TRUE(hasDirectMatcher(*pattern));
+    const std::string subject(20000, 'a');
+    MatchSpans spans;
+    try {
+        EXPECT_FALSE(searchPattern(*pattern, subject, 0, SearchMode::Fresh, spans));
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("too complex"), std::string::npos);
+    }
+}
+
+} // namespace
+} // namespace cobalt::patterns
