@@ -214,7 +214,7 @@ private Q_SLOTS:
     void unknownEndpointIsTheServersMessage()
     {
         QCOMPARE(messageOf(awaitTask(client().requestData(QStringLiteral("notes/nowhere"), json::object()))),
-                 QStringLiteral("No such endpoint. (NO_SUCH_ENDPOINT)"));
+                 QStringLiteral("Unknown API endpoint. (UNKNOWN_API_ENDPOINT)"));
     }
 
     void invalidEndpointSendsNothing()

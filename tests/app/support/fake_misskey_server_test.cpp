@@ -89,7 +89,7 @@ private Q_SLOTS:
     {
         const Answer api = post(*m_network, at(QStringLiteral("/api/nowhere")), "{}");
         QCOMPARE(api.status, 404);
-        QVERIFY(api.body.contains("NO_SUCH_ENDPOINT"));
+        QVERIFY(api.body.contains("UNKNOWN_API_ENDPOINT"));
         QCOMPARE(post(*m_network, at(QStringLiteral("/nowhere")), "{}").status, 404);
     }
 
