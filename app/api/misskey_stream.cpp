@@ -55,6 +55,11 @@ void MisskeyStream::start(const QUrl &instanceURL, const QString &token, Timelin
     loop->begin();
 }
 
+bool MisskeyStream::isRunning() const
+{
+    return !m_loop.isNull();
+}
+
 void MisskeyStream::stop()
 {
     m_generation = QUuid::createUuid();

@@ -88,7 +88,8 @@ public:
     /// Stops the running loop, if any; its socket is closed with 1000 (normal closure).
     void stop();
 
-    bool isRunning() const { return m_loop != nullptr; }
+    /// Whether a loop is running (connecting, connected or waiting to reconnect).
+    bool isRunning() const;
     const QUuid &generation() const { return m_generation; }
 
 Q_SIGNALS:
