@@ -164,7 +164,7 @@ void StreamConnectionLoop::socketClosed()
     const int code = int(m_socket->closeCode());
     fail(MisskeyAPIError::transport(
         QNetworkReply::RemoteHostClosedError,
-        describe(QStringLiteral("The streaming server closed the connection (code %1)").arg(code))));
+        describe(QStringLiteral("The streaming server closed the connection with code %1").arg(code))));
 }
 
 void StreamConnectionLoop::fail(const MisskeyAPIError &error)

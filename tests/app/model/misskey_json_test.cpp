@@ -311,6 +311,18 @@ private Q_SLOTS:
         QVERIFY(!decodeJSON<QList<MisskeyNote>>(body));
     }
 
+    void nestingLimit()
+    {
+        const auto nested = [](int depth) { return QByteArray(depth, '[') + QByteArray(depth, ']'); };
+        QVERIFY(parseJSONBody(nested(maxJSONNesting)));
+        QVERIFY(!parseJSONBody(nested(maxJSONNesting + 1)));
+        QVERIFY(!parseJSONBody(QByteArray(maxJSONNesting + 1, '{')));
+        // Brackets inside texts, also after escaped quotes, are not nesting.
+        QVERIFY(isNestingWithin(QByteArrayLiteral("[\"[[[\", \"\\\"[[[\", {\"{{\": \"]]]\"}]"), 2));
+        QVERIFY(!isNestingWithin(QByteArrayLiteral("[{\"a\": [1]}]"), 2));
+        QVERIFY(isNestingWithin("]]]][[", 2));
+    }
+
     void encodingLeavesOutAbsentOptionals()
     {
         const auto decoded = decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-minimal.json")));
