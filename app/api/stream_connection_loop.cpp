@@ -114,9 +114,14 @@ void StreamConnectionLoop::subscribe()
         return;
     m_handshakeDeadline.stop();
     m_keepAlive.start(m_timings.keepAliveInterval);
-    m_socket->sendTextMessage(
-        QString::fromUtf8(connectRequest(m_subscription.timelineChannel, m_subscription.timelineID)));
-    m_socket->sendTextMessage(QString::fromUtf8(connectRequest(QStringLiteral("main"), m_subscription.mainID)));
+    const QByteArray requests[] = {connectRequest(m_subscription.timelineChannel, m_subscription.timelineID),
+                                   connectRequest(QStringLiteral("main"), m_subscription.mainID)};
+    for (const QByteArray &request : requests) {
+        // A failed write reports an error at once, which releases the socket.
+        if (!m_socket)
+            return;
+        m_socket->sendTextMessage(QString::fromUtf8(request));
+    }
 }
 
 void StreamConnectionLoop::receive(const QByteArray &bytes)
