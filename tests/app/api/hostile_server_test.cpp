@@ -108,6 +108,9 @@ private Q_SLOTS:
         QVERIFY(timeline.size() > 256 * 1024);
         serveAccount(FakeResponse::json(timeline).withBehaviour(FakeBehaviour::chunked));
         QCOMPARE(messageOf(awaitTask(client().me())), invalidResponseMessage);
+        // Refused as soon as the bytes are read, not when the body ends or a progress report is due.
+        serveAccount(FakeResponse::json(timeline).withBehaviour(FakeBehaviour::chunkedStall));
+        QCOMPARE(messageOf(awaitTask(client(RequestLimits{1h, 256 * 1024}).me(), 5s)), invalidResponseMessage);
 
         m_server->setEndpointResponse(QStringLiteral("notes/timeline"),
                                       FakeResponse::json(longTimeline(20)).withBehaviour(FakeBehaviour::chunked));

@@ -46,14 +46,15 @@ void writeHead(QTcpSocket &socket, const FakeResponse &response, std::optional<q
     socket.write(head);
 }
 
-void writeChunked(QTcpSocket &socket, const QByteArray &body)
+void writeChunked(QTcpSocket &socket, const QByteArray &body, bool finish)
 {
     constexpr qsizetype chunkSize = 16 * 1024;
     for (qsizetype offset = 0; offset < body.size(); offset += chunkSize) {
         const QByteArray chunk = body.mid(offset, chunkSize);
         socket.write(QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n");
     }
-    socket.write("0\r\n\r\n");
+    if (finish)
+        socket.write("0\r\n\r\n");
 }
 
 // Writes the response straight to the socket, so that it can also be malformed on purpose.
@@ -85,8 +86,9 @@ void deliver(QTcpSocket &socket, const FakeResponse &response)
         socket.disconnectFromHost();
         break;
     case FakeBehaviour::chunked:
+    case FakeBehaviour::chunkedStall:
         writeHead(socket, response, std::nullopt);
-        writeChunked(socket, response.body);
+        writeChunked(socket, response.body, response.behaviour == FakeBehaviour::chunked);
         break;
     }
 }

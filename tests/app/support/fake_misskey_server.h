@@ -48,6 +48,7 @@ enum class FakeBehaviour {
     trickleForever,  ///< send the headers, then one byte every 20 ms, never reaching the announced length
     rawBytes,        ///< write the body verbatim, with no status line or headers, then close
     chunked,         ///< send the body in chunks with "Transfer-Encoding: chunked" and no length
+    chunkedStall,    ///< like chunked, but the final empty chunk never comes
 };
 
 /// A canned answer. Build one with the factories, then adjust fields.
