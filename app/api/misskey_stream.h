@@ -18,7 +18,8 @@ namespace quill {
 
 class StreamConnectionLoop;
 
-/// What the stream hands to the application; each is called on the stream's (the main) thread.
+/// What the stream hands to the application; each is called on the stream's (the main) thread. A
+/// handler may stop or restart the stream, but must not delete it.
 struct StreamHandlers {
     /// A new note of the timeline.
     std::function<void(const MisskeyNote &)> onNote;
