@@ -1,6 +1,8 @@
 // Turning typed instance addresses and endpoint names into URLs.
 #include "app/api/misskey_api.h"
 
+#include "app/api/transport_security.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -8,9 +10,6 @@
 
 namespace quill {
 
-namespace {
-
-// The only hosts that may be reached over plain http.
 bool isLoopbackHost(const QString &host)
 {
     static const std::array<QString, 3> loopbackHosts = {
@@ -18,6 +17,18 @@ bool isLoopbackHost(const QString &host)
     const QString lowered = host.toLower();
     return std::find(loopbackHosts.begin(), loopbackHosts.end(), lowered) != loopbackHosts.end();
 }
+
+std::optional<MisskeyAPIError> transportRefusal(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (scheme == u"https" && !url.host().isEmpty())
+        return std::nullopt;
+    if (scheme == u"http" && !url.host().isEmpty())
+        return isLoopbackHost(url.host()) ? std::nullopt : std::optional(MisskeyAPIError::insecureInstance());
+    return MisskeyAPIError::invalidInstance();
+}
+
+namespace {
 
 // "https://user@host" and "https://:secret@host" both carry credentials, even when a part is empty.
 bool hasUserInfo(const QUrl &url, const QString &text)

@@ -2,6 +2,7 @@
 
 #include "app/api/endpoints.h"
 #include "app/api/pending_reply.h"
+#include "app/api/transport_security.h"
 
 #include <QNetworkRequest>
 #include <QStringDecoder>
@@ -21,6 +22,9 @@ using nlohmann::json;
 
 // Deep enough for any real request, shallow enough that serialising never exhausts the stack.
 constexpr int maxParameterDepth = 256;
+
+// How much of an unexpected body an error message quotes.
+constexpr qsizetype maxBodyTextLength = 200;
 
 std::optional<QString> strictUtf8(QByteArrayView bytes)
 {
@@ -75,13 +79,23 @@ bool isHeaderSafe(const QString &value)
     });
 }
 
-// The text shown after "Misskey returned HTTP ...: ".
+// The text shown after "Misskey returned HTTP ...: ": the start of the body, on one line, so
+// that an error page cannot flood an alert or the log.
 QString bodyText(const QByteArray &body)
 {
     const std::optional<QString> text = strictUtf8(body);
-    if (!text || text->trimmed().isEmpty())
+    if (!text)
         return QStringLiteral("No response body");
-    return text->trimmed();
+    QString line = text->simplified();
+    if (line.isEmpty())
+        return QStringLiteral("No response body");
+    if (line.size() > maxBodyTextLength) {
+        // Never split a surrogate pair.
+        const qsizetype cut = line.at(maxBodyTextLength - 1).isHighSurrogate() ? maxBodyTextLength - 1
+                                                                                : maxBodyTextLength;
+        line.truncate(cut);
+    }
+    return line;
 }
 
 // Failures below HTTP: connection, DNS, TLS, proxy. Their own description is shown.
@@ -116,19 +130,17 @@ APIResult<QByteArray> settledResult(const PendingReply &pending)
         break;
     }
 
-    QNetworkReply *reply = pending.reply();
-    const QNetworkReply::NetworkError error = reply->error();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (error == QNetworkReply::OperationCanceledError)
+    // Only the copy taken when the reply finished is used: the reply may be deleted by now.
+    const FinishedReply &reply = pending.finishedReply();
+    if (reply.error == QNetworkReply::OperationCanceledError)
         return Failure{MisskeyAPIError::cancelled()};
     // A refused redirect is the server's answer, not a broken connection: report its status.
-    if (isTransportFailure(error) && !(isRedirectRefusal(error) && status.isValid()))
-        return Failure{MisskeyAPIError::transport(error, reply->errorString())};
+    if (isTransportFailure(reply.error) && !(isRedirectRefusal(reply.error) && reply.statusCode))
+        return Failure{MisskeyAPIError::transport(reply.error, reply.errorString)};
     // A body cut short or garbled on the wire cannot be trusted, whatever its status.
-    if (isProtocolFailure(error))
+    if (isProtocolFailure(reply.error))
         return Failure{MisskeyAPIError::invalidResponse()};
-    return MisskeyAPI::validatedData(reply->readAll(),
-                                     status.isValid() ? std::optional<int>(status.toInt()) : std::nullopt);
+    return MisskeyAPI::validatedData(reply.body, reply.statusCode);
 }
 
 } // namespace
@@ -175,6 +187,10 @@ QCoro::Task<APIResult<QByteArray>> MisskeyAPI::send(MisskeyAPI api, QString endp
     const APIResult<QUrl> url = endpointURL(api.m_instanceURL, endpoint);
     if (!url)
         co_return Failure{url.error()};
+    // Checked here as well as when the address was typed: a client may be built from any URL, and
+    // the bearer token must never cross the network in clear text.
+    if (const std::optional<MisskeyAPIError> refusal = transportRefusal(api.m_instanceURL))
+        co_return Failure{*refusal};
     if (cancellation.isCancelled() || !api.m_network)
         co_return Failure{MisskeyAPIError::cancelled()};
 

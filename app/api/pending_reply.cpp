@@ -1,6 +1,6 @@
 #include "app/api/pending_reply.h"
 
-#include <algorithm>
+#include <QNetworkRequest>
 
 namespace quill {
 
@@ -9,9 +9,9 @@ PendingReply::PendingReply(QNetworkReply *reply, const RequestLimits &limits, co
 {
     connect(reply, &QNetworkReply::finished, this, [this] { settle(Outcome::finished); });
     connect(reply, &QObject::destroyed, this, [this] { settle(Outcome::lost); });
-    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
-        checkSize(std::max(received, total));
-    });
+    // Every chunk is taken as it arrives: a chunked or compressed body announces no length, and the
+    // progress signal is throttled, so only the bytes actually read can enforce the limit.
+    connect(reply, &QIODevice::readyRead, this, &PendingReply::readBody);
     // A declared length over the limit is refused before the body arrives.
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
         if (m_reply)
@@ -39,6 +39,14 @@ PendingReply::~PendingReply()
     }
 }
 
+void PendingReply::readBody()
+{
+    if (!m_reply || m_outcome != Outcome::pending)
+        return;
+    m_finished.body += m_reply->readAll();
+    checkSize(m_finished.body.size());
+}
+
 void PendingReply::checkSize(qint64 bytes)
 {
     if (bytes > m_maxBytes)
@@ -49,8 +57,23 @@ void PendingReply::settle(Outcome outcome)
 {
     if (m_outcome != Outcome::pending)
         return;
+    if (outcome == Outcome::finished && m_reply) {
+        // The last bytes may still be unread; they count against the limit like the others.
+        m_finished.body += m_reply->readAll();
+        if (m_finished.body.size() > m_maxBytes)
+            outcome = Outcome::tooLarge;
+        m_finished.error = m_reply->error();
+        m_finished.errorString = m_reply->errorString();
+        const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid())
+            m_finished.statusCode = status.toInt();
+    } else if (outcome == Outcome::finished) {
+        outcome = Outcome::lost;
+    }
     m_outcome = outcome;
     m_deadline.stop();
+    if (outcome != Outcome::finished)
+        m_finished.body.clear();
     // Aborting makes the reply emit finished at once; the outcome is already decided by then.
     if (outcome != Outcome::finished && outcome != Outcome::lost && m_reply)
         m_reply->abort();

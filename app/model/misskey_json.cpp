@@ -281,8 +281,48 @@ json toJSON(const QList<MisskeyFile> &files)
 
 } // namespace
 
+bool isNestingWithin(QByteArrayView text, int limit)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char character : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (character == '\\')
+                escaped = true;
+            else if (character == '"')
+                inString = false;
+            continue;
+        }
+        switch (character) {
+        case '"':
+            inString = true;
+            break;
+        case '[':
+        case '{':
+            if (++depth > limit)
+                return false;
+            break;
+        case ']':
+        case '}':
+            // Unbalanced closers are the parser's to reject; the count only has to stay honest.
+            if (depth > 0)
+                --depth;
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
 Result<nlohmann::json, DecodeError> parseJSONBody(const QByteArray &body)
 {
+    // A hostile body of nested brackets would otherwise build millions of containers before failing.
+    if (!isNestingWithin(body, maxJSONNesting))
+        return Failure{DecodeError{QStringLiteral("the body nests deeper than %1 levels").arg(maxJSONNesting)}};
     // No exceptions from the parser: a malformed body is an ordinary decode failure.
     json document = json::parse(body.cbegin(), body.cend(), nullptr, false);
     if (document.is_discarded())

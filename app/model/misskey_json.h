@@ -5,6 +5,7 @@
 #include "app/model/response_envelopes.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -42,7 +43,17 @@ Result<MiAuthCheckResponse, DecodeError> decodeJSONValue<MiAuthCheckResponse>(co
 template <>
 Result<MisskeyAPIErrorEnvelope, DecodeError> decodeJSONValue<MisskeyAPIErrorEnvelope>(const nlohmann::json &document);
 
-/// Parses a body as JSON (a scalar at the top level is allowed); malformed text is a DecodeError.
+/// The deepest nesting of arrays and objects a Misskey body may have; real objects stay far below it.
+inline constexpr int maxJSONNesting = 64;
+
+/// Whether the arrays and objects of a JSON text nest at most `limit` deep (a quick scan, no parse).
+bool isNestingWithin(QByteArrayView text, int limit);
+
+/**
+ * @brief Parses a body as JSON (a scalar at the top level is allowed).
+ *
+ * Malformed text, and nesting deeper than maxJSONNesting, is a DecodeError.
+ */
 Result<nlohmann::json, DecodeError> parseJSONBody(const QByteArray &body);
 
 /// Parses and decodes a body; a timeline is decoded as QList<MisskeyNote>.

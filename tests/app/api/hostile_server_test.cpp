@@ -86,6 +86,7 @@ private Q_SLOTS:
         QTest::newRow("invalid UTF-8") << QByteArray("{\"id\":\"u\",\"username\":\"\xc3\x28\"}");
         QTest::newRow("NUL bytes") << QByteArray("{\"id\":\"u\",\0\"username\":\"a\"}", 27);
         QTest::newRow("deep nesting") << (QByteArray(100000, '[') + QByteArray(100000, ']'));
+        QTest::newRow("65 levels") << (QByteArray(65, '[') + QByteArray(65, ']'));
     }
 
     void unusableSuccessBodies()
@@ -99,6 +100,30 @@ private Q_SLOTS:
     {
         serveAccount(FakeResponse::json(longTimeline(200)));
         QCOMPARE(messageOf(awaitTask(client().me())), invalidResponseMessage);
+    }
+
+    void chunkedBodyIsBoundedWithoutADeclaredLength()
+    {
+        const QByteArray timeline = longTimeline(200);
+        QVERIFY(timeline.size() > 256 * 1024);
+        serveAccount(FakeResponse::json(timeline).withBehaviour(FakeBehaviour::chunked));
+        QCOMPARE(messageOf(awaitTask(client().me())), invalidResponseMessage);
+        // Refused as soon as the bytes are read, not when the body ends or a progress report is due.
+        serveAccount(FakeResponse::json(timeline).withBehaviour(FakeBehaviour::chunkedStall));
+        QCOMPARE(messageOf(awaitTask(client(RequestLimits{1h, 256 * 1024}).me(), 5s)), invalidResponseMessage);
+
+        m_server->setEndpointResponse(QStringLiteral("notes/timeline"),
+                                      FakeResponse::json(longTimeline(20)).withBehaviour(FakeBehaviour::chunked));
+        const auto within = awaitTask(client().request<QList<MisskeyNote>>(QStringLiteral("notes/timeline"), json::object()));
+        QVERIFY(within && within->ok());
+        QCOMPARE(within->value().size(), 20);
+    }
+
+    void hostileBracketsFailFast()
+    {
+        // Megabytes of brackets are refused by the nesting check, not after building a container each.
+        serveAccount(FakeResponse::json(QByteArray(4 * 1024 * 1024 - 1, '[')).withBehaviour(FakeBehaviour::chunked));
+        QCOMPARE(messageOf(awaitTask(client(RequestLimits{20s, 32 * 1024 * 1024}).me(), 25s)), invalidResponseMessage);
     }
 
     void endlessBodyIsRefusedAtTheLimit()

@@ -188,10 +188,17 @@ private Q_SLOTS:
                                              << QStringLiteral("Misskey rejected the request.");
         QTest::newRow("message, no code") << 403 << QByteArray(R"({"error":{"message":"Forbidden."}})")
                                           << QStringLiteral("Forbidden.");
-        QTest::newRow("HTML page") << 502 << test::readFixture(QStringLiteral("misskey/error-502-bad-gateway.html"))
-                                   << QStringLiteral("Misskey returned HTTP 502: <html>\n<head><title>502 Bad Gateway</title></head>\n"
-                                                     "<body>\n<center><h1>502 Bad Gateway</h1></center>\n<hr><center>nginx</center>\n"
-                                                     "</body>\n</html>");
+        QTest::newRow("HTML page, on one line")
+            << 502 << test::readFixture(QStringLiteral("misskey/error-502-bad-gateway.html"))
+            << QStringLiteral("Misskey returned HTTP 502: <html> <head><title>502 Bad Gateway</title></head> "
+                              "<body> <center><h1>502 Bad Gateway</h1></center> <hr><center>nginx</center> </body> </html>");
+        QTest::newRow("long body, first 200 characters")
+            << 500 << (QByteArray(150, 'a') + "\r\n\r\n" + QByteArray(300, 'b'))
+            << QStringLiteral("Misskey returned HTTP 500: ") + QString(150, QLatin1Char('a')) + QLatin1Char(' ') +
+                   QString(49, QLatin1Char('b'));
+        QTest::newRow("no split surrogate pair")
+            << 500 << (QByteArray(199, 'a') + "\xf0\x9f\x98\x80" + "tail")
+            << QStringLiteral("Misskey returned HTTP 500: ") + QString(199, QLatin1Char('a'));
         QTest::newRow("empty body") << 502 << QByteArray() << QStringLiteral("Misskey returned HTTP 502: No response body");
         QTest::newRow("white space body") << 503 << QByteArray(" \r\n\t ")
                                           << QStringLiteral("Misskey returned HTTP 503: No response body");

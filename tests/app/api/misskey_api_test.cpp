@@ -211,10 +211,36 @@ private Q_SLOTS:
         QCOMPARE(messageOf(awaitTask(client(std::nullopt).me())), QStringLiteral("Credential required. (CREDENTIAL_REQUIRED)"));
     }
 
+    void wrongCredentialIsTheServersMessage()
+    {
+        m_server->setRequiredToken(QStringLiteral("the-right-one"));
+        QCOMPARE(messageOf(awaitTask(client().me())),
+                 QStringLiteral("Authentication failed. Please ensure your token is correct. (AUTHENTICATION_FAILED)"));
+    }
+
+    void tokenNeverTravelsInClearTextToAnotherHost_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("plain http") << QStringLiteral("http://misskey.example")
+                                    << QStringLiteral("Misskey instances must use HTTPS unless they run on this Mac.");
+        QTest::newRow("other scheme") << QStringLiteral("file:///etc") << QStringLiteral("Enter a valid Misskey instance address.");
+        QTest::newRow("no host") << QStringLiteral("https:") << QStringLiteral("Enter a valid Misskey instance address.");
+    }
+
+    void tokenNeverTravelsInClearTextToAnotherHost()
+    {
+        // Built directly, without the address check of normaliseInstance.
+        QFETCH(QString, address);
+        QFETCH(QString, message);
+        const MisskeyAPI direct(QUrl(address), QStringLiteral("tok-123"), m_network, RequestLimits{1s, 1024});
+        QCOMPARE(messageOf(awaitTask(direct.me(), 500ms)), message);
+    }
+
     void unknownEndpointIsTheServersMessage()
     {
         QCOMPARE(messageOf(awaitTask(client().requestData(QStringLiteral("notes/nowhere"), json::object()))),
-                 QStringLiteral("No such endpoint. (NO_SUCH_ENDPOINT)"));
+                 QStringLiteral("Unknown API endpoint. (UNKNOWN_API_ENDPOINT)"));
     }
 
     void invalidEndpointSendsNothing()
@@ -322,6 +348,15 @@ private Q_SLOTS:
         QCoro::Task<APIResult<MisskeyUser>> task = [this] { return client().me(); }();
         const auto result = awaitTask(std::move(task));
         QVERIFY(result && result->ok());
+    }
+
+    void repliesDeletedByTheManagerAreNotNeeded()
+    {
+        // The manager deletes each reply once it has finished, possibly before the call has resumed.
+        m_network->setAutoDeleteReplies(true);
+        const auto result = awaitTask(client().me());
+        QVERIFY(result && result->ok());
+        QCOMPARE(result->value().handle(), QStringLiteral("@alice"));
     }
 
     void losingTheNetworkManagerCancels()

@@ -56,8 +56,9 @@ constexpr FixtureExpectation fixtureTable[] = {
     {"drive-file.json", "file", true},
     {"error-400-invalid-param.json", "error", true},
     {"error-400-reply-to-pure-renote.json", "error", true},
+    {"error-401-authentication-failed.json", "error", true},
     {"error-401-credential-required.json", "error", true},
-    {"error-404-no-such-endpoint.json", "error", true},
+    {"error-404-unknown-endpoint.json", "error", true},
     {"error-429-rate-limit.json", "error", true},
     {"error-500-no-message.json", "error", true},
     {"error-502-bad-gateway.html", "not-json", false},
@@ -74,6 +75,7 @@ constexpr FixtureExpectation fixtureTable[] = {
     {"notes-create-response.json", "created", true},
     {"streaming-channel-note.json", "stream-note", true},
     {"streaming-connect-hometimeline.json", "stream-frame", true},
+    {"streaming-main-mention.json", "stream-frame", true},
     {"timeline-notes.json", "timeline", true},
     {"user-blank-name-empty-host.json", "user", true},
     {"user-lite-local.json", "user", true},
@@ -307,6 +309,18 @@ private Q_SLOTS:
         const QByteArray body = QByteArray(depth, '[') + QByteArray(depth, ']');
         QVERIFY(!decodeJSON<MisskeyNote>(body));
         QVERIFY(!decodeJSON<QList<MisskeyNote>>(body));
+    }
+
+    void nestingLimit()
+    {
+        const auto nested = [](int depth) { return QByteArray(depth, '[') + QByteArray(depth, ']'); };
+        QVERIFY(parseJSONBody(nested(maxJSONNesting)));
+        QVERIFY(!parseJSONBody(nested(maxJSONNesting + 1)));
+        QVERIFY(!parseJSONBody(QByteArray(maxJSONNesting + 1, '{')));
+        // Brackets inside texts, also after escaped quotes, are not nesting.
+        QVERIFY(isNestingWithin(QByteArrayLiteral("[\"[[[\", \"\\\"[[[\", {\"{{\": \"]]]\"}]"), 2));
+        QVERIFY(!isNestingWithin(QByteArrayLiteral("[{\"a\": [1]}]"), 2));
+        QVERIFY(isNestingWithin("]]]][[", 2));
     }
 
     void encodingLeavesOutAbsentOptionals()

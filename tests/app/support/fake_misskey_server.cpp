@@ -33,13 +33,28 @@ QByteArray reasonPhrase(int status)
     }
 }
 
-void writeHead(QTcpSocket &socket, const FakeResponse &response, qint64 contentLength)
+// Without a length the body is announced as chunked.
+void writeHead(QTcpSocket &socket, const FakeResponse &response, std::optional<qint64> contentLength)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
-    head += "Content-Length: " + QByteArray::number(contentLength) + "\r\n\r\n";
+    if (contentLength)
+        head += "Content-Length: " + QByteArray::number(*contentLength) + "\r\n\r\n";
+    else
+        head += "Transfer-Encoding: chunked\r\n\r\n";
     socket.write(head);
+}
+
+void writeChunked(QTcpSocket &socket, const QByteArray &body, bool finish)
+{
+    constexpr qsizetype chunkSize = 16 * 1024;
+    for (qsizetype offset = 0; offset < body.size(); offset += chunkSize) {
+        const QByteArray chunk = body.mid(offset, chunkSize);
+        socket.write(QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n");
+    }
+    if (finish)
+        socket.write("0\r\n\r\n");
 }
 
 // Writes the response straight to the socket, so that it can also be malformed on purpose.
@@ -70,6 +85,11 @@ void deliver(QTcpSocket &socket, const FakeResponse &response)
         socket.write(response.body);
         socket.disconnectFromHost();
         break;
+    case FakeBehaviour::chunked:
+    case FakeBehaviour::chunkedStall:
+        writeHead(socket, response, std::nullopt);
+        writeChunked(socket, response.body, response.behaviour == FakeBehaviour::chunked);
+        break;
     }
 }
 
@@ -86,6 +106,14 @@ RecordedRequest record(const QHttpServerRequest &request)
 }
 
 const QString apiPrefix = QStringLiteral("/api/");
+
+FakeResponse unauthorised(const QString &fixture)
+{
+    FakeResponse response = FakeResponse::fixture(fixture, 401);
+    response.headers.append({QByteArrayLiteral("WWW-Authenticate"),
+                             QByteArrayLiteral(R"(Bearer realm="Misskey", error="invalid_token")")});
+    return response;
+}
 
 } // namespace
 
@@ -170,8 +198,10 @@ FakeStreamConnection::FakeStreamConnection(std::unique_ptr<QWebSocket> socket, Q
 {
     connect(m_socket.get(), &QWebSocket::textMessageReceived, this, [this](const QString &text) {
         m_receivedTexts.append(text);
+        handleClientMessage(text);
         Q_EMIT textReceived(text);
     });
+    connect(m_socket.get(), &QWebSocket::pong, this, [this] { ++m_pongCount; });
     connect(m_socket.get(), &QWebSocket::disconnected, this, [this] {
         m_clientCloseCode = m_socket->closeCode();
         Q_EMIT disconnected();
@@ -181,6 +211,47 @@ FakeStreamConnection::FakeStreamConnection(std::unique_ptr<QWebSocket> socket, Q
 FakeStreamConnection::~FakeStreamConnection()
 {
     m_socket->disconnect(this);
+}
+
+// Misskey's channel bookkeeping: {"type":"connect","body":{"channel","id","params"}} and
+// {"type":"disconnect","body":{"id"}}; anything else is only recorded.
+void FakeStreamConnection::handleClientMessage(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    const nlohmann::json message = nlohmann::json::parse(bytes.cbegin(), bytes.cend(), nullptr, false);
+    if (!message.is_object() || !message.contains("type") || !message.contains("body") || !message["body"].is_object())
+        return;
+    const nlohmann::json &body = message["body"];
+    const auto textOf = [&body](const char *key) {
+        return body.contains(key) && body[key].is_string() ? QString::fromStdString(body[key].get<std::string>()) : QString();
+    };
+    const QString id = textOf("id");
+    if (id.isEmpty())
+        return;
+    if (message["type"] == "connect") {
+        const QString channel = textOf("channel");
+        m_channels.append({id, channel});
+        Q_EMIT channelConnected(channel, id);
+    } else if (message["type"] == "disconnect") {
+        m_channels.removeIf([&id](const QPair<QString, QString> &entry) { return entry.first == id; });
+    }
+}
+
+QStringList FakeStreamConnection::connectedChannels() const
+{
+    QStringList names;
+    for (const auto &[id, channel] : m_channels)
+        names.append(channel);
+    return names;
+}
+
+QString FakeStreamConnection::channelID(const QString &channel) const
+{
+    for (const auto &[id, name] : m_channels) {
+        if (name == channel)
+            return id;
+    }
+    return QString();
 }
 
 bool FakeStreamConnection::isConnected() const
@@ -196,6 +267,28 @@ void FakeStreamConnection::sendText(const QString &text)
 void FakeStreamConnection::sendBinary(const QByteArray &bytes)
 {
     m_socket->sendBinaryMessage(bytes);
+}
+
+bool FakeStreamConnection::sendChannelMessage(const QString &channel, const QString &type, const nlohmann::json &body)
+{
+    const QString id = channelID(channel);
+    if (id.isEmpty())
+        return false;
+    const nlohmann::json message = {
+        {"type", "channel"},
+        {"body", {{"id", id.toStdString()}, {"type", type.toStdString()}, {"body", body}}}};
+    sendText(QString::fromStdString(message.dump()));
+    return true;
+}
+
+void FakeStreamConnection::sendMalformedFrame()
+{
+    sendText(QStringLiteral(R"({"type":"channel","body":{"type":"note","body":{"id":)"));
+}
+
+void FakeStreamConnection::ping()
+{
+    m_socket->ping();
 }
 
 void FakeStreamConnection::close(QWebSocketProtocol::CloseCode code)
@@ -289,9 +382,13 @@ QList<FakeStreamConnection *> FakeMisskeyServer::streamConnections() const
 FakeResponse FakeMisskeyServer::responseFor(const RecordedRequest &request)
 {
     const bool isAPI = request.path.startsWith(apiPrefix);
-    if (isAPI && m_requiredToken &&
-        request.header(QByteArrayLiteral("Authorization")) != "Bearer " + m_requiredToken->toUtf8())
-        return FakeResponse::fixture(QStringLiteral("error-401-credential-required.json"), 401);
+    if (isAPI && m_requiredToken) {
+        // Misskey tells a missing credential from a wrong one; both carry a bearer challenge.
+        const QByteArray authorization = request.header(QByteArrayLiteral("Authorization"));
+        if (authorization != "Bearer " + m_requiredToken->toUtf8())
+            return unauthorised(authorization.isEmpty() ? QStringLiteral("error-401-credential-required.json")
+                                                        : QStringLiteral("error-401-authentication-failed.json"));
+    }
 
     auto queued = m_queuedResponses.find(request.path);
     if (queued != m_queuedResponses.end() && !queued->isEmpty())
@@ -300,7 +397,7 @@ FakeResponse FakeMisskeyServer::responseFor(const RecordedRequest &request)
     if (standing != m_responses.constEnd())
         return *standing;
     if (isAPI)
-        return FakeResponse::fixture(QStringLiteral("error-404-no-such-endpoint.json"), 404);
+        return FakeResponse::fixture(QStringLiteral("error-404-unknown-endpoint.json"), 404);
     return FakeResponse::text(QByteArrayLiteral("Not Found"), QByteArrayLiteral("text/plain"), 404);
 }
 
@@ -328,7 +425,10 @@ void FakeMisskeyServer::acceptStreams()
             break;
         auto *connection = new FakeStreamConnection(std::move(socket), this);
         m_streams.append(connection);
-        if (m_refuseStreams) {
+        const bool tokenAccepted =
+            !m_requiredToken ||
+            QUrlQuery(connection->requestURL()).queryItemValue(QStringLiteral("i"), QUrl::FullyDecoded) == *m_requiredToken;
+        if (m_refuseStreams || !tokenAccepted) {
             // Close from the event loop, once the handshake has fully settled.
             QTimer::singleShot(0, connection, [connection] { connection->close(QWebSocketProtocol::CloseCodeBadOperation); });
         } else {

@@ -47,13 +47,15 @@ enum class FakeBehaviour {
     stallMidBody,    ///< send the headers and half the body, then nothing, keeping the connection open
     trickleForever,  ///< send the headers, then one byte every 20 ms, never reaching the announced length
     rawBytes,        ///< write the body verbatim, with no status line or headers, then close
+    chunked,         ///< send the body in chunks with "Transfer-Encoding: chunked" and no length
+    chunkedStall,    ///< like chunked, but the final empty chunk never comes
 };
 
 /// A canned answer. Build one with the factories, then adjust fields.
 struct FakeResponse {
     int status = 200;
     QByteArray body;
-    /// Sent as given; Content-Length is always added by the server.
+    /// Sent as given; Content-Length is added by the server unless the body is chunked.
     QList<QPair<QByteArray, QByteArray>> headers;
     FakeBehaviour behaviour = FakeBehaviour::respond;
     /// Wait this long before doing anything (a slow server).
@@ -71,7 +73,12 @@ struct FakeResponse {
     FakeResponse withBehaviour(FakeBehaviour how) const;
 };
 
-/// One WebSocket connection accepted by the fake server.
+/**
+ * @brief One WebSocket connection accepted by the fake server: the server side of Misskey's streaming API.
+ *
+ * It keeps track of the channels the client connects and disconnects by id, sends channel messages
+ * to them, pings, closes and sends malformed frames on demand.
+ */
 class FakeStreamConnection : public QObject {
     Q_OBJECT
 
@@ -86,18 +93,38 @@ public:
     /// The close code the client sent, once it has closed.
     std::optional<QWebSocketProtocol::CloseCode> clientCloseCode() const { return m_clientCloseCode; }
 
+    /// Channel names ("homeTimeline", "main") the client has connected and not disconnected, in order.
+    QStringList connectedChannels() const;
+    /// The id the client gave a connected channel, or an empty text.
+    QString channelID(const QString &channel) const;
+    /// How many pongs answered the server's pings.
+    int pongCount() const { return m_pongCount; }
+
     void sendText(const QString &text);
     void sendBinary(const QByteArray &bytes);
+    /// Sends {"type":"channel","body":{"id":<the channel's id>,"type":type,"body":body}}; false
+    /// (and nothing sent) when the client has not connected that channel.
+    bool sendChannelMessage(const QString &channel, const QString &type, const nlohmann::json &body);
+    /// A text frame that is not JSON.
+    void sendMalformedFrame();
+    void ping();
     void close(QWebSocketProtocol::CloseCode code = QWebSocketProtocol::CloseCodeNormal);
 
 Q_SIGNALS:
     void textReceived(const QString &text);
+    /// The client connected a channel with a "connect" message.
+    void channelConnected(const QString &channel, const QString &id);
     void disconnected();
 
 private:
+    void handleClientMessage(const QString &text);
+
     std::unique_ptr<QWebSocket> m_socket;
     QUrl m_requestURL;
     QStringList m_receivedTexts;
+    /// Connected channels as (id, name), in the order of connection.
+    QList<QPair<QString, QString>> m_channels;
+    int m_pongCount = 0;
     std::optional<QWebSocketProtocol::CloseCode> m_clientCloseCode;
 };
 
@@ -107,7 +134,8 @@ private:
  * Listens on 127.0.0.1 on a free port. Every request is recorded. A request is answered with the
  * next queued response for its path, else the standing response for its path, else 404 (with a
  * Misskey error object under "/api/"). With a required token, "/api/" requests without the matching
- * bearer header get Misskey's 401 instead. WebSocket upgrades to "/streaming" become
+ * bearer header get Misskey's 401 instead (with its WWW-Authenticate header), and a stream whose "i"
+ * is not the token is closed at once like a refused one. WebSocket upgrades to "/streaming" become
  * FakeStreamConnection objects; an upgrade to any other path is refused with a 404.
  */
 class FakeMisskeyServer : public QObject {

@@ -18,6 +18,8 @@ namespace {
 struct Answer {
     int status = 0;
     QByteArray body;
+    QByteArray challenge; ///< WWW-Authenticate
+    bool chunked = false;
 };
 
 Answer post(QNetworkAccessManager &network, const QUrl &url, const QByteArray &body,
@@ -30,7 +32,9 @@ Answer post(QNetworkAccessManager &network, const QUrl &url, const QByteArray &b
     std::unique_ptr<QNetworkReply> reply(network.post(request, body));
     if (!QTest::qWaitFor([&reply] { return reply->isFinished(); }, 10000))
         return Answer{};
-    return Answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+    return Answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
+                  reply->rawHeader("WWW-Authenticate"),
+                  reply->rawHeader("Transfer-Encoding") == "chunked" && !reply->hasRawHeader("Content-Length")};
 }
 
 } // namespace
@@ -89,7 +93,7 @@ private Q_SLOTS:
     {
         const Answer api = post(*m_network, at(QStringLiteral("/api/nowhere")), "{}");
         QCOMPARE(api.status, 404);
-        QVERIFY(api.body.contains("NO_SUCH_ENDPOINT"));
+        QVERIFY(api.body.contains("UNKNOWN_API_ENDPOINT"));
         QCOMPARE(post(*m_network, at(QStringLiteral("/nowhere")), "{}").status, 404);
     }
 
@@ -110,10 +114,25 @@ private Q_SLOTS:
         m_server->serveDefaultFixtures();
         m_server->setRequiredToken(QStringLiteral("abc"));
         const QUrl url = at(QStringLiteral("/api/i"));
-        QCOMPARE(post(*m_network, url, "{}").status, 401);
-        QCOMPARE(post(*m_network, url, "{}", "Bearer wrong").status, 401);
+        const Answer missing = post(*m_network, url, "{}");
+        const Answer wrong = post(*m_network, url, "{}", "Bearer wrong");
+        QCOMPARE(missing.status, 401);
+        QVERIFY(missing.body.contains("CREDENTIAL_REQUIRED"));
+        QCOMPARE(wrong.status, 401);
+        QVERIFY(wrong.body.contains("AUTHENTICATION_FAILED"));
+        QCOMPARE(wrong.challenge, QByteArrayLiteral(R"(Bearer realm="Misskey", error="invalid_token")"));
         QCOMPARE(post(*m_network, url, "{}", "Bearer abc").status, 200);
         QCOMPARE(m_server->requests().size(), 3);
+    }
+
+    void chunkedBodies()
+    {
+        const QByteArray body = QByteArray(40000, 'x');
+        m_server->setEndpointResponse(QStringLiteral("big"), FakeResponse::json(body).withBehaviour(FakeBehaviour::chunked));
+        const Answer answer = post(*m_network, at(QStringLiteral("/api/big")), "{}");
+        QCOMPARE(answer.status, 200);
+        QVERIFY(answer.chunked);
+        QCOMPARE(answer.body, body);
     }
 
     void streamingHook()
@@ -138,14 +157,41 @@ private Q_SLOTS:
         stream->sendText(QString::fromUtf8(readFixture(QStringLiteral("misskey/streaming-channel-note.json"))));
         QVERIFY(received.wait(10000) || received.count() == 1);
 
+        // Channels by id: connect, message, disconnect.
+        QCOMPARE(stream->connectedChannels(), QStringList{QStringLiteral("homeTimeline")});
+        const QString id = stream->channelID(QStringLiteral("homeTimeline"));
+        QCOMPARE(id, QStringLiteral("0b8f3c2e-6a1d-4f7b-9e2c-5d4a3b2c1d0e"));
+        QVERIFY(!stream->sendChannelMessage(QStringLiteral("main"), QStringLiteral("mention"), nlohmann::json::object()));
+        QVERIFY(stream->sendChannelMessage(QStringLiteral("homeTimeline"), QStringLiteral("note"), nlohmann::json{{"id", "n"}}));
+        QVERIFY(received.wait(10000) || received.count() == 2);
+        const nlohmann::json message = nlohmann::json::parse(received.last().first().toString().toStdString());
+        QVERIFY(message == (nlohmann::json{{"type", "channel"}, {"body", {{"id", id.toStdString()}, {"type", "note"}, {"body", {{"id", "n"}}}}}}));
+        client.sendTextMessage(QStringLiteral(R"({"type":"disconnect","body":{"id":"%1"}})").arg(id));
+        QVERIFY(QTest::qWaitFor([stream] { return stream->connectedChannels().isEmpty(); }, 10000));
+
+        stream->sendMalformedFrame();
+        QVERIFY(received.wait(10000) || received.count() == 3);
+        QVERIFY(nlohmann::json::parse(received.last().first().toString().toStdString(), nullptr, false).is_discarded());
+        stream->ping();
+        QVERIFY(QTest::qWaitFor([stream] { return stream->pongCount() == 1; }, 10000));
+
         client.close(QWebSocketProtocol::CloseCodeGoingAway);
         QVERIFY(QTest::qWaitFor([stream] { return stream->clientCloseCode().has_value(); }, 10000));
         QCOMPARE(*stream->clientCloseCode(), QWebSocketProtocol::CloseCodeGoingAway);
     }
 
+    void refusedStreamsCloseAtOnce_data()
+    {
+        QTest::addColumn<bool>("refuseAll");
+        QTest::newRow("refusing server") << true;
+        QTest::newRow("wrong token") << false;
+    }
+
     void refusedStreamsCloseAtOnce()
     {
-        m_server->setRefuseStreams(true);
+        QFETCH(bool, refuseAll);
+        m_server->setRefuseStreams(refuseAll);
+        m_server->setRequiredToken(QStringLiteral("the-right-one"));
         QWebSocket client;
         QSignalSpy disconnected(&client, &QWebSocket::disconnected);
         client.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/streaming?i=abc").arg(m_server->port())));
