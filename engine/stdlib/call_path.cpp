@@ -268,15 +268,24 @@ Variable CobaltScript::pcallFunctionFast(const Variable* args, size_t count)
     auto failure = [](std::string message) {
         return Variable::makeMulti({Variable(false), Variable(std::move(message))});
     };
+    // Once the host has asked the script to stop, no failure is caught any more: a bot that
+    // wraps its work in pcall inside an endless loop must still end.
     Variable result;
     try {
         result = invokeCallableFast(args[0], args + 1, count - 1);
+    } catch (const ScriptStopRequested&) {
+        throw;
     } catch (const RaisedScriptError& error) {
+        if (stopRequested()) throw;
         return failure(error.message());
     } catch (const std::exception& error) {
+        if (stopRequested()) throw;
         return failure(error.what());
     }
-    if (softError.pending && softError.depth >= depth) return failure(softError.message);
+    if (softError.pending && softError.depth >= depth) {
+        if (stopRequested()) throw RaisedScriptError(softError.message);
+        return failure(softError.message);
+    }
 
     std::vector<Variable> values{Variable(true)};
     if (result.type == VarType::Multi) {
