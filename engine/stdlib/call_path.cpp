@@ -172,6 +172,9 @@ Variable runLoadedChunkBody(CobaltScript& engine, const ScriptCallable& function
 
 Variable callScript(CobaltScript& engine, const CallableRef& function, const Variable* args, size_t count)
 {
+    // A function with a single-expression body runs no instructions of its own, so recursion
+    // through such bodies (an exponential one can run for ages) is checked here.
+    engine.checkStopBoundary();
     ScriptCallGuard guard(engine);
     std::unique_ptr<LoadedChunkDepthGuard> chunkDepth;
     if (function->isLoadedChunk) {

@@ -73,6 +73,13 @@ protected:
     }
 
     void stop() { quill_script_runtime_request_stop(runtime); }
+    /// Replaces the runtime with a new one.
+    void renew()
+    {
+        quill_script_runtime_destroy(runtime);
+        runtime = quill_script_runtime_create(this, &EmbedTest::logLine, &EmbedTest::request, nullptr, nullptr);
+        ASSERT_NE(runtime, nullptr);
+    }
     CobaltScript& engine() { return runtime->engine; }
 
     std::string folder;
@@ -84,6 +91,24 @@ protected:
 };
 
 using Lines = std::vector<std::string>;
+
+/// Requests a stop from another thread after a delay, as a host's stop button does.
+class StopLater {
+public:
+    StopLater(QuillScriptRuntime* runtime, std::chrono::milliseconds delay)
+        : m_thread([runtime, delay] {
+              std::this_thread::sleep_for(delay);
+              quill_script_runtime_request_stop(runtime);
+          })
+    {
+    }
+    ~StopLater() { m_thread.join(); }
+    StopLater(const StopLater&) = delete;
+    StopLater& operator=(const StopLater&) = delete;
+
+private:
+    std::thread m_thread;
+};
 
 // ----- a stop passes every protected call -----
 
@@ -154,8 +179,8 @@ TEST_F(EmbedTest, PositionedStopKeepsItsKind)
 
 TEST_F(EmbedTest, EndlessLoopsEndOnceTheGracePeriodIsOver)
 {
-    stop();
-    engine().stop.gracePeriod = 0ms;
+    // Each script is well inside its endless part when the stop comes, on a fresh runtime
+    // (a stop is for good), with no grace period.
     const char* endless[] = {
         "while true\nend",
         "repeat\nuntil false",
@@ -163,27 +188,35 @@ TEST_F(EmbedTest, EndlessLoopsEndOnceTheGracePeriodIsOver)
         "t = {a: 1}\nwhile true\n  for k, v in pairs(t)\n  end\nend",
         "function spin()\n  while true\n    x = 1\n  end\nend\nwhile true\n  pcall(spin)\nend",
         "x = 1\nnest \"again\"\n  jumpTo(\"again\")\nend",
+        "function fib(n)\n  return n < 2 and n or fib(n - 1) + fib(n - 2)\nend\nprint(fib(80))",
     };
-    for (const char* source : endless) EXPECT_EQ(run(source), QUILL_SCRIPT_STOPPED) << source;
+    for (const char* source : endless) {
+        renew();
+        engine().stop.gracePeriod = 0ms;
+        StopLater stopper(runtime, 50ms);
+        EXPECT_EQ(run(source), QUILL_SCRIPT_STOPPED) << source;
+    }
 
     // Functions held as parsed lines run in the tree-walker, which checks too.
+    renew();
+    engine().stop.gracePeriod = 0ms;
     const ParsedLines lines = engine().parseLines("while true\n  y = 2\nend");
     size_t index = 0;
     BlockSignal signal = BlockSignal::None;
+    StopLater stopper(runtime, 50ms);
     EXPECT_THROW(engine().executeParsedBlock(lines, index, signal), ScriptStopRequested);
 }
 
 TEST_F(EmbedTest, GracePeriodRunsFromTheFirstBoundaryThatSeesTheStop)
 {
     engine().stop.gracePeriod = 300ms;
-    std::thread stopper([this] {
-        std::this_thread::sleep_for(100ms);
-        stop();
-    });
     const auto started = std::chrono::steady_clock::now();
-    const int32_t result = run("while true\nend");
+    int32_t result = 0;
+    {
+        StopLater stopper(runtime, 100ms);
+        result = run("while true\nend");
+    }
     const auto elapsed = std::chrono::steady_clock::now() - started;
-    stopper.join();
     EXPECT_EQ(result, QUILL_SCRIPT_STOPPED);
     EXPECT_GE(elapsed, 400ms);
     EXPECT_LT(elapsed, 10s);
@@ -191,15 +224,11 @@ TEST_F(EmbedTest, GracePeriodRunsFromTheFirstBoundaryThatSeesTheStop)
 
 TEST_F(EmbedTest, ScriptsThatEndByThemselvesKeepTheirCleanUpTime)
 {
-    std::thread stopper([this] {
-        std::this_thread::sleep_for(100ms);
-        stop();
-    });
+    StopLater stopper(runtime, 100ms);
     const int32_t result = run("while botWait(20)\nend\n"
                                "total = 0\n"
                                "for i = 1, 20000\n  total += 1\nend\n"
                                "print(\"cleaned up\", total)");
-    stopper.join();
     EXPECT_EQ(result, QUILL_SCRIPT_STOPPED);
     EXPECT_EQ(log, Lines{"cleaned up\t20000"});
 }
