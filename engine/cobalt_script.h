@@ -35,9 +35,10 @@ class CobaltScript {
 public:
     /// Seeds the random generator, records the start time and registers the builtins.
     CobaltScript();
-    /// Releases all script state. Containers the scripts made are emptied when nothing in the
-    /// engine reaches them any more (groups that refer to each other), and cycles among the
-    /// reachable ones are cut, so everything made under this engine is freed.
+    /// Releases all script state. Containers made under this engine that nothing in it reaches
+    /// any more (groups that refer to each other) are emptied, even if a C++ caller still holds
+    /// one, and cycles among the reachable ones are cut, so everything made under this engine
+    /// is freed.
     ~CobaltScript();
     CobaltScript(const CobaltScript&) = delete;
     CobaltScript& operator=(const CobaltScript&) = delete;
