@@ -163,6 +163,8 @@ Variable runLoadedChunkBody(CobaltScript& engine, const ScriptCallable& function
         }
         size_t index = 0;
         return engine.executeParsedBlock(function.bodyLines, index, signal);
+    } catch (const ScriptStopRequested&) {
+        throw;  // a stop needs no position: it ends the run without a text
     } catch (const std::exception& failure) {
         const std::string message = failure.what();
         if (message.starts_with(kPositionedPrefix) || !engine.errorContext.sourceText) throw;
