@@ -18,6 +18,7 @@
 #include "engine/bytecode/fast_expression.h"
 #include "engine/bytecode/loader_state.h"
 #include "engine/error/error_context.h"
+#include "engine/error/stop_state.h"
 #include "engine/exec/block_signal.h"
 #include "engine/lexer/token_analysis.h"
 #include "engine/parser/parsed_script_line.h"
@@ -34,6 +35,10 @@ class CobaltScript {
 public:
     /// Seeds the random generator, records the start time and registers the builtins.
     CobaltScript();
+    /// Releases all script state. Containers made under this engine that nothing in it reaches
+    /// any more (groups that refer to each other) are emptied, even if a C++ caller still holds
+    /// one, and cycles among the reachable ones are cut, so everything made under this engine
+    /// is freed.
     ~CobaltScript();
     CobaltScript(const CobaltScript&) = delete;
     CobaltScript& operator=(const CobaltScript&) = delete;
@@ -45,6 +50,19 @@ public:
     /// longer catch failures, so a stopping script cannot swallow its own stop.
     const std::atomic<bool>* stopFlag = nullptr;
     bool stopRequested() const { return stopFlag && stopFlag->load(std::memory_order_acquire); }
+    /// Called at every instruction boundary and loop iteration, so that a script that keeps
+    /// running after a stop request ends once its grace period is over (stop_state.h). While
+    /// no stop is requested this is one relaxed load.
+    void checkStopBoundary()
+    {
+        if (stopFlag && stopFlag->load(std::memory_order_relaxed)) [[unlikely]] enforceStopGrace();
+    }
+    [[gnu::cold]] void enforceStopGrace();
+
+    /// Clears what a run leaves behind when it ends abnormally (pending errors and jumps,
+    /// protected calls, call depth, path and scope stacks), keeping globals and caches. A host
+    /// calls it before each run on an engine it reuses.
+    void resetTransientState();
 
     // ===== value/ =====
     const char* typeName(VarType type) const;
@@ -238,6 +256,10 @@ public:
     bool isNativeBuiltin(const Variable& value, BuiltinId id) const;
 
     // ===== state (one struct per folder) =====
+    // Declared first so that it goes last: every container the other members hold has left
+    // it by then (or been detached from it).
+    ContainerRegistry containers;
+    StopState stop;
     ErrorContext errorContext;
     SoftErrorState softError;
     ScopeState scopes;

@@ -247,7 +247,8 @@ bool CobaltScript::tryEvaluateProtectedFastCallableScalar(const ScriptCallable& 
                                                           std::string& message)
 {
     failed = false;
-    if (!scalarFormApplies(*this, function)) return false;
+    // A protected call catches nothing once a stop is requested: the ordinary path raises.
+    if (stopRequested() || !scalarFormApplies(*this, function)) return false;
     const ParsedLines& lines = function.lines();
     const PureBodyNesting nesting;
     LightweightFrame frame(*this, function, args, count);

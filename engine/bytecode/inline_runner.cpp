@@ -181,6 +181,7 @@ Variable runInlineChunk(CobaltScript& engine, const ProgramRef& program, uint32_
         if (pc >= end) break;
         // Coroutine scheduling hooks in here, as in the activation loop.
         if (engine.softErrorUnwinding()) return Variable();
+        engine.checkStopBoundary();
         const Instruction instruction = program->instructions[pc];
         Variable value = executeInlineInstruction(engine, program, instruction, signal);
         if (signal != BlockSignal::None) return signal == BlockSignal::Return ? value : Variable();

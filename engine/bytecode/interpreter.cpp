@@ -248,6 +248,7 @@ Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& programRef
         // Coroutine scheduling hooks in here: a pending coroutine failure is rethrown before
         // the instruction, and the scheduled coroutine gets its turn after it.
         if (softErrorUnwinding()) return Variable();
+        checkStopBoundary();
 
         const Instruction instruction = program->instructions[pc];
         ++pc;

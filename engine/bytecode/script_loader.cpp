@@ -245,6 +245,8 @@ Variable CobaltScript::runScriptFile(NativeArgs args)
 
 Variable CobaltScript::runScriptFilePath(const std::string& path)
 {
+    // A host's run may come on any thread: what the script makes there belongs to this engine.
+    const ActiveContainerRegistry activeContainers(containers);
     const Variable argument(path);
     return runScriptFile(NativeArgs(&argument, 1));
 }

@@ -14,8 +14,10 @@
  *   quill_script_runtime_run executes the script on the calling thread and blocks it until the
  *   script ends; every callback is invoked synchronously on that same thread while run is in
  *   progress. quill_script_runtime_request_stop may be called from any thread at any time; it
- *   never blocks. A runtime runs at most one script at a time, and destroy must not overlap a
- *   run on the same runtime.
+ *   never blocks. A runtime runs at most one script at a time: a run started while another is
+ *   in progress on it (from a callback, or from another thread) is refused with
+ *   QUILL_SCRIPT_FAILED and "A CobaltScript run is already in progress on this runtime".
+ *   destroy must not overlap a run on the same runtime.
  *
  * Texts
  *   Every text crossing this interface is NUL-terminated UTF-8.
@@ -38,8 +40,9 @@
  *
  * Stopping
  *   request_stop sets a flag that is never cleared. The script stops at its next Misskey,
- *   upload or HTTP call (which fails with "Bot stop requested" and cannot be caught by pcall),
- *   botWait returns within one 50 ms slice and botIsRunning turns false. A script that keeps
+ *   upload or HTTP call (which fails with "Bot stop requested"; once a stop is requested pcall
+ *   catches no failure at all), botWait returns within one 50 ms slice and botIsRunning turns
+ *   false. A script that keeps
  *   running without calling any of these is ended by the interpreter once it has run on for
  *   a grace period of 5 seconds after the stop request. Once the flag is set every later run
  *   returns QUILL_SCRIPT_STOPPED; create a new runtime to run again.
@@ -93,7 +96,8 @@ int32_t quill_script_runtime_run(QuillScriptRuntime* runtime, const char* script
 /* Asks the running script to stop. Callable from any thread; never blocks; NULL is ignored. */
 void quill_script_runtime_request_stop(QuillScriptRuntime* runtime);
 
-/* Destroys the runtime and all script state it holds. NULL is ignored. */
+/* Destroys the runtime and all script state it holds, including containers that refer to
+ * each other and the files they keep open. NULL is ignored. */
 void quill_script_runtime_destroy(QuillScriptRuntime* runtime);
 
 /* Releases a text that run stored through error_out. NULL is allowed. */

@@ -15,6 +15,7 @@ struct QuillScriptRuntime {
     QuillScriptUploadCallback upload = nullptr;
     QuillScriptHTTPCallback http = nullptr;
     std::atomic<bool> stopRequested{false};
+    std::atomic<bool> running{false};  // a run is in progress (guards against overlapping runs)
     cobalt::CobaltScript engine;
 
     bool stopping() const { return stopRequested.load(std::memory_order_acquire); }

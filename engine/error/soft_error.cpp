@@ -7,7 +7,8 @@ namespace cobalt {
 
 void CobaltScript::raiseScriptErrorSoft(const std::string& message)
 {
-    if (calls.protectedCalls.empty()) throw RaisedScriptError(message);
+    // After a stop request protected calls catch nothing, so there is nothing to record.
+    if (calls.protectedCalls.empty() || stopRequested()) throw RaisedScriptError(message);
     // The first error wins; the protected call reports it once the blocks have unwound.
     if (softError.pending) return;
     softError.pending = true;

@@ -72,8 +72,12 @@ void CobaltScript::throwError(std::string_view message, std::string_view nearTok
 void CobaltScript::rethrowPositioned(const ParsedScriptLine& line)
 {
     std::string message;
+    bool stopping = false;
     try {
         throw;
+    } catch (const ScriptStopRequested& error) {
+        message = error.what();
+        stopping = true;
     } catch (const RaisedScriptError& error) {
         message = error.message();
     } catch (const std::exception& error) {
@@ -91,6 +95,9 @@ void CobaltScript::rethrowPositioned(const ParsedScriptLine& line)
                                                             : std::string_view(errorContext.overrideSource)};
     std::string_view nearToken = errorContext.nearToken;
     if (nearToken.empty() && !line.tokens.empty()) nearToken = line.tokens.front();
+    // A stop keeps its kind through positioning, so protected calls further out still let
+    // it pass.
+    if (stopping) throw ScriptStopRequested(buildErrorText(message, nearToken, where));
     throw std::runtime_error(buildErrorText(message, nearToken, where));
 }
 

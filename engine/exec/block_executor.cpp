@@ -224,6 +224,7 @@ Variable CobaltScript::executeParsedBlock(const ParsedLines& lines, size_t& inde
     TreeWalker walker(*this, lines, index, signal);
     while (index < lines.size()) {
         if (softErrorUnwinding()) return Variable();
+        checkStopBoundary();
         const ParsedScriptLine& line = lines[index];
         setPositionContext(line);
         if (line.tokens.empty()) {

@@ -19,9 +19,11 @@ namespace {
 enum class IterationOutcome { Continue, Stop, Leave };
 
 /// Interprets how one iteration ended: continue looping, stop (break consumed or soft error
-/// unwinding) or leave with the body's signal (return or jump).
-IterationOutcome afterIteration(const CobaltScript& engine, BlockSignal iterationSignal, BlockSignal& signal)
+/// unwinding) or leave with the body's signal (return or jump). Every iteration passes here,
+/// so a loop whose body is empty still notices a stop that is past its grace period.
+IterationOutcome afterIteration(CobaltScript& engine, BlockSignal iterationSignal, BlockSignal& signal)
 {
+    engine.checkStopBoundary();
     if (engine.softErrorUnwinding()) {
         signal = BlockSignal::None;
         return IterationOutcome::Stop;

@@ -149,6 +149,8 @@ Variable runLoadedChunkBody(CobaltScript& engine, const ScriptCallable& function
         }
         size_t index = 0;
         return engine.executeParsedBlock(function.bodyLines, index, signal);
+    } catch (const ScriptStopRequested&) {
+        throw;  // a stop needs no position: it ends the run without a text
     } catch (const std::exception& failure) {
         const std::string message = failure.what();
         if (message.starts_with(kPositionedPrefix) || !engine.errorContext.sourceText) throw;
@@ -158,6 +160,9 @@ Variable runLoadedChunkBody(CobaltScript& engine, const ScriptCallable& function
 
 Variable callScript(CobaltScript& engine, const CallableRef& function, const Variable* args, size_t count)
 {
+    // A function with a single-expression body runs no instructions of its own, so recursion
+    // through such bodies (an exponential one can run for ages) is checked here.
+    engine.checkStopBoundary();
     ScriptCallGuard guard(engine);
     std::unique_ptr<LoadedChunkDepthGuard> chunkDepth;
     if (function->isLoadedChunk) {
@@ -254,15 +259,24 @@ Variable CobaltScript::pcallFunctionFast(const Variable* args, size_t count)
     auto failure = [](std::string message) {
         return Variable::makeMulti({Variable(false), Variable(std::move(message))});
     };
+    // Once the host has asked the script to stop, no failure is caught any more: a bot that
+    // wraps its work in pcall inside an endless loop must still end.
     Variable result;
     try {
         result = invokeCallableFast(args[0], args + 1, count - 1);
+    } catch (const ScriptStopRequested&) {
+        throw;
     } catch (const RaisedScriptError& error) {
+        if (stopRequested()) throw;
         return failure(error.message());
     } catch (const std::exception& error) {
+        if (stopRequested()) throw;
         return failure(error.what());
     }
-    if (softError.pending && softError.depth >= depth) return failure(softError.message);
+    if (softError.pending && softError.depth >= depth) {
+        if (stopRequested()) throw RaisedScriptError(softError.message);
+        return failure(softError.message);
+    }
 
     std::vector<Variable> values{Variable(true)};
     if (result.type == VarType::Multi) {

@@ -57,6 +57,8 @@ BuiltinId builtinIdFromName(std::string_view name)
 
 CobaltScript::CobaltScript()
 {
+    // The library tables belong to this engine like everything its scripts make.
+    const ActiveContainerRegistry activeContainers(containers);
     calls.random.seed(readSeed());
     calls.startTime = std::chrono::steady_clock::now();
     printHandler = writeLineToStdout;
@@ -121,8 +123,8 @@ CobaltScript::CobaltScript()
 CobaltScript::~CobaltScript()
 {
     // Values are reference counted, so containers that (indirectly) contain themselves would
-    // outlive the engine; cut those links while the engine still knows every root.
-    breakReferenceCycles(*this);
+    // outlive the engine; release them while the engine still knows every root.
+    releaseReferenceCycles(*this);
 }
 
 void CobaltScript::pushFunction(const std::string& name, NativeFunction function)

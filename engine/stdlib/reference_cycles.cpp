@@ -1,6 +1,7 @@
 // Cycle breaking at engine teardown: an iterative depth-first walk over the container graph
 // (no recursion, so deeply nested data cannot exhaust the stack), clearing each entry that
-// points back to a container still on the walk's path.
+// points back to a container still on the walk's path; then the registry releases every
+// container the walk did not reach.
 
 #include "engine/stdlib/reference_cycles.h"
 
@@ -84,6 +85,10 @@ private:
         return true;
     }
 
+public:
+    bool reached(const void* identity) const { return m_marks.count(identity) != 0; }
+
+private:
     std::unordered_map<const void*, Mark> m_marks;
     std::vector<Visit> m_path;
 };
@@ -95,7 +100,7 @@ void walkScope(CycleBreaker& breaker, ScopeList& scope)
 
 } // namespace
 
-void breakReferenceCycles(CobaltScript& engine)
+void releaseReferenceCycles(CobaltScript& engine)
 {
     CycleBreaker breaker;
     for (Variable& slot : engine.scopes.globalSlots) breaker.walkFrom(slot);
@@ -107,6 +112,7 @@ void breakReferenceCycles(CobaltScript& engine)
         if (!list) continue;
         for (Variable& value : *list) breaker.walkFrom(value);
     }
+    engine.containers.releaseAll([&breaker](const void* identity) { return breaker.reached(identity); });
 }
 
 } // namespace cobalt

@@ -81,7 +81,7 @@ ScriptArray::~ScriptArray() { releaseItems(items); }
 
 MultiResult::~MultiResult() { releaseItems(values); }
 
-ScriptTable::ScriptTable() : id(nextTableId.fetch_add(1, std::memory_order_relaxed))
+ScriptTable::ScriptTable() : ContainerLink(ContainerKind::Table), id(nextTableId.fetch_add(1, std::memory_order_relaxed))
 {
     map.max_load_factor(1.0f);
 }

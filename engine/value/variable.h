@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+#include "engine/value/container_registry.h"
+
 namespace cobalt {
 
 enum class VarType : uint32_t {
@@ -98,8 +100,10 @@ struct Variable {
 };
 
 // Containers release their nested containers without recursing, so dropping a deeply
-// nested value cannot exhaust the native stack.
-struct ScriptArray {
+// nested value cannot exhaust the native stack. Each one is entered in the registry of the
+// engine active on its thread (container_registry.h).
+struct ScriptArray : ContainerLink {
+    ScriptArray() noexcept : ContainerLink(ContainerKind::Array) {}
     ~ScriptArray();
     std::vector<Variable> items;
 };
@@ -108,7 +112,7 @@ struct ScriptArray {
 /// cached key lists and lengths know when to rebuild; value updates leave it alone.
 /// `id` is unique for the engine's life, so caches never confuse a freed table with a new
 /// one that happens to get the same address.
-struct ScriptTable {
+struct ScriptTable : ContainerLink {
     ScriptTable();
     ~ScriptTable();
     ScriptTable(const ScriptTable&) = delete;
@@ -118,7 +122,8 @@ struct ScriptTable {
     const uint64_t id;
 };
 
-struct MultiResult {
+struct MultiResult : ContainerLink {
+    MultiResult() noexcept : ContainerLink(ContainerKind::Multi) {}
     ~MultiResult();
     std::vector<Variable> values;
 };

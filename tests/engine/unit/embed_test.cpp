@@ -1,0 +1,331 @@
+// The engine's side of embedding, through runtimes made by the C interface: a stop passes
+// every protected call, a script that runs on after a stop is ended after its grace period,
+// each run starts from clean transient state, and destroy frees containers that refer to each
+// other. The host's side (result codes, texts, ownership, threads) is tests/embed/host_test.c.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/embed/quill_script.h"
+#include "engine/embed/script_runtime.h"
+#include "engine/error/script_error.h"
+
+namespace cobalt {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class EmbedTest : public ::testing::Test {
+protected:
+    EmbedTest()
+    {
+        std::string pattern = (fs::temp_directory_path() / "cobalt-embed-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        folder = pattern;
+        runtime = quill_script_runtime_create(this, &EmbedTest::logLine, &EmbedTest::request, nullptr, nullptr);
+        if (!runtime) throw std::runtime_error("quill_script_runtime_create failed");
+    }
+    ~EmbedTest() override
+    {
+        quill_script_runtime_destroy(runtime);
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+
+    static void logLine(void* context, const char* line) { static_cast<EmbedTest*>(context)->log.emplace_back(line); }
+
+    static int32_t request(void* context, const char* endpoint, const char* json, char** response, char** error)
+    {
+        auto& test = *static_cast<EmbedTest*>(context);
+        if (test.onRequest) return test.onRequest(endpoint, json, response, error);
+        *response = strdup("");
+        return 1;
+    }
+
+    std::string write(const std::string& source)
+    {
+        const std::string path = (fs::path(folder) / ("script" + std::to_string(++scripts) + ".cbs")).string();
+        std::ofstream(path, std::ios::binary) << source;
+        return path;
+    }
+
+    /// Runs `source` from a new file; `errorText` receives run's error text ("" for none).
+    int32_t run(const std::string& source, std::string* errorText = nullptr)
+    {
+        lastPath = write(source);
+        char* error = nullptr;
+        const int32_t result = quill_script_runtime_run(runtime, lastPath.c_str(), &error);
+        if (errorText) *errorText = error ? error : "";
+        quill_script_free_string(error);
+        return result;
+    }
+
+    void stop() { quill_script_runtime_request_stop(runtime); }
+    /// Replaces the runtime with a new one.
+    void renew()
+    {
+        quill_script_runtime_destroy(runtime);
+        runtime = quill_script_runtime_create(this, &EmbedTest::logLine, &EmbedTest::request, nullptr, nullptr);
+        ASSERT_NE(runtime, nullptr);
+    }
+    CobaltScript& engine() { return runtime->engine; }
+
+    std::string folder;
+    QuillScriptRuntime* runtime = nullptr;
+    std::vector<std::string> log;
+    std::function<int32_t(const char*, const char*, char**, char**)> onRequest;
+    int scripts = 0;
+    std::string lastPath;
+};
+
+using Lines = std::vector<std::string>;
+
+/// Requests a stop from another thread after a delay, as a host's stop button does.
+class StopLater {
+public:
+    StopLater(QuillScriptRuntime* runtime, std::chrono::milliseconds delay)
+        : m_thread([runtime, delay] {
+              std::this_thread::sleep_for(delay);
+              quill_script_runtime_request_stop(runtime);
+          })
+    {
+    }
+    ~StopLater() { m_thread.join(); }
+    StopLater(const StopLater&) = delete;
+    StopLater& operator=(const StopLater&) = delete;
+
+private:
+    std::thread m_thread;
+};
+
+// ----- a stop passes every protected call -----
+
+TEST_F(EmbedTest, StopRaisedInsideProtectedCallsEndsTheRun)
+{
+    // The host asks for the stop while a request is in flight and cancels it, as a real host
+    // does; the bot catches every failure and would loop for ever if pcall caught this one.
+    onRequest = [this](const char*, const char*, char**, char** error) {
+        stop();
+        *error = strdup("request cancelled");
+        return int32_t{0};
+    };
+    EXPECT_EQ(run("function guarded()\n  return pcall(misskeyMe)\nend\n"
+                  "print(\"start\")\n"
+                  "while true\n"
+                  "  ok, e = pcall(guarded)\n"
+                  "  print(\"caught\", e)\n"
+                  "end"),
+              QUILL_SCRIPT_STOPPED);
+    EXPECT_EQ(log, Lines{"start"});
+}
+
+TEST_F(EmbedTest, NoFailureIsCaughtOnceAStopIsRequested)
+{
+    const std::string functions = "function fails()\n  error(\"x\")\nend\n"
+                                  "function divides()\n  return 1 / 0\nend\n";
+    const std::string script = functions + "ok, e = pcall(fails)\nprint(ok, e)\nok, e = pcall(divides)\nprint(ok)";
+    EXPECT_EQ(run(script), QUILL_SCRIPT_FINISHED);
+    EXPECT_EQ(log, (Lines{"false\tx", "false"}));
+    stop();
+    log.clear();
+    EXPECT_EQ(run(script), QUILL_SCRIPT_STOPPED);
+    EXPECT_EQ(run(functions + "ok, e = pcall(divides)\nprint(ok)"), QUILL_SCRIPT_STOPPED);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(EmbedTest, SoftErrorPendingWhenTheStopArrivesIsNotCaught)
+{
+    // error() inside pcall only records its message; the stop comes before pcall reports it.
+    engine().pushFunction("softThenStop", [this](NativeArgs) {
+        engine().raiseScriptErrorSoft("recorded");
+        stop();
+        return Variable();
+    });
+    EXPECT_EQ(run("ok, e = pcall(softThenStop)\nprint(\"after\", ok, e)"), QUILL_SCRIPT_STOPPED);
+    EXPECT_TRUE(log.empty());
+    EXPECT_FALSE(engine().softError.pending);
+}
+
+TEST_F(EmbedTest, PositionedStopKeepsItsKind)
+{
+    const ParsedLines lines = engine().parseLines("x = 1");
+    engine().setPositionContext(lines[0]);
+    try {
+        try {
+            throw ScriptStopRequested("Bot stop requested");
+        } catch (...) {
+            engine().rethrowPositioned(lines[0]);
+        }
+    } catch (const ScriptStopRequested& positioned) {
+        EXPECT_TRUE(std::string(positioned.what()).starts_with("CobaltScript error: Bot stop requested"));
+        return;
+    }
+    ADD_FAILURE() << "the positioned stop lost its kind";
+}
+
+// ----- the grace period after a stop -----
+
+TEST_F(EmbedTest, EndlessLoopsEndOnceTheGracePeriodIsOver)
+{
+    // Each script is well inside its endless part when the stop comes, on a fresh runtime
+    // (a stop is for good), with no grace period.
+    const char* endless[] = {
+        "while true\nend",
+        "repeat\nuntil false",
+        "for i = 1, 2147483647\nend",
+        "t = {a: 1}\nwhile true\n  for k, v in pairs(t)\n  end\nend",
+        "function spin()\n  while true\n    x = 1\n  end\nend\nwhile true\n  pcall(spin)\nend",
+        "x = 1\nnest \"again\"\n  jumpTo(\"again\")\nend",
+        "function fib(n)\n  return n < 2 and n or fib(n - 1) + fib(n - 2)\nend\nprint(fib(80))",
+    };
+    for (const char* source : endless) {
+        renew();
+        engine().stop.gracePeriod = 0ms;
+        StopLater stopper(runtime, 50ms);
+        EXPECT_EQ(run(source), QUILL_SCRIPT_STOPPED) << source;
+    }
+
+    // Functions held as parsed lines run in the tree-walker, which checks too.
+    renew();
+    engine().stop.gracePeriod = 0ms;
+    const ParsedLines lines = engine().parseLines("while true\n  y = 2\nend");
+    size_t index = 0;
+    BlockSignal signal = BlockSignal::None;
+    StopLater stopper(runtime, 50ms);
+    EXPECT_THROW(engine().executeParsedBlock(lines, index, signal), ScriptStopRequested);
+}
+
+TEST_F(EmbedTest, GracePeriodRunsFromTheFirstBoundaryThatSeesTheStop)
+{
+    engine().stop.gracePeriod = 300ms;
+    const auto started = std::chrono::steady_clock::now();
+    int32_t result = 0;
+    {
+        StopLater stopper(runtime, 100ms);
+        result = run("while true\nend");
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(result, QUILL_SCRIPT_STOPPED);
+    EXPECT_GE(elapsed, 400ms);
+    EXPECT_LT(elapsed, 10s);
+}
+
+TEST_F(EmbedTest, ScriptsThatEndByThemselvesKeepTheirCleanUpTime)
+{
+    StopLater stopper(runtime, 100ms);
+    const int32_t result = run("while botWait(20)\nend\n"
+                               "total = 0\n"
+                               "for i = 1, 20000\n  total += 1\nend\n"
+                               "print(\"cleaned up\", total)");
+    EXPECT_EQ(result, QUILL_SCRIPT_STOPPED);
+    EXPECT_EQ(log, Lines{"cleaned up\t20000"});
+}
+
+// ----- every run starts clean -----
+
+TEST_F(EmbedTest, FailedRunDoesNotPoisonTheNext)
+{
+    std::string error;
+    EXPECT_EQ(run("count = 1\n"
+                  "function deep(n)\n"
+                  "  local here = n\n"
+                  "  for i = 1, 2\n"
+                  "    if n == 0\n"
+                  "      error(\"boom\")\n"
+                  "    end\n"
+                  "    deep(n - 1)\n"
+                  "  end\n"
+                  "end\n"
+                  "deep(5)",
+                  &error),
+              QUILL_SCRIPT_FAILED);
+    EXPECT_TRUE(error.starts_with("CobaltScript error: boom\n")) << error;
+    // Globals stay from one run to the next; nothing else does.
+    EXPECT_EQ(run("print(count + 1, here)\nok, e = pcall(error, \"fresh\")\nprint(ok, e)"), QUILL_SCRIPT_FINISHED);
+    EXPECT_EQ(log, (Lines{"2\tnot", "false\tfresh"}));
+}
+
+TEST_F(EmbedTest, LeftoverTransientStateIsClearedBeforeARun)
+{
+    engine().softError = SoftErrorState{true, 0, "stale"};
+    engine().calls.protectedCalls = {0, 1};
+    engine().calls.callDepth = 7;
+    engine().loader.jumpPending = true;
+    engine().loader.pendingJumpLabel = "gone";
+    engine().loader.pathStack = {"/nowhere/stale.cbs"};
+    engine().pushBlockScope();
+    CobaltScript::setInScope(engine().scopes.blocks.back(), "shadow", Variable(int32_t{99}));
+    engine().scopes.currentFrame = 3;
+
+    std::string error;
+    EXPECT_EQ(run("print(shadow)\nlocal y = 5\nprint(y)\nerror(\"late\")", &error), QUILL_SCRIPT_FAILED);
+    EXPECT_EQ(log, (Lines{"not", "5"}));
+    EXPECT_TRUE(error.starts_with("CobaltScript error: late\n  at " + lastPath + ":4")) << error;
+
+    // ...and the run's own leftovers are gone afterwards.
+    EXPECT_EQ(engine().calls.callDepth, 0u);
+    EXPECT_TRUE(engine().calls.protectedCalls.empty());
+    EXPECT_TRUE(engine().scopes.blocks.empty());
+    EXPECT_TRUE(engine().loader.pathStack.empty());
+}
+
+TEST_F(EmbedTest, OverlappingRunIsRefused)
+{
+    std::string nested;
+    onRequest = [&](const char*, const char*, char** response, char**) {
+        char* error = nullptr;
+        const std::string path = write("print(\"inner\")");
+        EXPECT_EQ(quill_script_runtime_run(runtime, path.c_str(), &error), QUILL_SCRIPT_FAILED);
+        nested = error ? error : "";
+        quill_script_free_string(error);
+        *response = strdup("");
+        return int32_t{1};
+    };
+    EXPECT_EQ(run("misskeyMe()\nprint(\"outer\")"), QUILL_SCRIPT_FINISHED);
+    EXPECT_EQ(nested, "A CobaltScript run is already in progress on this runtime");
+    EXPECT_EQ(log, Lines{"outer"});
+}
+
+// ----- destroy frees containers that refer to each other -----
+
+TEST_F(EmbedTest, DestroyReleasesCyclesTheScriptDropped)
+{
+    // Stands in for a file handle: a native function value that owns a resource.
+    auto resource = std::make_shared<int>(0);
+    engine().pushFunction("makeHandle", [this, resource](NativeArgs) {
+        return engine().makeNativeCallable([resource](NativeArgs) { return Variable(); }, "handle", BuiltinId::None);
+    });
+    EXPECT_EQ(run("for i = 1, 50\n"
+                  "  a = []\n  a[1] = a\n  a[2] = makeHandle()\n  a = 1\n"
+                  "  t = {}\n  t[\"pair\"] = [t, {h: makeHandle()}]\n  t = 1\n"
+                  "end\n"
+                  "bottom = []\nchain = bottom\n"
+                  "for i = 1, 100000\n  chain = [chain]\nend\n"
+                  "bottom[1] = chain\nbottom[2] = makeHandle()\nchain = 1\nbottom = 1\n"
+                  "kept = {list: [1, 2]}\nkept[\"self\"] = kept"),
+              QUILL_SCRIPT_FINISHED);
+    EXPECT_GT(resource.use_count(), 100);  // nothing but destroy can free the dropped cycles
+
+    const Variable kept = *engine().resolveVariablePtr("kept");
+    quill_script_runtime_destroy(runtime);
+    runtime = nullptr;
+    EXPECT_EQ(resource.use_count(), 1);
+    // Data still reachable from the engine is only cut where it closes a cycle.
+    EXPECT_EQ(kept.asTable()->map.at("list").toString(), "[1, 2]");
+    EXPECT_TRUE(kept.asTable()->map.at("self").isNot());
+}
+
+} // namespace
+} // namespace cobalt
