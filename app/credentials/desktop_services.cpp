@@ -8,6 +8,8 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <QCoro/QCoroSignal>
+
 namespace quill {
 
 namespace {
