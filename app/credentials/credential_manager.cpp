@@ -301,8 +301,13 @@ QCoro::Task<> CredentialManager::performSafariLogin()
             finish({cancelled, answer.error().errorDescription()});
             co_return;
         }
-        if (answer.value().ok && answer.value().token && !answer.value().token->trimmed().isEmpty())
+        if (answer.value().ok && answer.value().token && !answer.value().token->trimmed().isEmpty()) {
+            if (containsControlCharacter(answer.value().token->trimmed())) {
+                finish({false, MisskeyAPIError::invalidResponse().errorDescription()});
+                co_return;
+            }
             token = answer.value().token->trimmed();
+        }
     }
     if (!token) {
         finish({false, credentialMessages::authenticationTimedOut()});

@@ -9,6 +9,7 @@
 #include <QStringDecoder>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -47,6 +48,11 @@ private:
 };
 
 } // namespace
+
+bool containsControlCharacter(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
 
 Result<QString, QString> tokenFromFile(const QUrl &url)
 {
@@ -96,6 +102,9 @@ Result<QString, QString> tokenFromFile(const QUrl &url)
     const QString token = text.trimmed();
     if (token.isEmpty())
         return Failure{credentialMessages::emptyTokenFile()};
+    // A token travels in a header and a query; a control character would corrupt either.
+    if (containsControlCharacter(token))
+        return Failure{QStringLiteral("The API key file ") + name + QStringLiteral(" contains control characters.")};
     return token;
 }
 

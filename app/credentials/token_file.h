@@ -10,6 +10,9 @@ namespace quill {
 /// A token is a short line of text; anything larger is not a key file and is not read into memory.
 inline constexpr qint64 maxTokenFileBytes = 64 * 1024;
 
+/// Whether a text holds a control character (which no token may contain).
+bool containsControlCharacter(const QString &text);
+
 /**
  * @brief Reads the token from an API key file: its whole content without surrounding white space.
  *

@@ -143,6 +143,8 @@ private Q_SLOTS:
         QCOMPARE(tokenFromFile(QUrl::fromLocalFile(file(QStringLiteral("h.txt"), QByteArray(maxTokenFileBytes + 1, 'a'))))
                      .error(),
                  QStringLiteral("The API key file \"h.txt\" is too large to be an API key."));
+        QCOMPARE(tokenFromFile(QUrl::fromLocalFile(file(QStringLiteral("c.txt"), "abc\r\nAuthorization: x"))).error(),
+                 QStringLiteral("The API key file \"c.txt\" contains control characters."));
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("d.txt")));
         QCOMPARE(tokenFromFile(QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("d.txt")))).error(),
                  QStringLiteral("The API key file \"d.txt\" is not a regular file."));
