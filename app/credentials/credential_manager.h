@@ -84,6 +84,8 @@ public:
     /// The configured instance; the state's configure-instance command keeps it current.
     void setInstanceURL(const std::optional<QUrl> &url);
 
+    /// No token is active any more (the instance changed); nothing else is touched.
+    void clearToken();
     /// Makes a token the active one; a token of only white space makes none active.
     void activateToken(const QString &token, const CredentialSource &source);
     /// Resolves the credential: the remembered key file, else the keyring item of the instance.
@@ -121,7 +123,6 @@ Q_SIGNALS:
 
 private:
     void setToken(const std::optional<QString> &token, const CredentialSource &source);
-    void clearToken();
     void setTokenFile(const std::optional<QUrl> &url);
     void setAuthenticating(bool authenticating);
     void stopSession();
