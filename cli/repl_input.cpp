@@ -40,7 +40,7 @@ void ReplInput::addLine(std::string_view line)
     scanLine(line);
 }
 
-// Follows the bytes the way the engine's line splitter does: strings with their escapes (an
+// Follows the bytes with the engine line splitter's scanner: strings with their escapes (an
 // escape may even run over the line end), "@@" comments, and the three bracket depths, which
 // never drop below zero. A ";" does not matter here: it only splits at the top level, where
 // every depth is already zero.
@@ -48,38 +48,18 @@ void ReplInput::scanLine(std::string_view line)
 {
     for (size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
-        if (m_inString) {
+        if (m_open.inString) {
             m_blank = false;
-            if (m_escaped) {
-                m_escaped = false;
-            } else if (c == '\\') {
-                m_escaped = true;
-            } else if (c == m_quote) {
-                m_inString = false;
-            }
+            m_open.scanStringByte(c);
             continue;
         }
         if (c == '@' && i + 1 < line.size() && line[i + 1] == '@') break;
         if (c != ' ' && c != '\t' && c != '\r') m_blank = false;
-        const auto lower = [](uint32_t& depth) { depth = depth > 0 ? depth - 1 : 0; };
-        switch (c) {
-        case '"':
-        case '\'':
-            m_inString = true;
-            m_quote = c;
-            break;
-        case '(': ++m_parens; break;
-        case ')': lower(m_parens); break;
-        case '[': ++m_squares; break;
-        case ']': lower(m_squares); break;
-        case '{': ++m_braces; break;
-        case '}': lower(m_braces); break;
-        default: break;
-        }
+        m_open.scanCodeByte(c);
     }
 }
 
-bool ReplInput::lexicallyOpen() const { return m_inString || m_parens > 0 || m_squares > 0 || m_braces > 0; }
+bool ReplInput::lexicallyOpen() const { return m_open.open(); }
 
 bool ReplInput::blocksOpen()
 {
@@ -116,10 +96,7 @@ void ReplInput::clear()
     m_hasLine = false;
     m_mayClose = true;
     m_blank = true;
-    m_inString = false;
-    m_escaped = false;
-    m_quote = '"';
-    m_parens = m_squares = m_braces = 0;
+    m_open = OpenStatement();
 }
 
 } // namespace cobalt::cli

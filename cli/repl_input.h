@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/parser/open_statement.h"
+
 namespace cobalt {
 class CobaltScript;
 }
@@ -43,12 +45,7 @@ private:
     bool m_hasLine = false;
     bool m_blank = true;
     // The line splitter's state at the end of the last line.
-    bool m_inString = false;
-    bool m_escaped = false;
-    char m_quote = '"';
-    uint32_t m_parens = 0;
-    uint32_t m_squares = 0;
-    uint32_t m_braces = 0;
+    OpenStatement m_open;
     // False while the blocks were open at the last look and no line since could have closed
     // one: only a statement beginning with "end" or "until" closes a block, so the text need
     // not be parsed again for every line of a long block.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/cobalt_script.h"
+#include "engine/parser/open_statement.h"
 
 namespace cobalt {
 
@@ -30,24 +31,18 @@ public:
         size_t usefulEnd = line.size();
         for (size_t i = 0; i < line.size(); ++i) {
             const char c = line[i];
-            if (m_inString) {
-                scanStringByte(c);
+            if (m_open.inString) {
+                m_open.scanStringByte(c);
                 continue;
             }
             if (c == '@' && i + 1 < line.size() && line[i + 1] == '@') {
                 usefulEnd = i;  // "@@" starts a comment
                 break;
             }
-            if (c == '"' || c == '\'') {
-                m_inString = true;
-                m_quote = c;
-                continue;
-            }
-            trackBracket(c);
-            if (c == ';' && atTopLevel()) {
+            m_open.scanCodeByte(c);
+            if (c == ';' && m_open.atTopLevel()) {
                 appendSegment(line.substr(segmentStart, i - segmentStart), lineNumber);
                 finishStatement();
-                m_parens = m_squares = m_braces = 0;
                 segmentStart = i + 1;
             }
         }
@@ -55,40 +50,13 @@ public:
         // An empty line, or a comment from the first column, keeps its place as an empty
         // statement; a line of blanks does not.
         if (usefulEnd == 0 && !pendingAtStart) addEmptyStatement(lineNumber);
-        if (!m_inString && atTopLevel()) finishStatement();
+        if (!m_open.open()) finishStatement();
     }
 
     /// At the end of the text an open bracket or string no longer holds the statement back.
     void finishText() { finishStatement(); }
 
 private:
-    void scanStringByte(char c)
-    {
-        if (m_escaped) {
-            m_escaped = false;
-        } else if (c == '\\') {
-            m_escaped = true;
-        } else if (c == m_quote) {
-            m_inString = false;
-        }
-    }
-
-    void trackBracket(char c)
-    {
-        const auto lower = [](uint32_t& depth) { depth = depth > 0 ? depth - 1 : 0; };
-        switch (c) {
-        case '(': ++m_parens; break;
-        case ')': lower(m_parens); break;
-        case '[': ++m_squares; break;
-        case ']': lower(m_squares); break;
-        case '{': ++m_braces; break;
-        case '}': lower(m_braces); break;
-        default: break;
-        }
-    }
-
-    bool atTopLevel() const { return m_parens == 0 && m_squares == 0 && m_braces == 0; }
-
     void appendSegment(std::string_view segment, uint64_t lineNumber)
     {
         segment = trimSpacesAndTabs(segment);
@@ -127,12 +95,7 @@ private:
     ParsedLines& m_lines;
     std::string m_pending;
     uint64_t m_pendingLine = 0;
-    bool m_inString = false;
-    bool m_escaped = false;
-    char m_quote = '"';
-    uint32_t m_parens = 0;
-    uint32_t m_squares = 0;
-    uint32_t m_braces = 0;
+    OpenStatement m_open;
 };
 
 } // namespace
