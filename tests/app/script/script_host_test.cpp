@@ -187,7 +187,7 @@ private Q_SLOTS:
     {
         m_server->setResponse(QStringLiteral("/none"), FakeResponse::empty(204));
         FakeResponse plain = FakeResponse::text("plain words", "text/plain", 404);
-        plain.headers.append({"X-Custom-Header", "V1"});
+        plain.headers.append(qMakePair(QByteArrayLiteral("X-Custom-Header"), QByteArrayLiteral("V1")));
         m_server->setResponse(QStringLiteral("/text"), plain);
         m_server->setResponse(QStringLiteral("/scalar"), FakeResponse::json("42"));
         m_server->setResponse(QStringLiteral("/binary"), FakeResponse::text("\xff\xfe", "application/octet-stream"));
