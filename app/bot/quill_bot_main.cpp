@@ -73,14 +73,14 @@ int main(int argc, char **argv)
                          QCoreApplication::exit(exitCode);
                      });
 
+    // A signal handler may only set a flag; the main thread turns it into a stop request.
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
     if (!controller.start(invocation.scriptPath, invocation.instanceURL, invocation.token)) {
         writeLine(stderr, lastError.isEmpty() ? QStringLiteral("The bot could not be started.") : lastError);
         return 1;
     }
 
-    // A signal handler may only set a flag; the main thread turns it into a stop request.
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
     QTimer signalWatch;
     QObject::connect(&signalWatch, &QTimer::timeout, &controller, [&controller] {
         if (stopSignalled.exchange(false))
