@@ -84,6 +84,27 @@ private Q_SLOTS:
         QVERIFY(output.endsWith(QStringLiteral(" INFO Bot script stopped.\n")));
     }
 
+    void exampleBotsRunUntilStopped()
+    {
+        m_server->queueEndpointResponse(QStringLiteral("notes/mentions"), FakeResponse::json("[]"));
+        m_server->setEndpointResponse(QStringLiteral("notes/mentions"),
+                                      FakeResponse::json(R"([{"id":"m1","user":{"id":"u2","username":"carol"}}])"));
+        const QList<QByteArray> expected{R"({"replyId":"m1","text":"@carol Hello!","visibility":"home"})",
+                                         R"("visibility":"home"})"};
+        int index = 0;
+        for (const char *example : {"greeter.cbs", "scheduled_poster.cbs"}) {
+            m_server->clearRequests();
+            QProcess bot;
+            launch(bot, m_server->url().toString(), QStringLiteral(QUILL_EXAMPLES_DIR "/") + QString::fromUtf8(example));
+            QVERIFY(QTest::qWaitFor([this] { return !m_server->requestsTo(QStringLiteral("notes/create")).isEmpty(); }, 10000));
+            QVERIFY(m_server->requestsTo(QStringLiteral("notes/create")).at(0).body.endsWith(expected.at(index++)));
+            bot.terminate();
+            QVERIFY(finish(bot));
+            QCOMPARE(bot.exitCode(), 0);
+            QVERIFY(bot.readAllStandardOutput().endsWith(" INFO Bot script stopped.\n"));
+        }
+    }
+
     void failuresExitWithOne()
     {
         QProcess failing;
