@@ -164,6 +164,9 @@ HostResult ScriptHost::performUpload(const QString &filePath, const QByteArray &
     const QFileInfo info(filePath);
     if (!info.exists())
         return Failure{QStringLiteral("No such file: ") + filePath};
+    // A directory or a device has no size to check and may never end.
+    if (!info.isFile())
+        return Failure{QStringLiteral("Not a regular file: ") + filePath};
     if (info.size() > maxUploadBytes)
         return Failure{QStringLiteral("The file is too large to upload: ") + filePath};
     QFile file(filePath);

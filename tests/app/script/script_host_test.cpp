@@ -69,6 +69,7 @@ private Q_SLOTS:
         m_host.reset();
         delete m_network;
         delete m_server;
+        m_server = nullptr;
     }
 
     void misskeyRequestSendsTheBodyAsReceived()
@@ -151,6 +152,8 @@ private Q_SLOTS:
                  QStringLiteral("error: The Misskey server returned an invalid response."));
         QVERIFY(outcome(m_host->performUpload(m_files.filePath(QStringLiteral("gone.png")), "{}"))
                     .contains(QStringLiteral("gone.png")));
+        QCOMPARE(outcome(m_host->performUpload(m_files.path(), "{}")),
+                 QStringLiteral("error: Not a regular file: ") + m_files.path());
         QCOMPARE(int(m_server->requests().size()), sent);
     }
 
@@ -224,7 +227,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target");
         QTest::addColumn<QByteArray>("options");
         QTest::addColumn<QString>("message");
-        const QString feed = url("/feed");
+        // Every case fails before anything is sent; _data runs outside init, with no server.
+        const QString feed = QStringLiteral("http://127.0.0.1:1/feed");
         const QString method = QStringLiteral("The HTTP method is invalid.");
         const QString query = QStringLiteral("HTTP query values must be strings, numbers, booleans, or arrays of those values.");
         const QString headers = QStringLiteral("HTTP headers must contain valid string names and values.");
