@@ -115,7 +115,9 @@ bool isProtocolFailure(QNetworkReply::NetworkError error)
     return error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
 }
 
-APIResult<QByteArray> settledResult(const PendingReply &pending)
+} // namespace
+
+APIResult<QByteArray> settledResponse(const PendingReply &pending)
 {
     switch (pending.outcome()) {
     case PendingReply::Outcome::pending:
@@ -142,8 +144,6 @@ APIResult<QByteArray> settledResult(const PendingReply &pending)
         return Failure{MisskeyAPIError::invalidResponse()};
     return MisskeyAPI::validatedData(reply.body, reply.statusCode);
 }
-
-} // namespace
 
 MisskeyAPI::MisskeyAPI(QUrl instanceURL, std::optional<QString> token, QNetworkAccessManager *network,
                        RequestLimits limits)
@@ -205,7 +205,7 @@ QCoro::Task<APIResult<QByteArray>> MisskeyAPI::send(MisskeyAPI api, QString endp
     PendingReply pending(api.m_network->post(request, body), api.m_limits, cancellation);
     if (pending.outcome() == PendingReply::Outcome::pending)
         co_await qCoro(&pending, &PendingReply::settled);
-    co_return settledResult(pending);
+    co_return settledResponse(pending);
 }
 
 QCoro::Task<APIResult<MisskeyUser>> MisskeyAPI::me(RequestCancellation cancellation) const

@@ -23,6 +23,8 @@
 
 namespace quill {
 
+class PendingReply;
+
 template <typename T>
 using APIResult = Result<T, MisskeyAPIError>;
 
@@ -126,5 +128,13 @@ private:
     QPointer<QNetworkAccessManager> m_network;
     RequestLimits m_limits;
 };
+
+/**
+ * @brief The body of a settled Misskey reply, or the one error it amounts to.
+ *
+ * Shared by every caller that sends Misskey requests through a PendingReply, so that a failing
+ * status, a time-out or a cancellation reads the same whoever sent the request.
+ */
+APIResult<QByteArray> settledResponse(const PendingReply &pending);
 
 } // namespace quill
