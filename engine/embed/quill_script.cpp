@@ -65,6 +65,9 @@ int32_t quill_script_runtime_run(QuillScriptRuntime* runtime, const char* script
     try {
         const std::string path(script_path);
         try {
+            // A coroutine, or the failure of one, left over from an earlier run of this
+            // runtime must not reach into this one.
+            runtime->engine.resetCoroutines();
             runtime->engine.runScriptFilePath(path);
             return runtime->stopping() ? QUILL_SCRIPT_STOPPED : QUILL_SCRIPT_FINISHED;
         } catch (const std::exception& failure) {

@@ -78,6 +78,8 @@ void CobaltScript::rethrowPositioned(const ParsedScriptLine& line)
         message = error.message();
     } catch (const std::exception& error) {
         message = error.what();
+    } catch (const CoroutineTerminated&) {
+        throw;
     } catch (...) {
         message = "Unknown error";
     }
