@@ -155,8 +155,7 @@ private:
     /// Closes the scopes of the innermost frame's current pass, keeping a loop's variable.
     void closeBodyScope()
     {
-        const CoroutineFrame& frame = m_frames.back();
-        size_t keep = frame.blocksAtEntry;
+        const size_t keep = m_frames.back().blocksAtEntry;
         while (m_engine.scopes.blocks.size() > keep) m_engine.popBlockScope();
     }
 
@@ -273,9 +272,8 @@ private:
     void enterWhile(uint32_t index)
     {
         const BytecodeLoop loop = sideRecord(m_program.whileLoops, index, "Bytecode while-loop index out of range");
-        if (!m_engine.evaluateCondition(coroutineLine(m_program, loop.line), "Unexpected token after while condition")) {
-            return;
-        }
+        const ParsedScriptLine& line = coroutineLine(m_program, loop.line);
+        if (!m_engine.evaluateCondition(line, "Unexpected token after while condition")) return;
         pushCoroutineBlockFrame(Kind::While, loop.chunk, loop.line);
     }
 
