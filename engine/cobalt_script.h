@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/bytecode/bytecode_program.h"
+#include "engine/bytecode/coroutine.h"
 #include "engine/bytecode/fast_expression.h"
 #include "engine/bytecode/loader_state.h"
 #include "engine/error/error_context.h"
@@ -232,6 +233,22 @@ public:
                                           bool functionBody, uint32_t startInstruction = kStartOfChunk);
     static constexpr uint32_t kStartOfChunk = 0xFFFFFFFFu;
 
+    // ===== bytecode/ (coroutines) =====
+    /// A coroutine for `function` with its parameters bound, set at its body's first line.
+    CoroutineRef createCoroutineState(const CallableRef& function, const Variable* args, size_t count);
+    /// Schedules a new coroutine (the call of a "decay function"), replacing the current one.
+    void startCoroutine(const CallableRef& function, const Variable* args, size_t count);
+    /// One turn of the scheduled coroutine; its failure propagates in the error format.
+    void serviceScheduledCoroutineTurn();
+    /// The same, but a failure waits in the pending slot for the main code's next boundary.
+    void serviceScheduledCoroutineTurnNoThrow();
+    void rethrowPendingCoroutineException();
+    /// Runs the coroutine up to and including its next simple statement; true once finished.
+    bool executeCoroutineTurn(CoroutineState& state);
+    Variable killFunction(NativeArgs args);
+    /// Drops every coroutine and a pending coroutine failure (between runs of a host).
+    void resetCoroutines();
+
     // ===== bytecode/ (loading and paths) =====
     Variable runScriptFilePath(const std::string& path);
     Variable runScriptFile(NativeArgs args);
@@ -267,6 +284,7 @@ public:
     LoaderState loader;
     std::vector<ActiveChunk> activeChunks;
     CallState calls;
+    CoroutineEngineState coroutines;
     uint64_t nativeStackLimit = 0;  // lowest safe stack address (see checkNativeStack)
 };
 

@@ -179,11 +179,15 @@ Variable runInlineChunk(CobaltScript& engine, const ProgramRef& program, uint32_
     for (uint32_t pc = record.firstInstruction;; ++pc) {
         if (engine.loader.jumpPending && !resolveJumpInline(engine, signal)) return Variable();
         if (pc >= end) break;
-        // Coroutine scheduling hooks in here, as in the activation loop.
+        // Coroutine scheduling as in the activation loop.
+        if (engine.coroutines.pendingFailure) engine.rethrowPendingCoroutineException();
         if (engine.softErrorUnwinding()) return Variable();
         engine.checkStopBoundary();
         const Instruction instruction = program->instructions[pc];
         Variable value = executeInlineInstruction(engine, program, instruction, signal);
+        if (engine.coroutines.scheduled && engine.coroutines.inTurn == 0) {
+            engine.serviceScheduledCoroutineTurnNoThrow();
+        }
         if (signal != BlockSignal::None) return signal == BlockSignal::Return ? value : Variable();
     }
     return Variable();

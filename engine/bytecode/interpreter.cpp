@@ -57,6 +57,25 @@ bool activeChunksHoldLabel(const CobaltScript& engine, const std::string& label,
     return false;
 }
 
+Variable executeFunctionDeclaration(CobaltScript& engine, const ProgramRef& program, uint32_t index)
+{
+    if (index >= program->functionDecls.size()) fail("Bytecode function-declaration index out of range");
+    const BytecodeFunctionDecl decl = program->functionDecls[index];
+    const ParsedScriptLine& line = programLine(*program, decl.line);
+    engine.setPositionContext(line);
+    try {
+        engine.declareFunction(line, [&](ScriptCallable& function) {
+            function.program = program;
+            function.chunkIndex = decl.chunk;
+            function.sourceDirectory = decl.directory;
+            function.sourcePath = decl.path;
+        });
+    } catch (const std::exception&) {
+        engine.rethrowPositioned(line);
+    }
+    return Variable();
+}
+
 } // namespace interp
 
 namespace {
@@ -139,25 +158,6 @@ bool jumpLandsHere(CobaltScript& engine, const BytecodeProgram& program, uint32_
            engine.findNestLabelInBytecodeChunk(program, chunk, engine.loader.pendingJumpLabel, instruction, nest);
 }
 
-Variable executeFunctionDeclaration(CobaltScript& engine, const ProgramRef& program, uint32_t index)
-{
-    if (index >= program->functionDecls.size()) fail("Bytecode function-declaration index out of range");
-    const BytecodeFunctionDecl decl = program->functionDecls[index];
-    const ParsedScriptLine& line = interp::programLine(*program, decl.line);
-    engine.setPositionContext(line);
-    try {
-        engine.declareFunction(line, [&](ScriptCallable& function) {
-            function.program = program;
-            function.chunkIndex = decl.chunk;
-            function.sourceDirectory = decl.directory;
-            function.sourcePath = decl.path;
-        });
-    } catch (const std::exception&) {
-        engine.rethrowPositioned(line);
-    }
-    return Variable();
-}
-
 Variable executeReturn(CobaltScript& engine, const BytecodeProgram& program, uint32_t index, BlockSignal& signal)
 {
     const ParsedScriptLine& line = interp::programLine(program, index);
@@ -196,7 +196,7 @@ Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, con
     case Opcode::NumericFor:
         return interp::executeNumericForInstruction(engine, program, operand, signal, RunMode::Activation);
     case Opcode::GenericFor: return interp::executeGenericForInstruction(engine, program, operand, signal);
-    case Opcode::FunctionDeclaration: return executeFunctionDeclaration(engine, program, operand);
+    case Opcode::FunctionDeclaration: return interp::executeFunctionDeclaration(engine, program, operand);
     case Opcode::Return: return executeReturn(engine, *program, operand, signal);
     case Opcode::Break:
         // A break that leaves its function is reported at the boundary; when that boundary is
@@ -245,14 +245,16 @@ Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& programRef
             return Variable();
         }
         if (pc >= end) break;
-        // Coroutine scheduling hooks in here: a pending coroutine failure is rethrown before
-        // the instruction, and the scheduled coroutine gets its turn after it.
+        // A coroutine's failure surfaces here, at the main code's next instruction.
+        if (coroutines.pendingFailure) rethrowPendingCoroutineException();
         if (softErrorUnwinding()) return Variable();
         checkStopBoundary();
 
         const Instruction instruction = program->instructions[pc];
         ++pc;
         Variable value = executeInstruction(*this, program, instruction, signal);
+        // Every instruction that completes outside a turn gives the scheduled coroutine one.
+        if (coroutines.scheduled && coroutines.inTurn == 0) serviceScheduledCoroutineTurnNoThrow();
 
         if (signal == BlockSignal::None) continue;
         if (signal == BlockSignal::Jump && jumpLandsHere(*this, *program, chunk)) {

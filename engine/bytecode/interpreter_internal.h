@@ -24,6 +24,10 @@ void executeLineInstruction(CobaltScript& engine, const ParsedScriptLine& line);
 /// A single plain-name assignment whose right side has a fast form (opcode 1).
 void executeInlineAssignment(CobaltScript& engine, const ParsedScriptLine& line);
 
+/// A function declaration (opcode 7): the function over the program's body chunk, assigned
+/// to its target. Returns the empty value.
+Variable executeFunctionDeclaration(CobaltScript& engine, const ProgramRef& program, uint32_t index);
+
 /// Runs a block body chunk: see RunMode.
 Variable runBlockBody(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal,
                       RunMode mode);

@@ -25,6 +25,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// Ends a coroutine's turn when the coroutine is killed or replaced from inside its own
+/// turn. It carries no message and is deliberately not a std::exception: statement wrappers
+/// and protected calls, which catch those, let it pass to the turn that started it.
+struct CoroutineTerminated {};
+
 /// Every positioned error text begins with this prefix.
 inline constexpr std::string_view kErrorPrefix = "CobaltScript error: ";
 /// Messages that already carry a position begin with this (no trailing space).

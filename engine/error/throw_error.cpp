@@ -82,6 +82,8 @@ void CobaltScript::rethrowPositioned(const ParsedScriptLine& line)
         message = error.message();
     } catch (const std::exception& error) {
         message = error.what();
+    } catch (const CoroutineTerminated&) {
+        throw;
     } catch (...) {
         message = "Unknown error";
     }

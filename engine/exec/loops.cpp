@@ -2,6 +2,7 @@
 // and the bytecode interpreter both run their loops through these, handing in the body as a
 // callback, so both follow the same rules for clauses, loop scopes, signals and soft errors.
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -11,6 +12,7 @@
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 #include "engine/exec/line_access.h"
+#include "engine/exec/loop_cursor.h"
 #include "engine/exec/scope_stack_guard.h"
 
 namespace cobalt {
@@ -336,6 +338,124 @@ Variable CobaltScript::runGenericFor(const ParsedScriptLine& line, BlockSignal& 
         // positioned at this line.
         rethrowPositioned(line);
     }
+}
+
+} // namespace cobalt
+
+// ----- loops taken one iteration at a time (coroutines) -----
+
+namespace cobalt {
+
+NumericForRange evaluateNumericForRange(CobaltScript& engine, const ParsedScriptLine& line)
+{
+    engine.setPositionContext(line);
+    try {
+        const NumericClause clause = evaluateNumericClause(engine, line);
+        return NumericForRange{clause.start, clause.stop, clause.step};
+    } catch (const std::exception&) {
+        engine.rethrowPositioned(line);
+    }
+}
+
+void openGenericForCursor(CobaltScript& engine, const ParsedScriptLine& line, GenericForCursor& cursor)
+{
+    engine.setPositionContext(line);
+    try {
+        GenericClause clause = parseGenericClause(engine, line);
+        cursor.names = std::move(clause.names);
+        const TokenList& tokens = line.tokens;
+        const size_t start = clause.iteratorStart;
+        if (isSingleCallForm(line, start)) {
+            Variable callee;
+            engine.resolveVariableFast(tokens[start], analysisAt(line, start), callee);
+            const bool isPairs = engine.isNativeBuiltin(callee, BuiltinId::Pairs);
+            if (isPairs || engine.isNativeBuiltin(callee, BuiltinId::Ipairs)) {
+                size_t position = start + 2;
+                Variable container = engine.evaluateExpression(tokens, position, analysesOf(line));
+                if (position != tokens.size() - 1) {
+                    engine.throwError("Expected ',' or ')' after function argument", tokens[position]);
+                }
+                if (container.type != VarType::Array && container.type != VarType::Table) {
+                    fail(isPairs ? "pairs(container) expects an array or table"
+                                 : "ipairs(container) expects an array or table");
+                }
+                if (container.type == VarType::Array) {
+                    cursor.mode = GenericForCursor::Mode::ArrayContainer;
+                } else if (!isPairs) {
+                    cursor.mode = GenericForCursor::Mode::TableSequence;
+                    cursor.length = engine.numericTableLength(container.asTable());
+                } else {
+                    cursor.mode = GenericForCursor::Mode::TableKeys;
+                    cursor.keys = engine.getIterationTableKeys(container.asTable());
+                    cursor.keyValues = engine.getIterationTableKeyValues(container.asTable());
+                }
+                cursor.container = std::move(container);
+                return;
+            }
+        }
+        size_t position = start;
+        Variable iterator = engine.evaluateExpression(tokens, position, analysesOf(line));
+        if (position < tokens.size()) engine.throwError("Unexpected token after for iterator", tokens[position]);
+        if (iterator.type != VarType::Array) fail("generic for loops expect an array iterator");
+        cursor.mode = GenericForCursor::Mode::Elements;
+        cursor.elements = iterator.asArray()->items;
+    } catch (const std::exception&) {
+        engine.rethrowPositioned(line);
+    }
+}
+
+bool advanceGenericForCursor(CobaltScript& engine, const ParsedScriptLine& line, GenericForCursor& cursor,
+                             size_t loopDepth)
+{
+    const size_t i = cursor.next;
+    const size_t count = cursor.names.size();
+    switch (cursor.mode) {
+    case GenericForCursor::Mode::ArrayContainer: {
+        const ArrayRef array = cursor.container.asArray();
+        if (i >= array->items.size() || i >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return false;
+        const Variable element = array->items[i];
+        assignIterationValues(engine, loopDepth, count, Variable(static_cast<int32_t>(i + 1)), element);
+        break;
+    }
+    case GenericForCursor::Mode::TableSequence: {
+        if (i >= static_cast<size_t>(std::max(cursor.length, 0))) return false;
+        const TableRef table = cursor.container.asTable();
+        const int32_t key = static_cast<int32_t>(i + 1);
+        auto found = table->map.find(std::to_string(key));
+        if (found == table->map.end()) failKeyRemoved(engine, line);
+        const Variable element = found->second;
+        assignIterationValues(engine, loopDepth, count, Variable(key), element);
+        break;
+    }
+    case GenericForCursor::Mode::TableKeys: {
+        if (i >= cursor.keys.size()) return false;
+        const TableRef table = cursor.container.asTable();
+        auto found = table->map.find(cursor.keys[i]);
+        if (found == table->map.end()) failKeyRemoved(engine, line);
+        const Variable element = found->second;
+        assignIterationValues(engine, loopDepth, count,
+                              i < cursor.keyValues.size() ? cursor.keyValues[i] : Variable(cursor.keys[i]), element);
+        break;
+    }
+    case GenericForCursor::Mode::Elements: {
+        if (i >= cursor.elements.size()) return false;
+        const Variable& element = cursor.elements[i];
+        if (count == 1) {
+            setLoopVariable(engine, loopDepth, 0, element);
+        } else if (element.type == VarType::Array) {
+            const std::vector<Variable>& parts = element.asArray()->items;
+            for (size_t slot = 0; slot < count; ++slot) {
+                setLoopVariable(engine, loopDepth, slot, slot < parts.size() ? parts[slot] : Variable());
+            }
+        } else {
+            setLoopVariable(engine, loopDepth, 0, element);
+            for (size_t slot = 1; slot < count; ++slot) setLoopVariable(engine, loopDepth, slot, Variable());
+        }
+        break;
+    }
+    }
+    ++cursor.next;
+    return true;
 }
 
 } // namespace cobalt

@@ -194,6 +194,9 @@ Variable callScript(CobaltScript& engine, const CallableRef& function, const Var
         value = engine.executeParsedBlock(function->bodyLines, index, signal);
     }
 
+    // A coroutine that failed during the body's last instruction reports it here.
+    if (engine.coroutines.pendingFailure) engine.rethrowPendingCoroutineException();
+
     // A plain failure: the caller's statement (whose position comes back with the guard)
     // positions it, the same on every body form.
     if (signal == BlockSignal::Break) {
@@ -230,8 +233,11 @@ Variable CobaltScript::invokeCallableFast(const Variable& callee, const Variable
     // Held for the whole call: the callee may overwrite the variable it was called through.
     const CallableRef function = callee.asCallable();
     if (!function) fail("Attempted to call an invalid function value");
-    // Coroutine functions ("decay function") run as ordinary calls until coroutine
-    // scheduling exists.
+    // A "decay function" does not run its body here: the call schedules it as the coroutine.
+    if (function->isCoroutine) {
+        startCoroutine(function, args, count);
+        return Variable();
+    }
     if (function->isNative) return callNative(*this, *function, args, count);
     return callScript(*this, function, args, count);
 }

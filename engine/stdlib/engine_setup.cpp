@@ -89,6 +89,7 @@ CobaltScript::CobaltScript()
     pushFunction("next", bind(builtins::next));
     pushFunction("select", bind(builtins::select));
     pushFunction("collectGarbage", bind(builtins::collectGarbage));
+    pushFunction("kill", [this](NativeArgs args) { return killFunction(args); });
     pushFunction("array", bind(builtins::newArray));
     pushFunction("len", bind(builtins::len));
     pushFunction("push", bind(builtins::push));

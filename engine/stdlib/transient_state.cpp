@@ -29,6 +29,9 @@ void CobaltScript::resetTransientState()
     while (!scopes.loops.empty()) popLoopScope();
     scopes.blockBase = 0;
     scopes.currentFrame = 0;
+
+    // A scheduled coroutine, or the failure of one, must not reach into the next run.
+    resetCoroutines();
 }
 
 } // namespace cobalt

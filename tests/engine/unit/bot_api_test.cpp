@@ -134,6 +134,20 @@ TEST_F(BotAPITest, FailedCallsTakeTheHostsTextOrTheCallbacksOwn)
     EXPECT_EQ(host.logs, std::vector<std::string>{"7"});
 }
 
+TEST_F(BotAPITest, ARunDoesNotInheritAnEarlierRunsCoroutine)
+{
+    // The first run ends with its coroutine still scheduled ("two" not yet logged); the
+    // second run on the same runtime must not give it turns.
+    QuillScriptRuntime* runtime = create();
+    ASSERT_NE(runtime, nullptr);
+    host.logs.clear();
+    EXPECT_EQ(run(runtime, "decay function f()\n  log(\"one\")\n  log(\"two\")\nend\nf()\n").code,
+              QUILL_SCRIPT_FINISHED);
+    EXPECT_EQ(run(runtime, "x = 1\nx = 2\nx = 3\n").code, QUILL_SCRIPT_FINISHED);
+    EXPECT_EQ(host.logs, std::vector<std::string>{"one"});
+    quill_script_runtime_destroy(runtime);
+}
+
 TEST_F(BotAPITest, MissingCallbacksFailByName)
 {
     QuillScriptRuntime* runtime = create(false);

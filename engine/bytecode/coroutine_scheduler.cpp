@@ -1,0 +1,224 @@
+// Coroutine scheduling: starting a coroutine, giving the scheduled one its turn with the
+// execution context swapped, replacement and kill(), and carrying a turn's failure over to
+// the main code.
+
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "engine/cobalt_script.h"
+#include "engine/error/position_context_guard.h"
+#include "engine/error/script_error.h"
+
+namespace cobalt {
+namespace {
+
+/// Exchanges the engine's execution context with `context`. The same call installs a
+/// coroutine's context and puts the main code's back; swapping moves no scope storage, so
+/// pointers into scope lists stay valid and nothing is allocated.
+void swapExecutionContext(CobaltScript& engine, CoroutineContext& context)
+{
+    std::swap(engine.scopes.blocks, context.blocks);
+    std::swap(engine.scopes.blockBase, context.blockBase);
+    std::swap(engine.scopes.loops, context.loops);
+    std::swap(engine.scopes.currentFrame, context.currentFrame);
+    std::swap(engine.loader.directoryStack, context.directoryStack);
+    std::swap(engine.loader.pathStack, context.pathStack);
+    std::swap(engine.calls.varargs, context.varargs);
+    std::swap(engine.calls.callDepth, context.callDepth);
+    std::swap(engine.calls.protectedCalls, context.protectedCalls);
+    std::swap(engine.softError, context.softError);
+    std::swap(engine.loader.jumpPending, context.jumpPending);
+    std::swap(engine.loader.pendingJumpLabel, context.pendingJumpLabel);
+    std::swap(engine.activeChunks, context.activeChunks);
+}
+
+/// Installs a coroutine's context for as long as it lives and swaps the main code's back on
+/// every exit, with the main code's position context.
+class ContextSwap {
+public:
+    ContextSwap(CobaltScript& engine, CoroutineContext& context)
+        : m_engine(engine), m_context(context), m_position(engine.errorContext)
+    {
+        swapExecutionContext(engine, context);
+    }
+    ~ContextSwap() { swapExecutionContext(m_engine, m_context); }
+    ContextSwap(const ContextSwap&) = delete;
+    ContextSwap& operator=(const ContextSwap&) = delete;
+
+private:
+    CobaltScript& m_engine;
+    CoroutineContext& m_context;
+    PositionContextGuard m_position;
+};
+
+/// A turn's failure in the script error format. Called inside the turn's catch block while
+/// the coroutine's context (its path stack, its current line) is still installed.
+[[noreturn]] void rethrowTurnFailure(CobaltScript& engine)
+{
+    std::string message;
+    try {
+        throw;
+    } catch (const ScriptStopRequested&) {
+        throw;  // the host's stop keeps its type so the run reports "stopped"
+    } catch (const RaisedScriptError& error) {
+        message = error.message();
+    } catch (const std::exception& error) {
+        message = error.what();
+    }
+    if (message.starts_with(kPositionedPrefix)) throw;
+    if (engine.loader.pathStack.empty()) engine.loader.pathStack.emplace_back("script");
+    engine.throwError(message, engine.errorContext.nearToken);
+}
+
+} // namespace
+
+CoroutineRef CobaltScript::createCoroutineState(const CallableRef& function, const Variable* args, size_t count)
+{
+    auto state = std::make_shared<CoroutineState>();
+    state->function = function;
+    state->program = function->program;
+    uint32_t chunk = function->chunkIndex;
+    if (!state->program) {
+        // A body kept as parsed lines is compiled once here, so the stepper walks chunks only.
+        auto program = std::make_shared<BytecodeProgram>();
+        program->lines = function->bodyLines;
+        program->directory = function->sourceDirectory;
+        program->path = function->sourcePath;
+        chunk = compileBytecodeChunk(*program, program->lines, 0, program->lines.size(), program->directory, 1);
+        state->program = std::move(program);
+    }
+
+    CoroutineContext& context = state->context;
+    context.currentFrame = function->capturedScope + 1;
+    context.callDepth = 1;
+    context.directoryStack = loader.directoryStack;
+    context.pathStack = loader.pathStack;
+    if (!function->sourceDirectory.empty()) context.directoryStack.push_back(function->sourceDirectory);
+    if (!function->sourcePath.empty()) context.pathStack.push_back(function->sourcePath);
+    std::shared_ptr<std::vector<Variable>> extra;
+    if (function->isVariadic) {
+        extra = std::make_shared<std::vector<Variable>>();
+        if (count > function->parameters.size()) extra->assign(args + function->parameters.size(), args + count);
+    }
+    context.varargs.push_back(std::move(extra));
+
+    // The parameters' scope and the body frame are made with the coroutine's context in
+    // place, so they land in its scope stacks.
+    ContextSwap swap(*this, context);
+    pushBlockScope();
+    ScopeList& parameters = scopes.blocks.back();
+    for (size_t i = 0; i < function->parameters.size(); ++i) {
+        setInScope(parameters, function->parameters[i], i < count ? args[i] : Variable());
+    }
+    if (!state->program->nestBlocks.empty()) registerCallableNestLabelsRecursive(function, chunk);
+    if (chunk >= state->program->chunks.size()) fail("Invalid bytecode chunk index");
+    const BytecodeChunk record = state->program->chunks[chunk];
+    const uint64_t end = uint64_t{record.firstInstruction} + record.instructionCount;
+    if (end > state->program->instructions.size()) fail("Bytecode chunk range is out of bounds");
+    CoroutineFrame frame;
+    frame.kind = CoroutineFrame::Kind::Body;
+    frame.chunk = chunk;
+    frame.pc = record.firstInstruction;
+    frame.end = static_cast<uint32_t>(end);
+    frame.blocksAtEntry = scopes.blocks.size();
+    frame.loopsAtEntry = scopes.loops.size();
+    activeChunks.push_back(ActiveChunk{state->program, chunk});
+    state->frames.push_back(std::move(frame));
+    return state;
+}
+
+void CobaltScript::startCoroutine(const CallableRef& function, const Variable* args, size_t count)
+{
+    CoroutineRef state = createCoroutineState(function, args, count);
+    if (coroutines.inTurn != 0) {
+        // Started by the running coroutine: it ends here and the new one takes its slot
+        // once the turn has unwound.
+        coroutines.replacement = std::move(state);
+        coroutines.terminateRequested = 1;
+        throw CoroutineTerminated{};
+    }
+    coroutines.scheduled = std::move(state);
+}
+
+void CobaltScript::serviceScheduledCoroutineTurn()
+{
+    const CoroutineRef state = coroutines.scheduled;
+    if (!state) return;
+    bool finished = false;
+    bool terminated = false;
+    std::exception_ptr failure;
+    {
+        ContextSwap swap(*this, state->context);
+        coroutines.inTurn = 1;
+        coroutines.terminateRequested = 0;
+        try {
+            finished = executeCoroutineTurn(*state);
+        } catch (const CoroutineTerminated&) {
+            terminated = true;
+        } catch (...) {
+            try {
+                rethrowTurnFailure(*this);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        coroutines.inTurn = 0;
+    }
+
+    if (terminated) {
+        coroutines.scheduled = std::move(coroutines.replacement);
+        coroutines.replacement.reset();
+        return;
+    }
+    if (failure) {
+        if (coroutines.scheduled == state) coroutines.scheduled.reset();
+        std::rethrow_exception(failure);
+    }
+    if (finished) {
+        state->finished = true;
+        if (coroutines.scheduled == state) coroutines.scheduled.reset();
+    }
+}
+
+void CobaltScript::serviceScheduledCoroutineTurnNoThrow()
+{
+    if (coroutines.inTurn != 0 || !coroutines.scheduled || coroutines.pendingFailure) return;
+    try {
+        serviceScheduledCoroutineTurn();
+    } catch (...) {
+        if (!coroutines.pendingFailure) coroutines.pendingFailure = std::current_exception();
+    }
+}
+
+void CobaltScript::rethrowPendingCoroutineException()
+{
+    if (!coroutines.pendingFailure) return;
+    std::exception_ptr failure = std::move(coroutines.pendingFailure);
+    coroutines.pendingFailure = nullptr;
+    std::rethrow_exception(failure);
+}
+
+Variable CobaltScript::killFunction(NativeArgs args)
+{
+    if (!args.empty()) fail("kill() takes no arguments");
+    if (coroutines.inTurn != 0) {
+        coroutines.terminateRequested = 1;
+        coroutines.replacement.reset();
+        throw CoroutineTerminated{};
+    }
+    coroutines.scheduled.reset();
+    coroutines.replacement.reset();
+    return Variable();
+}
+
+void CobaltScript::resetCoroutines()
+{
+    coroutines.scheduled.reset();
+    coroutines.replacement.reset();
+    coroutines.pendingFailure = nullptr;
+    coroutines.inTurn = 0;
+    coroutines.terminateRequested = 0;
+}
+
+} // namespace cobalt
