@@ -131,9 +131,9 @@ TEST(BytecodeImage, CompiledProgramRoundTrips)
 {
     CobaltScript engine;
     ProgramRef program = engine.compileToBytecodeInternal(
-        "local t = 0\nfor i = 1, 4 do\n  if i % 2 == 0 then\n    t = t + i\n  elseif i == 3 then\n    t = t - 1\n"
-        "  else\n    t = t + 10\n  end\nend\nwhile t < 100 do t = t * 2 end\nrepeat t = t - 1 until t < 150\n"
-        "nest \"n\"\n  for k, v in pairs({a = 1}) do t = t + v end\nend\nresult = t\n");
+        "local t = 0\nfor i = 1, 4\n  if i % 2 == 0\n    t = t + i\n  elseif i == 3\n    t = t - 1\n"
+        "  else\n    t = t + 10\n  end\nend\nwhile t < 100\n t = t * 2\nend\nrepeat\n t = t - 1\nuntil t < 150\n"
+        "nest \"n\"\n  for k, v in pairs({a = 1})\n t = t + v\n end\nend\nresult = t\n");
     std::vector<uint8_t> bytes = engine.serialiseBytecode(*program);
     ProgramRef copy = engine.deserialiseBytecode(bytes, "copy");
     ASSERT_EQ(copy->instructions.size(), program->instructions.size());
