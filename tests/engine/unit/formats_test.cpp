@@ -230,7 +230,13 @@ TEST(BytecodeImage, HostileIndicesFailWhenRun)
     declLine->functionDecls.push_back(BytecodeFunctionDecl{99, 0, 100, 101, "", ""});
     ProgramRef badBody = hostileProgram(Instruction{Opcode::Nest, 0, 0});
     badBody->nestBlocks.push_back(BytecodeNestBlock{0, 12345, 0, ""});
+    ProgramRef selfNest = hostileProgram(Instruction{Opcode::Nest, 0, 0});
+    selfNest->nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, ""});
+    ProgramRef selfIf = hostileProgram(Instruction{Opcode::If, 0, 0});
+    selfIf->ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{0, 0, 1}}});
     const std::vector<Case> cases = {
+        {"nest naming its own chunk", selfNest, "Maximum recursion depth exceeded"},
+        {"if naming its own chunk", selfIf, "Maximum recursion depth exceeded"},
         {"line", hostileProgram(Instruction{Opcode::Line, 5, 0}), "Bytecode line index out of range"},
         {"opcode", hostileProgram(Instruction{static_cast<Opcode>(200), 0, 0}), "Invalid bytecode opcode 200"},
         {"wrapping range", wrapping, "Bytecode chunk range is out of bounds"},
