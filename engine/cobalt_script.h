@@ -262,6 +262,19 @@ public:
                                       uint32_t& instructionIndex, uint32_t& nestIndex) const;
     bool executeRegisteredJumpTarget(const std::string& label);
 
+    // ===== formats/ =====
+    /// A program as a bytecode image (always the current layout).
+    std::vector<uint8_t> serialiseBytecode(const BytecodeProgram& program) const;
+    /// Reads a bytecode image of any supported version; `name` appears in failure texts.
+    ProgramRef deserialiseBytecode(std::span<const uint8_t> bytes, const std::string& name);
+    /// A snapshot of every storable global and the random generator's state.
+    std::vector<uint8_t> exportState();
+    /// Applies a snapshot entry by entry; `name` appears in failure texts.
+    void importState(std::span<const uint8_t> bytes, const std::string& name);
+    void loadState(const std::string& path);
+    Variable exportStateFunction(NativeArgs args);
+    Variable importStateFunction(NativeArgs args);
+
     // ===== stdlib/ =====
     void pushFunction(const std::string& name, NativeFunction function);
     Variable makeNativeCallable(NativeFunction function, const std::string& name, BuiltinId id);

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -80,46 +81,59 @@ Variable CobaltScript::jumpToFunction(NativeArgs args)
 }
 
 // Labels inside function bodies are left out: they are registered when that function is
-// first called, so that the registry points at the running function.
+// first called, so that the registry points at the running function. The body chunks are
+// walked with a work list and each is visited once: a malformed program (one read from a
+// snapshot) may name a chunk as its own body or share bodies between statements, which must
+// neither recurse for ever nor multiply the work.
 void CobaltScript::registerCallableNestLabelsRecursive(const CallableRef& function, uint32_t chunk)
 {
     if (!function || !function->program) return;
-    checkNativeStack();
     const BytecodeProgram& program = *function->program;
-    const BytecodeChunk* record = usableChunk(program, chunk);
-    if (record == nullptr) return;
-
-    const uint32_t end = record->firstInstruction + record->instructionCount;
-    for (uint32_t at = record->firstInstruction; at < end; ++at) {
-        const Instruction& instruction = program.instructions[at];
+    // Depth first in instruction order, as a recursive walk would go, so that of two nest
+    // blocks with one label the later one wins.
+    struct Walk {
+        uint32_t at;
+        uint32_t end;
+        size_t branch;  // next if-branch to enter at `at`
+    };
+    std::vector<bool> seen(program.chunks.size(), false);
+    std::vector<Walk> stack;
+    auto enter = [&](uint32_t body) {
+        if (body >= seen.size() || seen[body]) return;
+        seen[body] = true;
+        if (const BytecodeChunk* record = usableChunk(program, body)) {
+            stack.push_back(Walk{record->firstInstruction, record->firstInstruction + record->instructionCount, 0});
+        }
+    };
+    enter(chunk);
+    while (!stack.empty()) {
+        Walk& walk = stack.back();
+        if (walk.at >= walk.end) {
+            stack.pop_back();
+            continue;
+        }
+        const Instruction& instruction = program.instructions[walk.at];
         const uint32_t operand = instruction.operand;
+        if (instruction.opcode == Opcode::If && operand < program.ifGroups.size() &&
+            walk.branch < program.ifGroups[operand].branches.size()) {
+            const uint32_t body = program.ifGroups[operand].branches[walk.branch++].chunk;
+            enter(body);  // may invalidate `walk`
+            continue;
+        }
+        ++walk.at;
+        walk.branch = 0;
         switch (instruction.opcode) {
-        case Opcode::If:
-            if (operand < program.ifGroups.size()) {
-                for (const BytecodeIfBranch& branch : program.ifGroups[operand].branches) {
-                    registerCallableNestLabelsRecursive(function, branch.chunk);
-                }
-            }
-            break;
         case Opcode::While:
-            if (operand < program.whileLoops.size()) {
-                registerCallableNestLabelsRecursive(function, program.whileLoops[operand].chunk);
-            }
+            if (operand < program.whileLoops.size()) enter(program.whileLoops[operand].chunk);
             break;
         case Opcode::Repeat:
-            if (operand < program.repeatLoops.size()) {
-                registerCallableNestLabelsRecursive(function, program.repeatLoops[operand].chunk);
-            }
+            if (operand < program.repeatLoops.size()) enter(program.repeatLoops[operand].chunk);
             break;
         case Opcode::NumericFor:
-            if (operand < program.numericForLoops.size()) {
-                registerCallableNestLabelsRecursive(function, program.numericForLoops[operand].chunk);
-            }
+            if (operand < program.numericForLoops.size()) enter(program.numericForLoops[operand].chunk);
             break;
         case Opcode::GenericFor:
-            if (operand < program.genericForLoops.size()) {
-                registerCallableNestLabelsRecursive(function, program.genericForLoops[operand].chunk);
-            }
+            if (operand < program.genericForLoops.size()) enter(program.genericForLoops[operand].chunk);
             break;
         case Opcode::Nest:
             if (operand < program.nestBlocks.size()) {
@@ -127,7 +141,7 @@ void CobaltScript::registerCallableNestLabelsRecursive(const CallableRef& functi
                 if (!nest.label.empty()) {
                     loader.jumpTargets[nest.label] = JumpTarget{function, function->program, nest.parentChunk, operand};
                 }
-                registerCallableNestLabelsRecursive(function, nest.chunk);
+                enter(nest.chunk);
             }
             break;
         default:

@@ -5,11 +5,11 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "engine/stdlib/mersenne_twister.h"
 #include "engine/stdlib/script_callable.h"
 
 namespace cobalt {
@@ -22,7 +22,7 @@ struct CallState {
     std::vector<std::shared_ptr<std::vector<Variable>>> varargs;
     std::unordered_map<std::string, NativeFunction> nativeFunctions;
 
-    std::mt19937 random;
+    MersenneTwister random;
     std::chrono::steady_clock::time_point startTime = std::chrono::steady_clock::now();
 };
 

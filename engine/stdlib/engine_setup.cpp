@@ -83,6 +83,8 @@ CobaltScript::CobaltScript()
     pushFunction("load", [this](NativeArgs args) { return loadScriptChunk(args); });
     pushFunction("loadFile", [this](NativeArgs args) { return loadScriptFile(args); });
     pushFunction("runFile", [this](NativeArgs args) { return runScriptFile(args); });
+    pushFunction("exportState", [this](NativeArgs args) { return exportStateFunction(args); });
+    pushFunction("importState", [this](NativeArgs args) { return importStateFunction(args); });
     pushFunction("jumpTo", [this](NativeArgs args) { return jumpToFunction(args); });
     pushFunction("pairs", bind(builtins::pairs));
     pushFunction("ipairs", bind(builtins::ipairs));

@@ -92,12 +92,13 @@ TEST(BuiltinIds, WholeNamesMapToTheirIdsAndEverythingElseToNone)
     EXPECT_EQ(builtinIdFromName(""), BuiltinId::None);
 }
 
-TEST_F(StdlibTest, GlobalsAreRegisteredInOrderAndMissingLibrariesAreAbsent)
+TEST_F(StdlibTest, GlobalsAreRegisteredInOrder)
 {
     const std::vector<std::string> order = {
         "print", "getTimeMs", "random", "toString", "toNumber", "gsub", "typeOf", "pop", "clear", "erase",
-        "contains", "keys", "values", "assert", "error", "pcall", "load", "loadFile", "runFile", "jumpTo", "pairs",
-        "ipairs", "next", "select", "collectGarbage", "kill", "array", "len", "push", "reserve", "get", "set",
+        "contains", "keys", "values", "assert", "error", "pcall", "load", "loadFile", "runFile", "exportState",
+        "importState", "jumpTo", "pairs", "ipairs", "next", "select", "collectGarbage", "kill", "array", "len",
+        "push", "reserve", "get", "set",
         "COBALT_VERSION", "COBALT_BYTECODE_VERSION", "COBALT_RELEASE", "COBALT_NAME", "COBALT_AUTHOR", "string",
         "table", "math", "utf8", "io", "os", "package"};
     uint64_t previous = 0;
@@ -108,9 +109,6 @@ TEST_F(StdlibTest, GlobalsAreRegisteredInOrderAndMissingLibrariesAreAbsent)
             EXPECT_GT(found->second, previous) << order[i];
         }
         previous = found->second;
-    }
-    for (const char* absent : {"exportState", "importState"}) {
-        EXPECT_EQ(engine.resolveVariablePtr(absent), nullptr) << absent;
     }
 }
 
