@@ -170,9 +170,12 @@ void ScriptController::stop()
     if (m_state != ScriptExecutionState::running)
         return;
     setState(ScriptExecutionState::stopping);
+    // The engine's stop flag goes up before the request in flight is cancelled: the cancelled
+    // request fails the script at once, and the run must already count as stopped by then, or
+    // the stop would be reported as a failure.
+    m_runtimeBox->requestStop();
     if (m_currentHost)
         m_currentHost->cancel();
-    m_runtimeBox->requestStop();
     if (m_log)
         m_log->append(LogEntry::Level::info, QStringLiteral("Bot stop requested."));
 }
