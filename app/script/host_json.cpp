@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include "app/model/misskey_json.h"
+
 namespace quill {
 
 namespace {
@@ -9,38 +11,11 @@ namespace {
 // Far deeper than any real document; the engine refuses anything past 64 levels anyway.
 constexpr int maxNesting = 512;
 
-bool nestingWithinLimit(const QByteArray &text)
-{
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char character : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (character == '\\')
-                escaped = true;
-            else if (character == '"')
-                inString = false;
-            continue;
-        }
-        if (character == '"') {
-            inString = true;
-        } else if (character == '[' || character == '{') {
-            if (++depth > maxNesting)
-                return false;
-        } else if (character == ']' || character == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 std::optional<nlohmann::json> parseHostJSON(const QByteArray &text, bool allowScalars, QString *error)
 {
-    if (!nestingWithinLimit(text)) {
+    if (!isNestingWithin(text, maxNesting)) {
         if (error)
             *error = QStringLiteral("The JSON text is nested too deeply.");
         return std::nullopt;
