@@ -44,21 +44,21 @@ size_t parseCount(std::string_view format, size_t& i)
 /// Parses the specifier that starts after the "%" at `start`; `i` ends past its conversion.
 Specifier parseSpecifier(std::string_view format, size_t start, size_t& i)
 {
-    Specifier spec;
+    Specifier specifier;
     i = start;
     while (i < format.size() && std::string_view("-+ #0").find(format[i]) != std::string_view::npos) ++i;
-    spec.flags = format.substr(start, i - start);
-    spec.width = parseCount(format, i);
+    specifier.flags = format.substr(start, i - start);
+    specifier.width = parseCount(format, i);
     if (i < format.size() && format[i] == '.') {
         ++i;
-        spec.hasPrecision = true;
-        spec.precision = parseCount(format, i);
+        specifier.hasPrecision = true;
+        specifier.precision = parseCount(format, i);
     }
     while (i < format.size() && std::string_view("hlLzjt").find(format[i]) != std::string_view::npos) ++i;
     if (i >= format.size()) fail(std::string(kFunction) + ": incomplete format specifier");
-    spec.conversion = format[i++];
-    spec.text = format.substr(start, i - start);
-    return spec;
+    specifier.conversion = format[i++];
+    specifier.text = format.substr(start, i - start);
+    return specifier;
 }
 
 /// The C locale, for number formatting that never follows the process locale.
@@ -83,24 +83,24 @@ private:
 };
 
 /// The specifier rebuilt for the C library: flags, width, precision, `length` and the letter.
-std::string cFormat(const Specifier& spec, std::string_view length)
+std::string cFormat(const Specifier& specifier, std::string_view length)
 {
     std::string format = "%";
-    format += spec.flags;
-    if (spec.width > 0) format += std::to_string(spec.width);
-    if (spec.hasPrecision) format += "." + std::to_string(spec.precision);
+    format += specifier.flags;
+    if (specifier.width > 0) format += std::to_string(specifier.width);
+    if (specifier.hasPrecision) format += "." + std::to_string(specifier.precision);
     format += length;
-    format += spec.conversion;
+    format += specifier.conversion;
     return format;
 }
 
 template <typename Number>
-void appendNumber(std::string& out, const Specifier& spec, std::string_view length, Number value)
+void appendNumber(std::string& out, const Specifier& specifier, std::string_view length, Number value)
 {
-    if (spec.width > kMaxNumberField || spec.precision > kMaxNumberField) {
+    if (specifier.width > kMaxNumberField || specifier.precision > kMaxNumberField) {
         fail(std::string(kFunction) + ": width or precision too large");
     }
-    const std::string format = cFormat(spec, length);
+    const std::string format = cFormat(specifier, length);
     ScopedCLocale locale;
     char buffer[128];
     const int needed = std::snprintf(buffer, sizeof buffer, format.c_str(), value);
@@ -120,11 +120,11 @@ void appendNumber(std::string& out, const Specifier& spec, std::string_view leng
 }
 
 /// Text padded to the width, on the left unless the "-" flag asks for the right.
-void appendPadded(std::string& out, const Specifier& spec, std::string_view text)
+void appendPadded(std::string& out, const Specifier& specifier, std::string_view text)
 {
-    const size_t padding = spec.width > text.size() ? spec.width - text.size() : 0;
+    const size_t padding = specifier.width > text.size() ? specifier.width - text.size() : 0;
     checkStringResultSize(out.size() + text.size() + padding, kFunction);
-    const bool leftAligned = spec.flags.find('-') != std::string_view::npos;
+    const bool leftAligned = specifier.flags.find('-') != std::string_view::npos;
     if (!leftAligned) out.append(padding, ' ');
     out += text;
     if (leftAligned) out.append(padding, ' ');
@@ -147,20 +147,20 @@ void appendQuoted(std::string& out, std::string_view text)
     checkStringResultSize(out.size(), kFunction);
 }
 
-void appendValue(std::string& out, const Specifier& spec, const Variable& value)
+void appendValue(std::string& out, const Specifier& specifier, const Variable& value)
 {
-    switch (spec.conversion) {
+    switch (specifier.conversion) {
     case 'd':
-    case 'i': appendNumber(out, spec, "ll", static_cast<long long>(toInt(value))); return;
+    case 'i': appendNumber(out, specifier, "ll", static_cast<long long>(toInt(value))); return;
     case 'o':
     case 'u':
     case 'x':
     case 'X':
-        appendNumber(out, spec, "ll", static_cast<unsigned long long>(static_cast<uint32_t>(toInt(value))));
+        appendNumber(out, specifier, "ll", static_cast<unsigned long long>(static_cast<uint32_t>(toInt(value))));
         return;
     case 'c': {
         const char byte = static_cast<char>(static_cast<uint32_t>(toInt(value)) & 0xFFu);
-        appendPadded(out, spec, std::string_view(&byte, 1));
+        appendPadded(out, specifier, std::string_view(&byte, 1));
         return;
     }
     case 'e':
@@ -168,7 +168,7 @@ void appendValue(std::string& out, const Specifier& spec, const Variable& value)
     case 'f':
     case 'F':
     case 'g':
-    case 'G': appendNumber(out, spec, "", toDouble(value)); return;
+    case 'G': appendNumber(out, specifier, "", toDouble(value)); return;
     case 's': {
         std::string scratch;
         std::string_view text;
@@ -178,8 +178,8 @@ void appendValue(std::string& out, const Specifier& spec, const Variable& value)
             scratch = value.toString();
             text = scratch;
         }
-        if (spec.hasPrecision && spec.precision < text.size()) text = text.substr(0, spec.precision);
-        appendPadded(out, spec, text);
+        if (specifier.hasPrecision && specifier.precision < text.size()) text = text.substr(0, specifier.precision);
+        appendPadded(out, specifier, text);
         return;
     }
     case 'q': {
@@ -190,7 +190,7 @@ void appendValue(std::string& out, const Specifier& spec, const Variable& value)
         }
         return;
     }
-    default: fail(std::string(kFunction) + ": unsupported specifier %" + spec.conversion);
+    default: fail(std::string(kFunction) + ": unsupported specifier %" + specifier.conversion);
     }
 }
 
@@ -213,11 +213,11 @@ Variable stringFormat(CobaltScript& /*engine*/, const Variable* args, size_t cou
             i = percent + 2;
             continue;
         }
-        const Specifier spec = parseSpecifier(format, percent + 1, i);
+        const Specifier specifier = parseSpecifier(format, percent + 1, i);
         if (nextValue >= count) {
-            fail(std::string(kFunction) + ": missing argument for format specifier %" + std::string(spec.text));
+            fail(std::string(kFunction) + ": missing argument for format specifier %" + std::string(specifier.text));
         }
-        appendValue(out, spec, args[nextValue++]);
+        appendValue(out, specifier, args[nextValue++]);
     }
     return Variable(std::move(out));
 }
