@@ -50,6 +50,20 @@ bool hasControlCharacters(const QString &text)
     });
 }
 
+/// The address of a Misskey endpoint, once the token may safely travel there: never in clear
+/// text to another machine, and never carrying bytes that would smuggle in headers.
+APIResult<QUrl> tokenBearingURL(const QUrl &instanceURL, const QString &token, const QString &endpoint)
+{
+    APIResult<QUrl> url = MisskeyAPI::endpointURL(instanceURL, endpoint);
+    if (!url)
+        return url;
+    if (const std::optional<MisskeyAPIError> refusal = transportRefusal(instanceURL))
+        return Failure{*refusal};
+    if (hasControlCharacters(token))
+        return Failure{MisskeyAPIError::invalidResponse()};
+    return url;
+}
+
 bool hasLineBreakOrNul(const std::string &text)
 {
     return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
@@ -137,14 +151,9 @@ HostResult ScriptHost::performRequest(const QString &endpoint, const QByteArray 
     if (!parameters->is_object() || !serialiseHostJSON(*parameters))
         return failure(MisskeyAPIError::invalidResponse());
 
-    const APIResult<QUrl> url = MisskeyAPI::endpointURL(m_instanceURL, endpoint);
+    const APIResult<QUrl> url = tokenBearingURL(m_instanceURL, m_token, endpoint);
     if (!url)
         return failure(url.error());
-    // The token must never cross the network in clear text, nor smuggle in headers.
-    if (const std::optional<MisskeyAPIError> refusal = transportRefusal(m_instanceURL))
-        return failure(*refusal);
-    if (hasControlCharacters(m_token))
-        return failure(MisskeyAPIError::invalidResponse());
 
     QNetworkRequest request = misskeyRequest(url.value());
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
@@ -205,13 +214,9 @@ HostResult ScriptHost::performUpload(const QString &filePath, const QByteArray &
     const QString contentType = mime.isValid() && !mime.isDefault() ? mime.name()
                                                                     : QStringLiteral("application/octet-stream");
 
-    const APIResult<QUrl> url = MisskeyAPI::endpointURL(m_instanceURL, endpoints::createDriveFile());
+    const APIResult<QUrl> url = tokenBearingURL(m_instanceURL, m_token, endpoints::createDriveFile());
     if (!url)
         return failure(url.error());
-    if (const std::optional<MisskeyAPIError> refusal = transportRefusal(m_instanceURL))
-        return failure(*refusal);
-    if (hasControlCharacters(m_token))
-        return failure(MisskeyAPIError::invalidResponse());
 
     const QString boundary = QStringLiteral("Quill-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     const QByteArray body = multipartBody(boundary, fields, fileName, contentType, bytes);
