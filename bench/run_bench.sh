@@ -1,40 +1,55 @@
 #!/usr/bin/env bash
-# Runs the programs in bench/programs with cobalt from one or two build directories, lua5.4 and
-# luajit; checks that every run prints the same checksum and prints the median times.
+# Runs every program pair in bench/programs with cobalt, lua5.4 and luajit -joff, checks that all of
+# them print the same output, and prints a Markdown table of the median processor times, the ratio
+# cobalt / lua5.4, the peak memory of each and the geometric mean of the ratios, followed by the
+# start-up time of an empty script.
 #
-#   bench/run_bench.sh BUILD_DIR [OTHER_BUILD_DIR]
+#   bench/run_bench.sh [-p PROGRAMS_DIR] BUILD_DIR [OTHER_BUILD_DIR]
 #
 # Environment: BENCH_REPS (runs per program and interpreter, default 5), BENCH_ONLY (space-separated
-# program names to run, default all), BENCH_TIMEOUT (seconds per run, default 60).
+# program names, default all), BENCH_TIMEOUT (seconds per run, default 120), BENCH_STARTUP_REPS
+# (runs of the empty script per interpreter, default 21), CC (C compiler for the measuring wrapper,
+# default cc).
 #
-# Two figures are kept per run: "elapsed", the milliseconds the program reports itself (cobalt's
-# getTimeMs is wall time, Lua's os.clock is processor time), and "cpu", the user plus system time of
-# the whole process as the shell measures it (start-up and compilation included). On a loaded
-# machine the processor time is the fairer comparison.
+# Times are processor time (user plus system) of each interpreter process as wait4() reports it, so
+# other work on a shared machine barely moves them; peak memory is the process's maximum resident
+# set. Both come from bench/measure.c, compiled on each run.
 set -uo pipefail
 
 usage() {
-  echo "usage: $0 BUILD_DIR [OTHER_BUILD_DIR]" >&2
+  echo "usage: $0 [-p PROGRAMS_DIR] BUILD_DIR [OTHER_BUILD_DIR]" >&2
   exit 2
 }
 
-if [ $# -lt 1 ] || [ $# -gt 2 ]; then usage; fi
-case "$1" in -h|--help) usage ;; esac
-
 bench_dir=$(cd "$(dirname "$0")" && pwd)
 programs_dir="$bench_dir/programs"
-reps=${BENCH_REPS:-5}
-timeout_s=${BENCH_TIMEOUT:-60}
-if ! [[ "$reps" =~ ^[1-9][0-9]*$ ]]; then
-  echo "BENCH_REPS must be a positive integer, not '$reps'" >&2
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -h|--help) usage ;;
+    -p) [ $# -ge 2 ] || usage; programs_dir=$2; shift 2 ;;
+    --) shift; break ;;
+    -*) usage ;;
+    *) break ;;
+  esac
+done
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then usage; fi
+if [ ! -d "$programs_dir" ]; then
+  echo "no programs directory '$programs_dir'" >&2
   exit 2
 fi
-if ! [[ "$timeout_s" =~ ^[1-9][0-9]*$ ]]; then
-  echo "BENCH_TIMEOUT must be a positive integer, not '$timeout_s'" >&2
-  exit 2
-fi
+programs_dir=$(cd "$programs_dir" && pwd)
 
-# The cobalt binary of a build directory (a path to the binary itself is accepted too).
+reps=${BENCH_REPS:-5}
+timeout_s=${BENCH_TIMEOUT:-120}
+startup_reps=${BENCH_STARTUP_REPS:-21}
+for setting in "BENCH_REPS=$reps" "BENCH_TIMEOUT=$timeout_s" "BENCH_STARTUP_REPS=$startup_reps"; do
+  if ! [[ "${setting#*=}" =~ ^[1-9][0-9]*$ ]]; then
+    echo "${setting%%=*} must be a positive integer, not '${setting#*=}'" >&2
+    exit 2
+  fi
+done
+
+# The cobalt binary of a build directory (the path of the binary itself is accepted too).
 cobalt_of() {
   local dir=$1
   if [ -f "$dir" ] && [ -x "$dir" ]; then
@@ -43,41 +58,53 @@ cobalt_of() {
     echo "$dir/cli/cobalt"
   else
     echo "no cobalt binary in '$dir' (expected $dir/cli/cobalt)" >&2
-    exit 2
+    return 1
   fi
 }
 
-# Interpreters as parallel arrays: a column label, the command, the source extension.
-labels=() commands=() exts=()
+# Interpreters as parallel arrays: column label, binary, one optional flag, source extension.
+labels=() bins=() flags=() exts=()
 cobalt_a=$(cobalt_of "$1") || exit 2
 compare=0
 if [ $# -eq 2 ]; then
   cobalt_b=$(cobalt_of "$2") || exit 2
-  labels+=("cobalt-A" "cobalt-B") commands+=("$cobalt_a" "$cobalt_b") exts+=("cbs" "cbs")
+  labels+=("cobalt-A" "cobalt-B") bins+=("$cobalt_a" "$cobalt_b") flags+=("" "") exts+=(cbs cbs)
   compare=1
 else
-  labels+=("cobalt") commands+=("$cobalt_a") exts+=("cbs")
+  labels+=("cobalt") bins+=("$cobalt_a") flags+=("") exts+=(cbs)
 fi
-for lua in lua5.4 luajit; do
-  if command -v "$lua" >/dev/null 2>&1; then
-    labels+=("$lua") commands+=("$(command -v "$lua")") exts+=("lua")
-  else
-    echo "note: $lua not found, its column is left out" >&2
-  fi
-done
+if ! command -v lua5.4 >/dev/null 2>&1; then
+  echo "lua5.4 is needed (tools/install-deps.sh installs it)" >&2
+  exit 2
+fi
+lua_col=${#labels[@]}
+labels+=("lua5.4") bins+=("$(command -v lua5.4)") flags+=("") exts+=(lua)
+jit_col=""
+if command -v luajit >/dev/null 2>&1; then
+  # The interpreter only: the comparison is between interpreters, and a trace compiler would
+  # measure something else.
+  jit_col=${#labels[@]}
+  labels+=("luajit -joff") bins+=("$(command -v luajit)") flags+=("-joff") exts+=(lua)
+else
+  echo "note: luajit not found, its columns are left out" >&2
+fi
 
 if [ -n "${BENCH_ONLY:-}" ]; then
   read -r -a names <<<"$BENCH_ONLY"
 else
   names=()
   for f in "$programs_dir"/*.cbs; do
-    names+=("$(basename "$f" .cbs)")
+    [ -e "$f" ] && names+=("$(basename "$f" .cbs)")
   done
+fi
+if [ ${#names[@]} -eq 0 ]; then
+  echo "no programs in '$programs_dir'" >&2
+  exit 2
 fi
 for name in "${names[@]}"; do
   for ext in cbs lua; do
     if [ ! -f "$programs_dir/$name.$ext" ]; then
-      echo "missing program: $programs_dir/$name.$ext" >&2
+      echo "missing program: $name.$ext in $programs_dir" >&2
       exit 2
     fi
   done
@@ -85,130 +112,190 @@ done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+measure=$work/measure
+if ! "${CC:-cc}" -std=c11 -O2 -o "$measure" "$bench_dir/measure.c" 2>"$work/cc.err"; then
+  echo "cannot compile bench/measure.c with ${CC:-cc}:" >&2
+  cat "$work/cc.err" >&2
+  exit 2
+fi
 
-# "0m1.234s" -> 1234
-to_ms() {
-  awk -v t="$1" 'BEGIN { split(t, p, "m"); sub("s", "", p[2]); printf "%d", (p[1] * 60 + p[2]) * 1000 + 0.5 }'
-}
-
-# Runs one program once; prints "CHECKSUM ELAPSED_MS CPU_MS" or a reason for failing.
+# Runs interpreter I on FILE (inside the programs directory) once. Leaves its standard output,
+# without any "elapsed:" lines, in $work/out and prints "CPU_US MAXRSS_KIB WALL_US", or prints a
+# reason and fails.
 run_once() {
-  local cmd=$1 file=$2 out=$work/out err=$work/err
-  local timing
-  # `times` in the subshell reports the processor time of the children it has waited for.
-  timing=$(cd "$programs_dir" && { timeout "$timeout_s" "$cmd" "$file" >"$out" 2>"$err"; echo "rc=$?"; times; })
-  local rc
-  rc=$(sed -n 's/^rc=//p' <<<"$timing")
-  if [ "$rc" != 0 ]; then
-    echo "FAILED (exit $rc): $(head -c 300 "$err" | tr '\n' ' ')"
+  local i=$1 file=$2
+  local cmd=("${bins[$i]}")
+  [ -n "${flags[$i]}" ] && cmd+=("${flags[$i]}")
+  (cd "$programs_dir" && "$measure" "$work/report" "$timeout_s" "${cmd[@]}" "$file" \
+    >"$work/raw" 2>"$work/err" </dev/null)
+  local status user sys rss wall
+  if ! read -r status user sys rss wall <"$work/report"; then
+    echo "no report from the measuring wrapper"
     return 1
   fi
-  local checksum elapsed children user sys
-  checksum=$(sed -n 's/^checksum: //p' "$out" | tail -n 1)
-  elapsed=$(tail -n 1 "$out" | sed -n 's/^elapsed: //p')
-  if [ -z "$checksum" ] || ! [[ "$elapsed" =~ ^[0-9]+$ ]]; then
-    echo "FAILED: no 'checksum:' line or last line not 'elapsed: N'"
+  if [ "$status" = timeout ]; then
+    echo "FAILED: still running after ${timeout_s}s"
     return 1
   fi
-  children=$(tail -n 1 <<<"$timing")
-  user=$(to_ms "${children%% *}")
-  sys=$(to_ms "${children##* }")
-  echo "$checksum $elapsed $((user + sys))"
+  if [ "$status" != 0 ]; then
+    echo "FAILED (exit $status): $(head -c 300 "$work/err" | tr '\n' ' ')"
+    return 1
+  fi
+  # Older programs report their own elapsed time; it differs from run to run, so it is no part of
+  # the output that has to agree.
+  grep -v '^elapsed: ' "$work/raw" >"$work/out"
+  echo "$((user + sys)) $rss $wall"
 }
 
 median() {
-  tr ' ' '\n' | grep -v '^$' | sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%d\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+  tr ' ' '\n' | grep -v '^$' | sort -n |
+    awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%d\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# ratio A B [DECIMALS]
-ratio() {
-  awk -v a="$1" -v b="$2" -v d="${3:-1}" 'BEGIN { if (a == "-" || b == "-" || b + 0 == 0) print "-"; else printf "%.*f", d, a / b }'
+maximum() {
+  tr ' ' '\n' | grep -v '^$' | sort -n | tail -n 1
 }
+
+# fmt_div A B DECIMALS: A / B, or "-" when either is missing.
+fmt_div() {
+  awk -v a="$1" -v b="$2" -v d="$3" 'BEGIN { if (a == "-" || b == "-" || a == "" || b == "" || b + 0 == 0) print "-"; else printf "%.*f", d, a / b }'
+}
+
+# Start-up: an empty script, the interpreters taking turns.
+: >"$work/empty.cbs"
+: >"$work/empty.lua"
+declare -A start_cpu=() start_wall=()
+printf 'start-up  ' >&2
+for ((rep = 1; rep <= startup_reps; rep++)); do
+  for i in "${!labels[@]}"; do
+    [ "$i" = "$jit_col" ] && continue
+    if ! result=$(run_once "$i" "$work/empty.${exts[$i]}"); then
+      echo >&2
+      echo "empty script with ${labels[$i]}: $result" >&2
+      exit 1
+    fi
+    read -r cpu _ wall <<<"$result"
+    start_cpu[$i]+=" $cpu"
+    start_wall[$i]+=" $wall"
+  done
+  ((rep % 3 == 0)) && printf '.' >&2
+done
+echo >&2
 
 status=0
-declare -A elapsed_med cpu_med
+declare -A cpu_med=() rss_max=()
+failed_names=()
 for name in "${names[@]}"; do
-  declare -A elapsed_runs=() cpu_runs=()
-  expected=""
+  declare -A cpu_runs=() rss_runs=()
   failed=0
-  printf 'running %-10s' "$name" >&2
+  printf '%-12s' "$name" >&2
   for ((rep = 1; rep <= reps; rep++)); do
-    # Interpreters take turns within each repetition, so a change in the machine's load spreads
+    # The interpreters take turns within each repetition, so a change in the machine's load spreads
     # over all of them instead of falling on one.
     for i in "${!labels[@]}"; do
-      if ! result=$(run_once "${commands[$i]}" "$name.${exts[$i]}"); then
+      if ! result=$(run_once "$i" "$name.${exts[$i]}"); then
         echo >&2
         echo "$name with ${labels[$i]}: $result" >&2
         failed=1
         break 2
       fi
-      read -r checksum elapsed cpu <<<"$result"
-      if [ -z "$expected" ]; then
-        expected=$checksum
-      elif [ "$checksum" != "$expected" ]; then
+      if [ ! -s "$work/out" ]; then
         echo >&2
-        echo "$name: checksum mismatch: ${labels[$i]} printed $checksum, ${labels[0]} printed $expected" >&2
+        echo "$name with ${labels[$i]}: printed nothing to compare" >&2
         failed=1
         break 2
       fi
-      elapsed_runs[$i]+=" $elapsed"
+      if [ "$rep" = 1 ] && [ "$i" = 0 ]; then
+        cp "$work/out" "$work/expected"
+      elif ! cmp -s "$work/out" "$work/expected"; then
+        echo >&2
+        echo "$name: ${labels[$i]} printed other output than ${labels[0]}:" >&2
+        diff "$work/expected" "$work/out" | head -n 10 >&2
+        failed=1
+        break 2
+      fi
+      read -r cpu rss _ <<<"$result"
       cpu_runs[$i]+=" $cpu"
+      rss_runs[$i]+=" $rss"
     done
     printf '.' >&2
   done
-  echo >&2
-  # shellcheck disable=SC2034  # the medians are read through the name reference in print_table
-  for i in "${!labels[@]}"; do
-    if [ "$failed" = 1 ]; then
-      elapsed_med[$name,$i]="-" cpu_med[$name,$i]="-"
-    else
-      elapsed_med[$name,$i]=$(median <<<"${elapsed_runs[$i]}")
+  if [ "$failed" = 1 ]; then
+    status=1
+    failed_names+=("$name")
+    for i in "${!labels[@]}"; do cpu_med[$name,$i]="-" rss_max[$name,$i]="-"; done
+  else
+    printf ' %s\n' "$(grep -m 1 '^checksum:' "$work/expected" || tail -n 1 "$work/expected")" >&2
+    for i in "${!labels[@]}"; do
       cpu_med[$name,$i]=$(median <<<"${cpu_runs[$i]}")
-    fi
-  done
-  [ "$failed" = 1 ] && status=1
-  unset elapsed_runs cpu_runs
+      rss_max[$name,$i]=$(maximum <<<"${rss_runs[$i]}")
+    done
+  fi
+  unset cpu_runs rss_runs
 done
 
-column_of() {
-  local want=$1
-  for i in "${!labels[@]}"; do
-    [ "${labels[$i]}" = "$want" ] && { echo "$i"; return; }
-  done
-  echo ""
+# The table: processor time in ms, the ratios, then peak memory in MiB.
+header="| program |"
+rule="|---|"
+for label in "${labels[@]}"; do header+=" $label ms |"; rule+="---:|"; done
+header+=" ${labels[0]}/lua5.4 |"; rule+="---:|"
+[ -n "$jit_col" ] && { header+=" ${labels[0]}/luajit |"; rule+="---:|"; }
+[ "$compare" = 1 ] && { header+=" B/A |"; rule+="---:|"; }
+for label in "${labels[@]}"; do header+=" $label MiB |"; rule+="---:|"; done
+header+=" memory ${labels[0]}/lua5.4 |"; rule+="---:|"
+
+echo
+echo "Processor time of the whole process (user + system, median of $reps runs) and peak resident memory (largest of the runs):"
+echo
+echo "$header"
+echo "$rule"
+ratios="" jit_ratios="" worst_ratio=0 worst_name="" worst_mem=0 worst_mem_name=""
+for name in "${names[@]}"; do
+  row="| $name |"
+  for i in "${!labels[@]}"; do row+=" $(fmt_div "${cpu_med[$name,$i]}" 1000 0) |"; done
+  ratio=$(fmt_div "${cpu_med[$name,0]}" "${cpu_med[$name,$lua_col]}" 4)
+  row+=" $(fmt_div "$ratio" 1 2) |"
+  if [ -n "$jit_col" ]; then
+    jit_ratio=$(fmt_div "${cpu_med[$name,0]}" "${cpu_med[$name,$jit_col]}" 4)
+    row+=" $(fmt_div "$jit_ratio" 1 2) |"
+    [ "$jit_ratio" != "-" ] && jit_ratios+=" $jit_ratio"
+  fi
+  [ "$compare" = 1 ] && row+=" $(fmt_div "${cpu_med[$name,1]}" "${cpu_med[$name,0]}" 2) |"
+  for i in "${!labels[@]}"; do row+=" $(fmt_div "${rss_max[$name,$i]}" 1024 1) |"; done
+  mem=$(fmt_div "${rss_max[$name,0]}" "${rss_max[$name,$lua_col]}" 4)
+  row+=" $(fmt_div "$mem" 1 2) |"
+  echo "$row"
+  if [ "$ratio" != "-" ]; then
+    ratios+=" $ratio"
+    if awk -v a="$ratio" -v b="$worst_ratio" 'BEGIN { exit !(a > b) }'; then
+      worst_ratio=$ratio worst_name=$name
+    fi
+  fi
+  if [ "$mem" != "-" ] && awk -v a="$mem" -v b="$worst_mem" 'BEGIN { exit !(a > b) }'; then
+    worst_mem=$mem worst_mem_name=$name
+  fi
+done
+
+geomean() {
+  tr ' ' '\n' | grep -v '^$' |
+    awk '{ s += log($1); n++ } END { if (n == 0) print "-"; else printf "%.2f", exp(s / n) }'
 }
 
-# One table for one measure: the times of every interpreter, then cobalt against each Lua.
-print_table() {
-  local -n med=$1
-  local title=$2
-  local lua_col jit_col
-  lua_col=$(column_of lua5.4)
-  jit_col=$(column_of luajit)
-  echo
-  echo "$title (median of $reps, ms)"
-  printf '%-10s' "program"
-  for label in "${labels[@]}"; do printf ' %10s' "$label"; done
-  [ -n "$lua_col" ] && printf ' %12s' "${labels[0]}/lua"
-  [ -n "$jit_col" ] && printf ' %12s' "${labels[0]}/jit"
-  [ "$compare" = 1 ] && printf ' %10s' "B/A"
-  echo
-  for name in "${names[@]}"; do
-    printf '%-10s' "$name"
-    for i in "${!labels[@]}"; do printf ' %10s' "${med[$name,$i]}"; done
-    [ -n "$lua_col" ] && printf ' %12s' "$(ratio "${med[$name,0]}" "${med[$name,$lua_col]}")"
-    [ -n "$jit_col" ] && printf ' %12s' "$(ratio "${med[$name,0]}" "${med[$name,$jit_col]}")"
-    [ "$compare" = 1 ] && printf ' %10s' "$(ratio "${med[$name,1]}" "${med[$name,0]}" 2)"
-    echo
-  done
-}
-
-echo "A: $cobalt_a"
-[ "$compare" = 1 ] && echo "B: $cobalt_b"
-print_table elapsed_med "elapsed as the program reports it"
-print_table cpu_med "processor time of the whole process"
+echo
+echo "- geometric mean of ${labels[0]}/lua5.4: $(geomean <<<"$ratios")"
+[ -n "$jit_col" ] && echo "- geometric mean of ${labels[0]}/luajit -joff: $(geomean <<<"$jit_ratios")"
+[ -n "$worst_name" ] && echo "- highest ${labels[0]}/lua5.4: $(fmt_div "$worst_ratio" 1 2) ($worst_name)"
+[ -n "$worst_mem_name" ] && echo "- highest memory ${labels[0]}/lua5.4: $(fmt_div "$worst_mem" 1 2) ($worst_mem_name)"
+line="- start-up of an empty script (median of $startup_reps; processor time, wall time):"
+for i in "${!labels[@]}"; do
+  [ "$i" = "$jit_col" ] && continue
+  cpu=$(median <<<"${start_cpu[$i]}")
+  wall=$(median <<<"${start_wall[$i]}")
+  line+=" ${labels[$i]} $(fmt_div "$cpu" 1000 2) ms, $(fmt_div "$wall" 1000 2) ms;"
+done
+echo "${line%;}"
 if [ "$status" != 0 ]; then
   echo
-  echo "some programs failed or disagreed; see the messages above" >&2
+  echo "failed or disagreed: ${failed_names[*]} (see the messages above)" >&2
 fi
 exit "$status"

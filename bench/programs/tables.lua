@@ -25,7 +25,4 @@ local function run(size, rounds)
   return total
 end
 
-local start = os.clock()
-local result = run(5000, 60)
-print(string.format("checksum: %d", result))
-print(string.format("elapsed: %d", math.floor((os.clock() - start) * 1000 + 0.5)))
+print(string.format("checksum: %d", run(5000, 60)))
