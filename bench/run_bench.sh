@@ -49,13 +49,14 @@ for setting in "BENCH_REPS=$reps" "BENCH_TIMEOUT=$timeout_s" "BENCH_STARTUP_REPS
   fi
 done
 
-# The cobalt binary of a build directory (the path of the binary itself is accepted too).
+# The cobalt binary of a build directory (the path of the binary itself is accepted too), as an
+# absolute path: the programs run from their own directory.
 cobalt_of() {
   local dir=$1
   if [ -f "$dir" ] && [ -x "$dir" ]; then
-    echo "$dir"
+    echo "$(cd "$(dirname "$dir")" && pwd)/$(basename "$dir")"
   elif [ -x "$dir/cli/cobalt" ]; then
-    echo "$dir/cli/cobalt"
+    echo "$(cd "$dir/cli" && pwd)/cobalt"
   else
     echo "no cobalt binary in '$dir' (expected $dir/cli/cobalt)" >&2
     return 1
@@ -249,7 +250,7 @@ echo "Processor time of the whole process (user + system, median of $reps runs) 
 echo
 echo "$header"
 echo "$rule"
-ratios="" jit_ratios="" worst_ratio=0 worst_name="" worst_mem=0 worst_mem_name=""
+ratios="" jit_ratios="" b_ratios="" worst_ratio=0 worst_name="" worst_mem=0 worst_mem_name=""
 for name in "${names[@]}"; do
   row="| $name |"
   for i in "${!labels[@]}"; do row+=" $(fmt_div "${cpu_med[$name,$i]}" 1000 0) |"; done
@@ -260,7 +261,11 @@ for name in "${names[@]}"; do
     row+=" $(fmt_div "$jit_ratio" 1 2) |"
     [ "$jit_ratio" != "-" ] && jit_ratios+=" $jit_ratio"
   fi
-  [ "$compare" = 1 ] && row+=" $(fmt_div "${cpu_med[$name,1]}" "${cpu_med[$name,0]}" 2) |"
+  if [ "$compare" = 1 ]; then
+    b_over_a=$(fmt_div "${cpu_med[$name,1]}" "${cpu_med[$name,0]}" 4)
+    row+=" $(fmt_div "$b_over_a" 1 2) |"
+    [ "$b_over_a" != "-" ] && b_ratios+=" $b_over_a"
+  fi
   for i in "${!labels[@]}"; do row+=" $(fmt_div "${rss_max[$name,$i]}" 1024 1) |"; done
   mem=$(fmt_div "${rss_max[$name,0]}" "${rss_max[$name,$lua_col]}" 4)
   row+=" $(fmt_div "$mem" 1 2) |"
@@ -284,6 +289,7 @@ geomean() {
 echo
 echo "- geometric mean of ${labels[0]}/lua5.4: $(geomean <<<"$ratios")"
 [ -n "$jit_col" ] && echo "- geometric mean of ${labels[0]}/luajit -joff: $(geomean <<<"$jit_ratios")"
+[ "$compare" = 1 ] && echo "- geometric mean of B/A: $(geomean <<<"$b_ratios")"
 [ -n "$worst_name" ] && echo "- highest ${labels[0]}/lua5.4: $(fmt_div "$worst_ratio" 1 2) ($worst_name)"
 [ -n "$worst_mem_name" ] && echo "- highest memory ${labels[0]}/lua5.4: $(fmt_div "$worst_mem" 1 2) ($worst_mem_name)"
 line="- start-up of an empty script (median of $startup_reps; processor time, wall time):"
@@ -295,6 +301,7 @@ for i in "${!labels[@]}"; do
 done
 echo "${line%;}"
 if [ "$status" != 0 ]; then
+  echo "- left out, failed or disagreed: ${failed_names[*]}"
   echo
   echo "failed or disagreed: ${failed_names[*]} (see the messages above)" >&2
 fi
