@@ -245,6 +245,22 @@ header+=" ${labels[0]}/lua5.4 |"; rule+="---:|"
 for label in "${labels[@]}"; do header+=" $label MiB |"; rule+="---:|"; done
 header+=" memory ${labels[0]}/lua5.4 |"; rule+="---:|"
 
+# What a table needs beside it to mean anything: when, on what, which build. No paths.
+build_type_of() {
+  local cache type=""
+  cache="$(dirname "$(dirname "$1")")/CMakeCache.txt"
+  [ -f "$cache" ] && type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$cache" | head -n 1)
+  echo "${type:-unknown}"
+}
+cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo 2>/dev/null | head -n 1)
+build_line=""
+for i in "${!labels[@]}"; do
+  case "${labels[$i]}" in
+    cobalt*) build_line+=" ${labels[$i]} build type: $(build_type_of "${bins[$i]}");" ;;
+  esac
+done
+echo
+echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc 2>/dev/null || echo '?') cores${cpu_model:+ ($cpu_model)}, load average $(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null) at the end;${build_line} $(lua5.4 -v 2>&1 | cut -d ' ' -f 1-2)${jit_col:+, $(luajit -v 2>&1 | cut -d ' ' -f 1-2)}."
 echo
 echo "Processor time of the whole process (user + system, median of $reps runs) and peak resident memory (largest of the runs):"
 echo
