@@ -73,9 +73,16 @@ void deliver(QTcpSocket *socket, HttpAnswer answer)
         Qt::QueuedConnection);
 }
 
+// Upload form fields arrive as raw bytes; text that is not UTF-8 is written with replacement
+// characters rather than failing the whole answer.
+std::string dumped(const json &value, int indent = -1)
+{
+    return value.dump(indent, ' ', false, json::error_handler_t::replace);
+}
+
 HttpAnswer jsonAnswer(int status, const json &body)
 {
-    return HttpAnswer{status, "application/json; charset=utf-8", QByteArray::fromStdString(body.dump()), {}};
+    return HttpAnswer{status, "application/json; charset=utf-8", QByteArray::fromStdString(dumped(body)), {}};
 }
 
 HttpAnswer textAnswer(int status, const QByteArray &contentType, const QByteArray &body)
@@ -222,7 +229,7 @@ bool SandboxServer::writeKeyFile()
     // Only the owner may read the token, as with any API key file.
     const bool written = file.open(QIODevice::WriteOnly)
                          && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-                         && file.write(QByteArray::fromStdString(m_state.sandboxToken()) + '\n') > 0 && file.commit();
+                         && file.write(QByteArray::fromStdString(m_state.sandboxToken) + '\n') > 0 && file.commit();
     if (!written) {
         m_error = QStringLiteral("Cannot write the key file ") + m_options.keyFilePath + QStringLiteral(": ")
                   + file.errorString();
@@ -237,7 +244,7 @@ bool SandboxServer::saveNow()
     if (m_options.statePath.isEmpty())
         return true;
     QSaveFile file(m_options.statePath);
-    const QByteArray bytes = QByteArray::fromStdString(stateToJson(m_state).dump(1));
+    const QByteArray bytes = QByteArray::fromStdString(dumped(stateToJson(m_state), 1));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         m_error = QStringLiteral("Cannot save the state to ") + m_options.statePath + QStringLiteral(": ")
                   + file.errorString();
@@ -254,9 +261,12 @@ void SandboxServer::scheduleSave()
 
 void SandboxServer::record(const QString &method, const QString &path, int status, const QByteArray &body)
 {
-    json parsed = json::parse(body.cbegin(), body.cend(), nullptr, false);
+    // Large bodies are only counted: writing out a deeply nested one later would recurse too far.
+    constexpr qsizetype keptBodyBytes = 4096;
+    json parsed = body.size() > keptBodyBytes ? json("<" + std::to_string(body.size()) + " bytes>")
+                                              : json::parse(body.cbegin(), body.cend(), nullptr, false);
     if (parsed.is_discarded())
-        parsed = body.size() > 4096 ? std::string("<") + std::to_string(body.size()) + " bytes>" : body.toStdString();
+        parsed = body.toStdString();
     m_requests.push_back({{"method", method.toStdString()}, {"path", path.toStdString()}, {"status", status},
                           {"body", parsed}});
     if (m_requests.size() > keptRequests)
@@ -275,7 +285,7 @@ void SandboxServer::handleHttp(const QHttpServerRequest &request, QTcpSocket *so
     if (isGet && path.startsWith(QStringLiteral("/miauth/"))) {
         // The browser page of MiAuth: the sandbox grants whatever is asked, at once.
         const QString session = path.mid(8);
-        if (session.isEmpty() || session.contains(QLatin1Char('/'))) {
+        if (session.isEmpty() || session.size() > 256 || session.contains(QLatin1Char('/'))) {
             deliver(socket, textAnswer(404, "text/plain; charset=utf-8", "Not Found"));
             return;
         }
@@ -414,7 +424,7 @@ void SandboxServer::sendChannel(StreamClient &client, const std::string &channel
                                 const json &body)
 {
     const json message = {{"type", "channel"}, {"body", {{"id", channelId}, {"type", type}, {"body", body}}}};
-    client.socket->sendTextMessage(QString::fromStdString(message.dump()));
+    client.socket->sendTextMessage(QString::fromStdString(dumped(message)));
 }
 
 void SandboxServer::deliverNote(const SandboxNote &note)

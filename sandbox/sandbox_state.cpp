@@ -67,15 +67,6 @@ const SandboxUser *SandboxState::userByName(const std::string &username) const
     return found == users.end() ? nullptr : &*found;
 }
 
-std::string SandboxState::sandboxToken() const
-{
-    for (const auto &[token, userId] : tokens) {
-        if (userId == sandboxUserId)
-            return token;
-    }
-    return {};
-}
-
 json stateToJson(const SandboxState &state)
 {
     json notes = json::array();
@@ -86,6 +77,7 @@ json stateToJson(const SandboxState &state)
         files.push_back(file);
     return {{"format", "quill-sandbox-state-1"},
             {"sandboxUserId", state.sandboxUserId},
+            {"sandboxToken", state.sandboxToken},
             {"lastId", state.lastId},
             {"users", state.users},
             {"notes", notes},
@@ -108,6 +100,7 @@ SandboxState stateFromJson(const json &in)
         throw json::other_error::create(501, "not a quill-sandbox state file", &in);
     SandboxState state;
     state.sandboxUserId = in.at("sandboxUserId").get<std::string>();
+    state.sandboxToken = in.at("sandboxToken").get<std::string>();
     state.lastId = in.value("lastId", std::string());
     state.users = in.at("users").get<std::vector<SandboxUser>>();
     for (SandboxNote &note : in.at("notes").get<std::vector<SandboxNote>>())
@@ -124,7 +117,8 @@ SandboxState stateFromJson(const json &in)
     state.channelFavourites = in.value("channelFavourites", std::set<UserPair>{});
     state.tokens = in.at("tokens").get<std::map<std::string, std::string>>();
     state.miauthSessions = in.value("miauthSessions", std::map<std::string, std::string>{});
-    if (!state.user(state.sandboxUserId) || state.sandboxToken().empty())
+    const auto token = state.tokens.find(state.sandboxToken);
+    if (!state.user(state.sandboxUserId) || token == state.tokens.end() || token->second != state.sandboxUserId)
         throw json::other_error::create(501, "the state has no sandbox account", &in);
     return state;
 }
@@ -205,6 +199,7 @@ SandboxState seededState(const std::string &sandboxToken, std::int64_t nowMs)
     const std::string bob = addUser("bob", "Bob", "Tide tables and sea shanties.", false);
     const std::string carol = addUser("carol", "Carol", "Bakes bread, writes code.", false);
     const std::string tide = addUser("tidebot", "Tide Bot", "Posts the tide now and then.", true);
+    state.sandboxToken = sandboxToken;
     state.tokens.emplace(sandboxToken, state.sandboxUserId);
 
     // The sandbox account follows everyone, so its home timeline is not empty.

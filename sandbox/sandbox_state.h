@@ -109,15 +109,14 @@ struct SandboxState {
     std::map<std::string, std::string> tokens;
     /// MiAuth session -> the token its approval issued.
     std::map<std::string, std::string> miauthSessions;
-    /// The account the key file is written for.
+    /// The account the key file is written for, and its token.
     std::string sandboxUserId;
+    std::string sandboxToken;
     /// The newest id handed out, so that ids keep growing across restarts.
     std::string lastId;
 
     const SandboxUser *user(const std::string &id) const;
     const SandboxUser *userByName(const std::string &username) const;
-    /// The token of the sandbox account (the first one issued to it).
-    std::string sandboxToken() const;
 };
 
 /// A fresh instance: the sandbox account, a few neighbours who follow each other, some notes.
