@@ -13,6 +13,14 @@
 
 using nlohmann::json;
 
+// QCOMPARE has no overload for JSON values; this one shows both sides when they differ.
+#define JSON_COMPARE(actual, expected)                                                                  \
+    do {                                                                                                \
+        const json actualValue_ = (actual);                                                             \
+        const json expectedValue_ = (expected);                                                         \
+        QVERIFY2(actualValue_ == expectedValue_, (actualValue_.dump() + " != " + expectedValue_.dump()).c_str()); \
+    } while (false)
+
 namespace {
 
 struct Answer {
@@ -40,14 +48,14 @@ private:
                           + extra);
         QByteArray output;
         const QByteArray marker = "Sandbox instance at ";
-        QTest::qWaitFor(
+        const bool ended = QTest::qWaitFor(
             [&] {
                 output += sandbox.readAllStandardOutput();
                 return (output.contains(marker) && output.endsWith('\n')) || sandbox.state() == QProcess::NotRunning;
             },
             10000);
         const qsizetype at = output.indexOf(marker);
-        if (at < 0)
+        if (!ended || at < 0)
             return {};
         return QUrl(QString::fromUtf8(output.mid(at + marker.size()).trimmed()));
     }
@@ -70,7 +78,8 @@ private:
         if (!bearer.isEmpty())
             request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
         QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
-        QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000);
+        if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000))
+            reply->abort();
         const QByteArray bytes = reply->readAll();
         Answer answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
                       json::parse(bytes.cbegin(), bytes.cend(), nullptr, false)};
@@ -133,7 +142,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !ownNotes(base).empty(); }, 15000));
         const json posted = ownNotes(base).at(0);
         QVERIFY(posted["text"].get<std::string>().starts_with("Scheduled post number 1, Unix time "));
-        QCOMPARE(posted["visibility"], "home");
+        JSON_COMPARE(posted["visibility"], "home");
         stopBot(poster);
 
         // The greeter as shipped checks every 30 seconds; the copy checks often enough for a test.
@@ -163,9 +172,9 @@ private Q_SLOTS:
         };
         const json mention = byId(current["notes"], greeting["replyId"]);
         const json author = byId(current["users"], mention["userId"]);
-        QCOMPARE(greeting["text"], "@" + author["username"].get<std::string>() + " Hello!");
-        QCOMPARE(greeting["visibility"], "home");
-        QCOMPARE(mention["mentions"], json::array({current["sandboxUserId"]}));
+        JSON_COMPARE(greeting["text"], "@" + author["username"].get<std::string>() + " Hello!");
+        JSON_COMPARE(greeting["visibility"], "home");
+        JSON_COMPARE(mention["mentions"], json::array({current["sandboxUserId"]}));
 
         // The feed bot reads the account first; its feed lies outside, so only that call is recorded.
         const auto accountReads = [&] {
@@ -243,14 +252,14 @@ private Q_SLOTS:
         const QString key = token();
 
         // Misskey's error envelopes for the usual failures.
-        QCOMPARE(api(base, QStringLiteral("no/such"), json::object(), key).body["error"]["code"], "UNKNOWN_API_ENDPOINT");
+        JSON_COMPARE(api(base, QStringLiteral("no/such"), json::object(), key).body["error"]["code"], "UNKNOWN_API_ENDPOINT");
         QCOMPARE(api(base, QStringLiteral("i"), json::object(), {}).status, 401);
-        QCOMPARE(api(base, QStringLiteral("i"), json::object(), QStringLiteral("wrong")).body["error"]["code"],
+        JSON_COMPARE(api(base, QStringLiteral("i"), json::object(), QStringLiteral("wrong")).body["error"]["code"],
                  "AUTHENTICATION_FAILED");
         const Answer missing = api(base, QStringLiteral("notes/show"), {{"noteId", "0000000000"}}, key);
         QCOMPARE(missing.status, 400);
-        QCOMPARE(missing.body["error"]["code"], "NO_SUCH_NOTE");
-        QCOMPARE(api(base, QStringLiteral("notes/create"), {{"visibility", "public"}}, key).body["error"]["code"],
+        JSON_COMPARE(missing.body["error"]["code"], "NO_SUCH_NOTE");
+        JSON_COMPARE(api(base, QStringLiteral("notes/create"), {{"visibility", "public"}}, key).body["error"]["code"],
                  "INVALID_PARAM");
 
         const Answer created = api(base, QStringLiteral("notes/create"), {{"text", "kept across restarts"}}, key);
@@ -258,12 +267,12 @@ private Q_SLOTS:
         QCOMPARE(api(base, QStringLiteral("notes/reactions/create"), {{"noteId", id}, {"reaction", "👍"}}, key).status, 204);
 
         // MiAuth: opening the page approves the session; its check hands out a token that works.
-        QCOMPARE(api(base, QStringLiteral("miauth/s-1/check"), json::object(), {}).body, json({{"ok", false}}));
+        JSON_COMPARE(api(base, QStringLiteral("miauth/s-1/check"), json::object(), {}).body, json({{"ok", false}}));
         QCOMPARE(send(base.resolved(QUrl(QStringLiteral("/miauth/s-1?name=Quill"))), "GET").status, 200);
         const json check = api(base, QStringLiteral("miauth/s-1/check"), json::object(), {}).body;
-        QCOMPARE(check["ok"], true);
+        JSON_COMPARE(check["ok"], true);
         const QString miauthToken = QString::fromStdString(check["token"].get<std::string>());
-        QCOMPARE(api(base, QStringLiteral("i"), json::object(), miauthToken).body["username"], "sandbox");
+        JSON_COMPARE(api(base, QStringLiteral("i"), json::object(), miauthToken).body["username"], "sandbox");
 
         first.terminate();
         QVERIFY(finish(first));
@@ -274,9 +283,9 @@ private Q_SLOTS:
         QVERIFY(base.isValid());
         QCOMPARE(token(), key);
         const Answer shown = api(base, QStringLiteral("notes/show"), {{"noteId", id}}, key);
-        QCOMPARE(shown.body["text"], "kept across restarts");
-        QCOMPARE(shown.body["reactions"], json({{"👍", 1}}));
-        QCOMPARE(shown.body["myReaction"], "👍");
+        JSON_COMPARE(shown.body["text"], "kept across restarts");
+        JSON_COMPARE(shown.body["reactions"], json({{"👍", 1}}));
+        JSON_COMPARE(shown.body["myReaction"], "👍");
         QCOMPARE(api(base, QStringLiteral("i"), json::object(), miauthToken).status, 200);
         second.terminate();
         QVERIFY(finish(second));
