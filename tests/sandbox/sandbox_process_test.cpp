@@ -194,6 +194,42 @@ private Q_SLOTS:
         QCOMPARE(sandbox.exitCode(), 0);
     }
 
+    void everyBotFunctionAnswers()
+    {
+        QProcess sandbox;
+        const QUrl base = startSandbox(sandbox, {QStringLiteral("--chatter"), QStringLiteral("0")});
+        QVERIFY(base.isValid());
+        QFile upload(path(QStringLiteral("upload.txt")));
+        QVERIFY(upload.open(QIODevice::WriteOnly) && upload.write("upload me\n") == 10);
+        upload.close();
+
+        QProcess tour;
+        tour.setWorkingDirectory(m_files.path());
+        launchBot(tour, base, QStringLiteral(QUILL_SANDBOX_TESTS_DIR "/bot_api_tour.cbs"));
+        QVERIFY(finish(tour));
+        const QByteArray output = tour.readAllStandardOutput();
+        QVERIFY2(tour.exitCode() == 0, tour.readAllStandardError().constData());
+        QVERIFY(output.contains(" BOT pure renote:\tYou can not reply to a pure Renote. (CANNOT_REPLY_TO_A_PURE_RENOTE)\n"));
+        QVERIFY(output.contains(" BOT deleted:\tNo such note. (NO_SUCH_NOTE)\n"));
+        QVERIFY(output.contains(" BOT unknown:\tUnknown API endpoint. (UNKNOWN_API_ENDPOINT)\n"));
+        QVERIFY(output.contains(" BOT tour complete\n"));
+
+        // What the tour left behind: the deleted note took its reply, quote and renote along; the
+        // poll keeps the vote.
+        std::vector<std::string> texts;
+        json poll;
+        for (const json &note : ownNotes(base)) {
+            texts.push_back(note["text"].get<std::string>());
+            if (note["text"] == "tour poll")
+                poll = note;
+        }
+        QVERIFY(texts == (std::vector<std::string>{"tour poll", "tour file"}));
+        JSON_COMPARE(poll["poll"]["votes"], json({{state(base)["sandboxUserId"].get<std::string>(), {1}}}));
+
+        sandbox.terminate();
+        QVERIFY(finish(sandbox));
+    }
+
     void streamsNotesAndMentions()
     {
         QProcess sandbox;
