@@ -109,6 +109,11 @@ private:
 
     void launchBot(QProcess &bot, const QUrl &base, const QString &script)
     {
+        // Only read by sanitizer builds.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LSAN_OPTIONS"),
+                           QStringLiteral("suppressions=" QUILL_SANDBOX_TESTS_DIR "/lsan.supp"));
+        bot.setProcessEnvironment(environment);
         bot.start(QStringLiteral(QUILL_BOT_PATH), {QStringLiteral("--instance"), base.toString(),
                                                    QStringLiteral("--token-file"), path(QStringLiteral("key.txt")), script});
     }
@@ -117,8 +122,9 @@ private:
     {
         bot.terminate();
         QVERIFY(finish(bot));
-        QCOMPARE(bot.exitCode(), 0);
-        QVERIFY(bot.readAllStandardOutput().endsWith(" INFO Bot script stopped.\n"));
+        const QByteArray output = bot.readAllStandardOutput();
+        QVERIFY2(bot.exitCode() == 0, (output + bot.readAllStandardError()).constData());
+        QVERIFY(output.endsWith(" INFO Bot script stopped.\n"));
     }
 
 private Q_SLOTS:
