@@ -313,7 +313,11 @@ void SandboxServer::handleHttp(const QHttpServerRequest &request, QTcpSocket *so
     }
     // Read-only views for tests and the curious; nothing here can change the state.
     if (isGet && path == QStringLiteral("/sandbox/state")) {
-        deliver(socket, jsonAnswer(200, stateToJson(m_state)));
+        // Without the credentials: a program that only looks should not learn how to act.
+        json view = stateToJson(m_state);
+        for (const char *secret : {"sandboxToken", "tokens", "miauthSessions"})
+            view.erase(secret);
+        deliver(socket, jsonAnswer(200, view));
         return;
     }
     if (isGet && path == QStringLiteral("/sandbox/requests")) {
