@@ -223,6 +223,21 @@ private Q_SLOTS:
         QCOMPARE(m_state->composerText(), QStringLiteral("late"));
     }
 
+    void commandsOutliveTheState()
+    {
+        signIn();
+        for (const char *endpoint : {"notes/timeline", "notes/create", "notes/delete"})
+            m_server->setEndpointResponse(QLatin1String(endpoint), FakeResponse::json("{}").delayedBy(200ms));
+        m_state->refresh();
+        m_state->setComposerText(QStringLiteral("bye"));
+        m_state->post();
+        m_state->delete_(m_state->notes().constFirst());
+        QVERIFY(m_state->isLoadingTimeline() && m_state->isPosting());
+        m_state.reset();
+        QVERIFY(QTest::qWaitFor([this] { return m_server->requests().size() == 3; }, 5000));
+        QTest::qWait(400); // the answers arrive with nobody left to take them
+    }
+
     void postingAndReplying()
     {
         signIn();
