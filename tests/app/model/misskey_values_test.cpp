@@ -106,7 +106,7 @@ private Q_SLOTS:
                  std::optional<QDateTime>(utc(2025, 11, 20, 14, 0, 0)));
     }
 
-    void createdDateOfRenoteIsTheRenotedNotes()
+    void createdDateOfPureRenoteIsTheRenotedNotes()
     {
         MisskeyNote note = noteCreatedAt(QStringLiteral("2025-11-20T13:05:11.020Z"));
         MisskeyRenote renote;
@@ -114,6 +114,30 @@ private Q_SLOTS:
         renote.createdAt = QStringLiteral("2025-11-20T12:30:05.412Z");
         note.renote = renote;
         QCOMPARE(note.createdDate(), std::optional<QDateTime>(utc(2025, 11, 20, 12, 30, 5, 412)));
+    }
+
+    void onlyARenoteWithNothingOfItsOwnIsPure()
+    {
+        MisskeyNote pure = noteCreatedAt(QStringLiteral("2025-11-20T13:05:11.020Z"));
+        pure.renote = MisskeyRenote{};
+        pure.renote->createdAt = QStringLiteral("2025-11-20T12:30:05.412Z");
+        QVERIFY(pure.isPureRenote());
+        QVERIFY(!noteCreatedAt(QString()).isPureRenote());
+
+        MisskeyNote withText = pure, withCW = pure, withReply = pure, withPoll = pure, withFiles = pure;
+        withText.text = QStringLiteral("quoted");
+        withCW.cw = QStringLiteral("spoiler");
+        withReply.replyID = QStringLiteral("r");
+        withPoll.hasPoll = true;
+        withFiles.files = QList<MisskeyFile>{MisskeyFile{}};
+        for (const MisskeyNote &quote : {withText, withCW, withReply, withPoll, withFiles}) {
+            QVERIFY(!quote.isPureRenote());
+            // A quote was written when it was posted.
+            QCOMPARE(quote.createdDate(), std::optional<QDateTime>(utc(2025, 11, 20, 13, 5, 11, 20)));
+        }
+        MisskeyNote emptyFiles = pure;
+        emptyFiles.files = QList<MisskeyFile>{};
+        QVERIFY(emptyFiles.isPureRenote());
     }
 
     void createdDateAbsentForNonDate()
