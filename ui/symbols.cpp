@@ -1,0 +1,103 @@
+#include "ui/symbols.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
+
+namespace quill {
+
+QStringList themeNames(Symbol symbol)
+{
+    switch (symbol) {
+    case Symbol::app: return {QStringLiteral("quill")};
+    case Symbol::house: return {QStringLiteral("go-home")};
+    case Symbol::building: return {};
+    case Symbol::people: return {QStringLiteral("system-users")};
+    case Symbol::globe: return {QStringLiteral("applications-internet"), QStringLiteral("emblem-web")};
+    case Symbol::keyFilled: return {QStringLiteral("dialog-password")};
+    case Symbol::keySlash: return {};
+    case Symbol::key: return {QStringLiteral("dialog-password")};
+    case Symbol::checkmark: return {QStringLiteral("dialog-ok-apply"), QStringLiteral("dialog-ok")};
+    case Symbol::browser: return {QStringLiteral("web-browser")};
+    case Symbol::share: return {QStringLiteral("document-send"), QStringLiteral("document-export")};
+    case Symbol::signOut: return {QStringLiteral("system-log-out")};
+    case Symbol::scroll: return {QStringLiteral("text-x-script")};
+    case Symbol::folder: return {QStringLiteral("document-open"), QStringLiteral("folder-open")};
+    case Symbol::cross: return {QStringLiteral("edit-clear"), QStringLiteral("window-close")};
+    case Symbol::refresh: return {QStringLiteral("view-refresh")};
+    case Symbol::play: return {QStringLiteral("media-playback-start")};
+    case Symbol::stop: return {QStringLiteral("media-playback-stop")};
+    case Symbol::trash: return {QStringLiteral("edit-delete"), QStringLiteral("user-trash")};
+    case Symbol::bubble: return {};
+    case Symbol::lock: return {QStringLiteral("system-lock-screen"), QStringLiteral("changes-prevent")};
+    case Symbol::reply: return {QStringLiteral("mail-reply-sender")};
+    case Symbol::renote: return {QStringLiteral("media-playlist-repeat")};
+    case Symbol::react: return {QStringLiteral("face-smile")};
+    case Symbol::ellipsis: return {};
+    case Symbol::eye: return {};
+    case Symbol::person: return {QStringLiteral("avatar-default"), QStringLiteral("user-info")};
+    case Symbol::photo: return {QStringLiteral("image-x-generic")};
+    case Symbol::document: return {QStringLiteral("text-x-generic")};
+    }
+    return {};
+}
+
+QString fallbackResource(Symbol symbol)
+{
+    const auto path = [](const char *name) { return QStringLiteral(":/quill/symbols/%1.png").arg(QLatin1String(name)); };
+    switch (symbol) {
+    case Symbol::app: return path("quill");
+    case Symbol::building: return path("building");
+    case Symbol::globe: return path("globe");
+    case Symbol::keySlash: return path("key-slash");
+    case Symbol::keyFilled:
+    case Symbol::key: return path("key");
+    case Symbol::checkmark: return path("checkmark");
+    case Symbol::share: return path("share");
+    case Symbol::bubble: return path("bubble");
+    case Symbol::ellipsis: return path("ellipsis");
+    case Symbol::eye: return path("eye");
+    case Symbol::person:
+    case Symbol::people: return path("person");
+    case Symbol::photo: return path("photo");
+    case Symbol::document:
+    case Symbol::scroll: return path("document");
+    default: return path("ellipsis");
+    }
+}
+
+namespace {
+
+QIcon tintedMask(const QString &resource, const QColor &color)
+{
+    QPixmap mask(resource);
+    if (mask.isNull())
+        return {};
+    QPixmap tinted(mask.size());
+    tinted.fill(Qt::transparent);
+    QPainter painter(&tinted);
+    painter.drawPixmap(0, 0, mask);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(tinted.rect(), color);
+    painter.end();
+    return QIcon(tinted);
+}
+
+} // namespace
+
+QIcon symbolIcon(Symbol symbol, const QPalette &palette)
+{
+    for (const QString &name : themeNames(symbol)) {
+        if (QIcon::hasThemeIcon(name))
+            return QIcon::fromTheme(name);
+    }
+    return tintedMask(fallbackResource(symbol), palette.color(QPalette::WindowText));
+}
+
+QIcon symbolIcon(Symbol symbol)
+{
+    return symbolIcon(symbol, QApplication::palette());
+}
+
+} // namespace quill
