@@ -111,7 +111,48 @@ def png(pixels):
             + chunk(b"IEND", b""))
 
 
+def render_app_icon(size=256):
+    """The desktop entry's icon: the quill glyph in white on a rounded indigo tile."""
+    scale = SIZE / size
+    glyph = SHAPES["quill"]
+    radius = size * 0.22
+    rows = []
+    for y in range(size):
+        row = bytearray([0])
+        for x in range(size):
+            tile = glyph_hits = 0
+            for sy in range(2):
+                for sx in range(2):
+                    px, py = x + (sx + 0.5) / 2, y + (sy + 0.5) / 2
+                    # rounded square
+                    qx = max(abs(px - size / 2) - (size / 2 - radius - 8), 0)
+                    qy = max(abs(py - size / 2) - (size / 2 - radius - 8), 0)
+                    if math.hypot(qx, qy) <= radius:
+                        tile += 1
+                        gx, gy = (px - size / 2) * scale * 1.45 + 32, (py - size / 2) * scale * 1.45 + 31
+                        if any(shape(gx, gy) for shape in glyph):
+                            glyph_hits += 1
+            t, g = tile / 4, glyph_hits / 4
+            top = (0x5b, 0x4b, 0xd6)
+            color = [round(c * (1 - g) + 255 * g) for c in top]
+            row += bytes(color + [round(255 * t)])
+        rows.append(bytes(row))
+    return b"".join(rows), size
+
+
+def png_sized(pixels, size):
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(pixels, 9))
+            + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
     for name, shapes in SHAPES.items():
         with open(f"{name}.png", "wb") as out:
             out.write(png(render(shapes)))
+    pixels, size = render_app_icon()
+    with open("../quill.png", "wb") as out:
+        out.write(png_sized(pixels, size))
