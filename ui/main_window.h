@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 
-class QMessageBox;
 class QSplitter;
 
 namespace quill {

@@ -263,8 +263,10 @@ void SidebarView::refreshState()
     m_credentialIcon->setPixmap(symbolIcon(hasKey ? Symbol::keyFilled : Symbol::keySlash).pixmap(16, 16));
     if (!hasKey)
         m_credential->setText(QStringLiteral("No API key"));
-    else if (m_state->credentialSource() == CredentialSource::keychain)
+    else if (m_state->credentialSource().kind() == CredentialSource::Kind::keychain)
         m_credential->setText(QStringLiteral("Safari login"));
+    else if (m_state->credentialSource().kind() == CredentialSource::Kind::textFile)
+        m_credential->setText(fileName(m_state->credentialSource().fileURL()));
     else
         m_credential->setText(fileName(m_state->tokenFileURL()));
 
