@@ -97,6 +97,17 @@ std::optional<QUrl> QtFileDialogs::chooseTextFile()
     return dialog.selectedUrls().constFirst();
 }
 
+std::optional<QUrl> QtFileDialogs::chooseScriptFile()
+{
+    QFileDialog dialog(dialogParent());
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(QStringLiteral("CobaltScript files (*.cbs *.CBS)"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedUrls().isEmpty())
+        return std::nullopt;
+    return dialog.selectedUrls().constFirst();
+}
+
 std::optional<QUrl> QtFileDialogs::chooseSaveLocation(const SavePanelOptions &options)
 {
     QFileDialog dialog(dialogParent(), options.title);
@@ -119,6 +130,11 @@ bool DesktopURLOpener::openInBrowser(const QUrl &url)
 }
 
 QSettingsStore::QSettingsStore() : m_settings(std::make_unique<QSettings>()) {}
+
+QSettingsStore::QSettingsStore(const QString &iniFilePath)
+    : m_settings(std::make_unique<QSettings>(iniFilePath, QSettings::IniFormat))
+{
+}
 
 std::optional<QString> QSettingsStore::value(const QString &key) const
 {

@@ -28,6 +28,7 @@ public:
 class QtFileDialogs final : public FileDialogs {
 public:
     std::optional<QUrl> chooseTextFile() override;
+    std::optional<QUrl> chooseScriptFile() override;
     std::optional<QUrl> chooseSaveLocation(const SavePanelOptions &options) override;
 };
 
@@ -41,6 +42,8 @@ public:
 class QSettingsStore final : public SettingsStore {
 public:
     QSettingsStore();
+    /// A store in its own INI file, apart from the user's real settings (tests, portable setups).
+    explicit QSettingsStore(const QString &iniFilePath);
     std::optional<QString> value(const QString &key) const override;
     void setValue(const QString &key, const QString &value) override;
     void remove(const QString &key) override;

@@ -20,6 +20,8 @@ public:
     virtual ~FileDialogs() = default;
     /// One existing plain-text file; no folders, no multiple selection.
     virtual std::optional<QUrl> chooseTextFile() = 0;
+    /// One existing CobaltScript (".cbs") file; no folders, no multiple selection.
+    virtual std::optional<QUrl> chooseScriptFile() = 0;
     /// A new plain-text file, allowing new folders.
     virtual std::optional<QUrl> chooseSaveLocation(const SavePanelOptions &options) = 0;
 };

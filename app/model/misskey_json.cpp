@@ -194,6 +194,7 @@ MisskeyNote decodeNote(const json &object, const QString &path)
     decodeNoteContent(note, object, path);
     note.replyID = optionalString(object, "replyId", path);
     note.renoteID = optionalString(object, "renoteId", path);
+    note.hasPoll = present(object, "poll") != nullptr;
     // Optional, but when present the embedded note must be complete.
     if (const json *renote = present(object, "renote"))
         note.renote = decodeRenote(*renote, path + QStringLiteral(".renote"));
@@ -432,6 +433,8 @@ nlohmann::json toJSON(const MisskeyNote &note)
     putOptional(object, "myReaction", note.myReaction);
     if (note.files)
         object["files"] = toJSON(*note.files);
+    if (note.hasPoll)
+        object["poll"] = json::object();
     return object;
 }
 

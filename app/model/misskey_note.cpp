@@ -4,9 +4,15 @@
 
 namespace quill {
 
+bool MisskeyNote::isPureRenote() const
+{
+    return renote && !text && !cw && !replyID && !hasPoll && (!files || files->isEmpty());
+}
+
 std::optional<QDateTime> MisskeyNote::createdDate() const
 {
-    return parseInternetDate(renote ? renote->createdAt : createdAt);
+    // A quote was written when it was posted, not when the note it quotes was.
+    return parseInternetDate(isPureRenote() ? renote->createdAt : createdAt);
 }
 
 } // namespace quill

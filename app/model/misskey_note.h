@@ -23,9 +23,19 @@ struct MisskeyNote {
     std::optional<ReactionCounts> reactions;
     std::optional<QString> myReaction;
     std::optional<QList<MisskeyFile>> files;
+    /// Whether the note carries a poll (its contents are not shown).
+    bool hasPoll = false;
 
     /**
-     * @brief When the shown content was written: the renoted note's time for a renote.
+     * @brief A renote with nothing of its own: no text, content warning, reply, poll or files.
+     *
+     * Misskey shows it as the embedded note, and renoting, reacting to or replying to it acts on
+     * that note. A quote (a renote with content of its own) is a note in its own right.
+     */
+    bool isPureRenote() const;
+
+    /**
+     * @brief When the shown content was written: the renoted note's time for a pure renote.
      *
      * Absent when the timestamp is not an RFC 3339 date-time.
      */

@@ -60,10 +60,12 @@ public:
 class ScriptedFileDialogs final : public FileDialogs {
 public:
     std::optional<QUrl> openChoice;
+    std::optional<QUrl> scriptChoice;
     std::optional<QUrl> saveChoice;
     std::optional<SavePanelOptions> lastSaveOptions;
 
     std::optional<QUrl> chooseTextFile() override { return openChoice; }
+    std::optional<QUrl> chooseScriptFile() override { return scriptChoice; }
     std::optional<QUrl> chooseSaveLocation(const SavePanelOptions &options) override
     {
         lastSaveOptions = options;
