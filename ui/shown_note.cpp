@@ -9,7 +9,8 @@ ShownNote shownNote(const MisskeyNote &note)
     ShownNote shown;
     shown.createdDate = note.createdDate();
     std::optional<ReactionCounts> reactions;
-    if (note.renote) {
+    // A pure renote shows the note it renotes; a quote is a note of its own and shows itself.
+    if (note.isPureRenote()) {
         const MisskeyRenote &renote = *note.renote;
         shown.author = renote.user;
         shown.renotedBy = note.user.displayName();
@@ -27,9 +28,11 @@ ShownNote shownNote(const MisskeyNote &note)
     if (shown.contentWarning && shown.contentWarning->isEmpty())
         shown.contentWarning.reset();
 
-    // The renote's text wins when it has one; a quote without renote text shows its own.
+    // The renote's text when there is one, except that a quote's own words are never replaced
+    // by the text it quotes.
     std::optional<QString> text = note.text;
-    if (note.renote && note.renote->text)
+    const bool quoteHasText = !note.isPureRenote() && note.text && !note.text->isEmpty();
+    if (note.renote && note.renote->text && !quoteHasText)
         text = note.renote->text;
     shown.text = text && !text->isEmpty() ? *text : QStringLiteral("Media note");
 

@@ -10,7 +10,7 @@
 namespace quill {
 
 /**
- * @brief What a note row shows: the note, or for a renote the embedded note with the renoter.
+ * @brief What a note row shows: the note, or for a pure renote the embedded note with the renoter.
  *
  * Pure formatting over the model, kept apart from painting so it can be checked on its own.
  */

@@ -188,6 +188,14 @@ private Q_SLOTS:
         QCOMPARE(shownRenote.author.username, QStringLiteral("carol"));
         QCOMPARE(shownRenote.contentWarning.value_or(QString()), QStringLiteral("spoiler"));
         QCOMPARE(offeredReactions().size(), 4);
+
+        // A quote keeps its own words and author.
+        MisskeyNote quote = renote;
+        quote.text = QStringLiteral("my take");
+        const ShownNote shownQuote = shownNote(quote);
+        QCOMPARE(shownQuote.text, QStringLiteral("my take"));
+        QVERIFY(!shownQuote.renotedBy);
+        QCOMPARE(shownQuote.author.name.value_or(QString()), QStringLiteral("Bob"));
     }
 
     void timelineModelInsertsMovesAndRemovesRows()
