@@ -124,6 +124,8 @@ void ComposerView::refreshState()
     m_count->setText(QString::number(text.toUcs4().size()));
     m_visibility->setText(visibilityTitle(m_state->visibility()));
     m_visibility->setIcon(symbolIcon(visibilitySymbol(m_state->visibility())));
+    // Room for the menu arrow, which the style draws over the text otherwise.
+    m_visibility->setMinimumWidth(m_visibility->sizeHint().width() + 14);
     m_post->setText(target ? QStringLiteral("Reply") : QStringLiteral("Post"));
     m_post->setEnabled(!text.trimmed().isEmpty() && !m_state->isPosting());
     m_busy->setVisible(m_state->isPosting());

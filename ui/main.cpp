@@ -19,9 +19,7 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("quill"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quill"));
     QApplication::setDesktopFileName(QStringLiteral("quill"));
-    // Without a desktop session Qt knows no icon theme; the freedesktop fallback still finds one.
-    if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QStringLiteral("hicolor"))
-        QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    quill::setUpIconTheme();
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();

@@ -5,7 +5,25 @@
 #include <QPalette>
 #include <QPixmap>
 
+// Resources of a static library are registered by hand, once, before the first symbol is drawn.
+static void registerSymbolResources()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(symbols);
+        return true;
+    }();
+    static_cast<void>(registered);
+}
+
 namespace quill {
+
+void setUpIconTheme()
+{
+    registerSymbolResources();
+    // Outside a desktop session Qt knows no icon theme; the freedesktop default still has icons.
+    if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QStringLiteral("hicolor"))
+        QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+}
 
 QStringList themeNames(Symbol symbol)
 {
@@ -88,6 +106,7 @@ QIcon tintedMask(const QString &resource, const QColor &color)
 
 QIcon symbolIcon(Symbol symbol, const QPalette &palette)
 {
+    registerSymbolResources();
     for (const QString &name : themeNames(symbol)) {
         if (QIcon::hasThemeIcon(name))
             return QIcon::fromTheme(name);

@@ -40,6 +40,9 @@ enum class Symbol {
     document,
 };
 
+/// Registers the bundled symbols and picks a freedesktop icon theme when the session names none.
+void setUpIconTheme();
+
 /// Freedesktop icon-theme names tried in order for a symbol.
 QStringList themeNames(Symbol symbol);
 

@@ -6,12 +6,14 @@
 #include "tests/app/support/fake_misskey_server.h"
 #include "tests/app/support/in_memory_services.h"
 #include "ui/main_window.h"
+#include "ui/symbols.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
+#include <functional>
 #include <memory>
 
 namespace quill::test {
@@ -40,15 +42,19 @@ struct WindowHarness {
     }
 
     /// Starts the server and shows the window, signed in with a key file when `signedIn`.
-    bool open(bool signedIn)
+    /// `configure` may replace the server's answers before the window asks anything.
+    bool open(bool signedIn, const std::function<void(FakeMisskeyServer &)> &configure = {})
     {
-        if (!server.start() || !folder.isValid())
+        if ((server.port() == 0 && !server.start()) || !folder.isValid())
             return false;
         server.serveDefaultFixtures();
+        if (configure)
+            configure(server);
         server.setRequiredToken(testToken);
         settings.values.insert(instanceSettingsKey(), server.url().toString());
         if (signedIn)
             settings.values.insert(tokenPathSettingsKey(), write(QStringLiteral("key.txt"), testToken.toUtf8() + "\n"));
+        setUpIconTheme();
         AppStateTimings timings;
         state = std::make_unique<AppState>(
             AppStateServices{secrets, dialogs, browser, settings, &network, QStringLiteral("org.quill.test")}, timings);
