@@ -14,15 +14,10 @@
 
 int main(int argc, char *argv[])
 {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("quill"));
-    QApplication::setOrganizationName(QStringLiteral("quill"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Quill"));
-    QApplication::setDesktopFileName(QStringLiteral("quill"));
-    quill::setUpIconTheme();
-
-    QStringList arguments = QApplication::arguments();
-    arguments.removeFirst();
+    // Options first, so --help and mistakes are answered without a display.
+    QStringList arguments;
+    for (int index = 1; index < argc; ++index)
+        arguments.append(QString::fromLocal8Bit(argv[index]));
     const quill::window::ParsedOptions parsed = quill::window::parseOptions(arguments);
     if (std::holds_alternative<quill::window::HelpRequested>(parsed)) {
         std::fputs(qPrintable(quill::window::usageText()), stdout);
@@ -33,6 +28,13 @@ int main(int argc, char *argv[])
         return 2;
     }
     const auto &options = std::get<quill::window::WindowOptions>(parsed);
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("quill"));
+    QApplication::setOrganizationName(QStringLiteral("quill"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quill"));
+    QApplication::setDesktopFileName(QStringLiteral("quill"));
+    quill::setUpIconTheme();
 
     quill::QtKeychainStore secrets;
     quill::QtFileDialogs dialogs;

@@ -1,5 +1,6 @@
 // The main window over a real application state, against the loopback fake Misskey server.
 #include "tests/ui/window_harness.h"
+#include "ui/command_line.h"
 #include "ui/common_widgets.h"
 #include "ui/composer_view.h"
 #include "ui/log_pane.h"
@@ -254,6 +255,35 @@ private Q_SLOTS:
         QTest::mouseClick(pane->stopButton(), Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&] { return pane->stateText() == QStringLiteral("Stopped"); }, 5000));
         QVERIFY(pane->startButton()->isEnabled());
+    }
+
+    void commandLineOptions()
+    {
+        using namespace quill::window;
+        WindowHarness harness;
+        QVERIFY(harness.folder.isValid());
+        const QString key = harness.write(QStringLiteral("key.txt"), "token\n");
+        const QString script = harness.write(QStringLiteral("bot.cbs"), "print(1)\n");
+        const auto parsed = parseOptions({QStringLiteral("--instance"), QStringLiteral("misskey.example"),
+                                          QStringLiteral("--token-file"), key, QStringLiteral("--script"), script});
+        const auto *options = std::get_if<WindowOptions>(&parsed);
+        QVERIFY(options);
+        QCOMPARE(options->instanceURL->toString(), QStringLiteral("https://misskey.example"));
+        QCOMPARE(options->tokenFile->toLocalFile(), key);
+        QCOMPARE(options->script->toLocalFile(), script);
+        QVERIFY(std::holds_alternative<WindowOptions>(parseOptions({})));
+        QVERIFY(std::holds_alternative<HelpRequested>(parseOptions({QStringLiteral("--help")})));
+        const auto error = [](const QStringList &arguments) {
+            const auto result = parseOptions(arguments);
+            const auto *failure = std::get_if<OptionsError>(&result);
+            return failure ? failure->message : QString();
+        };
+        QCOMPARE(error({QStringLiteral("--script")}), QStringLiteral("--script needs a value."));
+        QCOMPARE(error({QStringLiteral("--bogus")}), QStringLiteral("Unknown argument --bogus."));
+        QCOMPARE(error({QStringLiteral("--script"), key}),
+                 QStringLiteral("Quill accepts CobaltScript .cbs files and API key .txt files."));
+        QVERIFY(!error({QStringLiteral("--token-file"), harness.write(QStringLiteral("empty.txt"), "")}).isEmpty());
+        QVERIFY(!error({QStringLiteral("--instance"), QStringLiteral("http://misskey.example")}).isEmpty());
     }
 };
 
