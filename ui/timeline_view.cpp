@@ -95,6 +95,16 @@ TimelineView::TimelineView(AppState *state, QWidget *parent)
     layout->addWidget(headerLine);
     layout->addWidget(m_stack, 1);
 
+    // Every row action is also in the row's context menu, for the keyboard and assistive tools.
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QListView::customContextMenuRequested, this, [this](const QPoint &position) {
+        const QModelIndex index = m_list->indexAt(position);
+        if (!index.isValid())
+            return;
+        QMenu *menu = createRowMenu(m_model->noteAt(index.row()), this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(m_list->viewport()->mapToGlobal(position));
+    });
     connect(m_refresh, &QToolButton::clicked, state, &AppState::refresh);
     connect(m_delegate, &NoteDelegate::partClicked, this,
             [this](int row, NoteDelegate::Part part, int attachment, const QPoint &position) {
@@ -159,6 +169,26 @@ QMenu *TimelineView::createMoreMenu(const MisskeyNote &note, QWidget *parent)
     menu->addSeparator();
     QAction *remove = menu->addAction(symbolIcon(Symbol::trash), QStringLiteral("Delete"));
     connect(remove, &QAction::triggered, m_state, [state = m_state, note] { state->delete_(note); });
+    return menu;
+}
+
+QMenu *TimelineView::createRowMenu(const MisskeyNote &note, QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    menu->setObjectName(QStringLiteral("rowMenu"));
+    connect(menu->addAction(symbolIcon(Symbol::reply), QStringLiteral("Reply")), &QAction::triggered, this, [this, note] {
+        m_state->setReplyTarget(note);
+        m_composer->editor()->setFocus();
+    });
+    connect(menu->addAction(symbolIcon(Symbol::renote), QStringLiteral("Renote")), &QAction::triggered, m_state,
+            [state = m_state, note] { state->renote(note); });
+    QMenu *reactions = createReactionMenu(note, menu);
+    reactions->setTitle(QStringLiteral("React"));
+    reactions->setIcon(symbolIcon(Symbol::react));
+    menu->addMenu(reactions);
+    menu->addSeparator();
+    for (QAction *action : createMoreMenu(note, menu)->actions())
+        menu->addAction(action);
     return menu;
 }
 

@@ -47,6 +47,9 @@ public:
     /// The "More" menu of a note: "Open in browser" and "Delete".
     QMenu *createMoreMenu(const MisskeyNote &note, QWidget *parent);
 
+    /// A row's context menu: "Reply", "Renote", "React" and the "More" entries.
+    QMenu *createRowMenu(const MisskeyNote &note, QWidget *parent);
+
     /// Runs a row action as a click on it would (menus open at `globalPosition`).
     void activate(int row, int part, int attachment, const QPoint &globalPosition);
 

@@ -173,6 +173,12 @@ private Q_SLOTS:
         std::unique_ptr<QMenu> more(timeline->createMoreMenu(note, nullptr));
         QCOMPARE(more->actions().first()->text(), QStringLiteral("Open in browser"));
         QCOMPARE(more->actions().last()->text(), QStringLiteral("Delete"));
+        std::unique_ptr<QMenu> row(timeline->createRowMenu(note, nullptr));
+        QStringList rowTexts;
+        for (QAction *action : row->actions())
+            rowTexts.append(action->text());
+        QCOMPARE(rowTexts, (QStringList{QStringLiteral("Reply"), QStringLiteral("Renote"), QStringLiteral("React"), QString(),
+                                        QStringLiteral("Open in browser"), QString(), QStringLiteral("Delete")}));
         more->actions().first()->trigger();
         QCOMPARE(harness.browser.opened.size(), 1);
         QVERIFY(harness.browser.opened.at(0).toString().endsWith(QStringLiteral("/notes/9wq6e5w6x7")));
