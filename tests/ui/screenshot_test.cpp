@@ -5,7 +5,9 @@
 #include "ui/timeline_model.h"
 #include "ui/timeline_view.h"
 
+#include <QApplication>
 #include <QBuffer>
+#include <QScopeGuard>
 #include <QPainter>
 #include <QRegularExpression>
 
@@ -57,12 +59,48 @@ QByteArray landscape()
 
 } // namespace
 
+/// A dark system palette, as a dark desktop theme hands it to Qt.
+QPalette darkPalette()
+{
+    QPalette palette;
+    const QColor window(0x2b, 0x2d, 0x31), base(0x1e, 0x1f, 0x22), text(0xe6, 0xe6, 0xe6);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::AlternateBase, window);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, window.lighter(120));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9c, 0xa3));
+    palette.setColor(QPalette::Highlight, QColor(0x4a, 0x7d, 0xd8));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Mid, QColor(0x55, 0x58, 0x5e));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x70, 0x72, 0x78));
+    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x70, 0x72, 0x78));
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x70, 0x72, 0x78));
+    return palette;
+}
+
 class ScreenshotTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void windowSignedInWithABot_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("light") << false << QStringLiteral(QUILL_SCREENSHOT_DIR "/quill-window.png");
+        QTest::newRow("dark") << true << QStringLiteral(QUILL_SCREENSHOT_DIR "/quill-window-dark.png");
+    }
+
     void windowSignedInWithABot()
     {
+        QFETCH(bool, dark);
+        QFETCH(QString, path);
+        const QPalette original = QApplication::palette();
+        if (dark)
+            QApplication::setPalette(darkPalette());
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
         WindowHarness harness;
         QVERIFY(harness.server.start());
         const QString base = harness.server.url().toString();
@@ -124,8 +162,8 @@ private Q_SLOTS:
 
         const QImage shot = window.grab().toImage();
         QVERIFY(!shot.isNull());
-        QVERIFY(shot.save(QStringLiteral(QUILL_SCREENSHOT_PATH)));
-        qInfo("Saved %s", QUILL_SCREENSHOT_PATH);
+        QVERIFY(shot.save(path));
+        qInfo("Saved %s", qPrintable(path));
         // Not a blank capture: the window has drawn many distinct colours.
         QSet<QRgb> colours;
         for (int y = 0; y < shot.height(); y += 7)
