@@ -121,8 +121,10 @@ LogPane::LogPane(AppState *state, QWidget *parent)
 
     // The newest entry comes into view whenever one is added.
     connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] {
-        m_list->scrollToBottom();
         refreshState();
+        m_list->scrollToBottom();
+        // The list lays out new rows later; scroll again once they have their place.
+        QMetaObject::invokeMethod(m_list, &QListView::scrollToBottom, Qt::QueuedConnection);
     });
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, [this] { refreshState(); });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] { refreshState(); });
