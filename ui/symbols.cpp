@@ -1,9 +1,12 @@
 #include "ui/symbols.h"
 
 #include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+
+#include <optional>
 
 // Resources of a static library are registered by hand, once, before the first symbol is drawn.
 static void registerSymbolResources()
@@ -87,20 +90,41 @@ QString fallbackResource(Symbol symbol)
 
 namespace {
 
-QIcon tintedMask(const QString &resource, const QColor &color)
-{
-    QPixmap mask(resource);
-    if (mask.isNull())
-        return {};
-    QPixmap tinted(mask.size());
-    tinted.fill(Qt::transparent);
-    QPainter painter(&tinted);
-    painter.drawPixmap(0, 0, mask);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(tinted.rect(), color);
-    painter.end();
-    return QIcon(tinted);
-}
+/**
+ * Draws a bundled mask in the palette's text colour at the moment it is painted, so the symbol
+ * follows a switch between light and dark palettes without being created again.
+ */
+class TintedMaskEngine final : public QIconEngine {
+public:
+    TintedMaskEngine(QPixmap mask, std::optional<QColor> fixedColor) : m_mask(std::move(mask)), m_fixedColor(fixedColor) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        painter->drawPixmap(rect, pixmap(rect.size() * painter->device()->devicePixelRatio(), mode, state));
+    }
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State) override
+    {
+        const QPalette palette = QApplication::palette();
+        QColor color = m_fixedColor.value_or(palette.color(QPalette::WindowText));
+        if (mode == QIcon::Disabled)
+            color = palette.color(QPalette::Disabled, QPalette::WindowText);
+        QPixmap tinted(size);
+        tinted.fill(Qt::transparent);
+        QPainter painter(&tinted);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(tinted.rect(), m_mask);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(tinted.rect(), color);
+        return tinted;
+    }
+
+    QIconEngine *clone() const override { return new TintedMaskEngine(m_mask, m_fixedColor); }
+
+private:
+    QPixmap m_mask;
+    std::optional<QColor> m_fixedColor;
+};
 
 } // namespace
 
@@ -111,7 +135,14 @@ QIcon symbolIcon(Symbol symbol, const QPalette &palette)
         if (QIcon::hasThemeIcon(name))
             return QIcon::fromTheme(name);
     }
-    return tintedMask(fallbackResource(symbol), palette.color(QPalette::WindowText));
+    QPixmap mask(fallbackResource(symbol));
+    if (mask.isNull())
+        return {};
+    // A palette other than the application's is honoured as given; the application's is followed live.
+    std::optional<QColor> fixed;
+    if (palette.color(QPalette::WindowText) != QApplication::palette().color(QPalette::WindowText))
+        fixed = palette.color(QPalette::WindowText);
+    return QIcon(new TintedMaskEngine(std::move(mask), fixed));
 }
 
 QIcon symbolIcon(Symbol symbol)
