@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -105,6 +106,11 @@ TimelineView::TimelineView(AppState *state, QWidget *parent)
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(m_list->viewport()->mapToGlobal(position));
     });
+    // Relative times ("5m") age while the window is open; repainting the visible rows is enough.
+    auto *clock = new QTimer(this);
+    clock->setInterval(30000);
+    connect(clock, &QTimer::timeout, m_list->viewport(), qOverload<>(&QWidget::update));
+    clock->start();
     connect(m_refresh, &QToolButton::clicked, state, &AppState::refresh);
     connect(m_delegate, &NoteDelegate::partClicked, this,
             [this](int row, NoteDelegate::Part part, int attachment, const QPoint &position) {
