@@ -11,4 +11,4 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-base-dev qt6-websockets-dev qt6-httpserver-dev qtkeychain-qt6-dev qcoro-qt6-dev \
   libboost1.81-dev \
   dbus-daemon dbus-bin gnome-keyring \
-  lua5.4 luajit xvfb xauth ccache >/dev/null
+  lua5.4 luajit xvfb xauth fonts-noto-color-emoji ccache >/dev/null
