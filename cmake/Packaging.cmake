@@ -1,9 +1,9 @@
-# Installation and the Debian package: the three programs in bin/, the desktop entry and icon in share/.
+# Installation and the Debian package: the programs in bin/, the desktop entry and icon in share/.
 include(GNUInstallDirs)
 
 install(TARGETS cobalt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET quill)
-  install(TARGETS quill quill-bot RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS quill quill-bot quill-sandbox RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ui/quill.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ui/quill.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
 endif()

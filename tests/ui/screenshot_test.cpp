@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QScopeGuard>
 #include <QPainter>
+#include <QProcess>
 #include <QRegularExpression>
 
 using namespace quill;
@@ -131,6 +132,45 @@ private Q_SLOTS:
             server.setEndpointResponse(QStringLiteral("i"), FakeResponse::json(account.toUtf8()));
         }));
 
+        const QString greeter = harness.write(
+            QStringLiteral("greeter.cbs"), "me = misskeyMe()\nprint(\"Greeting mentions of @\" + me[\"username\"])\n"
+                                           "while botWait(200)\n  x = 1\nend\n");
+        harness.state->setComposerText(QStringLiteral("Good morning, fediverse!"));
+        captureWithRunningBot(harness, greeter, path);
+    }
+
+    // The window signed in to a quill-sandbox process, running the greeter example as it ships.
+    void windowSignedInToTheSandbox()
+    {
+        WindowHarness harness;
+        QProcess sandbox;
+        sandbox.start(QStringLiteral(QUILL_SANDBOX_PATH),
+                      {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--chatter"), QStringLiteral("0"),
+                       QStringLiteral("--key-file"), harness.folder.filePath(QStringLiteral("sandbox-key.txt"))});
+        const auto stopSandbox = qScopeGuard([&] {
+            sandbox.terminate();
+            sandbox.waitForFinished(5000);
+        });
+        QByteArray output;
+        const QByteArray marker = "Sandbox instance at ";
+        QVERIFY(QTest::qWaitFor([&] {
+            output += sandbox.readAllStandardOutput();
+            return output.contains(marker) && output.endsWith('\n');
+        }, 10000));
+        const QUrl instance(QString::fromUtf8(output.mid(output.indexOf(marker) + marker.size()).trimmed()));
+        QFile key(harness.folder.filePath(QStringLiteral("sandbox-key.txt")));
+        QVERIFY(key.open(QIODevice::ReadOnly));
+        QVERIFY(harness.openAt(instance, QString::fromUtf8(key.readAll()).trimmed()));
+        harness.state->setComposerText(QStringLiteral("Hello from the sandbox!"));
+        captureWithRunningBot(harness, QStringLiteral(QUILL_EXAMPLES_DIR "/greeter.cbs"),
+                              QStringLiteral(QUILL_SCREENSHOT_DIR "/quill-window-sandbox.png"));
+    }
+
+private:
+    // Starts `script`, waits for its first line and every visible avatar, saves the window as `path`
+    // and stops the bot again.
+    static void captureWithRunningBot(WindowHarness &harness, const QString &script, const QString &path)
+    {
         MainWindow &window = *harness.window;
         window.resize(1280, 860);
         // Reveal the content warning so the attachment shows, and start a bot.
@@ -139,10 +179,7 @@ private Q_SLOTS:
             if (model->noteAt(row).cw)
                 model->toggleContentWarning(row);
         }
-        harness.state->useScript(QUrl::fromLocalFile(harness.write(
-            QStringLiteral("greeter.cbs"), "me = misskeyMe()\nprint(\"Greeting mentions of @\" + me[\"username\"])\n"
-                                           "while botWait(200)\n  x = 1\nend\n")));
-        harness.state->setComposerText(QStringLiteral("Good morning, fediverse!"));
+        harness.state->useScript(QUrl::fromLocalFile(script));
         harness.state->startScript();
         QVERIFY(QTest::qWaitFor([&] { return window.logPane()->stateText() == QStringLiteral("Running"); }, 5000));
         QVERIFY(QTest::qWaitFor([&] {

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quill::test {
 
@@ -51,16 +52,22 @@ struct WindowHarness {
         if (configure)
             configure(server);
         server.setRequiredToken(testToken);
-        settings.values.insert(instanceSettingsKey(), server.url().toString());
-        if (signedIn)
-            settings.values.insert(tokenPathSettingsKey(), write(QStringLiteral("key.txt"), testToken.toUtf8() + "\n"));
+        return openAt(server.url(), signedIn ? std::optional<QString>(testToken) : std::nullopt);
+    }
+
+    /// Shows the window for `instance`, signed in through a key file holding `token` when given.
+    bool openAt(const QUrl &instance, const std::optional<QString> &token)
+    {
+        settings.values.insert(instanceSettingsKey(), instance.toString());
+        if (token)
+            settings.values.insert(tokenPathSettingsKey(), write(QStringLiteral("key.txt"), token->toUtf8() + "\n"));
         setUpIconTheme();
         AppStateTimings timings;
         state = std::make_unique<AppState>(
             AppStateServices{secrets, dialogs, browser, settings, &network, QStringLiteral("org.quill.test")}, timings);
         window = std::make_unique<MainWindow>(state.get());
         window->show();
-        if (!signedIn)
+        if (!token)
             return QTest::qWaitFor([this] { return state->log().entries().size() >= 1; }, 5000);
         return QTest::qWaitFor([this] { return !state->notes().isEmpty() && state->currentUser().has_value(); }, 10000);
     }
