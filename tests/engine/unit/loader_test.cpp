@@ -82,30 +82,6 @@ std::string failureMessage(const Variable& result)
     return values[1].type == VarType::String ? values[1].asString() : std::string();
 }
 
-TEST(PathHelpers, DirectoryIsTextBeforeLastSlash)
-{
-    EXPECT_EQ(pathDirectory("a/b/c.cbs"), "a/b");
-    EXPECT_EQ(pathDirectory("c.cbs"), "");
-    EXPECT_EQ(pathDirectory("/c.cbs"), "");
-    EXPECT_EQ(pathDirectory("a/b/"), "a/b");
-}
-
-TEST(PathHelpers, JoinAddsOneSlash)
-{
-    EXPECT_EQ(joinPath("a", "b.cbs"), "a/b.cbs");
-    EXPECT_EQ(joinPath("a/", "b.cbs"), "a/b.cbs");
-    EXPECT_EQ(joinPath("", "b.cbs"), "b.cbs");
-}
-
-TEST(PathHelpers, ExistsFollowsStat)
-{
-    TempFolder folder;
-    EXPECT_TRUE(pathExists(folder.file("x.cbs", "")));
-    EXPECT_TRUE(pathExists(folder.path()));
-    EXPECT_FALSE(pathExists(folder.path("missing.cbs")));
-    EXPECT_FALSE(pathExists(""));
-}
-
 TEST(ResolvePath, AbsoluteAndEmptyPathsAreUnchanged)
 {
     CobaltScript engine;

@@ -254,17 +254,6 @@ TEST_F(ScopeTest, GlobalSlotsStayPutWhileGlobalsAreAdded)
     EXPECT_EQ(slot->toString(), "1");
 }
 
-TEST_F(ScopeTest, PushedScopesGetFreshIds)
-{
-    engine.pushBlockScope();
-    const uint64_t first = engine.scopes.blocks.back().id;
-    engine.popBlockScope();
-    engine.pushBlockScope();
-    EXPECT_NE(engine.scopes.blocks.back().id, first);
-    engine.pushLoopScope();
-    EXPECT_NE(engine.scopes.loops.back().id, engine.scopes.blocks.back().id);
-}
-
 TEST_F(ScopeTest, BrokenGlobalIndexIsReportedNotFollowed)
 {
     engine.scopes.globalIndex["ghost"] = 1u << 30;
