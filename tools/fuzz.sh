@@ -23,7 +23,8 @@ fuzz=tests/engine/fuzz
 seeds_of() {
   case $1 in
     cobalt_parse_fuzzer) echo "$fuzz/seeds tests/engine/scripts" ;;
-    cobalt_eval_fuzzer | cobalt_run_fuzzer) echo "$fuzz/seeds" ;;
+    cobalt_eval_fuzzer) echo "$fuzz/seeds" ;;
+    cobalt_run_fuzzer) echo "$fuzz/seeds tests/engine/scripts" ;;
     cobalt_class_pattern_fuzzer) echo "$fuzz/pattern_seeds/class" ;;
     cobalt_regex_fuzzer) echo "$fuzz/pattern_seeds/regex" ;;
     cobalt_bytecode_fuzzer) echo "$fuzz/binary_seeds/bytecode" ;;

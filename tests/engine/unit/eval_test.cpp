@@ -227,7 +227,7 @@ TEST_F(EvalTest, LiteralSyntaxErrors)
     EXPECT_EQ(failure("[1][1"), "Expected closing bracket");
     EXPECT_EQ(engine.errorContext.nearToken, "]");
     EXPECT_EQ(failure("`"), "Unknown token: `");
-    EXPECT_EQ(failure("1" + std::string(50, '0')), "Invalid numeric format");
+    EXPECT_EQ(failure(std::string("1").append(50, '0')), "Invalid numeric format");
     EXPECT_EQ(failure("string.len"), "Unknown token: string.len");
 }
 
@@ -367,7 +367,8 @@ TEST_F(EvalTest, DeepNestingFailsWithAScriptError)
     EXPECT_NE(failure(text).find(kRecursionTooDeep), std::string::npos);
     const std::string unary = std::string(depth, '-') + "1";
     EXPECT_NE(failure(unary).find(kRecursionTooDeep), std::string::npos);
-    const std::string skipped = "true or " + std::string(depth, '[') + "1" + std::string(depth, ']');
+    std::string skipped = "true or ";
+    skipped.append(depth, '[').append("1").append(depth, ']');
     EXPECT_NE(failure(skipped).find(kRecursionTooDeep), std::string::npos);
     // The engine stays usable afterwards.
     EXPECT_EQ(show("((1 + 1))"), "2");
