@@ -6,8 +6,9 @@
 // (libFuzzer's -rss_limit_mb and -malloc_limit_mb, see tools/fuzz.sh): a script that asks for
 // gigabytes must fail with a script error before it allocates them.
 //
-// The file and process functions (`io`) and the loaders of files are removed first: random
-// scripts must not write files or start programs on the fuzzing machine.
+// Everything that reaches the file system or starts programs is removed first (`io`, the file
+// loaders, and the state functions, which write and read snapshot files): random scripts must
+// not write files or start programs on the fuzzing machine.
 
 #include <atomic>
 #include <chrono>
@@ -68,7 +69,9 @@ void runText(const std::string& text)
     engine.printHandler = [](std::string_view) {};
     engine.stopFlag = &stop;
     engine.stop.gracePeriod = 0ms;
-    for (const char* name : {"io", "loadFile", "runFile"}) engine.pushVariable(name, cobalt::Variable());
+    for (const char* name : {"io", "loadFile", "runFile", "exportState", "importState"}) {
+        engine.pushVariable(name, cobalt::Variable());
+    }
 
     Watchdog watchdog(stop);
     try {
