@@ -6,9 +6,9 @@
 // (libFuzzer's -rss_limit_mb and -malloc_limit_mb, see tools/fuzz.sh): a script that asks for
 // gigabytes must fail with a script error before it allocates them.
 //
-// Everything that reaches the file system or starts programs is removed first (`io`, the file
-// loaders, and the state functions, which write and read snapshot files): random scripts must
-// not write files or start programs on the fuzzing machine.
+// Everything that reaches the file system or starts programs is taken away first (`io` and the
+// file loaders; the state functions keep their in-memory forms only): random scripts must not
+// write files or start programs on the fuzzing machine.
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -69,9 +70,18 @@ void runText(const std::string& text)
     engine.printHandler = [](std::string_view) {};
     engine.stopFlag = &stop;
     engine.stop.gracePeriod = 0ms;
-    for (const char* name : {"io", "loadFile", "runFile", "exportState", "importState"}) {
-        engine.pushVariable(name, cobalt::Variable());
-    }
+    for (const char* name : {"io", "loadFile", "runFile"}) engine.pushVariable(name, cobalt::Variable());
+    cobalt::CobaltScript* const state = &engine;
+    engine.pushFunction("exportState", [state](cobalt::NativeArgs args) {
+        if (!args.empty()) throw std::runtime_error("exportState: no files while fuzzing");
+        return state->exportStateFunction(args);
+    });
+    engine.pushFunction("importState", [state](cobalt::NativeArgs args) {
+        if (args.size() == 1 && args[0].type == cobalt::VarType::String) {
+            throw std::runtime_error("importState: no files while fuzzing");
+        }
+        return state->importStateFunction(args);
+    });
 
     Watchdog watchdog(stop);
     try {
