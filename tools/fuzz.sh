@@ -56,10 +56,12 @@ run_target() {
   case $target in
     cobalt_parse_fuzzer | cobalt_eval_fuzzer | cobalt_run_fuzzer) dictionary=(-dict="$fuzz/cobalt.dict") ;;
   esac
+  # -timeout is generous: a single builtin may legitimately work for seconds under the
+  # sanitizers on a busy machine (the regex step cap, a 256 MiB result refused at its limit).
   # Fork mode keeps fuzzing past a finding (each is still written to the artifacts);
   # -malloc_limit_mb catches a single allocation that a script error should have refused.
   echo "== $target: ${seconds} s"
-  build-fuzz/tests/engine/fuzz/"$target" "${dictionary[@]}" -max_total_time="$seconds" -timeout=10 \
+  build-fuzz/tests/engine/fuzz/"$target" "${dictionary[@]}" -max_total_time="$seconds" -timeout=25 \
     -rss_limit_mb=2048 -malloc_limit_mb=1024 -max_len=4096 -fork=1 -ignore_crashes=1 -ignore_timeouts=1 \
     -ignore_ooms=1 -detect_leaks="$leaks" -artifact_prefix=fuzz-work/artifacts/"$target"- "${inputs[@]}" \
     > fuzz-work/"$target".log 2>&1 || true
