@@ -226,7 +226,7 @@ static void failureTexts(void)
 {
     Host host;
     QuillScriptRuntime* runtime = newRuntime(&host);
-    char expected[4200];
+    char expected[2 * 4096 + 200]; /* room for two script paths */
     char* error = NULL;
 
     CHECK(runScript(runtime, "does_not_exist.cbs", &error) == QUILL_SCRIPT_FAILED);

@@ -290,8 +290,11 @@ TEST_F(ExecTest, RightSideGrowingTheTargetsScopeDoesNotDisturbTheStore)
     // ran would dangle once the call below has appended enough entries to move it.
     int made = 0;
     defineNative("grow", [&](NativeArgs) {
+        std::string name;
         for (int i = 0; i < 2000; ++i) {
-            CobaltScript::setInScope(engine.scopes.external, "e" + std::to_string(made++), Variable(int32_t{i}));
+            name = "e";
+            name += std::to_string(made++);
+            CobaltScript::setInScope(engine.scopes.external, name, Variable(int32_t{i}));
         }
         return Variable(int32_t{7});
     });

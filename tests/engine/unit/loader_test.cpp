@@ -64,9 +64,8 @@ Variable callLoadFile(CobaltScript& engine, const std::string& path)
 
 Variable callLoad(CobaltScript& engine, const std::string& text, const std::string& name = "")
 {
-    std::vector<Variable> arguments{Variable(text)};
-    if (!name.empty()) arguments.emplace_back(name);
-    return engine.loadScriptChunk(NativeArgs(arguments.data(), arguments.size()));
+    const Variable arguments[] = {Variable(text), Variable(name)};
+    return engine.loadScriptChunk(NativeArgs(arguments, name.empty() ? 1 : 2));
 }
 
 /// The message of a (not, message) failure pair; fails the test for anything else.

@@ -249,7 +249,12 @@ TEST_F(ScopeTest, GlobalSlotsStayPutWhileGlobalsAreAdded)
 {
     engine.pushVariable("first", Variable(int32_t{1}));
     const Variable* slot = engine.resolveVariablePtr("first");
-    for (int i = 0; i < 5000; ++i) engine.pushVariable("g" + std::to_string(i), Variable(int32_t{i}));
+    std::string name;
+    for (int i = 0; i < 5000; ++i) {
+        name = "g";
+        name += std::to_string(i);
+        engine.pushVariable(name, Variable(int32_t{i}));
+    }
     EXPECT_EQ(slot, engine.resolveVariablePtr("first"));
     EXPECT_EQ(slot->toString(), "1");
 }
