@@ -289,7 +289,12 @@ private:
     void setNumericForVariable(const CoroutineFrame& frame)
     {
         auto& entries = m_engine.scopes.loops[frame.loopsAtEntry].entries;
-        if (!entries.empty()) entries[0].second = Variable(frame.counter);
+        if (entries.empty()) return;
+        // In place rather than by assigning a temporary: the loop variable is rebound on every
+        // iteration, and GCC's optimiser misreads the temporary's variant move at -O3.
+        Variable& slot = entries[0].second;
+        slot.value.emplace<int32_t>(frame.counter);
+        slot.type = VarType::Int;
     }
 
     void enterNumericFor(uint32_t index)

@@ -88,7 +88,11 @@ std::string cFormat(const Specifier& specifier, std::string_view length)
     std::string format = "%";
     format += specifier.flags;
     if (specifier.width > 0) format += std::to_string(specifier.width);
-    if (specifier.hasPrecision) format += "." + std::to_string(specifier.precision);
+    if (specifier.hasPrecision) {
+        // Two appends: GCC 12 at -O3 misreads "." + std::string as an overlapping copy.
+        format += '.';
+        format += std::to_string(specifier.precision);
+    }
     format += length;
     format += specifier.conversion;
     return format;

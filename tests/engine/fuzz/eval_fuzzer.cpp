@@ -19,8 +19,9 @@ namespace {
 
 // Plain substring tests: they also turn away harmless texts such as "format" or "forest",
 // which costs a little coverage but keeps the filter obviously complete.
-constexpr std::array<std::string_view, 8> kUnboundedWords = {
-    "while", "repeat", "for", "function", "jumpTo", "load", "runFile", "nest",
+// The snapshot functions are turned away too: given a path they write or read files.
+constexpr std::array<std::string_view, 10> kUnboundedWords = {
+    "while", "repeat", "for", "function", "jumpTo", "load", "runFile", "nest", "exportState", "importState",
 };
 
 bool mayRunUnbounded(std::string_view text)

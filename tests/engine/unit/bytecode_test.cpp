@@ -108,42 +108,6 @@ std::string dump(std::string_view source)
 
 // ===== compiler =====
 
-TEST(BytecodeCompiler, ScriptOfEmptyLinesIsOneEmptyChunk)
-{
-    Harness harness;
-    ProgramRef program = harness.compile("\n\n\n");
-    ASSERT_EQ(program->chunks.size(), 1u);
-    EXPECT_EQ(program->chunks[0].instructionCount, 0u);
-    EXPECT_EQ(program->chunks[0].functionBody, 0);
-    EXPECT_TRUE(program->instructions.empty());
-    EXPECT_EQ(program->version, 60);
-}
-
-TEST(BytecodeCompiler, NumericAndGenericForGetTheirOwnRecords)
-{
-    EXPECT_EQ(dump("for i = 1, 3\n"
-                   "  print(i)\n"
-                   "end\n"
-                   "for k, v in pairs(t)\n"
-                   "  print(k)\n"
-                   "end\n"
-                   "for x in [1, 2]\n"
-                   "end"),
-              "program version 60: 8 lines, 4 chunks, 5 instructions\n"
-              "chunk 0 top-level: first 2, count 3\n"
-              "  0002  numeric-for    0\n"
-              "  0003  generic-for    0\n"
-              "  0004  generic-for    1\n"
-              "chunk 1 body: first 0, count 1\n"
-              "  0000  line           1  print(i)\n"
-              "chunk 2 body: first 1, count 1\n"
-              "  0001  line           4  print(k)\n"
-              "chunk 3 body: first 2, count 0\n"
-              "numeric-for 0: line 0 -> chunk 1  for i = 1, 3\n"
-              "generic-for 0: line 3 -> chunk 2  for k, v in pairs(t)\n"
-              "generic-for 1: line 6 -> chunk 3  for x in [1, 2]\n");
-}
-
 TEST(BytecodeCompiler, IfChainIsOneGroupWithOnlyTheLastBranchMarkedElse)
 {
     EXPECT_EQ(dump("if a == 1\n"
@@ -219,15 +183,6 @@ TEST(BytecodeDisassembler, DumpsMalformedProgramsWithoutFailing)
               "nest 0: line 9 -> chunk 1, in chunk 0, label \"say \\\"hi\\\"\"\n");
 }
 
-TEST(BytecodeCompiler, RepeatRecordNamesItsUntilLine)
-{
-    Harness harness;
-    ProgramRef program = harness.compile("repeat\n  n = n + 1\nuntil n > 3");
-    ASSERT_EQ(program->repeatLoops.size(), 1u);
-    EXPECT_EQ(program->repeatLoops[0].line, 2u);
-    EXPECT_EQ(program->instructions.back().opcode, Opcode::Repeat);
-}
-
 TEST(BytecodeCompiler, DeclaresLocalsCountsOnlyTheChunksOwnLines)
 {
     Harness harness;
@@ -268,39 +223,6 @@ TEST(BytecodeCompiler, InlineAssignmentOnlyForOnePlainNameWithAFastRightSide)
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(opcodeName(program->instructions[i].opcode), opcodeName(expected[i])) << "instruction " << i;
     }
-}
-
-TEST(BytecodeCompiler, FunctionDeclarationRecordsItsLinesAndSource)
-{
-    Harness harness;
-    auto program = std::make_shared<BytecodeProgram>();
-    program->path = "/bots/main.cbs";
-    program->lines = harness.engine.parseLines("print(1)\nlocal function f(a)\n  return a\nend");
-    harness.engine.compileBytecodeChunk(*program, program->lines, 0, program->lines.size(), "/bots", 0);
-    ASSERT_EQ(program->functionDecls.size(), 1u);
-    const BytecodeFunctionDecl& decl = program->functionDecls[0];
-    EXPECT_EQ(decl.line, 1u);
-    EXPECT_EQ(decl.firstBodyLine, 2u);
-    EXPECT_EQ(decl.endLine, 3u);
-    EXPECT_EQ(decl.chunk, 1u);
-    EXPECT_EQ(decl.directory, "/bots");
-    EXPECT_EQ(decl.path, "/bots/main.cbs");
-    EXPECT_EQ(program->chunks[0].declaresLocals, 1);
-}
-
-TEST(BytecodeCompiler, UnclosedBlocksFailWithTheirMessages)
-{
-    EXPECT_EQ(compileFailure("nest \"a\"\nprint(1)"), "Missing 'end' for nest block");
-    EXPECT_EQ(compileFailure("function f()\nprint(1)"), "Missing 'end' for function block");
-    EXPECT_EQ(compileFailure("local function f()"), "Missing 'end' for function block");
-    EXPECT_EQ(compileFailure("if x\nprint(1)"), "Missing 'end' for if block");
-    EXPECT_EQ(compileFailure("if x\nelseif y\nprint(1)"), "Missing 'end' for if block");
-    EXPECT_EQ(compileFailure("while x\nprint(1)"), "Missing 'end' for while block");
-    EXPECT_EQ(compileFailure("repeat\nprint(1)"), "Missing 'until' for repeat block");
-    EXPECT_EQ(compileFailure("for i = 1, 2\nprint(i)"), "Missing 'end' for for block");
-    EXPECT_EQ(compileFailure("for v in t\n"), "Missing 'end' for for block");
-    // An unclosed block nested in a closed one is found too.
-    EXPECT_EQ(compileFailure("if x\n  while y\nend"), "Missing 'end' for if block");
 }
 
 TEST(BytecodeCompiler, CompileFailureNamesTheBlockAtFault)
@@ -351,36 +273,6 @@ TEST(BytecodeCompiler, DeepNestingFailsWithTheRecursionError)
 
 // ===== interpreter =====
 
-TEST(BytecodeInterpreter, BreakInIfInsideWhileEndsTheWhile)
-{
-    Harness harness;
-    EXPECT_EQ(harness.runText("i = 0\n"
-                              "while true\n"
-                              "  i = i + 1\n"
-                              "  if i == 3\n"
-                              "    break\n"
-                              "  end\n"
-                              "end\n"
-                              "print(i)"),
-              "3\n");
-}
-
-TEST(BytecodeInterpreter, ReturnInsideNestInsideFunctionReturnsFromTheFunction)
-{
-    Harness harness;
-    EXPECT_EQ(harness.runText("function f(a)\n"
-                              "  nest \"inner\"\n"
-                              "    if a > 1\n"
-                              "      return \"big\"\n"
-                              "    end\n"
-                              "  end\n"
-                              "  return \"small\"\n"
-                              "end\n"
-                              "print(f(5))\n"
-                              "print(f(0))"),
-              "big\nsmall\n");
-}
-
 TEST(BytecodeInterpreter, ChunkResultIsTheReturnedValue)
 {
     Harness harness;
@@ -395,30 +287,6 @@ TEST(BytecodeInterpreter, ChunkResultIsTheReturnedValue)
     Variable none = plain.run(plain.compile("x = 1\nx"), &signal);
     EXPECT_EQ(signal, BlockSignal::None);
     EXPECT_TRUE(none.isNot());
-}
-
-TEST(BytecodeInterpreter, BreakAtTopLevelComesBackAsTheSignal)
-{
-    Harness harness;
-    BlockSignal signal = BlockSignal::None;
-    harness.run(harness.compile("print(1)\nbreak\nprint(2)"), &signal);
-    EXPECT_EQ(signal, BlockSignal::Break);
-    EXPECT_EQ(harness.output, "1\n");
-}
-
-TEST(BytecodeInterpreter, JumpToAnEarlierNestRunsItAgain)
-{
-    Harness harness;
-    EXPECT_EQ(harness.runText("n = 0\n"
-                              "nest \"top\"\n"
-                              "  n = n + 1\n"
-                              "  print(\"pass \" + n)\n"
-                              "end\n"
-                              "if n < 3\n"
-                              "  jumpTo(\"top\")\n"
-                              "end\n"
-                              "print(\"done\")"),
-              "pass 1\npass 2\npass 3\ndone\n");
 }
 
 TEST(BytecodeInterpreter, JumpOutOfLoopsAndFunctionsLandsOnTheEnclosingNest)
@@ -441,115 +309,6 @@ TEST(BytecodeInterpreter, JumpOutOfLoopsAndFunctionsLandsOnTheEnclosingNest)
               "3\n");
     EXPECT_TRUE(harness.engine.scopes.loops.empty());
     EXPECT_TRUE(harness.engine.activeChunks.empty());
-}
-
-TEST(BytecodeInterpreter, JumpRequestedByTheLastStatementIsNotLost)
-{
-    Harness harness;
-    EXPECT_EQ(harness.runText("n = 0\n"
-                              "nest \"loop\"\n"
-                              "  n = n + 1\n"
-                              "end\n"
-                              "if n < 4\n"
-                              "  jumpTo(\"loop\")\n"
-                              "end"),
-              "");
-    Variable n;
-    ASSERT_TRUE(harness.engine.resolveVariableFast("n", nullptr, n));
-    EXPECT_EQ(n.asInt(), 4);
-}
-
-TEST(BytecodeInterpreter, JumpToAnUnknownLabelFailsWhenResolved)
-{
-    Harness harness;
-    EXPECT_EQ(harness.runText("jumpTo(\"nowhere\")\nprint(\"after\")"), "error: jumpTo target not found: nowhere");
-    EXPECT_FALSE(harness.engine.loader.jumpPending);
-}
-
-TEST(BytecodeInterpreter, BlockLocalsDoNotOutliveTheirBlock)
-{
-    Harness harness;
-    EXPECT_EQ(harness.runText("x = \"global\"\n"
-                              "if true\n"
-                              "  local x = \"inner\"\n"
-                              "  print(x)\n"
-                              "end\n"
-                              "print(x)\n"
-                              "for i = 1, 2\n"
-                              "  print(seen)\n"
-                              "  local seen = i\n"
-                              "end\n"
-                              "n = 0\n"
-                              "repeat\n"
-                              "  local y = 1\n"
-                              "  n = n + 1\n"
-                              "  if n == 3\n"
-                              "    break\n"
-                              "  end\n"
-                              "until y == 1\n"
-                              "print(n)\n"
-                              "if true\n"
-                              "  w#3 = 7\n"
-                              "end\n"
-                              "print(w)"),
-              "inner\nglobal\nnot\nnot\n3\nnot\n");
-    EXPECT_TRUE(harness.engine.scopes.blocks.empty());
-}
-
-TEST(BytecodeInterpreter, FunctionsSeeTheirParametersAndLocalsButNotTheCallers)
-{
-    Harness harness;
-    EXPECT_EQ(harness.runText("function show(a)\n"
-                              "  local b = a + 1\n"
-                              "  if true\n"
-                              "    print(a + b)\n"
-                              "  end\n"
-                              "  print(hidden)\n"
-                              "end\n"
-                              "if true\n"
-                              "  local hidden = 9\n"
-                              "  show(1)\n"
-                              "end"),
-              "3\nnot\n");
-}
-
-TEST(BytecodeInterpreter, SoftErrorStopsLoopsUpToTheProtectedCall)
-{
-    Harness harness;
-    EXPECT_EQ(harness.runText("count = 0\n"
-                              "function work()\n"
-                              "  while true\n"
-                              "    count = count + 1\n"
-                              "    if count == 2\n"
-                              "      error(\"stop here\")\n"
-                              "    end\n"
-                              "  end\n"
-                              "  print(\"not reached\")\n"
-                              "end\n"
-                              "ok, message = pcall(work)\n"
-                              "print(ok)\n"
-                              "print(message)\n"
-                              "print(count)"),
-              "false\nstop here\n2\n");
-}
-
-TEST(BytecodeInterpreter, FailuresArePositionedAtTheirLine)
-{
-    Harness harness;
-    std::string result = harness.runText("x = 0\n"
-                                         "while true\n"
-                                         "  y = 1 \\ x\n"
-                                         "end");
-    EXPECT_EQ(result.rfind("error: CobaltScript error: Division by zero\n  at line 3", 0), 0u) << result;
-    EXPECT_NE(result.find("  y = 1 \\ x\n"), std::string::npos) << result;
-    EXPECT_TRUE(harness.engine.activeChunks.empty());
-    EXPECT_TRUE(harness.engine.scopes.loops.empty());
-
-    Harness declaration;
-    std::string bad = declaration.runText("print(1)\nfunction f(a b)\nend");
-    EXPECT_EQ(bad.rfind("1\nerror: CobaltScript error: Expected ',' or ')' after function parameter\n  at line 2", 0),
-              0u)
-        << bad;
 }
 
 TEST(BytecodeInterpreter, RunawayRecursionIsAScriptError)

@@ -201,20 +201,6 @@ TEST(Positioning, TheStatementNamesItsOwnLineEvenIfTheContextMoved)
         << text;
 }
 
-TEST(Positioning, ContextSettersRecordLineAndToken)
-{
-    CobaltScript engine;
-    const ParsedScriptLine line = lineOf("a = 1", 3, {"a", "=", "1"});
-    engine.setNearToken("stale", 9);
-    engine.setPositionContext(line);
-    EXPECT_EQ(engine.errorContext.currentLine, 3u);
-    EXPECT_EQ(engine.errorContext.sourceText, &line.text);
-    EXPECT_TRUE(engine.errorContext.nearToken.empty());
-    engine.setNearToken("=", 1);
-    EXPECT_EQ(engine.errorContext.nearToken, "=");
-    EXPECT_EQ(engine.errorContext.nearTokenIndex, 1u);
-}
-
 TEST(Positioning, GuardRestoresTheStatementContext)
 {
     CobaltScript engine;

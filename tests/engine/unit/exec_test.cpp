@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -76,29 +78,116 @@ protected:
     std::shared_ptr<ParsedLines> lines;
 };
 
-// ----- if chains -----
+// ----- statements, one case each: the printed output, or "error: " and the message -----
 
-TEST_F(ExecTest, IfChainRunsExactlyTheFirstTakenBranch)
-{
-    EXPECT_EQ(run("x = 2\n"
-                  "if x == 1\n  print(\"one\")\n"
-                  "elseif x == 2\n  print(\"two\")\n"
-                  "elseif x == 2\n  print(\"again\")\n"
-                  "else\n  print(\"other\")\nend\n"
-                  "print(\"after\")"),
-              "two\nafter\n");
-}
+struct StatementCase {
+    const char* source;
+    const char* expected;
+};
 
-TEST_F(ExecTest, ZeroIsTruthyAndBareNotIsFalse)
-{
-    EXPECT_EQ(run("if 0\n  print(\"zero runs\")\nend\nif not\n  print(\"never\")\nelse\n  print(\"else\")\nend"),
-              "zero runs\nelse\n");
-}
+constexpr StatementCase kStatementCases[] = {
+    // if chains
+    {"x = 2\nif x == 1\n  print(1)\nelseif x == 2\n  print(2)\nelseif x == 2\n  print(22)\nelse\n  print(0)\nend\n"
+     "print(\"after\")", "2\nafter\n"},
+    {"if 0\n  print(\"zero runs\")\nend\nif not\n  print(\"never\")\nelse\n  print(\"else\")\nend", "zero runs\nelse\n"},
+    {"if false\n  print(1)", "error: Missing 'end' for if block"},
+    {"if true\n  print(1)", "error: Missing 'end' for if block"},
+    // while and repeat
+    {"while false\n  print(\"body\")\nend\nprint(\"after\")", "after\n"},
+    {"i = 0\nwhile i < 5\n  i += 1\n  if i == 3\n    break\n  end\nend\nprint(i)", "3\n"},
+    {"while true\n  x = 1\nelse\nend", "error: Missing 'end' for while block"},
+    // the until condition cannot see the body's locals (else the loop would stop at once)
+    {"n = 0\nrepeat\n  local y = 5\n  n += 1\nuntil n == 3 or y == 5\nprint(n)", "3\n"},
+    {"repeat\n  x = 1\nuntil", "error: Missing until condition"},
+    {"repeat\n  x = 1\nuntil true 5", "error: Unexpected token after until condition"},
+    {"repeat\n  x = 1", "error: Missing 'until' for repeat block"},
+    // numeric for: ranges, a loop variable the body assigns, the edges of the int range
+    {"for i = 1, 3\n  print(i)\nend\nfor i = 3, 1\n  print(i)\nend\nfor i = 3, 1, -1\n  print(i)\nend", "1\n2\n3\n3\n2\n1\n"},
+    {"for i = 1.9, 3.9\n  print(i)\nend", "1\n2\n3\n"},
+    {"for i = 1, 3\n  print(i)\n  i = 100\nend", "1\n2\n3\n"},
+    {"n = 0\nfor i = 2147483646, 2147483647\n  n += 1\nend\nfor i = -2147483647, -2147483648, -1\n  n += 1\nend\n"
+     "for i = 0, 2147483647, 1073741824\n  n += 1\nend\nprint(n)", "6\n"},
+    {"for i = 1, 2, 0\nend", "error: for loop step must not be 0"},
+    {"for i = 1 2\nend", "error: Expected ',' after for start value"},
+    {"for i = 1\nend", "error: Expected ',' after for start value"},
+    {"for i = 1, 2, 3 4\nend", "error: Unexpected token after for clause"},
+    {"for i = \"a\", 2\nend", "error: Expected a numeric value"},
+    {"for i = 1, 2\n  x = 1", "error: Missing 'end' for block"},
+    {"function show()\n  print(i)\nend\nfor i = 1, 2\n  show()\nend\nprint(i)", "1\n2\nnot\n"},
+    // generic for
+    {"t = {b: 1, a: 2, \"10\": 3}\nfor k, v in pairs(t)\n  print(k, v)\nend", "10 3\na 2\nb 1\n"},
+    {"for x in [1, 2]\n  print(x)\nend\nfor a, b in [[1, 2], [3]]\n  print(a, b)\nend\nfor a, b in [7]\n  print(a, b)\nend",
+     "1\n2\n1 2\n3 not\n7 not\n"},
+    {"t = {\"1\": \"a\", \"2\": \"b\", \"4\": \"d\"}\nfor i, v in ipairs(t)\n  print(i, v)\nend", "1 a\n2 b\n"},
+    {"t = {\"1\": \"a\", \"x\": \"b\"}\nfor k, v in pairs(t)\n  print(typeOf(k), k)\nend", "number 1\nstring x\n"},
+    {"function pairs(t)\n  return [[\"mine\", 1]]\nend\nfor k, v in pairs({a: 5})\n  print(k, v)\nend", "mine 1\n"},
+    {"t = {a: 1, b: 2}\nfor k, v in pairs(t)\n  t[\"z\" + k] = v\n  print(k)\nend\nprint(t[\"za\"], t[\"zb\"])", "a\nb\n1 2\n"},
+    {"for x in 5\nend", "error: generic for loops expect an array iterator"},
+    {"for 1 in [1]\nend", "error: Expected loop variable name"},
+    {"for x, 2 in [1]\nend", "error: Expected loop variable name"},
+    {"for x on [1]\nend", "error: Expected 'in' in generic for loop"},
+    {"for x in [1] 2\nend", "error: Unexpected token after for iterator"},
+    {"for k, v in pairs(5)\nend", "error: pairs(container) expects an array or table"},
+    {"for k, v in ipairs(\"s\")\nend", "error: ipairs(container) expects an array or table"},
+    // function declarations
+    {"function outer()\n  function inner(a)\n    if a\n      return \"yes\"\n    end\n    return \"no\"\n  end\n"
+     "  return inner(true) + inner(false)\nend\nprint(outer())", "yesno\n"},
+    {"function f(a, ...)\n  return select(1, ...)\nend\nx, y = f(1, 2, 3)\nprint(x, y)", "2 3\n"},
+    {"function f()\n  print(\"ran\")\nend", ""},
+    {"function 5()\nend", "error: Expected function target"},
+    {"function t[\"a\" x](y)\nend", "error: Expected closing bracket in function target"},
+    {"function f\nend", "error: Expected '(' after function target"},
+    {"function f(1)\nend", "error: Expected function parameter name"},
+    {"function f(a b)\nend", "error: Expected ',' or ')' after function parameter"},
+    {"function f(a,\nend", "error: Expected ')' after function parameters"},
+    {"function f(a) x\nend", "error: Unexpected token after function declaration"},
+    {"function f(a)\n  return a", "error: Missing 'end' for block"},
+    // assignments
+    {"a, b = 1\nprint(a, b)\na, b = 1, 2, 3\nprint(a, b)", "1 not\n1 2\n"},
+    {"function f()\n  return 1, 2\nend\na, b, c = f()\nprint(a, b, c)\nm = f()\nprint(typeOf(m))", "1 2 not\ntable\n"},
+    {"a = 1\nb = 2\na, b = b, a\nprint(a, b)", "2 1\n"},
+    {"t[1] = 5\nu[\"k\"] = 5\nprint(typeOf(t), t, u)", "table [5] {k: 5}\n"},
+    // the right side replaces `a`; the store goes into the array `a` holds afterwards
+    {"a = [0]\nfunction swap()\n  a = [10, 20]\n  return 5\nend\na[1] = swap()\nprint(a)", "[5, 20]\n"},
+    {"x = 5\nx += 2\nx *= 3\nx -= 1\nx \\= 4\nx %= 3\nx ^= 3\ns = \"a\"\ns += 1\nprint(x, s)", "8 a1\n"},
+    {"t = {n: 1}\nt[\"n\"] += 41\na = [1, [2]]\na[2][1] *= 5\nprint(t[\"n\"], a)", "42 [1, [10]]\n"},
+    {"x += 1", "error: Variable not found: x"},
+    {"t = {}\nt[\"k\"] += 1", "error: Table key not found: k"},
+    {"a = [1]\na[3] += 1", "error: Array index out of range"},
+    {"x = [1]\nx += 1", "error: Unsupported operation '+' between types"},
+    {"x = 1 2", "error: Unexpected token in assignment expression"},
+    {"function f()\n  local x = 1\n  native y = 2\n  external z = 3\nend\nf()\nprint(x, y, z, z#0)", "not not not 3\n"},
+    // simple statements, return, break, soft errors
+    {"print(1) 2", "error: Unexpected trailing token"},
+    {"return 1 2", "error: Unexpected token after return value"},
+    {"for i = 1, 5\n  nest \"n\"\n    if i == 2\n      break\n    end\n  end\n  print(i)\nend", "1\n"},
+    {"function f()\n  for i = 1, 10\n    while true\n      print(i)\n      error(\"stop\")\n      print(\"no\")\n    end\n"
+     "  end\n  print(\"no\")\nend\nok, msg = pcall(f)\nprint(ok, msg)", "1\nfalse stop\n"},
+};
 
-TEST_F(ExecTest, IfWithoutEndFailsWhateverItsCondition)
+TEST(ExecStatements, EachCaseGivesItsOutputOrMessage)
 {
-    EXPECT_EQ(message("if false\n  print(1)"), "Missing 'end' for if block");
-    EXPECT_EQ(message("if true\n  print(1)"), "Missing 'end' for if block");
+    for (const StatementCase& statement : kStatementCases) {
+        CobaltScript engine;
+        std::string output;
+        engine.printHandler = [&output](std::string_view line) { output += std::string(line) + "\n"; };
+        try {
+            const ParsedLines lines = engine.parseLines(statement.source);
+            size_t index = 0;
+            BlockSignal signal = BlockSignal::None;
+            engine.executeParsedBlock(lines, index, signal);
+        } catch (const std::exception& error) {
+            std::string text = error.what();
+            text = text.substr(0, text.find('\n'));
+            if (text.starts_with(kErrorPrefix)) text.erase(0, kErrorPrefix.size());
+            output = "error: " + text;
+        }
+        EXPECT_EQ(output, statement.expected) << statement.source;
+        if (output.starts_with("error: ")) continue;
+        EXPECT_TRUE(engine.scopes.loops.empty()) << statement.source;
+        EXPECT_TRUE(engine.scopes.blocks.empty()) << statement.source;
+        EXPECT_FALSE(engine.softError.pending) << statement.source;
+    }
 }
 
 TEST_F(ExecTest, LeftoverTokenAfterConditionNamesTheToken)
@@ -119,125 +208,6 @@ TEST_F(ExecTest, FailureInElseifConditionIsPositionedAtTheElseifLine)
               "  elseif 1 / 0\n"
               "             ^\n"
               "  hint: check spelling, operators, parentheses, and quote matching\n");
-}
-
-// ----- while and repeat -----
-
-TEST_F(ExecTest, WhileWithFalseConditionSkipsItsBody)
-{
-    EXPECT_EQ(run("while false\n  print(\"body\")\nend\nprint(\"after\")"), "after\n");
-}
-
-TEST_F(ExecTest, WhileLoopsUntilItsConditionFailsAndBreakLeavesIt)
-{
-    EXPECT_EQ(run("i = 0\nwhile i < 5\n  i += 1\n  if i == 3\n    break\n  end\nend\nprint(i)"), "3\n");
-}
-
-TEST_F(ExecTest, WhileBodyStoppingOnAStrayElseIsReported)
-{
-    EXPECT_EQ(message("while true\n  x = 1\nelse\nend"), "Missing 'end' for while block");
-}
-
-TEST_F(ExecTest, RepeatConditionDoesNotSeeTheBodysLocals)
-{
-    // If y were visible the loop would stop after one round.
-    EXPECT_EQ(run("n = 0\nrepeat\n  local y = 5\n  n += 1\nuntil n == 3 or y == 5\nprint(n)"), "3\n");
-}
-
-TEST_F(ExecTest, RepeatMessages)
-{
-    EXPECT_EQ(message("repeat\n  x = 1\nuntil"), "Missing until condition");
-    EXPECT_EQ(message("repeat\n  x = 1\nuntil true 5"), "Unexpected token after until condition");
-    EXPECT_EQ(message("repeat\n  x = 1"), "Missing 'until' for repeat block");
-}
-
-// ----- numeric for -----
-
-TEST_F(ExecTest, NumericForRanges)
-{
-    EXPECT_EQ(run("for i = 1, 3\n  print(i)\nend"), "1\n2\n3\n");
-    output.clear();
-    EXPECT_EQ(run("for i = 3, 1\n  print(i)\nend"), "");
-    output.clear();
-    EXPECT_EQ(run("for i = 3, 1, -1\n  print(i)\nend"), "3\n2\n1\n");
-    output.clear();
-    EXPECT_EQ(run("for i = 1.9, 3.9\n  print(i)\nend"), "1\n2\n3\n");
-}
-
-TEST_F(ExecTest, AssigningTheLoopVariableDoesNotChangeTheSequence)
-{
-    EXPECT_EQ(run("for i = 1, 3\n  print(i)\n  i = 100\nend"), "1\n2\n3\n");
-}
-
-TEST_F(ExecTest, NumericForEndsAtTheEdgeOfTheIntRangeInsteadOfWrapping)
-{
-    EXPECT_EQ(run("n = 0\nfor i = 2147483646, 2147483647\n  n += 1\nend\nprint(n)"), "2\n");
-    output.clear();
-    EXPECT_EQ(run("n = 0\nfor i = -2147483647, -2147483648, -1\n  n += 1\nend\nprint(n)"), "2\n");
-    output.clear();
-    EXPECT_EQ(run("n = 0\nfor i = 0, 2147483647, 1073741824\n  n += 1\nend\nprint(n)"), "2\n");
-}
-
-TEST_F(ExecTest, NumericForClauseMessages)
-{
-    EXPECT_EQ(message("for i = 1, 2, 0\nend"), "for loop step must not be 0");
-    EXPECT_EQ(message("for i = 1 2\nend"), "Expected ',' after for start value");
-    EXPECT_EQ(message("for i = 1\nend"), "Expected ',' after for start value");
-    EXPECT_EQ(message("for i = 1, 2, 3 4\nend"), "Unexpected token after for clause");
-    EXPECT_EQ(message("for i = \"a\", 2\nend"), "Expected a numeric value");
-    EXPECT_EQ(message("for i = 1, 2\n  x = 1"), "Missing 'end' for block");
-}
-
-TEST_F(ExecTest, LoopVariableIsVisibleInCalledFunctionsAndGoneAfterTheLoop)
-{
-    EXPECT_EQ(run("function show()\n  print(i)\nend\nfor i = 1, 2\n  show()\nend\nprint(i)"), "1\n2\nnot\n");
-    EXPECT_TRUE(engine.scopes.loops.empty());
-}
-
-// ----- generic for -----
-
-TEST_F(ExecTest, PairsOverTableVisitsKeysInByteOrder)
-{
-    EXPECT_EQ(run("t = {b: 1, a: 2, \"10\": 3}\nfor k, v in pairs(t)\n  print(k, v)\nend"), "10 3\na 2\nb 1\n");
-}
-
-TEST_F(ExecTest, GenericForOverArrays)
-{
-    EXPECT_EQ(run("for x in [1, 2]\n  print(x)\nend"), "1\n2\n");
-    output.clear();
-    EXPECT_EQ(run("for a, b in [[1, 2], [3]]\n  print(a, b)\nend"), "1 2\n3 not\n");
-    output.clear();
-    EXPECT_EQ(run("for a, b in [7]\n  print(a, b)\nend"), "7 not\n");
-}
-
-TEST_F(ExecTest, GenericForMessages)
-{
-    EXPECT_EQ(message("for x in 5\nend"), "generic for loops expect an array iterator");
-    EXPECT_EQ(message("for 1 in [1]\nend"), "Expected loop variable name");
-    EXPECT_EQ(message("for x, 2 in [1]\nend"), "Expected loop variable name");
-    EXPECT_EQ(message("for x on [1]\nend"), "Expected 'in' in generic for loop");
-    EXPECT_EQ(message("for x in [1] 2\nend"), "Unexpected token after for iterator");
-    EXPECT_EQ(message("for k, v in pairs(5)\nend"), "pairs(container) expects an array or table");
-    EXPECT_EQ(message("for k, v in ipairs(\"s\")\nend"), "ipairs(container) expects an array or table");
-}
-
-TEST_F(ExecTest, IpairsOverTableStopsAtTheNumericLength)
-{
-    EXPECT_EQ(run("t = {\"1\": \"a\", \"2\": \"b\", \"4\": \"d\"}\nfor i, v in ipairs(t)\n  print(i, v)\nend"),
-              "1 a\n2 b\n");
-}
-
-TEST_F(ExecTest, PairsFastFormGivesNumericKeysAsNumbers)
-{
-    EXPECT_EQ(run("t = {\"1\": \"a\", \"x\": \"b\"}\nfor k, v in pairs(t)\n  print(typeOf(k), k)\nend"),
-              "number 1\nstring x\n");
-}
-
-TEST_F(ExecTest, ReplacedPairsIsCalledInsteadOfWalkingTheContainer)
-{
-    EXPECT_EQ(run("function pairs(t)\n  return [[\"mine\", 1]]\nend\n"
-                  "for k, v in pairs({a: 5})\n  print(k, v)\nend"),
-              "mine 1\n");
 }
 
 TEST_F(ExecTest, ArrayShrinkingDuringPairsStopsTheLoop)
@@ -262,12 +232,6 @@ TEST_F(ExecTest, TableKeyRemovedDuringPairsIsReportedWhenReached)
     EXPECT_EQ(message("t = {a: 1, b: 2, c: 3}\nfor k, v in pairs(t)\n  print(k)\n  drop(t, \"c\")\nend"),
               "unordered_map::at: key not found");
     EXPECT_EQ(output, "a\nb\n");
-}
-
-TEST_F(ExecTest, KeysAddedDuringPairsAreNotVisited)
-{
-    EXPECT_EQ(run("t = {a: 1, b: 2}\nfor k, v in pairs(t)\n  t[\"z\" + k] = v\n  print(k)\nend"), "a\nb\n");
-    EXPECT_EQ(global("t").asTable()->map.size(), 4u);
 }
 
 // ----- function declarations -----
@@ -296,14 +260,6 @@ TEST_F(ExecTest, FunctionBodyWithNestedBlocksKeepsItsBlockLinks)
     EXPECT_EQ(f.asCallable()->bodyLines.size(), 10u);
 }
 
-TEST_F(ExecTest, NestedDeclarationInsideAParsedBody)
-{
-    EXPECT_EQ(run("function outer()\n  function inner(a)\n    if a\n      return \"yes\"\n    end\n"
-                  "    return \"no\"\n  end\n"
-                  "  return inner(true) + inner(false)\nend\nprint(outer())"),
-              "yesno\n");
-}
-
 TEST_F(ExecTest, DeclarationForms)
 {
     EXPECT_EQ(run("obj = {}\nfunction obj[\"greet\"](name)\n  return \"hi \" + name\nend\n"
@@ -319,54 +275,6 @@ TEST_F(ExecTest, DeclarationForms)
     EXPECT_EQ(declared.asCallable()->parameters, std::vector<std::string>{"name"});
 }
 
-TEST_F(ExecTest, VariadicFunctionSeesItsExtraArguments)
-{
-    EXPECT_EQ(run("function f(a, ...)\n  return select(1, ...)\nend\nx, y = f(1, 2, 3)\nprint(x, y)"), "2 3\n");
-    const Variable f = global("f");
-    EXPECT_TRUE(f.asCallable()->isVariadic);
-}
-
-TEST_F(ExecTest, DeclarationMessages)
-{
-    EXPECT_EQ(message("function 5()\nend"), "Expected function target");
-    EXPECT_EQ(message("function t[\"a\" x](y)\nend"), "Expected closing bracket in function target");
-    EXPECT_EQ(message("function f\nend"), "Expected '(' after function target");
-    EXPECT_EQ(message("function f(1)\nend"), "Expected function parameter name");
-    EXPECT_EQ(message("function f(a b)\nend"), "Expected ',' or ')' after function parameter");
-    EXPECT_EQ(message("function f(a,\nend"), "Expected ')' after function parameters");
-    EXPECT_EQ(message("function f(a) x\nend"), "Unexpected token after function declaration");
-    EXPECT_EQ(message("function f(a)\n  return a"), "Missing 'end' for block");
-}
-
-TEST_F(ExecTest, NothingInABodyRunsAtDeclaration)
-{
-    EXPECT_EQ(run("function f()\n  print(\"ran\")\nend"), "");
-}
-
-// ----- assignments -----
-
-TEST_F(ExecTest, MultipleTargetsAndMultivalueSpreading)
-{
-    EXPECT_EQ(run("a, b = 1\nprint(a, b)"), "1 not\n");
-    output.clear();
-    EXPECT_EQ(run("function f()\n  return 1, 2\nend\na, b, c = f()\nprint(a, b, c)\nm = f()\nprint(typeOf(m))"),
-              "1 2 not\ntable\n");
-    output.clear();
-    EXPECT_EQ(run("a, b = 1, 2, 3\nprint(a, b)"), "1 2\n");
-}
-
-TEST_F(ExecTest, RightSideIsComputedBeforeAnyStore)
-{
-    EXPECT_EQ(run("a = 1\nb = 2\na, b = b, a\nprint(a, b)"), "2 1\n");
-}
-
-TEST_F(ExecTest, IndexedTargetsCreateTheirContainers)
-{
-    EXPECT_EQ(run("t[1] = 5\nu[\"k\"] = 5\nprint(typeOf(t), t, u)"), "table [5] {k: 5}\n");
-    EXPECT_EQ(global("t").type, VarType::Array);
-    EXPECT_EQ(global("u").type, VarType::Table);
-}
-
 TEST_F(ExecTest, IntermediateContainersFollowTheNextKey)
 {
     run("t = {}\nt[\"list\"][2] = \"x\"\nt[\"map\"][\"k\"] = \"y\"\nt[\"deep\"][1][\"z\"] = 1");
@@ -378,62 +286,22 @@ TEST_F(ExecTest, IntermediateContainersFollowTheNextKey)
     EXPECT_EQ(map.at("deep").asArray()->items.at(0).type, VarType::Table);
 }
 
-TEST_F(ExecTest, TargetIsResolvedAfterTheRightSideRan)
-{
-    // The right side replaces `a`; the store goes into the array `a` holds afterwards.
-    EXPECT_EQ(run("a = [0]\nfunction swap()\n  a = [10, 20]\n  return 5\nend\na[1] = swap()\nprint(a)"), "[5, 20]\n");
-}
-
 TEST_F(ExecTest, RightSideGrowingTheTargetsScopeDoesNotDisturbTheStore)
 {
     // The external scope is a growable list: a reference into it taken before the right side
     // ran would dangle once the call below has appended enough entries to move it.
     int made = 0;
     defineNative("grow", [&](NativeArgs) {
+        char name[16];  // not std::to_string: GCC 12 at -O3 misreads its inlined copy as overlapping
         for (int i = 0; i < 2000; ++i) {
-            CobaltScript::setInScope(engine.scopes.external, "e" + std::to_string(made++), Variable(int32_t{i}));
+            std::snprintf(name, sizeof name, "e%d", made++);
+            CobaltScript::setInScope(engine.scopes.external, name, Variable(int32_t{i}));
         }
         return Variable(int32_t{7});
     });
     EXPECT_EQ(run("external x = 1\nx#0 += grow()\nfirst = x#0\nexternal t = {}\nt#0[\"k\"] = grow()\n"
                   "x#0, y = grow(), 2\nprint(first, x#0, t#0)"),
               "8 7 {k: 7}\n");
-}
-
-TEST_F(ExecTest, CompoundAssignment)
-{
-    EXPECT_EQ(run("x = 5\nx += 2\nx *= 3\nx -= 1\nx \\= 4\nx %= 3\nx ^= 3\nprint(x)"), "8\n");
-    output.clear();
-    EXPECT_EQ(run("s = \"a\"\ns += 1\nprint(s)"), "a1\n");
-    output.clear();
-    EXPECT_EQ(run("t = {n: 1}\nt[\"n\"] += 41\na = [1, [2]]\na[2][1] *= 5\nprint(t[\"n\"], a)"), "42 [1, [10]]\n");
-}
-
-TEST_F(ExecTest, CompoundAssignmentMessages)
-{
-    EXPECT_EQ(message("x += 1"), "Variable not found: x");
-    EXPECT_EQ(message("t = {}\nt[\"k\"] += 1"), "Table key not found: k");
-    EXPECT_EQ(message("a = [1]\na[3] += 1"), "Array index out of range");
-    EXPECT_EQ(message("x = [1]\nx += 1"), "Unsupported operation '+' between types");
-    EXPECT_EQ(global("t").toString(), "{}");
-}
-
-TEST_F(ExecTest, AssignmentLeftoverToken)
-{
-    EXPECT_EQ(message("x = 1 2"), "Unexpected token in assignment expression");
-}
-
-TEST_F(ExecTest, ScopeModifiersOfAssignments)
-{
-    EXPECT_EQ(run("function f()\n  local x = 1\n  native y = 2\n  external z = 3\nend\nf()\nprint(x, y, z, z#0)"),
-              "not not not 3\n");
-}
-
-// ----- simple statements, return, break -----
-
-TEST_F(ExecTest, ExpressionStatementLeftoverToken)
-{
-    EXPECT_EQ(message("print(1) 2"), "Unexpected trailing token");
 }
 
 TEST_F(ExecTest, BlockValueIsTheLastExpressionOrTheReturnedValue)
@@ -446,11 +314,6 @@ TEST_F(ExecTest, BlockValueIsTheLastExpressionOrTheReturnedValue)
     EXPECT_TRUE(execute("return", &signal).isNot());
     EXPECT_EQ(signal, BlockSignal::Return);
     EXPECT_EQ(message("return 1 2"), "Unexpected token after return value");
-}
-
-TEST_F(ExecTest, BreakInsideNestInsideLoopLeavesTheLoop)
-{
-    EXPECT_EQ(run("for i = 1, 5\n  nest \"n\"\n    if i == 2\n      break\n    end\n  end\n  print(i)\nend"), "1\n");
 }
 
 TEST_F(ExecTest, BreakAtTopLevelIsASignalAndInAFunctionAFailure)
@@ -485,17 +348,6 @@ TEST_F(ExecTest, CallerPositionIsBackAfterACallReturns)
     const std::string text = failure("function f()\n  return 1\nend\nx = f() + [1]");
     EXPECT_NE(text.find("at line 4"), std::string::npos) << text;
     EXPECT_NE(text.find("\n  x = f() + [1]\n"), std::string::npos) << text;
-}
-
-TEST_F(ExecTest, SoftErrorUnwindsLoopsUpToTheProtectedCall)
-{
-    EXPECT_EQ(run("function f()\n  for i = 1, 10\n    while true\n      print(i)\n      error(\"stop\")\n"
-                  "      print(\"not reached\")\n    end\n  end\n  print(\"not reached either\")\nend\n"
-                  "ok, msg = pcall(f)\nprint(ok, msg)"),
-              "1\nfalse stop\n");
-    EXPECT_FALSE(engine.softError.pending);
-    EXPECT_TRUE(engine.scopes.blocks.empty());
-    EXPECT_TRUE(engine.scopes.loops.empty());
 }
 
 TEST_F(ExecTest, DeepRecursionThroughParsedBodiesIsAScriptError)

@@ -421,33 +421,6 @@ TEST_F(FastExpressionTest, RangesWithoutAFastForm)
     EXPECT_FALSE(compileFastExpressionRange(line.tokens, AnalysisList{}, TokenRange{0, 1}).valid());
 }
 
-TEST_F(FastExpressionTest, TreeShapeFollowsPrecedence)
-{
-    const ParsedScriptLine line = lineOf("2 ^ 3 ^ 2");
-    const FastExpression tree = compile(line);
-    ASSERT_TRUE(tree.valid());
-    const FastExprNode& root = tree.nodes[static_cast<size_t>(tree.root)];
-    EXPECT_EQ(root.kind, FastExprNodeKind::Power);
-    EXPECT_EQ(tree.nodes[static_cast<size_t>(root.right)].kind, FastExprNodeKind::Power);  // right-associative
-    EXPECT_TRUE(root.mayBeFloat);
-
-    const ParsedScriptLine sum = lineOf("i + 1 \\ 2");
-    const FastExpression sumTree = compile(sum);
-    EXPECT_EQ(sumTree.nodes[static_cast<size_t>(sumTree.root)].kind, FastExprNodeKind::Add);
-    EXPECT_FALSE(sumTree.nodes[static_cast<size_t>(sumTree.root)].mayBeFloat);
-    EXPECT_TRUE(compile(lineOf("i + 1.5")).nodes.back().mayBeFloat);
-
-    const FastExpression bare = compile(lineOf("not"));
-    EXPECT_EQ(bare.nodes[static_cast<size_t>(bare.root)].kind, FastExprNodeKind::EmptyLiteral);
-    const FastExpression negation = compile(lineOf("not x"));
-    EXPECT_EQ(negation.nodes[static_cast<size_t>(negation.root)].kind, FastExprNodeKind::LogicalNot);
-    // Any spelling the token analysis takes for true or false is a bool literal.
-    const FastExpression spelling = compile(lineOf("tre"));
-    EXPECT_EQ(spelling.nodes[static_cast<size_t>(spelling.root)].kind, FastExprNodeKind::BoolLiteral);
-    EXPECT_TRUE(spelling.nodes[static_cast<size_t>(spelling.root)].boolValue);
-    expectSame("flse or tue");
-}
-
 TEST_F(FastExpressionTest, DeepNestingFallsBackToTheTokenEvaluator)
 {
     std::string deep(3000, '(');
@@ -502,57 +475,6 @@ TEST_F(FastExpressionTest, ScalarAndIntPathsDecideWithoutEffects)
     const ParsedScriptLine condition = lineOf("i > 5 and not nb");
     ASSERT_TRUE(engine.tryEvaluateFastExpressionBoolNode(compile(condition), condition, compile(condition).root, truth));
     EXPECT_TRUE(truth);
-}
-
-TEST_F(FastExpressionTest, StringChainsAppendLiteralsAndNativeToString)
-{
-    const ParsedScriptLine line = lineOf("\"n=\" + toString(i) + \", f=\" + toString(fl)");
-    const FastExpression tree = compile(line);
-    std::string out = "> ";
-    ASSERT_TRUE(engine.appendFastStringConcatNode(tree, line, tree.root, out));
-    EXPECT_EQ(out, "> n=7, f=1.500000");
-
-    const ParsedScriptLine other = lineOf("\"n=\" + i");
-    std::string unused;
-    EXPECT_FALSE(engine.appendFastStringConcatNode(compile(other), other, compile(other).root, unused));
-    const ParsedScriptLine effect = lineOf("\"n=\" + toString(bump(1))");
-    EXPECT_FALSE(engine.appendFastStringConcatNode(compile(effect), effect, compile(effect).root, unused));
-    expectSame("\"n=\" + toString(bump(1))");
-}
-
-TEST(FastScalarConversions, FollowTheNumericConversions)
-{
-    FastScalarValue value;
-    value.kind = FastScalarValue::Float;
-    value.floatValue = -2.75;
-    EXPECT_EQ(fastScalarToInt(value), -2);
-    EXPECT_EQ(fastScalarToDouble(value), -2.75);
-    value.floatValue = 1e20;
-    EXPECT_EQ(fastScalarToInt(value), 2147483647);
-    value.kind = FastScalarValue::Bool;
-    value.boolValue = true;
-    EXPECT_EQ(fastScalarToInt(value), 1);
-    EXPECT_EQ(fastScalarToDouble(value), 1.0);
-    value.kind = FastScalarValue::Empty;
-    EXPECT_THROW(fastScalarToInt(value), std::runtime_error);
-    EXPECT_THROW(fastScalarToDouble(value), std::runtime_error);
-
-    Variable stored;
-    value.kind = FastScalarValue::Float;
-    value.floatValue = 0.1;  // narrowed to the nearest float
-    assignFastScalarToVariable(value, stored);
-    ASSERT_EQ(stored.type, VarType::Float);
-    EXPECT_EQ(stored.asFloat(), 0.1f);
-    value.kind = 99;
-    assignFastScalarToVariable(value, stored);
-    EXPECT_TRUE(stored.isNot());
-
-    FastScalarValue read;
-    EXPECT_TRUE(tryFastScalarFromVariable(Variable(int32_t{5}), read));
-    EXPECT_EQ(read.kind, FastScalarValue::Int);
-    EXPECT_TRUE(tryFastScalarFromVariable(Variable(), read));
-    EXPECT_EQ(read.kind, FastScalarValue::Empty);
-    EXPECT_FALSE(tryFastScalarFromVariable(Variable("5"), read));
 }
 
 TEST_F(FastExpressionTest, InPlaceScalarOperationsMatchCompoundAssignment)
@@ -646,47 +568,6 @@ protected:
     }
 };
 
-TEST_F(FastCallableTest, BodyKindsAreRecognised)
-{
-    run("function two(a)\n  return a, a\nend\n"
-        "function blank(a)\n\n  return a\nend\n"
-        "function longer(a)\n  b = a\n  return b\nend\n"
-        "function otherGuard(a)\n  if a\n    print(\"x\")\n  end\n  return a\nend\n"
-        "function elseGuard(a)\n  if a\n    error(\"x\")\n  else\n  end\n  return a\nend\n"
-        "decay function later(a)\n  return a\nend\n"
-        "function maker()\n  native function inner(a)\n    return a + 1\n  end\n  made = inner\n"
-        "  return inner(2)\nend\n");
-    EXPECT_EQ(call(global("maker"), {}).text, "int:3");
-    EXPECT_EQ(function("made")->fastBodyKind, FastBodyKind::SingleReturn);
-    EXPECT_EQ(function("maker")->fastBodyKind, FastBodyKind::None);
-    EXPECT_EQ(function("add")->fastBodyKind, FastBodyKind::SingleReturn);
-    EXPECT_EQ(function("guarded")->fastBodyKind, FastBodyKind::ErrorGuard);
-    EXPECT_EQ(function("two")->fastBodyKind, FastBodyKind::SingleReturn);
-    EXPECT_EQ(function("bump")->fastBodyKind, FastBodyKind::None);
-    EXPECT_EQ(function("blank")->fastBodyKind, FastBodyKind::None);
-    EXPECT_EQ(function("longer")->fastBodyKind, FastBodyKind::None);
-    EXPECT_EQ(function("otherGuard")->fastBodyKind, FastBodyKind::None);
-    EXPECT_EQ(function("elseGuard")->fastBodyKind, FastBodyKind::None);
-    EXPECT_EQ(function("later")->fastBodyKind, FastBodyKind::None);
-
-    const CallableRef guarded = function("guarded");
-    EXPECT_EQ(guarded->lines()[guarded->fastGuardLine].kind, StatementKind::If);
-    EXPECT_EQ(guarded->lines()[guarded->fastReturnLine].kind, StatementKind::Return);
-}
-
-TEST_F(FastCallableTest, ParsedLineBodiesAreRecognisedToo)
-{
-    ParsedLines lines = engine.parseLines("function walked(a)\n  if a > 1\n    error(\"big\")\n  end\n  return a\nend");
-    size_t index = 0;
-    BlockSignal signal = BlockSignal::None;
-    engine.executeParsedBlock(lines, index, signal);
-    const CallableRef walked = function("walked");
-    ASSERT_TRUE(walked);
-    EXPECT_FALSE(walked->program);
-    EXPECT_EQ(walked->fastBodyKind, FastBodyKind::ErrorGuard);
-    expectSameCalls("walked", {{Variable(int32_t{1})}, {Variable(int32_t{5})}});
-}
-
 TEST_F(FastCallableTest, FastBodiesBehaveAsOrdinaryCalls)
 {
     run("function div(a, c)\n  return a / c\nend\n"
@@ -701,23 +582,6 @@ TEST_F(FastCallableTest, FastBodiesBehaveAsOrdinaryCalls)
     expectSameCalls("tally", {{Variable(int32_t{4})}});
     expectSameCalls("both", {{Variable(int32_t{4})}});
     expectSameCalls("guarded", {{Variable(int32_t{3})}, {Variable(int32_t{-1})}, {Variable("a")}, {}});
-}
-
-TEST_F(FastCallableTest, GuardFailsOutsidePcallAndIsCaughtInside)
-{
-    const Outcome outside = call(global("guarded"), {Variable(int32_t{-1})});
-    EXPECT_TRUE(outside.failed);
-    EXPECT_NE(outside.text.find("CobaltScript error: negative"), std::string::npos) << outside.text;
-    EXPECT_NE(outside.text.find("error(\"negative\")"), std::string::npos) << outside.text;
-
-    const Outcome inside = protectedCall(global("guarded"), {Variable(int32_t{-1})});
-    EXPECT_EQ(inside.text, "multivalue:[multivalue]");
-    const Variable args[] = {global("guarded"), Variable(int32_t{-1})};
-    const Variable result = engine.pcallFunctionFast(args, 2);
-    ASSERT_EQ(result.type, VarType::Multi);
-    ASSERT_EQ(result.asMulti()->values.size(), 2u);
-    EXPECT_EQ(result.asMulti()->values[0].toString(), "false");
-    EXPECT_EQ(result.asMulti()->values[1].toString(), "negative");
 }
 
 TEST_F(FastCallableTest, ReplacedErrorIsCalledAsReplaced)
@@ -783,28 +647,6 @@ TEST_F(FastCallableTest, RecursiveFastBodies)
     const Outcome caught = protectedCall(global("down"), {Variable(int32_t{2000000000})});
     EXPECT_FALSE(caught.failed);
     EXPECT_EQ(engine.scopes.blocks.size(), 0u);
-}
-
-TEST_F(FastCallableTest, ParametersHideGlobalsAndCallersLocalsStayHidden)
-{
-    run("a = 50\nfunction useA(c)\n  return a + c\nend\nfunction shadow(i)\n  return i * 10\nend\n"
-        "function peek(c)\n  return hidden == not\nend\n"
-        "function outer(q)\n  local hidden = 5\n  return useA(q) + shadow(q) + (peek(1) and 1 or 0)\nend\n");
-    expectSameCalls("useA", {{Variable(int32_t{1})}});
-    expectSameCalls("shadow", {{Variable(int32_t{2})}});
-    expectSameCalls("outer", {{Variable(int32_t{3})}});
-    EXPECT_EQ(call(global("outer"), {Variable(int32_t{3})}).text, "int:84");
-    expectSame("useA(1) + shadow(2) + i");
-}
-
-TEST_F(FastCallableTest, LoopVariablesStayVisibleToCalledBodies)
-{
-    run("function readJ()\n  return j\nend\n"
-        "total = 0\nfor j = 1, 3\n  total = total + readJ() * 2\nend\n");
-    EXPECT_EQ(global("total").toString(), "12");
-    engine.pushVariable("readJ", ordinaryCopy("readJ"));
-    run("total = 0\nfor j = 1, 3\n  total = total + readJ() * 2\nend\n");
-    EXPECT_EQ(global("total").toString(), "12");
 }
 
 } // namespace

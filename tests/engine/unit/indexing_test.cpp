@@ -203,24 +203,6 @@ TEST_F(IndexingTest, PrefersArrayStorage)
     EXPECT_FALSE(engine.prefersArrayStorage(Variable(true)));
 }
 
-TEST_F(IndexingTest, KeyToString)
-{
-    EXPECT_EQ(engine.keyToString(intValue(-2)), "-2");
-    EXPECT_EQ(engine.keyToString(Variable(2.0f)), "2.000000");
-    EXPECT_EQ(engine.keyToString(Variable("k")), "k");
-    EXPECT_EQ(engine.keyToString(Variable(false)), "false");
-    EXPECT_EQ(failure([&] { engine.keyToString(Variable()); }), "Table key must be string, number, or bool");
-}
-
-TEST_F(IndexingTest, LengthsOfEveryKind)
-{
-    EXPECT_EQ(engine.arrayLength(Variable("abcd")), 4);
-    EXPECT_EQ(engine.arrayLength(arrayOf({Variable(), Variable()})), 2);
-    EXPECT_EQ(engine.arrayLength(tableWithKeys({"1", "2", "4"})), 2);
-    EXPECT_EQ(engine.arrayLength(tableWithKeys({"2"})), 0);
-    EXPECT_EQ(failure([&] { engine.arrayLength(Variable(true)); }), "len(x) expects an array, table, or string");
-}
-
 TEST_F(IndexingTest, CachedLengthFollowsKeyChanges)
 {
     Variable t = tableWithKeys({"1", "2", "4"});

@@ -178,16 +178,6 @@ TEST(TokenRules, IdentifiersFollowTheNameRule)
     EXPECT_FALSE(engine.isIdentifier("$1F"));
 }
 
-TEST(TokenRules, BooleanSpellingsAreExact)
-{
-    for (const char* spelling : {"true", "ture", "tre", "tue"}) EXPECT_TRUE(isTrueToken(spelling)) << spelling;
-    for (const char* spelling : {"false", "flase", "fasle", "flse"}) EXPECT_TRUE(isFalseToken(spelling)) << spelling;
-    EXPECT_FALSE(isTrueToken("True"));
-    EXPECT_FALSE(isTrueToken("truee"));
-    EXPECT_FALSE(isFalseToken("FALSE"));
-    EXPECT_FALSE(isFalseToken("true"));
-}
-
 TEST(TokenRules, PointerLiteralsAreDollarAndHexDigits)
 {
     void* address = nullptr;
@@ -245,28 +235,6 @@ TEST(TokenAnalysisTest, IntegersAndFloatMarkers)
     TokenAnalysis exponent = analyseToken("1e5");
     EXPECT_FALSE(exponent.isNumeric);
     EXPECT_FALSE(exponent.isIdentifier);
-}
-
-TEST(TokenAnalysisTest, FlagsOfNamesAndLiterals)
-{
-    TokenAnalysis name = analyseToken("tre");
-    EXPECT_TRUE(name.isIdentifier);
-    EXPECT_TRUE(name.isTrue);
-    EXPECT_FALSE(name.isFalse);
-    EXPECT_TRUE(analyseToken("flse").isFalse);
-
-    TokenAnalysis pointer = analyseToken("$1F");
-    EXPECT_FALSE(pointer.isIdentifier);
-    EXPECT_FALSE(pointer.isNumeric);
-
-    TokenAnalysis punctuation = analyseToken("(");
-    EXPECT_FALSE(punctuation.isIdentifier || punctuation.isTrue || punctuation.isFalse || punctuation.isNumeric);
-
-    TokenAnalysis fresh = CobaltScript().analyseToken("count");
-    EXPECT_TRUE(fresh.isIdentifier);
-    EXPECT_EQ(fresh.resolvedKind, ResolutionKind::None);
-    EXPECT_EQ(fresh.lastScopeId, 0u);
-    EXPECT_FALSE(fresh.globalSlotValid);
 }
 
 // ---- strict number parsing ----

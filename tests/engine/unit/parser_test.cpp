@@ -363,26 +363,6 @@ TEST(Assignments, IndexedTargetsRecordEachKeyRange)
     EXPECT_EQ(exprTexts(line), (Texts{"{ k : [ 1 , 2 ] }", "x"}));
 }
 
-TEST(Assignments, EveryCompoundOperatorIsRecognised)
-{
-    for (const char* op : {"=", "+=", "-=", "*=", "/=", "\\=", "%=", "^="}) {
-        ParsedLines lines = parse(std::string("x ") + op + " 2");
-        EXPECT_TRUE(lines[0].isAssignment) << op;
-        EXPECT_EQ(lines[0].assignOperatorIndex, 1u) << op;
-        EXPECT_EQ(exprTexts(lines[0]), (Texts{"2"})) << op;
-    }
-}
-
-TEST(Assignments, TargetsStartAfterTheModifierWord)
-{
-    ParsedLines lines = parse("local x, count#3 = 1\nexternal t[1] = 2");
-    ASSERT_TRUE(lines[0].isAssignment);
-    EXPECT_EQ(lines[0].assignmentTargets[0].nameIndex, 1u);
-    EXPECT_EQ(lines[0].assignmentTargets[1].nameIndex, 3u);
-    ASSERT_TRUE(lines[1].isAssignment);
-    EXPECT_EQ(lines[1].assignmentTargets[0].nameIndex, 1u);
-}
-
 TEST(Assignments, OtherShapesAreExpressionStatements)
 {
     for (const char* text : {"f(x)", "a == b", "f(x) = 3", "a, b", "t[1 = 2", "t[(]) = 1", "1 = 2", "x", "local x",
@@ -441,23 +421,6 @@ TEST(ExpressionRanges, GenericForHasTheIteratorAfterIn)
     EXPECT_TRUE(lines[4].exprRanges.empty());
     EXPECT_TRUE(lines[6].exprRanges.empty());
     EXPECT_TRUE(lines[8].exprRanges.empty());
-}
-
-TEST(ExpressionRanges, BlockKeywordsAndDeclarationsCarryNone)
-{
-    ParsedLines lines = parse("function obj[\"k\"](a)\nend\nbreak\nnest \"n\"\nend");
-    for (const ParsedScriptLine& line : lines) EXPECT_TRUE(line.exprRanges.empty()) << line.text;
-}
-
-TEST(ExpressionRanges, FastFormsStandBesideEveryRange)
-{
-    ParsedLines lines = parse("x = 1 + 2\ny = {a: 1}\nif x\nend");
-    ASSERT_EQ(lines[0].exprFast.size(), 1u);
-    EXPECT_TRUE(lines[0].exprFast[0].valid());
-    ASSERT_EQ(lines[1].exprFast.size(), 1u);
-    EXPECT_FALSE(lines[1].exprFast[0].valid());  // a table literal stays with the general evaluator
-    ASSERT_EQ(lines[2].exprFast.size(), 1u);
-    EXPECT_TRUE(lines[2].exprFast[0].valid());
 }
 
 // Malformed statements are reported when they run, never while preparing.

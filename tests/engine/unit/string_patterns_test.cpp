@@ -43,7 +43,7 @@ TEST_F(PatternCacheTest, SameTextSharesOneCompiledPatternUntilEvicted)
 {
     const PatternRef first = getCachedGsubPattern("(%a+)=(%d+)");
     // More distinct patterns than a thread remembers, so the next look-up reaches the cache.
-    for (int i = 0; i < 8; ++i) getCachedGsubPattern("x" + std::to_string(i));
+    for (int i = 0; i < 8; ++i) getCachedGsubPattern(std::string(1, 'x').append(std::to_string(i)));
     EXPECT_EQ(getCachedGsubPattern("(%a+)=(%d+)"), first);
     EXPECT_EQ(captureCount(*first), 2u);
     EXPECT_EQ(regexText(*first), "([A-Za-z]+)=(\\d+)");
