@@ -19,6 +19,9 @@ constexpr uint64_t kMaxCallDepth = 200000;
 /// enough that a recursion through pcall, whose every level returns its callee's results
 /// plus one, ends in well under a second.
 constexpr size_t kMaxProtectedCallNesting = 10000;
+/// Deepest nesting of loaded chunks (a `load` or `runFile` whose chunk loads and runs the
+/// next): files that include each other go a few levels deep, never a thousand.
+constexpr uint64_t kMaxLoadedChunkNesting = 1000;
 
 class CallDepthGuard {
 public:
@@ -171,6 +174,7 @@ Variable callScript(CobaltScript& engine, const CallableRef& function, const Var
     std::unique_ptr<LoadedChunkDepthGuard> chunkDepth;
     if (function->isLoadedChunk) {
         if (count > 0) fail("Loaded script chunks do not accept call arguments");
+        if (engine.loader.loadedChunkDepth >= kMaxLoadedChunkNesting) fail(kRecursionTooDeep);
         // A loaded chunk runs in the caller's scope.
         function->capturedScope = engine.scopes.currentFrame;
         chunkDepth = std::make_unique<LoadedChunkDepthGuard>(engine.loader);
