@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/cobalt_script.h"
+#include "engine/parser/nesting_limit.h"
 #include "engine/parser/open_statement.h"
 
 namespace cobalt {
@@ -86,6 +87,9 @@ private:
         // An unterminated string fails here, reported on the statement's own line.
         m_engine.errorContext.currentLine = statement.lineNumber;
         statement.tokens = m_engine.tokenise(statement.text);
+        if (const size_t at = findExcessiveNesting(statement.tokens); at < statement.tokens.size()) {
+            m_engine.throwError(kNestingTooDeep, statement.tokens[at]);
+        }
         statement.analyses.reserve(statement.tokens.size());
         for (const Token& token : statement.tokens) statement.analyses.push_back(analyseToken(token));
         m_lines.push_back(std::move(statement));

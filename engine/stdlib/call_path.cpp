@@ -15,6 +15,13 @@ namespace {
 
 /// Deepest nesting of calls; the native stack guard usually stops runaway recursion first.
 constexpr uint64_t kMaxCallDepth = 200000;
+/// Deepest nesting of protected calls. Far beyond what a program nests on purpose, and low
+/// enough that a recursion through pcall, whose every level returns its callee's results
+/// plus one, ends in well under a second.
+constexpr size_t kMaxProtectedCallNesting = 10000;
+/// Deepest nesting of loaded chunks (a `load` or `runFile` whose chunk loads and runs the
+/// next): files that include each other go a few levels deep, never a thousand.
+constexpr uint64_t kMaxLoadedChunkNesting = 1000;
 
 class CallDepthGuard {
 public:
@@ -167,6 +174,7 @@ Variable callScript(CobaltScript& engine, const CallableRef& function, const Var
     std::unique_ptr<LoadedChunkDepthGuard> chunkDepth;
     if (function->isLoadedChunk) {
         if (count > 0) fail("Loaded script chunks do not accept call arguments");
+        if (engine.loader.loadedChunkDepth >= kMaxLoadedChunkNesting) fail(kRecursionTooDeep);
         // A loaded chunk runs in the caller's scope.
         function->capturedScope = engine.scopes.currentFrame;
         chunkDepth = std::make_unique<LoadedChunkDepthGuard>(engine.loader);
@@ -245,6 +253,13 @@ Variable CobaltScript::invokeCallableFast(const Variable& callee, const Variable
 Variable CobaltScript::pcallFunctionFast(const Variable* args, size_t count)
 {
     if (count == 0) fail("pcall requires a callable value");
+    // A recursion through pcall catches its own depth failure at every level and carries
+    // on, so it would never end by itself: past the limit, the failure passes every
+    // protected call up to the outermost one, and on out of it.
+    if (calls.protectedCalls.size() >= kMaxProtectedCallNesting) {
+        calls.runawayProtectedCalls = true;
+        throwError(kRecursionTooDeep, errorContext.nearToken);
+    }
     const uint64_t depth = calls.callDepth;
     const size_t stackSize = calls.protectedCalls.size();
     calls.protectedCalls.push_back(depth);
@@ -258,6 +273,7 @@ Variable CobaltScript::pcallFunctionFast(const Variable* args, size_t count)
         ~ProtectedCallGuard()
         {
             engine.calls.protectedCalls.resize(stackSize);
+            if (stackSize == 0) engine.calls.runawayProtectedCalls = false;
             if (engine.softError.pending && engine.softError.depth >= depth) engine.softError = SoftErrorState{};
         }
     } guard{*this, depth, stackSize};
@@ -273,10 +289,10 @@ Variable CobaltScript::pcallFunctionFast(const Variable* args, size_t count)
     } catch (const ScriptStopRequested&) {
         throw;
     } catch (const RaisedScriptError& error) {
-        if (stopRequested()) throw;
+        if (stopRequested() || calls.runawayProtectedCalls) throw;
         return failure(error.message());
     } catch (const std::exception& error) {
-        if (stopRequested()) throw;
+        if (stopRequested() || calls.runawayProtectedCalls) throw;
         return failure(error.what());
     }
     if (softError.pending && softError.depth >= depth) {

@@ -17,6 +17,9 @@ namespace cobalt {
 struct CallState {
     uint64_t callDepth = 0;
     std::vector<uint64_t> protectedCalls;  // call depth at each active pcall, innermost last
+    // Set when protected calls nested past their limit; until the outermost one has
+    // unwound, no protected call catches anything (see pcallFunctionFast).
+    bool runawayProtectedCalls = false;
     // Extra arguments of each running script-function call, innermost last (null for a
     // non-variadic call), read by "..." in expressions.
     std::vector<std::shared_ptr<std::vector<Variable>>> varargs;

@@ -182,6 +182,7 @@ Variable raiseError(CobaltScript& engine, const Variable* args, size_t count)
 
 Variable collectGarbage(CobaltScript& engine, const Variable* /*args*/, size_t /*count*/)
 {
+    engine.containers.collectCycles();
     auto& entries = engine.tableCache.entries;
     for (auto it = entries.begin(); it != entries.end();) {
         it = it->second.table.expired() ? entries.erase(it) : std::next(it);

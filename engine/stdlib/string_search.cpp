@@ -235,6 +235,10 @@ Variable stringGsub(CobaltScript& /*engine*/, const Variable* args, size_t count
             const auto& map = replacement.asTable()->map;
             const auto found = map.find(std::string(key));
             if (found == map.end()) fail("gsub replacement table missing key: " + std::string(key));
+            // Checked before appending, so the failure names gsub rather than the text cap.
+            if (found->second.type == VarType::String) {
+                checkStringResultSize(out.size() + found->second.asString().size(), "gsub");
+            }
             found->second.appendTo(out);
         } else if (plainText) {
             out += text;

@@ -61,19 +61,25 @@ ContainerLink::ContainerLink(ContainerKind kind) noexcept : containerKind(kind)
     if (ContainerRegistry* registry = t_activeRegistry) registry->join(*this);
 }
 
-ContainerLink::ContainerLink(const ContainerLink& other) noexcept : ContainerNode(), containerKind(other.containerKind)
+ContainerLink::ContainerLink(const ContainerLink& other) noexcept
+    : ContainerNode(), std::enable_shared_from_this<ContainerLink>(), containerKind(other.containerKind)
 {
     if (ContainerRegistry* registry = t_activeRegistry) registry->join(*this);
 }
 
 ContainerLink::~ContainerLink() { ContainerRegistry::leave(*this); }
 
-ContainerRegistry::ContainerRegistry() noexcept { m_head.prev = m_head.next = &m_head; }
+ContainerRegistry::ContainerRegistry() noexcept : m_collectionThreshold(kMinimumCollectionInterval)
+{
+    m_head.prev = m_head.next = &m_head;
+}
 
 ContainerRegistry::~ContainerRegistry() { detachAll(); }
 
 void ContainerRegistry::join(ContainerNode& node) noexcept
 {
+    // Collected before the new container is linked: it is still under construction.
+    if (++m_madeSinceCollection >= m_collectionThreshold && m_automatic) collectCycles();
     node.prev = &m_head;
     node.next = m_head.next;
     m_head.next->prev = &node;

@@ -2,11 +2,13 @@
 // Every array, table and multivalue made while an engine is active on a thread is entered in
 // that engine's registry, an intrusive list. Containers are reference counted, so a group of
 // them that refer to each other and that the script has let go of (`a = []; a[1] = a; a = 1`)
-// is never freed by counting alone; the registry lets the engine find and release such
-// groups when it is destroyed, and with them the files and pipes they hold.
+// is never freed by counting alone; the registry's cycle collector (cycle_collector.cpp)
+// finds and frees such groups while the engine runs, and the engine releases whatever is
+// left when it is destroyed, and with it the files and pipes they hold.
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace cobalt {
 
@@ -22,19 +24,30 @@ struct ContainerNode {
 
 /// Base of ScriptArray, ScriptTable and MultiResult. Construction joins the registry active on
 /// this thread (if any); destruction leaves it. A copy is a new container and joins anew.
-struct ContainerLink : ContainerNode {
+/// The shared-from-this base lets the cycle collector read how many references a container
+/// has; one not owned by a shared pointer reads 0 and is always treated as in use.
+struct ContainerLink : ContainerNode, std::enable_shared_from_this<ContainerLink> {
     explicit ContainerLink(ContainerKind kind) noexcept;
     ContainerLink(const ContainerLink& other) noexcept;
     ContainerLink& operator=(const ContainerLink&) noexcept { return *this; }
     ~ContainerLink();
 
     const ContainerKind containerKind;
+
+    // Scratch fields of the cycle collector, meaningful only while `collectorPass` equals the
+    // pass that is running (a container of another engine never does).
+    uint8_t collectorReached = 0;
+    uint32_t collectorPass = 0;
+    int64_t collectorRefs = 0;
 };
 
 /// The containers of one engine. Not thread-safe: like the engine itself it is used by one
 /// thread at a time.
 class ContainerRegistry {
 public:
+    /// Fewest containers made between two automatic collections.
+    static constexpr uint64_t kMinimumCollectionInterval = 10000;
+
     ContainerRegistry() noexcept;
     /// Detaches whatever is still registered (containers a host keeps past the engine).
     ~ContainerRegistry();
@@ -50,6 +63,20 @@ public:
     /// Number of registered containers (walks the list; for tests and diagnostics).
     uint64_t count() const;
 
+    /// Frees every registered container that only other unreachable containers refer to
+    /// (reference cycles the script let go of). A container is in use when something
+    /// other than a registered container holds a reference to it (a variable, a value on
+    /// the native stack, a host, a coroutine), or when such a container reaches it. Returns
+    /// the number of containers freed. Never throws: out of memory, it frees nothing.
+    uint64_t collectCycles() noexcept;
+
+    /// A collection also runs by itself, just before a container is made, once more
+    /// containers were made since the last one than survived it (and at least a few
+    /// thousand): the work stays proportional to the allocation, and garbage cycles never
+    /// outgrow the live heap. On by default.
+    void setAutomaticCollection(bool enabled) noexcept { m_automatic = enabled; }
+    uint64_t collections() const { return m_collections; }
+
 private:
     friend struct ContainerLink;
     friend class ActiveContainerRegistry;
@@ -57,8 +84,14 @@ private:
     void join(ContainerNode& node) noexcept;
     static void leave(ContainerNode& node) noexcept;
     void detachAll() noexcept;
+    uint64_t collect();
 
     ContainerNode m_head;
+    uint64_t m_madeSinceCollection = 0;
+    uint64_t m_collectionThreshold;
+    uint64_t m_collections = 0;
+    bool m_automatic = true;
+    bool m_collecting = false;
 };
 
 /// Makes `registry` the one new containers join on this thread for the guard's lifetime (the

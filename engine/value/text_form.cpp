@@ -8,11 +8,25 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "engine/error/script_error.h"
 #include "engine/value/variable.h"
 
 namespace cobalt {
 
 namespace {
+
+// Every concatenation and text form appends strings here, so this one check keeps a script
+// that doubles a string in a loop from taking all memory. The same cap as the string
+// library's results.
+constexpr size_t kMaxTextBytes = size_t{256} << 20;
+
+void appendString(std::string& out, const std::string& text)
+{
+    if (text.size() > kMaxTextBytes || out.size() > kMaxTextBytes - text.size()) {
+        fail("String would be larger than 256 MiB");
+    }
+    out += text;
+}
 
 void appendInt(std::string& out, int32_t value)
 {
@@ -38,7 +52,7 @@ void appendLeaf(std::string& out, const Variable& v)
     case VarType::Not: out += "not"; return;
     case VarType::Int: appendInt(out, v.asInt()); return;
     case VarType::Float: appendFloat(out, v.asFloat()); return;
-    case VarType::String: out += v.asString(); return;
+    case VarType::String: appendString(out, v.asString()); return;
     case VarType::Bool: out += v.asBool() ? "true" : "false"; return;
     case VarType::Pointer: appendPointer(out, v.asPointer()); return;
     case VarType::Multi: out += "[multivalue]"; return;
