@@ -341,7 +341,7 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= m_expression.calls.size()) return false;
     const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
     const size_t count = call.arguments.size();
-    if (count > kInlineArguments || node(call.callee).hasCall) return false;
+    if (count > ArgumentSlots::kInline || node(call.callee).hasCall) return false;
     Variable calleeScratch;
     const Variable* callee = nullptr;
     if (!pureValue(call.callee, callee, calleeScratch) || callee->type != VarType::Function) return false;
@@ -349,10 +349,11 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     if (!function) return false;
     if (function->isNative) {
         if (!hasScalarForm(function->builtinId) || !m_engine.isNativeBuiltin(*callee, function->builtinId)) return false;
-    } else if (function->isCoroutine || function->fastBodyKind == FastBodyKind::None) {
+    } else if (function->isCoroutine || function->fastBodyKind == FastBodyKind::None ||
+               !fastBodyScalarPossible(m_engine, *function)) {
         return false;
     }
-    std::array<Variable, kInlineArguments> arguments;
+    ArgumentSlots arguments(count);
     for (size_t i = 0; i < count; ++i) {
         const Variable* argument = nullptr;
         if (!pureValue(call.arguments[i], argument, arguments[i])) return false;
@@ -360,9 +361,10 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     }
     try {
         if (function->isNative) {
-            return m_engine.tryEvaluateNativeBuiltinScalar(function->builtinId, arguments.data(), count, out);
+            return m_engine.tryEvaluateNativeBuiltinScalar(function->builtinId, count == 0 ? &kAbsent : arguments.data(),
+                                                           count, out);
         }
-        return m_engine.tryEvaluateFastCallableScalar(*function, arguments.data(), count, out);
+        return m_engine.tryEvaluateFastCallableScalar(*function, count == 0 ? &kAbsent : arguments.data(), count, out);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
@@ -463,6 +465,10 @@ int32_t FastEvaluator::nativeToStringArgument(const FastExprNode& n)
     if (call.arguments.size() != 1 || node(call.arguments[0]).hasCall) return -1;
     const FastExprNode& callee = node(call.callee);
     if (callee.kind != FastExprNodeKind::Variable) return -1;
+    // Only a call written with the builtin's own name takes this path: any other callee is
+    // left to the value path (same result), which spares a name look-up on every call
+    // expression that merely has the shape, such as f(n - 1) + f(n - 2).
+    if (callee.tokenIndex >= m_line.tokens.size() || m_line.tokens[callee.tokenIndex] != "toString") return -1;
     const Variable* function = lookUp(callee);
     if (function == nullptr || !m_engine.isNativeBuiltin(*function, BuiltinId::ToString) || !callAllowed()) return -1;
     return call.arguments[0];

@@ -70,7 +70,7 @@ void CobaltScript::setInScope(ScopeList& scope, std::string_view name, Variable 
         *existing = std::move(value);
         return;
     }
-    scope.entries.emplace_back(std::string(name), std::move(value));
+    scope.add(name, std::move(value));
 }
 
 ScopeList& CobaltScript::currentFrameScope()
