@@ -132,6 +132,39 @@ int32_t fastScalarToInt(const FastScalarValue& value)
 
 void assignFastScalarToVariable(const FastScalarValue& value, Variable& out)
 {
+    // When the variable already holds a payload of the scalar's alternative (an int over an
+    // int, and every absent value, whose payload is the int 0), the payload is overwritten in
+    // place: no temporary value and no generic variant assignment.
+    switch (value.kind) {
+    case FastScalarValue::Int:
+        if (int32_t* payload = std::get_if<int32_t>(&out.value)) {
+            out.type = VarType::Int;
+            *payload = value.intValue;
+            return;
+        }
+        break;
+    case FastScalarValue::Float:
+        if (float* payload = std::get_if<float>(&out.value)) {
+            out.type = VarType::Float;
+            *payload = static_cast<float>(value.floatValue);
+            return;
+        }
+        break;
+    case FastScalarValue::Bool:
+        if (bool* payload = std::get_if<bool>(&out.value)) {
+            out.type = VarType::Bool;
+            *payload = value.boolValue;
+            return;
+        }
+        break;
+    default:
+        if (int32_t* payload = std::get_if<int32_t>(&out.value)) {
+            out.type = VarType::Not;
+            *payload = 0;
+            return;
+        }
+        break;
+    }
     switch (value.kind) {
     case FastScalarValue::Int: out = Variable(value.intValue); break;
     case FastScalarValue::Float: out = Variable(static_cast<float>(value.floatValue)); break;
