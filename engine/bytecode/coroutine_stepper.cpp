@@ -283,7 +283,7 @@ private:
     {
         m_engine.pushLoopScope();
         ScopeList& scope = m_engine.scopes.loops.back();
-        for (const std::string& name : names) scope.entries.emplace_back(name, Variable());
+        for (const std::string& name : names) scope.add(name, Variable());
     }
 
     void setNumericForVariable(const CoroutineFrame& frame)

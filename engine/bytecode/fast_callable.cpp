@@ -165,6 +165,11 @@ bool scalarFormApplies(const CobaltScript& engine, const ScriptCallable& functio
 
 } // namespace
 
+bool fastBodyScalarPossible(const CobaltScript& engine, const ScriptCallable& function)
+{
+    return scalarFormApplies(engine, function);
+}
+
 void CobaltScript::prepareFastCallableBody(ScriptCallable& function)
 {
     function.fastBodyKind = FastBodyKind::None;

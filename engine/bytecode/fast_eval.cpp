@@ -38,10 +38,9 @@ FastEvaluator::FastEvaluator(CobaltScript& engine, const FastExpression& express
 {
 }
 
-const FastExprNode& FastEvaluator::node(int32_t index) const
+void FastEvaluator::invalidNode()
 {
-    if (index < 0 || static_cast<size_t>(index) >= m_expression.nodes.size()) fail("Invalid fast expression node");
-    return m_expression.nodes[static_cast<size_t>(index)];
+    fail("Invalid fast expression node");
 }
 
 void FastEvaluator::markNear(uint32_t tokenIndex) const
@@ -126,15 +125,9 @@ Variable FastEvaluator::callValue(const FastExprNode& n, int depth)
     // Copied: the call may rebind the name that held the function.
     const Variable callee = value(call.callee, depth);
     const size_t count = call.arguments.size();
-    if (count <= kInlineArguments) {
-        std::array<Variable, kInlineArguments> arguments;
-        for (size_t i = 0; i < count; ++i) arguments[i] = value(call.arguments[i], depth);
-        return invoke(n, callee, arguments.data(), count);
-    }
-    std::vector<Variable> arguments;
-    arguments.reserve(count);
-    for (int32_t argument : call.arguments) arguments.push_back(value(argument, depth));
-    return invoke(n, callee, arguments.data(), count);
+    ArgumentSlots arguments(count);
+    for (size_t i = 0; i < count; ++i) arguments[i] = value(call.arguments[i], depth);
+    return invoke(n, callee, count == 0 ? &kAbsent : arguments.data(), count);
 }
 
 Variable FastEvaluator::invoke(const FastExprNode& n, const Variable& callee, const Variable* args, size_t count)

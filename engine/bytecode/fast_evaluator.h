@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "engine/cobalt_script.h"
 
@@ -55,12 +57,56 @@ inline bool scalarTruthy(const FastScalarValue& value)
     return true;
 }
 
+/// Whether a script function's fast body may be tried on the pure paths right now; checked
+/// before its arguments are computed, since most attempts that fail, fail here.
+bool fastBodyScalarPossible(const CobaltScript& engine, const ScriptCallable& function);
+
+/// The argument values of one call, default-constructed: up to kInline of them in storage on
+/// the native stack and only beyond that on the heap, so that an ordinary call allocates
+/// nothing and builds no more values than it passes.
+class ArgumentSlots {
+public:
+    static constexpr size_t kInline = 8;
+
+    explicit ArgumentSlots(size_t count) : m_count(count)
+    {
+        if (count > kInline) {
+            m_heap.resize(count);
+            m_data = m_heap.data();
+            return;
+        }
+        m_data = reinterpret_cast<Variable*>(m_storage);
+        for (size_t i = 0; i < count; ++i) new (&m_storage[i * sizeof(Variable)]) Variable();
+    }
+    ~ArgumentSlots()
+    {
+        if (m_count > kInline) return;
+        for (size_t i = 0; i < m_count; ++i) m_data[i].~Variable();
+    }
+    ArgumentSlots(const ArgumentSlots&) = delete;
+    ArgumentSlots& operator=(const ArgumentSlots&) = delete;
+
+    Variable& operator[](size_t index) { return m_data[index]; }
+    Variable* data() { return m_data; }
+
+private:
+    alignas(Variable) std::byte m_storage[kInline * sizeof(Variable)];
+    size_t m_count;
+    Variable* m_data = nullptr;
+    std::vector<Variable> m_heap;
+};
+
 class FastEvaluator {
 public:
     FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line);
 
     /// The node at `index`; fails with "Invalid fast expression node" outside the tree.
-    const FastExprNode& node(int32_t index) const;
+    /// Defined here so that every walker inlines the check; the failure stays out of line.
+    const FastExprNode& node(int32_t index) const
+    {
+        if (index < 0 || static_cast<size_t>(index) >= m_expression.nodes.size()) [[unlikely]] invalidNode();
+        return m_expression.nodes[static_cast<size_t>(index)];
+    }
     /// Makes the line's token at `tokenIndex` the near-token.
     void markNear(uint32_t tokenIndex) const;
 
@@ -74,7 +120,7 @@ public:
     bool appendConcat(int32_t index, std::string& out);
 
 private:
-    static constexpr size_t kInlineArguments = 4;
+    [[noreturn, gnu::cold]] static void invalidNode();
 
     const Variable* lookUp(const FastExprNode& variable) const;
     const std::string& stringLiteral(const FastExprNode& literal) const;

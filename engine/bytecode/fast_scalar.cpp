@@ -132,6 +132,39 @@ int32_t fastScalarToInt(const FastScalarValue& value)
 
 void assignFastScalarToVariable(const FastScalarValue& value, Variable& out)
 {
+    // When the variable already holds a payload of the scalar's alternative (an int over an
+    // int, and every absent value, whose payload is the int 0), the payload is overwritten in
+    // place: no temporary value and no generic variant assignment.
+    switch (value.kind) {
+    case FastScalarValue::Int:
+        if (int32_t* payload = std::get_if<int32_t>(&out.value)) {
+            out.type = VarType::Int;
+            *payload = value.intValue;
+            return;
+        }
+        break;
+    case FastScalarValue::Float:
+        if (float* payload = std::get_if<float>(&out.value)) {
+            out.type = VarType::Float;
+            *payload = static_cast<float>(value.floatValue);
+            return;
+        }
+        break;
+    case FastScalarValue::Bool:
+        if (bool* payload = std::get_if<bool>(&out.value)) {
+            out.type = VarType::Bool;
+            *payload = value.boolValue;
+            return;
+        }
+        break;
+    default:
+        if (int32_t* payload = std::get_if<int32_t>(&out.value)) {
+            out.type = VarType::Not;
+            *payload = 0;
+            return;
+        }
+        break;
+    }
     switch (value.kind) {
     case FastScalarValue::Int: out = Variable(value.intValue); break;
     case FastScalarValue::Float: out = Variable(static_cast<float>(value.floatValue)); break;
@@ -341,7 +374,7 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= m_expression.calls.size()) return false;
     const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
     const size_t count = call.arguments.size();
-    if (count > kInlineArguments || node(call.callee).hasCall) return false;
+    if (count > ArgumentSlots::kInline || node(call.callee).hasCall) return false;
     Variable calleeScratch;
     const Variable* callee = nullptr;
     if (!pureValue(call.callee, callee, calleeScratch) || callee->type != VarType::Function) return false;
@@ -349,10 +382,11 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     if (!function) return false;
     if (function->isNative) {
         if (!hasScalarForm(function->builtinId) || !m_engine.isNativeBuiltin(*callee, function->builtinId)) return false;
-    } else if (function->isCoroutine || function->fastBodyKind == FastBodyKind::None) {
+    } else if (function->isCoroutine || function->fastBodyKind == FastBodyKind::None ||
+               !fastBodyScalarPossible(m_engine, *function)) {
         return false;
     }
-    std::array<Variable, kInlineArguments> arguments;
+    ArgumentSlots arguments(count);
     for (size_t i = 0; i < count; ++i) {
         const Variable* argument = nullptr;
         if (!pureValue(call.arguments[i], argument, arguments[i])) return false;
@@ -360,9 +394,10 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     }
     try {
         if (function->isNative) {
-            return m_engine.tryEvaluateNativeBuiltinScalar(function->builtinId, arguments.data(), count, out);
+            return m_engine.tryEvaluateNativeBuiltinScalar(function->builtinId, count == 0 ? &kAbsent : arguments.data(),
+                                                           count, out);
         }
-        return m_engine.tryEvaluateFastCallableScalar(*function, arguments.data(), count, out);
+        return m_engine.tryEvaluateFastCallableScalar(*function, count == 0 ? &kAbsent : arguments.data(), count, out);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
@@ -463,6 +498,10 @@ int32_t FastEvaluator::nativeToStringArgument(const FastExprNode& n)
     if (call.arguments.size() != 1 || node(call.arguments[0]).hasCall) return -1;
     const FastExprNode& callee = node(call.callee);
     if (callee.kind != FastExprNodeKind::Variable) return -1;
+    // Only a call written with the builtin's own name takes this path: any other callee is
+    // left to the value path (same result), which spares a name look-up on every call
+    // expression that merely has the shape, such as f(n - 1) + f(n - 2).
+    if (callee.tokenIndex >= m_line.tokens.size() || m_line.tokens[callee.tokenIndex] != "toString") return -1;
     const Variable* function = lookUp(callee);
     if (function == nullptr || !m_engine.isNativeBuiltin(*function, BuiltinId::ToString) || !callAllowed()) return -1;
     return call.arguments[0];

@@ -44,7 +44,7 @@ size_t pushLoopVariables(CobaltScript& engine, const std::vector<std::string>& n
 {
     engine.pushLoopScope();
     ScopeList& scope = engine.scopes.loops.back();
-    for (const std::string& name : names) scope.entries.emplace_back(name, Variable());
+    for (const std::string& name : names) scope.add(name, Variable());
     return engine.scopes.loops.size() - 1;
 }
 

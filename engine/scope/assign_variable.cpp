@@ -62,6 +62,30 @@ void popScope(ScopeState& scopes, std::vector<ScopeList>& stack)
     }
 }
 
+/// Stores a value into an existing variable. An int, float or bool over a payload of the same
+/// alternative is copied directly; everything else takes the variant's own assignment.
+void storeInto(Variable& target, Variable&& value)
+{
+    if (value.value.index() == target.value.index()) {
+        if (const int32_t* number = std::get_if<int32_t>(&value.value)) {
+            target.type = value.type;
+            *std::get_if<int32_t>(&target.value) = *number;
+            return;
+        }
+        if (const float* real = std::get_if<float>(&value.value)) {
+            target.type = value.type;
+            *std::get_if<float>(&target.value) = *real;
+            return;
+        }
+        if (const bool* flag = std::get_if<bool>(&value.value)) {
+            target.type = value.type;
+            *std::get_if<bool>(&target.value) = *flag;
+            return;
+        }
+    }
+    target = std::move(value);
+}
+
 } // namespace
 
 void CobaltScript::setInScope(ScopeList& scope, std::string_view name, Variable value)
@@ -70,7 +94,7 @@ void CobaltScript::setInScope(ScopeList& scope, std::string_view name, Variable 
         *existing = std::move(value);
         return;
     }
-    scope.entries.emplace_back(std::string(name), std::move(value));
+    scope.add(name, std::move(value));
 }
 
 ScopeList& CobaltScript::currentFrameScope()
@@ -157,7 +181,7 @@ void CobaltScript::assignVariableFast(std::string_view name, const TokenAnalysis
         return;
     }
     if (Variable* existing = resolveExistingVariableFastMutable(name, analysis, false)) {
-        *existing = std::move(value);
+        storeInto(*existing, std::move(value));
         return;
     }
     pushVariable(name, std::move(value));

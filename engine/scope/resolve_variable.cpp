@@ -36,8 +36,9 @@ ScopeList* existingFrameScope(ScopeState& scopes)
 // Entry index of `name` in `list` (first match), or npos.
 size_t entryIndex(const ScopeList& list, std::string_view name)
 {
+    if (!list.mayHold(name)) return std::string::npos;
     for (size_t i = 0; i < list.entries.size(); ++i) {
-        if (list.entries[i].first == name) return i;
+        if (sameName(list.entries[i].first, name)) return i;
     }
     return std::string::npos;
 }
@@ -128,12 +129,14 @@ void remember(const TokenAnalysis& analysis, const Location& location)
 
 // The entry of a block or loop list found through the cache, or null.
 Variable* cachedListEntry(std::vector<ScopeList>& stack, size_t stackIndex, const TokenAnalysis& analysis,
-                          std::string_view name)
+                          std::string_view name, bool namesUnique)
 {
     ScopeList& list = stack[stackIndex];
     const size_t index = analysis.resolvedIndex;
-    if (index >= list.entries.size() || list.entries[index].first != name) return nullptr;
-    if (entryIndex(list, name) != index) return nullptr;
+    if (index >= list.entries.size() || !sameName(list.entries[index].first, name)) return nullptr;
+    // A name can occur twice only in a loop scope (for k, k in ...); elsewhere an entry that
+    // carries the name is its first.
+    if (!namesUnique && entryIndex(list, name) != index) return nullptr;
     analysis.lastScopeId = list.id;
     return &list.entries[index].second;
 }
@@ -147,7 +150,7 @@ Variable* cachedHit(ScopeState& scopes, std::string_view name, const TokenAnalys
         if (depth >= visible) return nullptr;
         const size_t at = scopes.blocks.size() - 1 - depth;
         if (blocksFromHold(scopes, at + 1, name)) return nullptr;
-        return cachedListEntry(scopes.blocks, at, analysis, name);
+        return cachedListEntry(scopes.blocks, at, analysis, name, true);
     }
     case ResolutionKind::LoopScope: {
         if (depth >= scopes.loops.size()) return nullptr;
@@ -155,12 +158,12 @@ Variable* cachedHit(ScopeState& scopes, std::string_view name, const TokenAnalys
         if (blocksFromHold(scopes, firstVisibleBlock(scopes), name) || loopsFromHold(scopes, at + 1, name)) {
             return nullptr;
         }
-        return cachedListEntry(scopes.loops, at, analysis, name);
+        return cachedListEntry(scopes.loops, at, analysis, name, false);
     }
     case ResolutionKind::GlobalSlot: {
         const uint64_t slot = analysis.globalSlot;
         if (!analysis.globalSlotValid || !globalSlotDefined(scopes, slot)) return nullptr;
-        if (slot >= scopes.globalNames.size() || scopes.globalNames[slot] != name) return nullptr;
+        if (slot >= scopes.globalNames.size() || !sameName(scopes.globalNames[slot], name)) return nullptr;
         if (localsHold(scopes, name)) return nullptr;
         return &scopes.globalSlots[slot];
     }
@@ -169,9 +172,13 @@ Variable* cachedHit(ScopeState& scopes, std::string_view name, const TokenAnalys
     }
 }
 
+// Names are a few bytes long: a plain loop beats a call to memchr on every look-up.
 bool isScopedName(std::string_view name)
 {
-    return name.find('#') != std::string_view::npos;
+    for (const char c : name) {
+        if (c == '#') return true;
+    }
+    return false;
 }
 
 } // namespace

@@ -20,7 +20,7 @@ inline size_t firstVisibleBlock(const ScopeState& scopes)
 /// Slot index of a global name, or false when the name never had a slot.
 inline bool findGlobalSlot(const ScopeState& scopes, std::string_view name, uint64_t& slot)
 {
-    const auto it = scopes.globalIndex.find(std::string(name));
+    const auto it = scopes.globalIndex.find(name);
     if (it == scopes.globalIndex.end()) return false;
     slot = it->second;
     return true;

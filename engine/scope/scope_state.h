@@ -3,6 +3,7 @@
 // nesting depth of running functions), block scopes and loop scopes.
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <unordered_map>
@@ -13,16 +14,59 @@
 
 namespace cobalt {
 
+/// Whether a stored name equals a looked-up one. Variable names are short and often differ
+/// only in their first byte (i, j, x), so the first byte decides most mismatches before the
+/// byte comparison is called at all.
+inline bool sameName(const std::string& stored, std::string_view name)
+{
+    const size_t size = stored.size();
+    if (size != name.size()) return false;
+    if (size == 0) return true;
+    return stored[0] == name[0] && std::memcmp(stored.data(), name.data(), size) == 0;
+}
+
+/// Hashing and equality that accept a string_view, so the globals can be searched by a
+/// token's text without building a std::string for every look-up.
+struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
+};
+struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
+};
+
 /// An ordered list of (name, value) pairs, searched from the first entry. `id` is given
 /// anew each time a list is pushed, so resolution caches can tell a list from its successor.
 struct ScopeList {
     uint64_t id = 0;
     std::vector<std::pair<std::string, Variable>> entries;
+    // One bit per name ever added (nameBit): a clear bit proves the name is absent, so the
+    // look-ups that must make sure a scope does not hide a name skip most lists without
+    // comparing a single name. Entries are only ever added through add(); a bit left set by
+    // an entry that went away only costs a comparison.
+    uint64_t nameMask = 0;
+
+    static uint64_t nameBit(std::string_view name)
+    {
+        if (name.empty()) return 1;
+        const size_t mix = name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
+                           static_cast<unsigned char>(name.back());
+        return uint64_t{1} << (mix & 63);
+    }
+    bool mayHold(std::string_view name) const { return (nameMask & nameBit(name)) != 0; }
+
+    void add(std::string_view name, Variable value)
+    {
+        nameMask |= nameBit(name);
+        entries.emplace_back(std::string(name), std::move(value));
+    }
 
     Variable* find(std::string_view name)
     {
+        if (!mayHold(name)) return nullptr;
         for (auto& entry : entries) {
-            if (entry.first == name) return &entry.second;
+            if (sameName(entry.first, name)) return &entry.second;
         }
         return nullptr;
     }
@@ -31,7 +75,7 @@ struct ScopeList {
 struct ScopeState {
     // Globals. Slots live in a deque so their addresses stay put while new globals are
     // defined in the middle of an evaluation.
-    std::unordered_map<std::string, uint64_t> globalIndex;
+    std::unordered_map<std::string, uint64_t, NameHash, NameEqual> globalIndex;
     std::deque<Variable> globalSlots;
     std::vector<bool> globalDefined;
     std::vector<std::string> globalNames;  // name of each slot; lets a cached slot be checked

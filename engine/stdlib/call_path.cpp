@@ -165,6 +165,16 @@ Variable runLoadedChunkBody(CobaltScript& engine, const ScriptCallable& function
     }
 }
 
+/// Makes `value` the top of a directory or path stack for the call. Only the top of these
+/// stacks is ever read, and the call guard cuts them back to their size on exit, so a value
+/// already on top is not pushed again: a call within one script file copies no path (a
+/// long path would cost an allocation on every call).
+void pushUnlessOnTop(std::vector<std::string>& stack, const std::string& value)
+{
+    if (value.empty() || (!stack.empty() && stack.back() == value)) return;
+    stack.push_back(value);
+}
+
 Variable callScript(CobaltScript& engine, const CallableRef& function, const Variable* args, size_t count)
 {
     // A function with a single-expression body runs no instructions of its own, so recursion
@@ -185,8 +195,8 @@ Variable callScript(CobaltScript& engine, const CallableRef& function, const Var
     if (program && !program->nestBlocks.empty()) {
         engine.registerCallableNestLabelsRecursive(function, function->chunkIndex);
     }
-    if (!function->sourceDirectory.empty()) engine.loader.directoryStack.push_back(function->sourceDirectory);
-    if (!function->sourcePath.empty()) engine.loader.pathStack.push_back(function->sourcePath);
+    pushUnlessOnTop(engine.loader.directoryStack, function->sourceDirectory);
+    pushUnlessOnTop(engine.loader.pathStack, function->sourcePath);
 
     BlockSignal signal = BlockSignal::None;
     Variable value;
