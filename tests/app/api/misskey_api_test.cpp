@@ -64,12 +64,6 @@ private Q_SLOTS:
         delete m_server;
     }
 
-    void defaultTimeOutIsThirtySeconds()
-    {
-        QVERIFY(RequestLimits().timeout == 30s);
-        QVERIFY(MisskeyAPI(m_server->url(), std::nullopt, m_network).limits().timeout == 30s);
-    }
-
     void meIsABearerJSONPost()
     {
         const auto result = awaitTask(client().me());
@@ -185,12 +179,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::newRow("400 with code") << FakeResponse::fixture(QStringLiteral("error-400-reply-to-pure-renote.json"), 400)
                                        << QStringLiteral("Cannot reply to a pure renote. (CANNOT_REPLY_TO_A_PURE_RENOTE)");
-        QTest::newRow("500 without message") << FakeResponse::fixture(QStringLiteral("error-500-no-message.json"), 500)
-                                             << QStringLiteral("Misskey rejected the request. (INTERNAL_ERROR)");
         QTest::newRow("502 HTML page")
             << FakeResponse::text("<html><body>Bad Gateway</body></html>\n", "text/html", 502)
             << QStringLiteral("Misskey returned HTTP 502: <html><body>Bad Gateway</body></html>");
-        QTest::newRow("503 empty") << FakeResponse::empty(503) << QStringLiteral("Misskey returned HTTP 503: No response body");
         QTest::newRow("200 not a user") << FakeResponse::fixture(QStringLiteral("timeline-notes.json"))
                                         << QStringLiteral("The Misskey server returned an invalid response.");
         QTest::newRow("200 empty") << FakeResponse::empty(200)
@@ -205,15 +196,10 @@ private Q_SLOTS:
         QCOMPARE(messageOf(awaitTask(client().me())), message);
     }
 
-    void missingCredentialIsTheServersMessage()
+    void credentialFailuresAreTheServersMessages()
     {
         m_server->setRequiredToken(QStringLiteral("the-right-one"));
         QCOMPARE(messageOf(awaitTask(client(std::nullopt).me())), QStringLiteral("Credential required. (CREDENTIAL_REQUIRED)"));
-    }
-
-    void wrongCredentialIsTheServersMessage()
-    {
-        m_server->setRequiredToken(QStringLiteral("the-right-one"));
         QCOMPARE(messageOf(awaitTask(client().me())),
                  QStringLiteral("Authentication failed. Please ensure your token is correct. (AUTHENTICATION_FAILED)"));
     }
@@ -301,19 +287,16 @@ private Q_SLOTS:
         QCOMPARE(result->error().kind(), MisskeyAPIError::Kind::cancelled);
     }
 
-    void cancelledBeforeSendingSendsNothing()
+    void cancellingBeforeSendingSendsNothingAndAfterCompletionChangesNothing()
     {
-        RequestCancellation cancellation;
-        cancellation.cancel();
-        QCOMPARE(messageOf(awaitTask(client().me(cancellation))), QStringLiteral("The request was cancelled."));
+        RequestCancellation early;
+        early.cancel();
+        QCOMPARE(messageOf(awaitTask(client().me(early))), QStringLiteral("The request was cancelled."));
         QVERIFY(m_server->requests().isEmpty());
-    }
 
-    void cancellingAfterCompletionChangesNothing()
-    {
-        RequestCancellation cancellation;
-        const auto result = awaitTask(client().me(cancellation));
-        cancellation.cancel();
+        RequestCancellation late;
+        const auto result = awaitTask(client().me(late));
+        late.cancel();
         QVERIFY(result && result->ok());
     }
 

@@ -78,15 +78,6 @@ TEST(ErrorText, WithoutAScriptTheLineIsNamedAlone)
               std::string("CobaltScript error: Oops\n  at line 1\n  x = y\n       ^\n") + kHintLine);
 }
 
-TEST(ErrorText, EmptyScriptNameOnTheStackCountsAsNone)
-{
-    CobaltScript engine;
-    const std::string source = "a";
-    engine.loader.pathStack.push_back("");
-    engine.errorContext.sourceText = &source;
-    EXPECT_NE(textOfThrowError(engine, "m", "a").find("  at line 1, near token 'a'\n"), std::string::npos);
-}
-
 TEST(ErrorText, EndOfExpressionPointsPastTheLastByte)
 {
     CobaltScript engine;
@@ -100,32 +91,34 @@ TEST(ErrorText, EndOfExpressionPointsPastTheLastByte)
                   kHintLine);
 }
 
-TEST(ErrorText, TildesFollowTheCaretForLongerTokens)
+// Where the caret and its tildes go under the statement, for each near token.
+TEST(ErrorText, CaretMarksTheNearToken)
 {
+    struct Case {
+        const char* source;
+        const char* near;
+        const char* marked;
+    };
+    const Case cases[] = {
+        {"abc + d", "abc", "\n  abc + d\n  ^~~\n"},
+        {"abc + d", "+", "\n  abc + d\n      ^\n"},
+        {"abc + d", "+ d", "\n      ^~~\n"},  // a token that runs to the very last byte
+        {"a = b / c / 0", "/", "\n  a = b / c / 0\n        ^\n"},  // the first occurrence
+        {"ab", "zzz", "\n  ab\n    ^\n"},  // a missing token gets no tildes
+    };
+    for (const Case& c : cases) {
+        CobaltScript engine;
+        const std::string source = c.source;
+        engine.errorContext.sourceText = &source;
+        const std::string text = textOfThrowError(engine, "m", c.near);
+        EXPECT_NE(text.find(c.marked), std::string::npos) << c.source << " / " << c.near << ":\n" << text;
+    }
+    // An empty script name on the stack counts as none.
     CobaltScript engine;
-    const std::string source = "abc + d";
+    const std::string source = "a";
+    engine.loader.pathStack.push_back("");
     engine.errorContext.sourceText = &source;
-    EXPECT_NE(textOfThrowError(engine, "m", "abc").find("\n  abc + d\n  ^~~\n"), std::string::npos);
-    EXPECT_NE(textOfThrowError(engine, "m", "+").find("\n  abc + d\n      ^\n"), std::string::npos);
-    // A token that runs to the very last byte still gets its tildes.
-    EXPECT_NE(textOfThrowError(engine, "m", "+ d").find("\n      ^~~\n"), std::string::npos);
-}
-
-TEST(ErrorText, RepeatedTokenIsPlacedAtItsFirstOccurrence)
-{
-    CobaltScript engine;
-    const std::string source = "a = b / c / 0";
-    engine.errorContext.sourceText = &source;
-    EXPECT_NE(textOfThrowError(engine, "Division by zero", "/").find("\n  a = b / c / 0\n        ^\n"),
-              std::string::npos);
-}
-
-TEST(ErrorText, MissingTokenGetsNoTildes)
-{
-    CobaltScript engine;
-    const std::string source = "ab";
-    engine.errorContext.sourceText = &source;
-    EXPECT_NE(textOfThrowError(engine, "m", "zzz").find("\n  ab\n    ^\n"), std::string::npos);
+    EXPECT_NE(textOfThrowError(engine, "m", "a").find("  at line 1, near token 'a'\n"), std::string::npos);
 }
 
 TEST(ErrorText, OverrideSourceWinsAndNoSourceIsEmpty)
@@ -313,25 +306,14 @@ RecursionOutcome recurseWithStack(size_t stackSize)
     return outcome;
 }
 
-TEST(NativeStack, RunawayRecursionOnASmallStackBecomesAScriptError)
-{
-    const RecursionOutcome outcome = recurseWithStack(256 * 1024);
-    EXPECT_EQ(outcome.message.rfind(std::string(kErrorPrefix) + kRecursionTooDeep + "\n", 0), 0u) << outcome.message;
-    EXPECT_GT(outcome.depthReached, 50);
-}
-
-TEST(NativeStack, TheLimitFollowsTheStackOfTheRunningThread)
+TEST(NativeStack, RunawayRecursionBecomesAScriptErrorAtALimitThatFollowsTheStack)
 {
     const RecursionOutcome small = recurseWithStack(256 * 1024);
+    EXPECT_EQ(small.message.rfind(std::string(kErrorPrefix) + kRecursionTooDeep + "\n", 0), 0u) << small.message;
+    EXPECT_GT(small.depthReached, 50);
     const RecursionOutcome large = recurseWithStack(16 * 1024 * 1024);
     EXPECT_FALSE(large.message.empty());
     EXPECT_GT(large.depthReached, 8 * small.depthReached);
-}
-
-TEST(NativeStack, OrdinaryDepthPasses)
-{
-    CobaltScript engine;
-    EXPECT_NO_THROW(engine.checkNativeStack());
 }
 
 } // namespace

@@ -167,111 +167,68 @@ protected:
     CobaltScript engine;
 };
 
-TEST_F(FastExpressionTest, ArithmeticMatchesTheTokenEvaluator)
-{
-    for (const char* expression :
-         {"1 + 2 * 3", "(1 + 2) * 3", "10 - 4 - 3", "2 ^ 3 ^ 2", "-2 ^ 2", "7 / 2", "4 / 2", "7 \\ 2", "-7 \\ 2",
-          "7 \\ -1", "small \\ -1", "-7 % 3", "small % -1", "7.5 % 2", "-7.5 % 2", "i * n + z", "i + 1", "fl + 1",
-          "i + fl", "tiny + 0.5", "tiny * 1.0", "tiny - fl", "big + 1", "small - 1", "big * big", "-small",
-          "- - i", "+i", "+ fl", "-b", "-nb", "b + b", "b * 3", "b \\ 1", "nb % 2", "fl \\ 1", "2.9 \\ 1",
-          "i / 0.5", "g + h", "g * h - h", "1 / 3 * 3", "2 ^ 10", "2 ^ -1", "2 ^ 31", "2 ^ 0", "0 ^ 0",
-          "2.0 ^ 2", "(-8) ^ 0.5", "3 <- 2", "2 -> 3", "1 <- 0.5", "2 <- 2 <- 2", "3.", ".5 + 1",
-          "2147483648", "-2147483648", "(i)", "((i + 1) * (n - 1))"}) {
-        expectSame(expression);
-    }
-}
+// Expressions that all have a fast form, each compared with the token evaluator.
+const char* const kExpressions[] = {
+    // arithmetic
+    "1 + 2 * 3", "(1 + 2) * 3", "10 - 4 - 3", "2 ^ 3 ^ 2", "-2 ^ 2", "7 / 2", "4 / 2", "7 \\ 2", "-7 \\ 2",
+    "7 \\ -1", "small \\ -1", "-7 % 3", "small % -1", "7.5 % 2", "-7.5 % 2", "i * n + z", "i + 1", "fl + 1",
+    "i + fl", "tiny + 0.5", "tiny * 1.0", "tiny - fl", "big + 1", "small - 1", "big * big", "-small",
+    "- - i", "+i", "+ fl", "-b", "-nb", "b + b", "b * 3", "b \\ 1", "nb % 2", "fl \\ 1", "2.9 \\ 1",
+    "i / 0.5", "g + h", "g * h - h", "1 / 3 * 3", "2 ^ 10", "2 ^ -1", "2 ^ 31", "2 ^ 0", "0 ^ 0",
+    "2.0 ^ 2", "(-8) ^ 0.5", "3 <- 2", "2 -> 3", "1 <- 0.5", "2 <- 2 <- 2", "3.", ".5 + 1",
+    "2147483648", "-2147483648", "(i)", "((i + 1) * (n - 1))",
+    // float results are rounded after every operation
+    "0.1 + 0.2 == 0.3", "g + h == 0.3", "g + h + g + h + g + h", "tiny + 1.5 + 1.5",
+    // comparisons and equality
+    "1 == 1.0", "b == 1", "\"1\" == 1", "fl == 0", "not == not", "not == 0", "i != 7", "i ~= 8", "i < 8",
+    "i > fl", "i <= 7", "i >= 7.5", "s < \"abd\"", "s > \"ab\"", "e < s", "b > 0", "nb < b", "arr == arr",
+    "arr == nested", "tab ~= tab", "2 * 3 < 7 == true", "1 < 2 < 3", "s == \"abc\"",
+    // short circuits skip the calls they do not need
+    "false or s", "0 or bump(1)", "nb and bump(1)", "not and bump(1)", "b and bump(2)", "nb or bump(3)",
+    "bump(1) and bump(2)", "bump(nb) or bump(4)", "i > 5 and bump(5) or bump(6)", "i < 5 and bump(5) or bump(6)",
+    "b or bump(1) and bump(2)", "(nb or b) and bump(7)", "1 < 2 and 3 > 4 or 5", "nb || bump(8)", "b && bump(9)",
+    "(b or bump(1))", "bump(1) + bump(2) * bump(3)",
+    // strings and concatenation
+    "s + 1", "1 + 2 + s", "s + 1 + 2", "fl + e", "s + fl", "s + b + not", "\"a\" + \"b\" + \"c\"",
+    "\"n=\" + toString(i)", "\"x\" + toString(fl) + \"y\" + toString(arr)", "toString(tab) + \"\"",
+    "\"a\" + (\"b\" + toString(1))", "'q' + s", "\"it's\" + \"\\\"\"", "s + arr", "#s", "#e", "#\"abc\" + 1",
+    "s[1]", "s[3]", "s[4]", "s[0]", "s[\"len\"]", "s - 1", "s * 2", "-s",
+    // calls of builtins and script functions
+    "add(2, 3)", "add(fl, 1)", "add(s, 1)", "add(1)", "add(1, 2, 3)", "len(arr) + 1", "len(s)",
+    "toNumber(\"12\") + 1", "toNumber(\"1.5\")", "toNumber(\"x\")", "typeOf(i)", "toString(1, 2)",
+    "getTimeMs() >= 0", "bump(i) * 2", "guarded(3) + 1", "pair()", "select(2, 7, 8, 9)", "len(5)",
+    "5(1)", "undefinedName(1)", "s[\"upper\"]", "tab[\"a\"](1)", "add(add(1, 2), add(3, 4))",
+    "bump(1) + bump(2) + bump(3) + bump(4) + bump(5) + bump(6)",
+    // failures name the same token as the token evaluator
+    "1 \\ 0", "i % z", "fl % 0", "fl % 0.0", "1 / 0", "1 / z", "\"a\" - 1", "-\"a\"", "-arr", "#5",
+    "# i + 1", "1 < \"a\"", "s >= 1", "arr < arr", "(1 + 2) * (3 - \"x\")", "i + (2 - s)", "1 + -s",
+    "0.5 <- 2", "5 <- 10", "2 ^ s", "-2147483648 \\ 0", "tab[arr] + 1", "len(1) + 1", "guarded(-1) + 1",
+    "add(1, 2) - \"x\"", "bump(1) + s - 1", "2 ^ 200 * 0",
+};
 
-TEST_F(FastExpressionTest, FloatResultsAreRoundedAfterEveryOperation)
+TEST_F(FastExpressionTest, EveryExpressionMatchesTheTokenEvaluator)
 {
+    for (const char* expression : kExpressions) expectSame(expression);
     // 0.1 + 0.2 in single precision is exactly 0.3 in single precision.
-    expectSame("0.1 + 0.2 == 0.3");
-    expectSame("g + h == 0.3");
-    expectSame("g + h + g + h + g + h");
-    expectSame("tiny + 1.5 + 1.5");
-    EXPECT_EQ(engine.evaluateFastExpression(compile(lineOf("0.1 + 0.2 == 0.3")), lineOf("0.1 + 0.2 == 0.3")).toString(),
-              "true");
+    const ParsedScriptLine line = lineOf("0.1 + 0.2 == 0.3");
+    EXPECT_EQ(engine.evaluateFastExpression(compile(line), line).toString(), "true");
 }
 
-TEST_F(FastExpressionTest, ComparisonsAndEquality)
-{
-    for (const char* expression :
-         {"1 == 1.0", "b == 1", "\"1\" == 1", "fl == 0", "not == not", "not == 0", "i != 7", "i ~= 8", "i < 8",
-          "i > fl", "i <= 7", "i >= 7.5", "s < \"abd\"", "s > \"ab\"", "e < s", "b > 0", "nb < b", "arr == arr",
-          "arr == nested", "tab ~= tab", "2 * 3 < 7 == true", "1 < 2 < 3", "s == \"abc\""}) {
-        expectSame(expression);
-    }
-}
-
-TEST_F(FastExpressionTest, ShortCircuitSkipsTheCallsItDoesNotNeed)
-{
-    for (const char* expression :
-         {"false or s", "0 or bump(1)", "nb and bump(1)", "not and bump(1)", "b and bump(2)", "nb or bump(3)",
-          "bump(1) and bump(2)", "bump(nb) or bump(4)", "i > 5 and bump(5) or bump(6)", "i < 5 and bump(5) or bump(6)",
-          "b or bump(1) and bump(2)", "(nb or b) and bump(7)", "1 < 2 and 3 > 4 or 5", "nb || bump(8)", "b && bump(9)",
-          "(b or bump(1))", "bump(1) + bump(2) * bump(3)"}) {
-        expectSame(expression);
-    }
-}
-
-TEST_F(FastExpressionTest, NotAndBareNot)
+// Array literals and dotted names stay with the token evaluator; the rest must agree.
+TEST_F(FastExpressionTest, NotAndIndexingWhereTheyHaveAFastForm)
 {
     for (const char* expression :
          {"not", "not not", "not i", "not nb", "not not i", "not (i)", "not i == nb", "!i", "!not", "! b",
-          "not == nb", "[not][1]", "add(not, 1)", "not + 1", "not and i", "not or i", "tab[\"n\"] == not"}) {
-        const ParsedScriptLine line = lineOf(expression);
-        if (!compile(line).valid()) continue;  // array literals stay with the token evaluator
-        expectSame(expression);
+          "not == nb", "[not][1]", "add(not, 1)", "not + 1", "not and i", "not or i", "tab[\"n\"] == not",
+          "arr[1]", "arr[2]", "arr[3]", "arr[4]", "arr[5]", "arr[6]", "arr[0]", "arr[-1]", "arr[1.0]", "arr[1.5]",
+          "arr[\"1\"]", "arr[b]", "arr[not]", "tab[\"a\"]", "tab.a", "tab[\"b\"] * 2", "tab[1]", "tab[\"1\"]",
+          "tab[1.0]", "tab[b]", "tab[arr]", "nested[2][1]", "nested[i - 5][2] + arr[1]", "#arr", "#tab",
+          "#nested[1]", "i[1]", "fl[1]", "not[1]", "arr[bump(2)]", "nested[bump(1)][bump(2)]"}) {
+        if (compile(lineOf(expression)).valid()) expectSame(expression);
     }
     expectSame("not");
     expectSame("not not");
     expectSame("not + 1");
-}
-
-TEST_F(FastExpressionTest, StringsAndConcatenation)
-{
-    for (const char* expression :
-         {"s + 1", "1 + 2 + s", "s + 1 + 2", "fl + e", "s + fl", "s + b + not", "\"a\" + \"b\" + \"c\"",
-          "\"n=\" + toString(i)", "\"x\" + toString(fl) + \"y\" + toString(arr)", "toString(tab) + \"\"",
-          "\"a\" + (\"b\" + toString(1))", "'q' + s", "\"it's\" + \"\\\"\"", "s + arr", "#s", "#e", "#\"abc\" + 1",
-          "s[1]", "s[3]", "s[4]", "s[0]", "s[\"len\"]", "s - 1", "s * 2", "-s"}) {
-        expectSame(expression);
-    }
-}
-
-TEST_F(FastExpressionTest, Indexing)
-{
-    for (const char* expression :
-         {"arr[1]", "arr[2]", "arr[3]", "arr[4]", "arr[5]", "arr[6]", "arr[0]", "arr[-1]", "arr[1.0]", "arr[1.5]",
-          "arr[\"1\"]", "arr[b]", "arr[not]", "tab[\"a\"]", "tab.a", "tab[\"b\"] * 2", "tab[1]", "tab[\"1\"]",
-          "tab[1.0]", "tab[b]", "tab[arr]", "nested[2][1]", "nested[i - 5][2] + arr[1]", "#arr", "#tab",
-          "#nested[1]", "i[1]", "fl[1]", "not[1]", "arr[bump(2)]", "nested[bump(1)][bump(2)]"}) {
-        const ParsedScriptLine line = lineOf(expression);
-        if (!compile(line).valid()) continue;  // dotted names stay with the token evaluator
-        expectSame(expression);
-    }
-}
-
-TEST_F(FastExpressionTest, CallsOfBuiltinsAndScriptFunctions)
-{
-    for (const char* expression :
-         {"add(2, 3)", "add(fl, 1)", "add(s, 1)", "add(1)", "add(1, 2, 3)", "len(arr) + 1", "len(s)",
-          "toNumber(\"12\") + 1", "toNumber(\"1.5\")", "toNumber(\"x\")", "typeOf(i)", "toString(1, 2)",
-          "getTimeMs() >= 0", "bump(i) * 2", "guarded(3) + 1", "pair()", "select(2, 7, 8, 9)", "len(5)",
-          "5(1)", "undefinedName(1)", "s[\"upper\"]", "tab[\"a\"](1)", "add(add(1, 2), add(3, 4))",
-          "bump(1) + bump(2) + bump(3) + bump(4) + bump(5) + bump(6)"}) {
-        expectSame(expression);
-    }
-}
-
-TEST_F(FastExpressionTest, FailuresNameTheSameTokenAsTheTokenEvaluator)
-{
-    for (const char* expression :
-         {"1 \\ 0", "i % z", "fl % 0", "fl % 0.0", "1 / 0", "1 / z", "\"a\" - 1", "-\"a\"", "-arr", "#5",
-          "# i + 1", "1 < \"a\"", "s >= 1", "arr < arr", "(1 + 2) * (3 - \"x\")", "i + (2 - s)", "1 + -s",
-          "0.5 <- 2", "5 <- 10", "2 ^ s", "-2147483648 \\ 0", "tab[arr] + 1", "len(1) + 1", "guarded(-1) + 1",
-          "add(1, 2) - \"x\"", "bump(1) + s - 1", "2 ^ 200 * 0"}) {
-        expectSame(expression);
-    }
 }
 
 TEST_F(FastExpressionTest, ReplacedBuiltinsAreCalledAsReplaced)

@@ -210,6 +210,8 @@ ProgramRef hostileProgram(Instruction instruction)
     return program;
 }
 
+// Records whose indices only the interpreter can check (the per-opcode index checks are in
+// the bytecode interpreter's own tests).
 TEST(BytecodeImage, HostileIndicesFailWhenRun)
 {
     struct Case {
@@ -226,38 +228,21 @@ TEST(BytecodeImage, HostileIndicesFailWhenRun)
     wrapping->chunks[0] = BytecodeChunk{0xFFFFFFF0u, 0x20u, 0, 0};
     ProgramRef branchLine = hostileProgram(Instruction{Opcode::If, 0, 0});
     branchLine->ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{77, 0, 0}}});
-    ProgramRef declLine = hostileProgram(Instruction{Opcode::FunctionDeclaration, 0, 0});
-    declLine->functionDecls.push_back(BytecodeFunctionDecl{99, 0, 100, 101, "", ""});
     ProgramRef badBody = hostileProgram(Instruction{Opcode::Nest, 0, 0});
     badBody->nestBlocks.push_back(BytecodeNestBlock{0, 12345, 0, ""});
     ProgramRef selfNest = hostileProgram(Instruction{Opcode::Nest, 0, 0});
     selfNest->nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, ""});
-    ProgramRef selfIf = hostileProgram(Instruction{Opcode::If, 0, 0});
-    selfIf->ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{0, 0, 1}}});
     const std::vector<Case> cases = {
         {"nest naming its own chunk", selfNest, "Maximum recursion depth exceeded"},
-        {"if naming its own chunk", selfIf, "Maximum recursion depth exceeded"},
-        {"line", hostileProgram(Instruction{Opcode::Line, 5, 0}), "Bytecode line index out of range"},
-        {"opcode", hostileProgram(Instruction{static_cast<Opcode>(200), 0, 0}), "Invalid bytecode opcode 200"},
         {"wrapping range", wrapping, "Bytecode chunk range is out of bounds"},
-        {"if-group", hostileProgram(Instruction{Opcode::If, 3, 0}), "Bytecode if-group index out of range"},
         {"branch line", branchLine, "Bytecode line index out of range"},
-        {"while line", withLoop(Opcode::While, {50, 0}, &BytecodeProgram::whileLoops),
-         "Bytecode line index out of range"},
         {"repeat line", withLoop(Opcode::Repeat, {50, 0}, &BytecodeProgram::repeatLoops),
          "Bytecode line index out of range"},
         {"for line", withLoop(Opcode::NumericFor, {50, 0}, &BytecodeProgram::numericForLoops),
          "Bytecode line index out of range"},
         {"generic-for line", withLoop(Opcode::GenericFor, {50, 0}, &BytecodeProgram::genericForLoops),
          "Bytecode line index out of range"},
-        {"generic-for", hostileProgram(Instruction{Opcode::GenericFor, 9, 0}),
-         "Bytecode generic-for index out of range"},
-        {"declaration", hostileProgram(Instruction{Opcode::FunctionDeclaration, 9, 0}),
-         "Bytecode function-declaration index out of range"},
-        {"declaration line", declLine, "Bytecode line index out of range"},
-        {"nest", hostileProgram(Instruction{Opcode::Nest, 9, 0}), "Bytecode nest-block index out of range"},
         {"nest body", badBody, "Invalid bytecode chunk index"},
-        {"return line", hostileProgram(Instruction{Opcode::Return, 9, 0}), "Bytecode line index out of range"},
     };
     for (const Case& bad : cases) {
         CobaltScript engine;

@@ -81,18 +81,13 @@ std::string failureMessage(const Variable& result)
     return values[1].type == VarType::String ? values[1].asString() : std::string();
 }
 
-TEST(ResolvePath, AbsoluteAndEmptyPathsAreUnchanged)
-{
-    CobaltScript engine;
-    engine.loader.directoryStack.push_back("/somewhere");
-    EXPECT_EQ(engine.resolvePath(""), "");
-    EXPECT_EQ(engine.resolvePath("/no/such/file.cbs"), "/no/such/file.cbs");
-}
-
-TEST(ResolvePath, WithoutBaseRelativePathIsUnchanged)
+TEST(ResolvePath, AbsoluteEmptyAndBaselessPathsAreUnchanged)
 {
     CobaltScript engine;
     EXPECT_EQ(engine.resolvePath("no-such-file.cbs"), "no-such-file.cbs");
+    engine.loader.directoryStack.push_back("/somewhere");
+    EXPECT_EQ(engine.resolvePath(""), "");
+    EXPECT_EQ(engine.resolvePath("/no/such/file.cbs"), "/no/such/file.cbs");
 }
 
 TEST(ResolvePath, RelativeToRunningScriptDirectory)
@@ -127,40 +122,31 @@ TEST(ResolvePath, ResourcesRootAndBundledScripts)
     EXPECT_EQ(engine.resolvePath("shared.cbs"), shared);
     EXPECT_EQ(engine.resolvePath("ast/scripts/bot/tool.cbs"), bundled);
     EXPECT_EQ(engine.resolvePath("ast/scripts/bot/none.cbs"), folder.path("App/Resources/bots") + "/ast/scripts/bot/none.cbs");
-}
 
-TEST(ResolvePath, ResourcesMustEndAPathComponent)
-{
-    TempFolder folder;
+    // "Resources" must end a path component.
     folder.file("ResourcesX/shared.cbs", "");
     folder.file("ResourcesX/bots/main.cbs", "");
-    CobaltScript engine;
     engine.loader.directoryStack.push_back(folder.path("ResourcesX/bots"));
     EXPECT_EQ(engine.resolvePath("shared.cbs"), folder.path("ResourcesX/bots") + "/shared.cbs");
 }
 
-TEST(LoadFile, MissingFileNamesResolvedPath)
+TEST(LoadFile, MissingFileOrDirectoryNamesTheResolvedPath)
 {
     TempFolder folder;
     CobaltScript engine;
+    EXPECT_EQ(failureMessage(callLoadFile(engine, folder.path())), "Failed to open script file: " + folder.path());
     engine.loader.directoryStack.push_back(folder.path());
     EXPECT_EQ(failureMessage(callLoadFile(engine, "absent.cbs")),
               "Failed to open script file: " + folder.path() + "/absent.cbs");
 }
 
-TEST(LoadFile, DirectoryCannotBeOpened)
-{
-    TempFolder folder;
-    CobaltScript engine;
-    EXPECT_EQ(failureMessage(callLoadFile(engine, folder.path())), "Failed to open script file: " + folder.path());
-}
-
-TEST(LoadFile, NonStringArgumentThrows)
+TEST(LoadFile, NonStringArgumentsThrow)
 {
     CobaltScript engine;
     const Variable number(int32_t{3});
     EXPECT_THROW(engine.loadScriptFile(NativeArgs(&number, 1)), std::runtime_error);
     EXPECT_THROW(engine.loadScriptFile(NativeArgs()), std::runtime_error);
+    EXPECT_THROW(engine.loadScriptChunk(NativeArgs(&number, 1)), std::runtime_error);
 }
 
 TEST(LoadFile, UnchangedFileGivesSameFunction)
@@ -262,13 +248,6 @@ TEST(Load, ChunkNameBecomesSourcePath)
     EXPECT_NE(named.asCallable(), callLoad(engine, "x = 1", "my-chunk").asCallable());
 }
 
-TEST(Load, NonStringArgumentThrows)
-{
-    CobaltScript engine;
-    const Variable number(int32_t{1});
-    EXPECT_THROW(engine.loadScriptChunk(NativeArgs(&number, 1)), std::runtime_error);
-}
-
 TEST(Load, NestLabelsOutsideFunctionsAreRegistered)
 {
     CobaltScript engine;
@@ -314,34 +293,23 @@ TEST(JumpTo, ExpiredTargetsAreIgnored)
     EXPECT_FALSE(engine.executeRegisteredJumpTarget("never"));
 }
 
-TEST(LoadFailureText, LayoutWithLineAndToken)
+TEST(LoadFailureText, Layouts)
 {
+    const std::string hint = "  hint: check spelling, operators, parentheses, and quote matching\n";
     EXPECT_EQ(formatScriptFailure("Unterminated string literal", "bot.cbs", 2, "x = \"abc", "\"abc"),
               "CobaltScript error: Unterminated string literal\n"
               "  at bot.cbs:3, near token '\"abc'\n"
               "  x = \"abc\n"
-              "      ^~~~\n"
-              "  hint: check spelling, operators, parentheses, and quote matching\n");
-}
-
-TEST(LoadFailureText, LayoutWithoutPosition)
-{
+              "      ^~~~\n" + hint);
+    // without a position
     EXPECT_EQ(formatScriptFailure("Failed to open script file: gone.cbs", "gone.cbs", UINT64_MAX, "", ""),
-              "CobaltScript error: Failed to open script file: gone.cbs\n"
-              "  at gone.cbs\n"
-              "  \n"
-              "  ^\n"
-              "  hint: check spelling, operators, parentheses, and quote matching\n");
-}
-
-TEST(LoadFailureText, TokenNotFoundPutsCaretPastTheEnd)
-{
+              "CobaltScript error: Failed to open script file: gone.cbs\n  at gone.cbs\n  \n  ^\n" + hint);
+    // a token that is not in the text puts the caret past the end
     EXPECT_EQ(formatScriptFailure("Expected closing parenthesis", "", 11, "t = (q + 1", ")"),
               "CobaltScript error: Expected closing parenthesis\n"
               "  at line 12, near token ')'\n"
               "  t = (q + 1\n"
-              "            ^\n"
-              "  hint: check spelling, operators, parentheses, and quote matching\n");
+              "            ^\n" + hint);
 }
 
 } // namespace

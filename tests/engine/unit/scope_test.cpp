@@ -139,12 +139,9 @@ TEST_F(ScopeTest, ParseScopedNames)
     ASSERT_TRUE(engine.parseScopedVariableToken("count#2", base, scope));
     EXPECT_EQ(base, "count");
     EXPECT_EQ(scope, 2);
-    EXPECT_FALSE(engine.parseScopedVariableToken("count#4", base, scope));
-    EXPECT_FALSE(engine.parseScopedVariableToken("#1", base, scope));
-    EXPECT_FALSE(engine.parseScopedVariableToken("a.b#1", base, scope));
-    EXPECT_FALSE(engine.parseScopedVariableToken("count", base, scope));
-    EXPECT_FALSE(engine.parseScopedVariableToken("count#", base, scope));
-    EXPECT_FALSE(engine.parseScopedVariableToken("a#1#2", base, scope));
+    for (const char* other : {"count#4", "#1", "a.b#1", "count", "count#", "a#1#2"}) {
+        EXPECT_FALSE(engine.parseScopedVariableToken(other, base, scope)) << other;
+    }
 }
 
 TEST_F(ScopeTest, AssigningOverABuiltinReplacesTheGlobal)

@@ -44,11 +44,6 @@ protected:
         return "(no failure)";
     }
 
-    std::string show(const std::string& name, std::vector<Variable> args = {})
-    {
-        return call(name, std::move(args)).toString();
-    }
-
     /// Runs `source` through the tree-walker as one top-level block.
     std::string run(std::string_view source)
     {
@@ -244,31 +239,8 @@ TEST_F(StdlibTest, PrintWithoutHandlerWritesToStandardOutput)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "a 2\n");
 }
 
-TEST_F(StdlibTest, ToNumberOtherBases)
+TEST_F(StdlibTest, CollectGarbageDropsTheCacheEntriesOfDeadTables)
 {
-    auto based = [&](const char* text, int32_t base) {
-        Variable result = call("toNumber", {Variable(text), Variable(base)});
-        return std::string(typeName(result.type)) + ":" + result.toString();
-    };
-    EXPECT_EQ(based("ff", 16), "int:255");
-    EXPECT_EQ(based("FF", 16), "int:255");
-    EXPECT_EQ(based("zz", 36), "int:1295");
-    EXPECT_EQ(based("101", 2), "int:5");
-    EXPECT_EQ(based("ff", 40), "not:not");
-    EXPECT_EQ(based("ff", 1), "not:not");
-    EXPECT_EQ(based("12", 2), "not:not");
-    EXPECT_EQ(based("-80000000", 16), "int:-2147483648");
-    EXPECT_EQ(based("-80000001", 16), "not:not");
-    EXPECT_EQ(based("80000000", 16), "pointer:$80000000");
-    EXPECT_EQ(based("ffffffffffffffffff", 16), "not:not");
-    EXPECT_EQ(failure("toNumber", {Variable("1"), Variable("x")}), "Expected a numeric value");
-}
-
-TEST_F(StdlibTest, GetTimeMsAndCollectGarbage)
-{
-    EXPECT_EQ(call("getTimeMs").type, VarType::Int);
-    EXPECT_EQ(failure("getTimeMs", {Variable(int32_t{1})}), "getTimeMs function takes no arguments");
-
     {
         Variable table = Variable::makeTable();
         table.asTable()->map.emplace("a", Variable(int32_t{1}));
@@ -280,48 +252,6 @@ TEST_F(StdlibTest, GetTimeMsAndCollectGarbage)
     EXPECT_TRUE(call("collectGarbage").isNot());
     EXPECT_EQ(engine.tableCache.entries.size(), 1u);
     EXPECT_EQ(engine.tableCache.entries.count(kept.asTable()->id), 1u);
-}
-
-// ----- container iteration -----
-
-TEST_F(StdlibTest, PairsAndIpairsBuildPairLists)
-{
-    run("t = {b: 2, \"1\": \"one\", \"2\": \"two\", \"4\": \"four\"}\na = [\"x\", \"y\"]");
-    EXPECT_EQ(show("pairs", {global("a")}), "[[1, x], [2, y]]");
-    EXPECT_EQ(show("pairs", {global("t")}), "[[1, one], [2, two], [4, four], [b, 2]]");
-    // Table keys come back as strings from the builtin.
-    EXPECT_EQ(call("pairs", {global("t")}).asArray()->items[0].asArray()->items[0].type, VarType::String);
-    EXPECT_EQ(show("ipairs", {global("t")}), "[[1, one], [2, two]]");
-    EXPECT_EQ(call("ipairs", {global("t")}).asArray()->items[0].asArray()->items[0].type, VarType::Int);
-    EXPECT_EQ(failure("pairs"), "pairs(container) requires exactly 1 argument");
-    EXPECT_EQ(failure("pairs", {Variable("s")}), "pairs(container) expects an array or table");
-    EXPECT_EQ(failure("ipairs", {Variable(), Variable()}), "ipairs(container) requires exactly 1 argument");
-    EXPECT_EQ(failure("ipairs", {Variable(int32_t{1})}), "ipairs(container) expects an array or table");
-}
-
-TEST_F(StdlibTest, NextWalksInIterationOrder)
-{
-    run("t = {b: 2, a: 1, \"7\": 3}\narr = [10, 20]");
-    auto step = [&](std::vector<Variable> args) {
-        Variable result = call("next", std::move(args));
-        if (result.isNot()) return std::string("end");
-        std::string text;
-        for (const Variable& value : valuesOf(result)) {
-            text += std::string(typeName(value.type)) + ":" + value.toString() + ";";
-        }
-        return text;
-    };
-    EXPECT_EQ(step({global("t")}), "int:7;int:3;");
-    EXPECT_EQ(step({global("t"), Variable()}), "int:7;int:3;");
-    EXPECT_EQ(step({global("t"), Variable(int32_t{7})}), "string:a;int:1;");
-    EXPECT_EQ(step({global("t"), Variable("b")}), "end");
-    EXPECT_EQ(step({global("t"), Variable("missing")}), "end");
-    EXPECT_EQ(step({global("arr")}), "int:1;int:10;");
-    EXPECT_EQ(step({global("arr"), Variable(int32_t{1})}), "int:2;int:20;");
-    EXPECT_EQ(step({global("arr"), Variable(2.0f)}), "end");
-    EXPECT_EQ(step({global("arr"), Variable(-1.0f)}), "end");
-    EXPECT_EQ(failure("next"), "next(container[, key]) requires 1 or 2 arguments");
-    EXPECT_EQ(failure("next", {Variable("s")}), "next(container[, key]) expects an array or table");
 }
 
 // ----- teardown -----
