@@ -1,4 +1,4 @@
-// string.format: C-style specifiers over script values. The specifier is validated piece by
+// string.format: C-style directives over script values. The directive is validated piece by
 // piece and rebuilt for the C library, so no script text ever reaches printf as a format.
 // Numbers are always written with "." as the decimal point, whatever the process locale.
 
@@ -20,7 +20,7 @@ constexpr const char* kFunction = "string['format']";
 // huge precision; nothing sensible needs more than this.
 constexpr size_t kMaxNumberField = 65535;
 
-struct Specifier {
+struct Directive {
     std::string_view text;  // after the "%", up to and including the conversion letter
     std::string_view flags;
     size_t width = 0;
@@ -41,24 +41,24 @@ size_t parseCount(std::string_view format, size_t& i)
     return value;
 }
 
-/// Parses the specifier that starts after the "%" at `start`; `i` ends past its conversion.
-Specifier parseSpecifier(std::string_view format, size_t start, size_t& i)
+/// Parses the directive that starts after the "%" at `start`; `i` ends past its conversion.
+Directive parseDirective(std::string_view format, size_t start, size_t& i)
 {
-    Specifier specifier;
+    Directive directive;
     i = start;
     while (i < format.size() && std::string_view("-+ #0").find(format[i]) != std::string_view::npos) ++i;
-    specifier.flags = format.substr(start, i - start);
-    specifier.width = parseCount(format, i);
+    directive.flags = format.substr(start, i - start);
+    directive.width = parseCount(format, i);
     if (i < format.size() && format[i] == '.') {
         ++i;
-        specifier.hasPrecision = true;
-        specifier.precision = parseCount(format, i);
+        directive.hasPrecision = true;
+        directive.precision = parseCount(format, i);
     }
     while (i < format.size() && std::string_view("hlLzjt").find(format[i]) != std::string_view::npos) ++i;
     if (i >= format.size()) fail(std::string(kFunction) + ": incomplete format specifier");
-    specifier.conversion = format[i++];
-    specifier.text = format.substr(start, i - start);
-    return specifier;
+    directive.conversion = format[i++];
+    directive.text = format.substr(start, i - start);
+    return directive;
 }
 
 /// The C locale, for number formatting that never follows the process locale.
@@ -82,29 +82,29 @@ private:
     locale_t m_previous;
 };
 
-/// The specifier rebuilt for the C library: flags, width, precision, `length` and the letter.
-std::string cFormat(const Specifier& specifier, std::string_view length)
+/// The directive rebuilt for the C library: flags, width, precision, `length` and the letter.
+std::string cFormat(const Directive& directive, std::string_view length)
 {
     std::string format = "%";
-    format += specifier.flags;
-    if (specifier.width > 0) format += std::to_string(specifier.width);
-    if (specifier.hasPrecision) {
+    format += directive.flags;
+    if (directive.width > 0) format += std::to_string(directive.width);
+    if (directive.hasPrecision) {
         // Two appends: GCC 12 at -O3 misreads "." + std::string as an overlapping copy.
         format += '.';
-        format += std::to_string(specifier.precision);
+        format += std::to_string(directive.precision);
     }
     format += length;
-    format += specifier.conversion;
+    format += directive.conversion;
     return format;
 }
 
 template <typename Number>
-void appendNumber(std::string& out, const Specifier& specifier, std::string_view length, Number value)
+void appendNumber(std::string& out, const Directive& directive, std::string_view length, Number value)
 {
-    if (specifier.width > kMaxNumberField || specifier.precision > kMaxNumberField) {
+    if (directive.width > kMaxNumberField || directive.precision > kMaxNumberField) {
         fail(std::string(kFunction) + ": width or precision too large");
     }
-    const std::string format = cFormat(specifier, length);
+    const std::string format = cFormat(directive, length);
     ScopedCLocale locale;
     char buffer[128];
     const int needed = std::snprintf(buffer, sizeof buffer, format.c_str(), value);
@@ -124,11 +124,11 @@ void appendNumber(std::string& out, const Specifier& specifier, std::string_view
 }
 
 /// Text padded to the width, on the left unless the "-" flag asks for the right.
-void appendPadded(std::string& out, const Specifier& specifier, std::string_view text)
+void appendPadded(std::string& out, const Directive& directive, std::string_view text)
 {
-    const size_t padding = specifier.width > text.size() ? specifier.width - text.size() : 0;
+    const size_t padding = directive.width > text.size() ? directive.width - text.size() : 0;
     checkStringResultSize(out.size() + text.size() + padding, kFunction);
-    const bool leftAligned = specifier.flags.find('-') != std::string_view::npos;
+    const bool leftAligned = directive.flags.find('-') != std::string_view::npos;
     if (!leftAligned) out.append(padding, ' ');
     out += text;
     if (leftAligned) out.append(padding, ' ');
@@ -151,20 +151,20 @@ void appendQuoted(std::string& out, std::string_view text)
     checkStringResultSize(out.size(), kFunction);
 }
 
-void appendValue(std::string& out, const Specifier& specifier, const Variable& value)
+void appendValue(std::string& out, const Directive& directive, const Variable& value)
 {
-    switch (specifier.conversion) {
+    switch (directive.conversion) {
     case 'd':
-    case 'i': appendNumber(out, specifier, "ll", static_cast<long long>(toInt(value))); return;
+    case 'i': appendNumber(out, directive, "ll", static_cast<long long>(toInt(value))); return;
     case 'o':
     case 'u':
     case 'x':
     case 'X':
-        appendNumber(out, specifier, "ll", static_cast<unsigned long long>(static_cast<uint32_t>(toInt(value))));
+        appendNumber(out, directive, "ll", static_cast<unsigned long long>(static_cast<uint32_t>(toInt(value))));
         return;
     case 'c': {
         const char byte = static_cast<char>(static_cast<uint32_t>(toInt(value)) & 0xFFu);
-        appendPadded(out, specifier, std::string_view(&byte, 1));
+        appendPadded(out, directive, std::string_view(&byte, 1));
         return;
     }
     case 'e':
@@ -172,7 +172,7 @@ void appendValue(std::string& out, const Specifier& specifier, const Variable& v
     case 'f':
     case 'F':
     case 'g':
-    case 'G': appendNumber(out, specifier, "", toDouble(value)); return;
+    case 'G': appendNumber(out, directive, "", toDouble(value)); return;
     case 's': {
         std::string scratch;
         std::string_view text;
@@ -182,8 +182,8 @@ void appendValue(std::string& out, const Specifier& specifier, const Variable& v
             scratch = value.toString();
             text = scratch;
         }
-        if (specifier.hasPrecision && specifier.precision < text.size()) text = text.substr(0, specifier.precision);
-        appendPadded(out, specifier, text);
+        if (directive.hasPrecision && directive.precision < text.size()) text = text.substr(0, directive.precision);
+        appendPadded(out, directive, text);
         return;
     }
     case 'q': {
@@ -194,7 +194,7 @@ void appendValue(std::string& out, const Specifier& specifier, const Variable& v
         }
         return;
     }
-    default: fail(std::string(kFunction) + ": unsupported specifier %" + specifier.conversion);
+    default: fail(std::string(kFunction) + ": unsupported specifier %" + directive.conversion);
     }
 }
 
@@ -217,11 +217,11 @@ Variable stringFormat(CobaltScript& /*engine*/, const Variable* args, size_t cou
             i = percent + 2;
             continue;
         }
-        const Specifier specifier = parseSpecifier(format, percent + 1, i);
+        const Directive directive = parseDirective(format, percent + 1, i);
         if (nextValue >= count) {
-            fail(std::string(kFunction) + ": missing argument for format specifier %" + std::string(specifier.text));
+            fail(std::string(kFunction) + ": missing argument for format specifier %" + std::string(directive.text));
         }
-        appendValue(out, specifier, args[nextValue++]);
+        appendValue(out, directive, args[nextValue++]);
     }
     return Variable(std::move(out));
 }
