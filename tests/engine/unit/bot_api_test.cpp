@@ -14,7 +14,6 @@
 #include <functional>
 #include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/embed/json_bridge.h"
@@ -160,24 +159,6 @@ TEST_F(BotAPITest, AStopEndsTheScriptAtItsNextHostCallWithoutSendingIt)
     EXPECT_EQ(stopped.error, "");
     EXPECT_TRUE(host.calls.empty());
     EXPECT_EQ(host.logs, std::vector<std::string>{"false\tfalse\tfalse"});
-    quill_script_runtime_destroy(runtime);
-}
-
-TEST_F(BotAPITest, AStopRequestedDuringAWaitEndsIt)
-{
-    QuillScriptRuntime* runtime = create();
-    ASSERT_NE(runtime, nullptr);
-    // The script asks for the stop itself through the host, from another thread, then waits a day.
-    host.answer = [runtime](char** response, char**) {
-        std::thread([runtime] { quill_script_runtime_request_stop(runtime); }).join();
-        *response = hostText("");
-        return 1;
-    };
-    const RunResult result = run(runtime, "misskeyMe()\nlog(botWait(86400001))\nlog(botIsRunning())");
-    EXPECT_EQ(result.code, QUILL_SCRIPT_STOPPED);
-    EXPECT_EQ(host.logs, (std::vector<std::string>{"false", "false"}));
-
-    // A stop from another thread during a wait: tests/embed/host_test.c.
     quill_script_runtime_destroy(runtime);
 }
 
