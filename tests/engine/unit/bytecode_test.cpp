@@ -1,6 +1,6 @@
-// The bytecode compiler (checked through golden disassembly), the interpreter's statement
-// behaviour, jumps between nest blocks, the failures of malformed programs, and the inline
-// runner against the nested-activation path on the same programs.
+// The bytecode compiler (checked through golden disassembly), recursion limits on a small
+// stack, the failures of malformed programs, and the inline runner against the nested-activation
+// path on the same programs. What compiled scripts do is checked by the scripts in bytecode/.
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -183,61 +183,6 @@ TEST(BytecodeDisassembler, DumpsMalformedProgramsWithoutFailing)
               "nest 0: line 9 -> chunk 1, in chunk 0, label \"say \\\"hi\\\"\"\n");
 }
 
-TEST(BytecodeCompiler, DeclaresLocalsCountsOnlyTheChunksOwnLines)
-{
-    Harness harness;
-    ProgramRef program = harness.compile("x = 1\n"
-                                         "if x\n"
-                                         "  local y = 2\n"
-                                         "end\n"
-                                         "while false\n"
-                                         "  local function g()\n"
-                                         "  end\n"
-                                         "end");
-    ASSERT_EQ(program->chunks.size(), 4u);
-    EXPECT_EQ(program->chunks[0].declaresLocals, 0);
-    EXPECT_EQ(program->chunks[1].declaresLocals, 1);  // the if body
-    EXPECT_EQ(program->chunks[2].declaresLocals, 1);  // the while body, through the local function
-    EXPECT_EQ(program->chunks[3].declaresLocals, 0);  // g's own body
-    for (size_t chunk = 1; chunk < program->chunks.size(); ++chunk) {
-        EXPECT_EQ(program->chunks[chunk].functionBody, 1) << chunk;
-    }
-}
-
-TEST(BytecodeCompiler, InlineAssignmentOnlyForOnePlainNameWithAFastRightSide)
-{
-    Harness harness;
-    ProgramRef program = harness.compile("x = 1\n"
-                                         "x = x + y * 2\n"
-                                         "x += 1\n"
-                                         "t[1] = 2\n"
-                                         "a, b = 1, 2\n"
-                                         "x = 1, 2\n"
-                                         "x = {1, 2}\n"
-                                         "print(x)\n"
-                                         "local z = f(x)");
-    std::vector<Opcode> expected{Opcode::InlineAssignment, Opcode::InlineAssignment, Opcode::Line, Opcode::Line,
-                                 Opcode::Line, Opcode::Line, Opcode::Line, Opcode::Line,
-                                 Opcode::InlineAssignment};
-    ASSERT_EQ(program->instructions.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(opcodeName(program->instructions[i].opcode), opcodeName(expected[i])) << "instruction " << i;
-    }
-}
-
-TEST(BytecodeCompiler, CompileFailureNamesTheBlockAtFault)
-{
-    Harness harness;
-    const ParsedLines lines =
-        harness.engine.parseLines("print(1)\n\nif ready\n  print(2)\nelseif later\n  while x\n  end");
-    BytecodeProgram program;
-    EXPECT_THROW(harness.engine.compileBytecodeChunk(program, lines, 0, lines.size(), "", 0), std::runtime_error);
-    EXPECT_EQ(harness.engine.errorContext.currentLine, 4u);
-    ASSERT_NE(harness.engine.errorContext.sourceText, nullptr);
-    EXPECT_EQ(*harness.engine.errorContext.sourceText, "elseif later");
-    EXPECT_TRUE(harness.engine.errorContext.nearToken.empty());
-}
-
 TEST(BytecodeCompiler, BackwardBlockLinksAreRejectedInsteadOfLooping)
 {
     Harness harness;
@@ -272,44 +217,6 @@ TEST(BytecodeCompiler, DeepNestingFailsWithTheRecursionError)
 }
 
 // ===== interpreter =====
-
-TEST(BytecodeInterpreter, ChunkResultIsTheReturnedValue)
-{
-    Harness harness;
-    BlockSignal signal = BlockSignal::None;
-    Variable value = harness.run(harness.compile("x = 2\nreturn x * 21, 1\nprint(\"after\")"), &signal);
-    EXPECT_EQ(signal, BlockSignal::Return);
-    ASSERT_EQ(value.type, VarType::Multi);
-    EXPECT_EQ(value.asMulti()->values[0].asInt(), 42);
-    EXPECT_EQ(harness.output, "");
-
-    Harness plain;
-    Variable none = plain.run(plain.compile("x = 1\nx"), &signal);
-    EXPECT_EQ(signal, BlockSignal::None);
-    EXPECT_TRUE(none.isNot());
-}
-
-TEST(BytecodeInterpreter, JumpOutOfLoopsAndFunctionsLandsOnTheEnclosingNest)
-{
-    Harness harness;
-    EXPECT_EQ(harness.runText("tries = 0\n"
-                              "function retry()\n"
-                              "  jumpTo(\"again\")\n"
-                              "  print(\"not reached\")\n"
-                              "end\n"
-                              "nest \"again\"\n"
-                              "  tries = tries + 1\n"
-                              "end\n"
-                              "for i = 1, 10\n"
-                              "  if tries < 3\n"
-                              "    retry()\n"
-                              "  end\n"
-                              "end\n"
-                              "print(tries)"),
-              "3\n");
-    EXPECT_TRUE(harness.engine.scopes.loops.empty());
-    EXPECT_TRUE(harness.engine.activeChunks.empty());
-}
 
 TEST(BytecodeInterpreter, RunawayRecursionIsAScriptError)
 {

@@ -1,6 +1,7 @@
 // The engine's side of embedding, through runtimes made by the C interface: a stop passes
 // every protected call, a script that runs on after a stop is ended after its grace period,
-// each run starts from clean transient state, and destroy frees containers that refer to each
+// each run starts from clean transient state, the bot API's callback contract where scripts
+// under `cobalt --dry-run` cannot reach it, and destroy frees containers that refer to each
 // other. The host's side (result codes, texts, ownership, threads) is tests/embed/host_test.c.
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/embed/quill_script.h"
@@ -34,7 +36,7 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "cobalt-embed-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         folder = pattern;
-        runtime = quill_script_runtime_create(this, &EmbedTest::logLine, &EmbedTest::request, nullptr, nullptr);
+        runtime = create();
         if (!runtime) throw std::runtime_error("quill_script_runtime_create failed");
     }
     ~EmbedTest() override
@@ -44,11 +46,21 @@ protected:
         fs::remove_all(folder, ignored);
     }
 
+    /// A runtime whose request, upload and HTTP callbacks all answer through `onRequest`.
+    QuillScriptRuntime* create()
+    {
+        return quill_script_runtime_create(this, &EmbedTest::logLine, &EmbedTest::request, &EmbedTest::request,
+                                           &EmbedTest::request);
+    }
+
     static void logLine(void* context, const char* line) { static_cast<EmbedTest*>(context)->log.emplace_back(line); }
 
     static int32_t request(void* context, const char* endpoint, const char* json, char** response, char** error)
     {
         auto& test = *static_cast<EmbedTest*>(context);
+        EXPECT_EQ(*response, nullptr);
+        EXPECT_EQ(*error, nullptr);
+        test.requests.push_back(std::string(endpoint) + " " + json);
         if (test.onRequest) return test.onRequest(endpoint, json, response, error);
         *response = strdup("");
         return 1;
@@ -62,11 +74,13 @@ protected:
     }
 
     /// Runs `source` from a new file; `errorText` receives run's error text ("" for none).
-    int32_t run(const std::string& source, std::string* errorText = nullptr)
+    int32_t run(const std::string& source, std::string* errorText = nullptr) { return runOn(runtime, source, errorText); }
+
+    int32_t runOn(QuillScriptRuntime* target, const std::string& source, std::string* errorText = nullptr)
     {
         lastPath = write(source);
         char* error = nullptr;
-        const int32_t result = quill_script_runtime_run(runtime, lastPath.c_str(), &error);
+        const int32_t result = quill_script_runtime_run(target, lastPath.c_str(), &error);
         if (errorText) *errorText = error ? error : "";
         quill_script_free_string(error);
         return result;
@@ -77,7 +91,7 @@ protected:
     void renew()
     {
         quill_script_runtime_destroy(runtime);
-        runtime = quill_script_runtime_create(this, &EmbedTest::logLine, &EmbedTest::request, nullptr, nullptr);
+        runtime = create();
         ASSERT_NE(runtime, nullptr);
     }
     CobaltScript& engine() { return runtime->engine; }
@@ -85,6 +99,7 @@ protected:
     std::string folder;
     QuillScriptRuntime* runtime = nullptr;
     std::vector<std::string> log;
+    std::vector<std::string> requests;  // "<endpoint> <json>"
     std::function<int32_t(const char*, const char*, char**, char**)> onRequest;
     int scripts = 0;
     std::string lastPath;
@@ -279,6 +294,82 @@ TEST_F(EmbedTest, OverlappingRunIsRefused)
     EXPECT_EQ(run("misskeyMe()\nprint(\"outer\")"), QUILL_SCRIPT_FINISHED);
     EXPECT_EQ(nested, "A CobaltScript run is already in progress on this runtime");
     EXPECT_EQ(log, Lines{"outer"});
+}
+
+// ----- the bot API's callbacks -----
+
+/// The first line of a run's error text.
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+TEST_F(EmbedTest, FailedCallsTakeTheHostsTextOrTheCallbacksOwn)
+{
+    onRequest = [](const char*, const char*, char**, char**) { return int32_t{0}; };
+    std::string error;
+    for (const auto& [call, message] : {std::pair{"misskeyMe()", "Misskey request failed"},
+                                        std::pair{"misskeyUpload(\"a.png\")", "Misskey upload failed"},
+                                        std::pair{"httpGet(\"https://x\")", "HTTP request failed"}}) {
+        EXPECT_EQ(run(call, &error), QUILL_SCRIPT_FAILED);
+        EXPECT_EQ(firstLine(error), std::string("CobaltScript error: ") + message);
+    }
+    // Success without a response text, and a failure's own text, are checked from the C
+    // host's side (tests/embed/host_test.c). An error text stored beside a success is freed
+    // too, and the response wins.
+    onRequest = [](const char*, const char*, char** response, char** errorText) {
+        *response = strdup("7");
+        *errorText = strdup("unused");
+        return int32_t{1};
+    };
+    EXPECT_EQ(run("log(misskeyMe())"), QUILL_SCRIPT_FINISHED);
+    EXPECT_EQ(log, Lines{"7"});
+}
+
+TEST_F(EmbedTest, MissingCallbacksFailByName)
+{
+    QuillScriptRuntime* bare = quill_script_runtime_create(this, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(bare, nullptr);
+    std::string error;
+    for (const auto& [call, message] : {std::pair{"misskeyNote(\"x\")", "Misskey request callback is unavailable"},
+                                        std::pair{"misskeyUpload(\"a\")", "Misskey upload callback is unavailable"},
+                                        std::pair{"httpRequest(\"u\")", "HTTP request callback is unavailable"}}) {
+        EXPECT_EQ(runOn(bare, call, &error), QUILL_SCRIPT_FAILED);
+        EXPECT_EQ(firstLine(error), std::string("CobaltScript error: ") + message);
+    }
+    // Without a log callback, log lines go nowhere and the script carries on.
+    EXPECT_EQ(runOn(bare, "print(1)\nlog(2)"), QUILL_SCRIPT_FINISHED);
+    quill_script_runtime_destroy(bare);
+}
+
+TEST_F(EmbedTest, AStopEndsTheScriptAtItsNextHostCallWithoutSendingIt)
+{
+    stop();
+    std::string error;
+    EXPECT_EQ(run("log(botIsRunning(), botWait(60000), misskey[\"running\"]())\nmisskeyMe()\nlog(\"after\")", &error),
+              QUILL_SCRIPT_STOPPED);
+    EXPECT_EQ(error, "");
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(log, Lines{"false\tfalse\tfalse"});
+}
+
+TEST_F(EmbedTest, ARunDoesNotInheritAnEarlierRunsCoroutine)
+{
+    // The first run ends with its coroutine still scheduled ("two" not yet logged); the
+    // second run on the same runtime must not give it turns.
+    EXPECT_EQ(run("decay function f()\n  log(\"one\")\n  log(\"two\")\nend\nf()\n"), QUILL_SCRIPT_FINISHED);
+    EXPECT_EQ(run("x = 1\nx = 2\nx = 3\n"), QUILL_SCRIPT_FINISHED);
+    EXPECT_EQ(log, Lines{"one"});
+}
+
+TEST_F(EmbedTest, MalformedResponsesFailWithTheParsersDescription)
+{
+    for (const char* answer : {"{\"a\": ", "nul", "[1,]", "\"\xff\"", "{} {}", " "}) {
+        onRequest = [answer](const char*, const char*, char** response, char**) {
+            *response = strdup(answer);
+            return int32_t{1};
+        };
+        std::string error;
+        EXPECT_EQ(run("misskeyMe()", &error), QUILL_SCRIPT_FAILED) << answer;
+        EXPECT_EQ(error.rfind("CobaltScript error: [json.exception.parse_error.", 0), 0u) << error;
+    }
 }
 
 // ----- destroy frees containers that refer to each other -----

@@ -1,5 +1,7 @@
-// Script errors: the positioned error text, positioning of plain failures, soft errors for
-// protected calls, and the native stack guard.
+// Script errors behind the layouts the script tests show: the caret for every kind of near
+// token, texts without a script or a source, positioning of failures that carry no position
+// yet, the context guard, and the native stack guard. Soft errors are checked through pcall by
+// the scripts in calls/.
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -53,21 +55,6 @@ std::string positioned(CobaltScript& engine, const ParsedScriptLine& line, Faili
 
 // ---- the error text ----
 
-TEST(ErrorText, NamesScriptLineStatementAndToken)
-{
-    CobaltScript engine;
-    const std::string source = "total = price * (qty + 1";
-    engine.loader.pathStack.push_back("bot.cbs");
-    engine.errorContext.sourceText = &source;
-    engine.errorContext.currentLine = 11;
-    EXPECT_EQ(textOfThrowError(engine, "Expected closing parenthesis", ")"),
-              std::string("CobaltScript error: Expected closing parenthesis\n"
-                          "  at bot.cbs:12, near token ')'\n"
-                          "  total = price * (qty + 1\n"
-                          "                          ^\n") +
-                  kHintLine);
-}
-
 TEST(ErrorText, WithoutAScriptTheLineIsNamedAlone)
 {
     CobaltScript engine;
@@ -76,19 +63,6 @@ TEST(ErrorText, WithoutAScriptTheLineIsNamedAlone)
     engine.errorContext.currentLine = 0;
     EXPECT_EQ(textOfThrowError(engine, "Oops", ""),
               std::string("CobaltScript error: Oops\n  at line 1\n  x = y\n       ^\n") + kHintLine);
-}
-
-TEST(ErrorText, EndOfExpressionPointsPastTheLastByte)
-{
-    CobaltScript engine;
-    const std::string source = "x = 1 +";
-    engine.errorContext.sourceText = &source;
-    EXPECT_EQ(textOfThrowError(engine, "Unexpected end of expression", "EOF"),
-              std::string("CobaltScript error: Unexpected end of expression\n"
-                          "  at line 1, near token 'EOF'\n"
-                          "  x = 1 +\n"
-                          "         ^\n") +
-                  kHintLine);
 }
 
 // Where the caret and its tildes go under the statement, for each near token.
@@ -135,20 +109,6 @@ TEST(ErrorText, OverrideSourceWinsAndNoSourceIsEmpty)
 }
 
 // ---- positioning plain failures ----
-
-TEST(Positioning, PlainFailureTakesTheStatementAndNearToken)
-{
-    CobaltScript engine;
-    const ParsedScriptLine line = lineOf("x = a / b", 4, {"x", "=", "a", "/", "b"});
-    engine.setPositionContext(line);
-    engine.setNearToken("/", 3);
-    EXPECT_EQ(positioned(engine, line, [] { fail("Division by zero"); }),
-              std::string("CobaltScript error: Division by zero\n"
-                          "  at line 5, near token '/'\n"
-                          "  x = a / b\n"
-                          "        ^\n") +
-                  kHintLine);
-}
 
 TEST(Positioning, WithoutANearTokenTheFirstTokenIsUsed)
 {
@@ -216,48 +176,6 @@ TEST(Positioning, GuardRestoresTheStatementContext)
         engine.tokenise("replaced = 2");
     }
     EXPECT_EQ(*engine.errorContext.sourceText, "kept = 1");
-}
-
-// ---- soft errors ----
-
-TEST(SoftErrors, OutsideProtectedCallsTheMessageIsThrownUnchanged)
-{
-    CobaltScript engine;
-    try {
-        engine.raiseScriptErrorSoft("my message");
-        FAIL() << "expected a throw";
-    } catch (const RaisedScriptError& error) {
-        EXPECT_STREQ(error.what(), "my message");
-    }
-    EXPECT_FALSE(engine.softError.pending);
-}
-
-TEST(SoftErrors, InsideAProtectedCallTheFirstErrorIsRecorded)
-{
-    CobaltScript engine;
-    engine.calls.protectedCalls = {1, 4};
-    engine.calls.callDepth = 6;
-    EXPECT_NO_THROW(engine.raiseScriptErrorSoft("first"));
-    EXPECT_TRUE(engine.softError.pending);
-    EXPECT_EQ(engine.softError.depth, 4u);
-    EXPECT_EQ(engine.softError.message, "first");
-
-    engine.calls.protectedCalls.pop_back();
-    EXPECT_NO_THROW(engine.raiseScriptErrorSoft("second"));
-    EXPECT_EQ(engine.softError.message, "first");
-    EXPECT_EQ(engine.softError.depth, 4u);
-}
-
-TEST(SoftErrors, UnwindingLastsUntilTheProtectedCallIsReached)
-{
-    CobaltScript engine;
-    EXPECT_FALSE(engine.softErrorUnwinding());
-    engine.calls.protectedCalls = {2};
-    engine.calls.callDepth = 3;
-    engine.raiseScriptErrorSoft("boom");
-    EXPECT_TRUE(engine.softErrorUnwinding());
-    engine.calls.callDepth = 2;
-    EXPECT_FALSE(engine.softErrorUnwinding());
 }
 
 // ---- native stack guard ----

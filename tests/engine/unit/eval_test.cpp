@@ -1,5 +1,7 @@
-// The token evaluator and skipper: precedence, associativity, the arithmetic of every
-// operator with its failure texts, literals, short-circuits and the bare not.
+// The token evaluator and skipper directly: the edge cases and failure texts of every operator
+// and literal (the everyday values are checked by the scripts in expressions/, and the fast
+// expressions are compared with this evaluator), skipping without calls, in-place operations
+// and deep nesting.
 
 #include <gtest/gtest.h>
 
@@ -74,12 +76,6 @@ struct ExpressionCase {
 };
 
 constexpr ExpressionCase kExpressionCases[] = {
-    {"7 / 2", "3.500000"},
-    {"7 \\ 2", "3"},
-    {"-7 \\ 2", "-3"},
-    {"7.9 \\ 2", "3"},
-    {"-7 % 3", "-1"},
-    {"7.5 % 2", "1.500000"},
     {"7.5 % 0.5", "0.000000"},  // a divisor below one is no zero divisor
     {"(-2147483647 - 1) \\ -1", "-2147483648"},
     {"(-2147483647 - 1) % -1", "0"},
@@ -87,36 +83,23 @@ constexpr ExpressionCase kExpressionCases[] = {
     {"7 / 0", "error: Division by zero"},
     {"7 \\ 0.5", "error: Division by zero"},
     {"1.5 % 0.0", "error: Division by zero"},
-    {"2 ^ 10", "1024"},
-    {"2 ^ -1", "0.500000"},
-    {"2 ^ 31", "2147483648.000000"},
     {"(0 - 2) ^ 31", "-2147483648"},
     {"5 ^ 0", "1"},
-    {"2.0 ^ 2", "4.000000"},
     {"0 ^ -1", "error: Invalid exponentiation result"},
     {"\"a\" ^ 2", "error: Unsupported operation '^' between types"},
-    {"\"a\" + 1 + 2", "a12"},
-    {"1 + 2 + \"a\"", "3a"},
-    {"1.5 + \"\"", "1.500000"},
     {"\"n=\" + [1, not]", "n=[1, not]"},
     {"\"a\" - 1", "error: Unsupported operation '-' between types"},
     {"[1] * 2", "error: Unsupported operation '*' between types"},
     {"{} \\ 2", "error: Unsupported operation '\\' between types"},
-    {"not not", "true"},
     {"not 1", "false"},
-    {"not == not", "true"},
     {"[not, 1]", "[not, 1]"},
     {"not undefinedName", "true"},
     {"not 1 == false", "true"},  // (not 1) == false
     {"not == 1", "false"},
     {"!0", "false"},
-    {"3 <- 2", "16"},
-    {"2 -> 3", "65536"},
     {"0 <- 5", "1"},
     {"3 <- 0", "0"},
     {"2 <- 1.5", "1.837117"},
-    {"0.5 <- 2", "error: tetration height must be an integer"},
-    {"5 <- 10", "error: Invalid tetration result"},
     {"(0 - 1) <- 2", "error: tetration height must be a non-negative integer"},
     {"\"a\" <- 2", "error: tetration requires numeric operands"},
     {"2 -> 0.5", "error: pentation count must be an integer"},
@@ -129,8 +112,6 @@ constexpr ExpressionCase kExpressionCases[] = {
     {"true or (1", "error: Expected closing parenthesis"},
     {"false and {(: 1}", "error: Invalid table key"},
     {"true or", "error: Unexpected end of expression"},
-    {"{1, 2, 3}", "[1, 2, 3]"},
-    {"[1, [2, 3]]", "[1, [2, 3]]"},
     // a later entry with the same key replaces the earlier one, positional or keyed
     {"{[1]: 7, 5}", "{1: 5}"},
     {"{5, [1]: 7}", "{1: 7}"},
@@ -185,19 +166,6 @@ TEST_F(EvalTest, OperatorFormsReportUnknownOperators)
     EXPECT_EQ(failureOf('&'), "Unsupported operation: &");
 }
 
-TEST_F(EvalTest, ShortCircuitSkipsWithoutCalling)
-{
-    defineCounter("f");
-    EXPECT_EQ(show("false or 5"), "5");
-    EXPECT_EQ(show("0 or f(1)"), "0");
-    EXPECT_EQ(show("not and f()"), "not");
-    EXPECT_EQ(show("true || f(2)[3] + {a: f()}"), "true");
-    EXPECT_EQ(show("false && f()"), "false");
-    EXPECT_EQ(calls, 0);
-    EXPECT_EQ(show("true and f(7)"), "7");
-    EXPECT_EQ(calls, 1);
-}
-
 TEST_F(EvalTest, HyperOperationsWithHugeCountsFinish)
 {
     // The tower of 0.5 converges; 0.01 oscillates between two values; both would take
@@ -207,46 +175,6 @@ TEST_F(EvalTest, HyperOperationsWithHugeCountsFinish)
     EXPECT_EQ(show("2147483647 <- 0.01"), show("1001 <- 0.01"));
     EXPECT_EQ(show("1.0000001 -> 2147483647"), "1.000000");
     EXPECT_EQ(show("2147483647 <- (0 - 1)"), "-1");
-}
-
-TEST_F(EvalTest, BraceLiteralKeys)
-{
-    const Variable mixed = eval("{5, k = 6, 7}");
-    ASSERT_EQ(mixed.type, VarType::Table);
-    EXPECT_EQ(engine.getIndexedValue(mixed, Variable("1")).toString(), "5");
-    EXPECT_EQ(engine.getIndexedValue(mixed, Variable("k")).toString(), "6");
-    EXPECT_EQ(engine.getIndexedValue(mixed, Variable("2")).toString(), "7");
-
-    const Variable keyed = eval("{1.50: \"x\", \"q r\": 1, [1 + 1]: 3, tre: 4}");
-    for (const char* key : {"1.50", "q r", "2", "tre"}) EXPECT_EQ(keyed.asTable()->map.count(key), 1u) << key;
-}
-
-TEST_F(EvalTest, UnclosedBracketsNameTheEnd)
-{
-    EXPECT_EQ(failure("(1"), "Expected closing parenthesis");
-    EXPECT_EQ(engine.errorContext.nearToken, ")");
-    EXPECT_EQ(failure("[1][1"), "Expected closing bracket");
-    EXPECT_EQ(engine.errorContext.nearToken, "]");
-    engine.pushVariable("t", Variable::makeArray({Variable(int32_t{10}), Variable(int32_t{20})}));
-    EXPECT_EQ(show("t[2] + t[1.0]"), "30");
-    EXPECT_EQ(show("t[3]"), "not");
-}
-
-TEST_F(EvalTest, CallsPassArgumentsUnspread)
-{
-    auto callable = std::make_shared<ScriptCallable>();
-    callable->isNative = true;
-    callable->native = [](NativeArgs args) {
-        return Variable(static_cast<int32_t>(args.size() * 100) + (args.empty() ? 0 : args[0].asInt()));
-    };
-    engine.pushVariable("count", Variable(CallableRef(callable)));
-    EXPECT_EQ(show("count()"), "0");
-    EXPECT_EQ(show("count(1, 2, 3)"), "301");
-    EXPECT_EQ(failure("count(1 2)"), "Expected ',' or ')' after function argument");
-    EXPECT_EQ(engine.errorContext.nearToken, "2");
-    EXPECT_EQ(failure("count(1,"), "Unexpected end of expression");
-    EXPECT_EQ(failure("count(1"), "Expected ',' or ')' after function argument");
-    EXPECT_EQ(engine.errorContext.nearToken, ")");
 }
 
 TEST_F(EvalTest, ExtraArgumentsOfTheInnermostCall)
@@ -261,15 +189,6 @@ TEST_F(EvalTest, ExtraArgumentsOfTheInnermostCall)
     EXPECT_EQ(engine.calls.varargs.back()->size(), 2u);
     engine.calls.varargs.push_back(nullptr);
     EXPECT_EQ(eval("...").type, VarType::Not);
-}
-
-TEST_F(EvalTest, NearTokenIsTheLastConsumedToken)
-{
-    engine.pushVariable("t", Variable::makeTable());
-    EXPECT_EQ(failure("1 + 2 * t"), "Unsupported operation '*' between types");
-    EXPECT_EQ(engine.errorContext.nearToken, "t");
-    EXPECT_EQ(failure("1 +"), "Unexpected end of expression");
-    EXPECT_EQ(engine.errorContext.nearToken, "EOF");
 }
 
 TEST_F(EvalTest, SkipStopsAtTheEndOfOneExpression)
@@ -293,25 +212,6 @@ TEST_F(EvalTest, EvaluateWithoutStoredAnalyses)
     prepare("x * 2 + 0.5");
     size_t position = 0;
     EXPECT_EQ(engine.evaluateExpression(tokens, position, nullptr).toString(), "8.500000");
-}
-
-TEST_F(EvalTest, RangeMustBeUsedUp)
-{
-    ParsedScriptLine line;
-    line.text = "if 1 2";
-    line.tokens = engine.tokenise(line.text);
-    for (const auto& token : line.tokens) line.analyses.push_back(engine.analyseToken(token));
-    line.exprRanges.push_back(TokenRange{1, 3});
-    try {
-        engine.evaluateRange(line, 0, "Unexpected token after if condition");
-        FAIL() << "no failure";
-    } catch (const std::exception& error) {
-        EXPECT_STREQ(error.what(), "Unexpected token after if condition");
-    }
-    EXPECT_EQ(engine.errorContext.nearToken, "2");
-
-    line.exprRanges[0] = TokenRange{1, 2};
-    EXPECT_EQ(engine.evaluateRange(line, 0, "unused").toString(), "1");
 }
 
 TEST_F(EvalTest, InPlaceOperationsMatchTheBinaryOperator)

