@@ -34,15 +34,9 @@ const QString kPureRenote = QStringLiteral("9wq6a0r1n2");
 const QString kRenoted = QStringLiteral("9wq5yd2f3g");
 const QString kCreated = QStringLiteral("9wq6f6y7z8");
 
-QCoro::Task<bool> finished(QCoro::Task<> task)
-{
-    co_await task;
-    co_return true;
-}
-
 void run(QCoro::Task<> task)
 {
-    QVERIFY(awaitTask(finished(std::move(task))).value_or(false));
+    QVERIFY(finishTask(std::move(task)));
 }
 
 QString body(const RecordedRequest &request, const char *key)
