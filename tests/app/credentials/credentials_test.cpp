@@ -55,11 +55,7 @@ private:
 
     QUrl file(const QString &name, const QByteArray &content) const
     {
-        const QString path = m_dir->filePath(name);
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
-            qFatal("cannot write a test file");
-        return QUrl::fromLocalFile(path);
+        return QUrl::fromLocalFile(writeFile(m_dir->filePath(name), content));
     }
 
     QStringList logLines(LogEntry::Level level) const

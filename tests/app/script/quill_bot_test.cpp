@@ -20,10 +20,7 @@ private:
                 const QString &instance = QString())
     {
         const auto write = [this](const QString &name, const QByteArray &bytes) {
-            QFile out(m_files.filePath(name));
-            if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-                qWarning() << "could not write" << name;
-            return out.fileName();
+            return quill::test::writeFile(m_files.filePath(name), bytes);
         };
         process.start(QStringLiteral(QUILL_BOT_PATH),
                       {QStringLiteral("--instance"), instance.isEmpty() ? m_server.url().toString() : instance,

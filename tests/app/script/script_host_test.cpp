@@ -43,13 +43,7 @@ private:
 
     RecordedRequest lastRequest() const { return m_server->requests().value(m_server->requests().size() - 1); }
 
-    QString file(const QString &name, const QByteArray &bytes)
-    {
-        QFile out(m_files.filePath(name));
-        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-            qWarning() << "could not write" << name;
-        return out.fileName();
-    }
+    QString file(const QString &name, const QByteArray &bytes) { return test::writeFile(m_files.filePath(name), bytes); }
 
     QString url(const char *path) const { return m_server->url().toString() + QString::fromUtf8(path); }
 

@@ -72,14 +72,7 @@ private:
 
     QString settingsPath() const { return m_dir->filePath(QStringLiteral("settings.ini")); }
 
-    QString file(const QString &name, const QByteArray &content) const
-    {
-        const QString path = m_dir->filePath(name);
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
-            qFatal("cannot write a test file");
-        return path;
-    }
+    QString file(const QString &name, const QByteArray &content) const { return writeFile(m_dir->filePath(name), content); }
 
     // A new state over the settings file, as a restart of the application would make it.
     void makeState()

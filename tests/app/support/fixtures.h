@@ -21,4 +21,13 @@ inline QByteArray readFixture(const QString &relativePath)
     return file.readAll();
 }
 
+/// Writes a test's input file and returns its path; a test that cannot write its input cannot run.
+inline QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
 } // namespace quill::test
