@@ -65,6 +65,15 @@ private:
         return QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 20000);
     }
 
+    // A sandbox ends cleanly on SIGTERM.
+    static void stopSandbox(QProcess &sandbox)
+    {
+        sandbox.terminate();
+        QVERIFY(finish(sandbox));
+        QCOMPARE(sandbox.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sandbox.exitCode(), 0);
+    }
+
     QString token() const
     {
         QFile file(path(QStringLiteral("key.txt")));
@@ -194,10 +203,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return accountReads() > before; }, 15000));
         stopBot(feed);
 
-        sandbox.terminate();
-        QVERIFY(finish(sandbox));
-        QCOMPARE(sandbox.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(sandbox.exitCode(), 0);
+        stopSandbox(sandbox);
     }
 
     void everyBotFunctionAnswers()
@@ -232,8 +238,7 @@ private Q_SLOTS:
         QVERIFY(texts == (std::vector<std::string>{"tour poll", "tour file"}));
         JSON_COMPARE(poll["poll"]["votes"], json({{state(base)["sandboxUserId"].get<std::string>(), {1}}}));
 
-        sandbox.terminate();
-        QVERIFY(finish(sandbox));
+        stopSandbox(sandbox);
     }
 
     void streamsNotesAndMentions()
@@ -280,9 +285,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return stranger.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated; }, 5000));
 
         socket.close();
-        sandbox.terminate();
-        QVERIFY(finish(sandbox));
-        QCOMPARE(sandbox.exitCode(), 0);
+        stopSandbox(sandbox);
     }
 
     void stateSurvivesARestart()
@@ -293,14 +296,10 @@ private Q_SLOTS:
         QVERIFY(base.isValid());
         const QString key = token();
 
-        // Misskey's error envelopes for the usual failures.
-        JSON_COMPARE(api(base, QStringLiteral("no/such"), json::object(), key).body["error"]["code"], "UNKNOWN_API_ENDPOINT");
+        // Misskey's error envelopes for the usual failures (the bot tour meets the others).
         QCOMPARE(api(base, QStringLiteral("i"), json::object(), {}).status, 401);
         JSON_COMPARE(api(base, QStringLiteral("i"), json::object(), QStringLiteral("wrong")).body["error"]["code"],
                  "AUTHENTICATION_FAILED");
-        const Answer missing = api(base, QStringLiteral("notes/show"), {{"noteId", "0000000000"}}, key);
-        QCOMPARE(missing.status, 400);
-        JSON_COMPARE(missing.body["error"]["code"], "NO_SUCH_NOTE");
         JSON_COMPARE(api(base, QStringLiteral("notes/create"), {{"visibility", "public"}}, key).body["error"]["code"],
                  "INVALID_PARAM");
 
@@ -316,9 +315,7 @@ private Q_SLOTS:
         const QString miauthToken = QString::fromStdString(check["token"].get<std::string>());
         JSON_COMPARE(api(base, QStringLiteral("i"), json::object(), miauthToken).body["username"], "sandbox");
 
-        first.terminate();
-        QVERIFY(finish(first));
-        QCOMPARE(first.exitCode(), 0);
+        stopSandbox(first);
 
         QProcess second;
         base = startSandbox(second, {QStringLiteral("--state"), statePath, QStringLiteral("--chatter"), QStringLiteral("0")});
@@ -329,8 +326,7 @@ private Q_SLOTS:
         JSON_COMPARE(shown.body["reactions"], json({{"👍", 1}}));
         JSON_COMPARE(shown.body["myReaction"], "👍");
         QCOMPARE(api(base, QStringLiteral("i"), json::object(), miauthToken).status, 200);
-        second.terminate();
-        QVERIFY(finish(second));
+        stopSandbox(second);
 
         // A damaged state file stops the start and is left as it was.
         QFile damaged(statePath);

@@ -33,14 +33,7 @@ struct WindowHarness {
     std::unique_ptr<MainWindow> window;
 
     /// A file in the temporary folder.
-    QString write(const QString &name, const QByteArray &content)
-    {
-        const QString path = folder.filePath(name);
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(content);
-        return path;
-    }
+    QString write(const QString &name, const QByteArray &content) { return writeFile(folder.filePath(name), content); }
 
     /// Starts the server and shows the window, signed in with a key file when `signedIn`.
     /// `configure` may replace the server's answers before the window asks anything.

@@ -44,6 +44,14 @@ QStyleOptionViewItem rowOption(TimelineView *view, int row)
     return option;
 }
 
+QStringList actionTexts(const QMenu &menu)
+{
+    QStringList texts;
+    for (const QAction *action : menu.actions())
+        texts.append(action->text());
+    return texts;
+}
+
 void sendDrop(MainWindow &window, const QList<QUrl> &urls, bool &overlayShownWhileDragging)
 {
     QMimeData data;
@@ -67,7 +75,6 @@ private Q_SLOTS:
         WindowHarness harness;
         QVERIFY(harness.open(false));
         MainWindow &window = *harness.window;
-        QVERIFY(window.minimumSize() == QSize(980, 680));
         TimelineView *timeline = window.timeline();
         QCOMPARE(timeline->currentContent(), static_cast<QWidget *>(timeline->lockedView()));
         QCOMPARE(timeline->lockedView()->title(), QStringLiteral("API key required"));
@@ -160,10 +167,7 @@ private Q_SLOTS:
         TimelineView *timeline = harness.window->timeline();
         const MisskeyNote note = timeline->model()->noteAt(rowOf(*timeline->model(), QStringLiteral("9wq6e5w6x7")));
         std::unique_ptr<QMenu> reactions(timeline->createReactionMenu(note, nullptr));
-        QStringList texts;
-        for (QAction *action : reactions->actions())
-            texts.append(action->text());
-        QCOMPARE(texts, (QStringList{QString::fromUtf8("\xF0\x9F\x91\x8D"), QString::fromUtf8("\xE2\x9D\xA4"),
+        QCOMPARE(actionTexts(*reactions), (QStringList{QString::fromUtf8("\xF0\x9F\x91\x8D"), QString::fromUtf8("\xE2\x9D\xA4"),
                                      QString::fromUtf8("\xF0\x9F\x8E\x89"), QString::fromUtf8("\xF0\x9F\x98\xAE")}));
         reactions->actions().at(1)->trigger();
         QVERIFY(QTest::qWaitFor([&] { return harness.server.requestsTo(QStringLiteral("notes/reactions/create")).size() == 1; }, 5000));
@@ -174,10 +178,7 @@ private Q_SLOTS:
         QCOMPARE(more->actions().first()->text(), QStringLiteral("Open in browser"));
         QCOMPARE(more->actions().last()->text(), QStringLiteral("Delete"));
         std::unique_ptr<QMenu> row(timeline->createRowMenu(note, nullptr));
-        QStringList rowTexts;
-        for (QAction *action : row->actions())
-            rowTexts.append(action->text());
-        QCOMPARE(rowTexts, (QStringList{QStringLiteral("Reply"), QStringLiteral("Renote"), QStringLiteral("React"), QString(),
+        QCOMPARE(actionTexts(*row), (QStringList{QStringLiteral("Reply"), QStringLiteral("Renote"), QStringLiteral("React"), QString(),
                                         QStringLiteral("Open in browser"), QString(), QStringLiteral("Delete")}));
         more->actions().first()->trigger();
         QCOMPARE(harness.browser.opened.size(), 1);

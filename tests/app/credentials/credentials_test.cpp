@@ -8,17 +8,12 @@
 #include "tests/app/support/fake_misskey_server.h"
 #include "tests/app/support/in_memory_services.h"
 
-#include <QDir>
-#include <QFile>
 #include <QNetworkAccessManager>
-#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QUrlQuery>
 #include <QtTest/QTest>
 
 #include <memory>
 #include <sys/stat.h>
-#include <sys/types.h>
 
 using namespace quill;
 using namespace quill::test;
@@ -27,22 +22,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kToken = QStringLiteral("Yx3kP9vQ2mT7wB1nR5sJ8cL4hD6fG0aZ");
-
-QCoro::Task<bool> finished(QCoro::Task<> task)
-{
-    co_await task;
-    co_return true;
-}
-
-// Runs a command's task to its end (the in-memory keyring answers at once; the network does not).
-void run(QCoro::Task<> task)
-{
-    bool done = false;
-    QCoro::Task<> runner = [](QCoro::Task<> inner, bool *flag) -> QCoro::Task<> {
-        *flag = co_await finished(std::move(inner));
-    }(std::move(task), &done);
-    QVERIFY(QTest::qWaitFor([&done] { return done; }, 10000));
-}
 
 } // namespace
 
@@ -68,20 +47,15 @@ private:
         m_manager.reset();
         CredentialHooks hooks{[this] { ++m_sessionStops; }, [this] { ++m_activations; }, {}};
         m_manager = std::make_unique<CredentialManager>(
-            CredentialServices{m_secrets, m_dialogs, m_browser, m_settings, m_network, *m_log,
-                               QStringLiteral("org.quill.test")},
+            CredentialServices{m_secrets, m_dialogs, m_browser, m_settings, m_network, *m_log, QStringLiteral("org.quill.test")},
             std::move(hooks), schedule);
         connect(m_manager.get(), &CredentialManager::errorPresented, this,
                 [this](const QString &message) { m_presented.append(message); });
     }
 
-    QString file(const QString &name, const QByteArray &content) const
+    QUrl file(const QString &name, const QByteArray &content) const
     {
-        const QString path = m_dir->filePath(name);
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
-            qFatal("cannot write a test file");
-        return path;
+        return QUrl::fromLocalFile(writeFile(m_dir->filePath(name), content));
     }
 
     QStringList logLines(LogEntry::Level level) const
@@ -93,13 +67,11 @@ private:
         return lines;
     }
 
-    QString cached(const QUrl &instance) const
+    // The MiAuth check endpoint of the session the browser was sent to.
+    QString checkEndpoint() const
     {
-        return QString::fromUtf8(m_secrets.items.value({m_manager->keychain().service(), TokenKeychain::account(instance)}));
+        return QStringLiteral("miauth/%1/check").arg(m_browser.opened.constLast().path().section(u'/', -1));
     }
-
-    // The MiAuth session id from the page the browser was sent to.
-    QString sessionID() const { return m_browser.opened.constLast().path().section(QLatin1Char('/'), -1); }
 
 private Q_SLOTS:
     void init()
@@ -132,27 +104,25 @@ private Q_SLOTS:
 
     void keyFileContents()
     {
-        QCOMPARE(tokenFromFile(QUrl::fromLocalFile(file(QStringLiteral("k.txt"), "  abc123\r\n\n"))).value(),
-                 QStringLiteral("abc123"));
-        const auto blank = tokenFromFile(QUrl::fromLocalFile(file(QStringLiteral("b.txt"), " \n\t \n")));
-        QCOMPARE(blank.error(), credentialMessages::emptyTokenFile());
-        QCOMPARE(tokenFromFile(QUrl::fromLocalFile(file(QStringLiteral("e.txt"), ""))).error(),
-                 credentialMessages::emptyTokenFile());
-        QCOMPARE(tokenFromFile(QUrl::fromLocalFile(file(QStringLiteral("u.txt"), "ab\xff\xfe"))).error(),
-                 QStringLiteral("The API key file \"u.txt\" is not UTF-8 text."));
-        QCOMPARE(tokenFromFile(QUrl::fromLocalFile(file(QStringLiteral("h.txt"), QByteArray(maxTokenFileBytes + 1, 'a'))))
-                     .error(),
-                 QStringLiteral("The API key file \"h.txt\" is too large to be an API key."));
-        QCOMPARE(tokenFromFile(QUrl::fromLocalFile(file(QStringLiteral("c.txt"), "abc\r\nAuthorization: x"))).error(),
-                 QStringLiteral("The API key file \"c.txt\" contains control characters."));
+        QCOMPARE(tokenFromFile(file(QStringLiteral("k.txt"), "  abc123\r\n\n")).value(), QStringLiteral("abc123"));
+        const QList<QPair<QUrl, QString>> failures{
+            {file(QStringLiteral("b.txt"), " \n\t \n"), credentialMessages::emptyTokenFile()},
+            {file(QStringLiteral("e.txt"), ""), credentialMessages::emptyTokenFile()},
+            {file(QStringLiteral("u.txt"), "ab\xff\xfe"), QStringLiteral("The API key file \"u.txt\" is not UTF-8 text.")},
+            {file(QStringLiteral("h.txt"), QByteArray(maxTokenFileBytes + 1, 'a')),
+             QStringLiteral("The API key file \"h.txt\" is too large to be an API key.")},
+            {file(QStringLiteral("c.txt"), "abc\r\nAuthorization: x"),
+             QStringLiteral("The API key file \"c.txt\" contains control characters.")},
+        };
+        for (const auto &[url, message] : failures)
+            QCOMPARE(tokenFromFile(url).error(), message);
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("d.txt")));
         QCOMPARE(tokenFromFile(QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("d.txt")))).error(),
                  QStringLiteral("The API key file \"d.txt\" is not a regular file."));
         // A FIFO with no writer would block an ordinary open forever.
         const QString fifo = m_dir->filePath(QStringLiteral("f.txt"));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QCOMPARE(tokenFromFile(QUrl::fromLocalFile(fifo)).error(),
-                 QStringLiteral("The API key file \"f.txt\" is not a regular file."));
+        QCOMPARE(tokenFromFile(QUrl::fromLocalFile(fifo)).error(), QStringLiteral("The API key file \"f.txt\" is not a regular file."));
         QVERIFY(tokenFromFile(QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("missing.txt"))))
                     .error()
                     .startsWith(QStringLiteral("The API key file \"missing.txt\" could not be read: ")));
@@ -160,36 +130,36 @@ private Q_SLOTS:
 
     void useTokenFileActivatesAndRemembers()
     {
-        const QString path = file(QStringLiteral("KEY.TXT"), "file-token\n");
-        m_manager->useTokenFile(QUrl::fromLocalFile(path));
+        const QUrl key = file(QStringLiteral("KEY.TXT"), "file-token\n");
+        m_manager->useTokenFile(key);
         QCOMPARE(m_manager->token(), QStringLiteral("file-token"));
-        QCOMPARE(m_manager->credentialSource(), CredentialSource::textFile(QUrl::fromLocalFile(path)));
-        QCOMPARE(m_settings.values.value(tokenPathSettingsKey()), path);
+        QCOMPARE(m_manager->credentialSource(), CredentialSource::textFile(key));
+        QCOMPARE(m_settings.values.value(tokenPathSettingsKey()), key.toLocalFile());
         QCOMPARE(m_activations, 1);
         QCOMPARE(logLines(LogEntry::Level::info), QStringList{QStringLiteral("Loaded API key from KEY.TXT")});
 
         // A wrong kind of file only shows the alert.
-        m_manager->useTokenFile(QUrl::fromLocalFile(file(QStringLiteral("bot.cbs"), "x")));
+        m_manager->useTokenFile(file(QStringLiteral("bot.cbs"), "x"));
         QCOMPARE(m_presented, QStringList{credentialMessages::unsupportedFile()});
         QCOMPARE(m_log->entries().size(), 1);
 
         // An unusable file shows and logs its message and leaves the working credential alone.
-        m_manager->useTokenFile(QUrl::fromLocalFile(file(QStringLiteral("blank.txt"), "\n")));
+        m_manager->useTokenFile(file(QStringLiteral("blank.txt"), "\n"));
         QCOMPARE(m_presented.constLast(), credentialMessages::emptyTokenFile());
         QCOMPARE(logLines(LogEntry::Level::error), QStringList{credentialMessages::emptyTokenFile()});
         QCOMPARE(m_manager->token(), QStringLiteral("file-token"));
-        QCOMPARE(m_settings.values.value(tokenPathSettingsKey()), path);
+        QCOMPARE(m_settings.values.value(tokenPathSettingsKey()), key.toLocalFile());
 
         // The remembered file is what a new start reads first, before any keyring item.
         makeManager();
         m_manager->setInstanceURL(m_server->url());
         m_secrets.items.insert({m_manager->keychain().service(), TokenKeychain::account(m_server->url())}, "cached");
-        run(m_manager->reloadCredential());
+        QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(m_manager->token(), QStringLiteral("file-token"));
         QCOMPARE(logLines(LogEntry::Level::info).constLast(), QStringLiteral("Reloaded API key file: KEY.TXT"));
 
         // Detaching falls back to the cached login of the instance.
-        run(m_manager->detachTokenFile());
+        QVERIFY(finishTask(m_manager->detachTokenFile()));
         QVERIFY(!m_settings.values.contains(tokenPathSettingsKey()));
         QCOMPARE(m_manager->token(), QStringLiteral("cached"));
         QCOMPARE(m_manager->credentialSource(), CredentialSource::keychain());
@@ -198,19 +168,18 @@ private Q_SLOTS:
 
     void reloadWithoutCredential()
     {
-        run(m_manager->reloadCredential());
+        QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(logLines(LogEntry::Level::warning), QStringList{QStringLiteral("No Misskey instance is configured.")});
         m_manager->setInstanceURL(m_server->url());
-        run(m_manager->reloadCredential());
-        QCOMPARE(logLines(LogEntry::Level::warning).constLast(),
-                 QStringLiteral("No API key is available; client actions are locked."));
+        QVERIFY(finishTask(m_manager->reloadCredential()));
+        QCOMPARE(logLines(LogEntry::Level::warning).constLast(), QStringLiteral("No API key is available; client actions are locked."));
         QCOMPARE(m_manager->credentialSource(), CredentialSource::none());
         QCOMPARE(m_sessionStops, 2);
 
         // A remembered file that has become unreadable is a failure shown once and logged.
         m_settings.values.insert(tokenPathSettingsKey(), m_dir->filePath(QStringLiteral("gone.txt")));
         makeManager();
-        run(m_manager->reloadCredential());
+        QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(m_presented.size(), 1);
         QCOMPARE(logLines(LogEntry::Level::error), m_presented);
         QVERIFY(!m_manager->token());
@@ -226,20 +195,17 @@ private Q_SLOTS:
         QVERIFY(awaitTask(keychain.write(QStringLiteral("token-two"), second))->ok());
         QVERIFY(awaitTask(keychain.write(QStringLiteral("token-one-b"), first))->ok());
         // Update first; add only when there was nothing to update.
-        QCOMPARE(m_secrets.operations, (QStringList{QStringLiteral("update"), QStringLiteral("add"),
-                                                    QStringLiteral("update"), QStringLiteral("add"),
-                                                    QStringLiteral("update")}));
-
-        m_manager->setInstanceURL(first);
-        run(m_manager->reloadCredential());
-        QCOMPARE(m_manager->token(), QStringLiteral("token-one-b"));
-        m_manager->setInstanceURL(second);
-        run(m_manager->reloadCredential());
-        QCOMPARE(m_manager->token(), QStringLiteral("token-two"));
+        QCOMPARE(m_secrets.operations, (QStringList{QStringLiteral("update"), QStringLiteral("add"), QStringLiteral("update"),
+                                                    QStringLiteral("add"), QStringLiteral("update")}));
+        for (const auto &[instance, token] : {std::pair(first, "token-one-b"), std::pair(second, "token-two")}) {
+            m_manager->setInstanceURL(instance);
+            QVERIFY(finishTask(m_manager->reloadCredential()));
+            QCOMPARE(m_manager->token(), QString::fromLatin1(token));
+        }
 
         // Any status other than "not found" is a failure with the keyring's text or the number.
         m_secrets.failWith = SecretStatus{7, {}};
-        run(m_manager->reloadCredential());
+        QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(m_presented, QStringList{QStringLiteral("Keychain returned status 7.")});
         QCOMPARE(logLines(LogEntry::Level::error), m_presented);
         QVERIFY(!m_manager->token());
@@ -248,29 +214,26 @@ private Q_SLOTS:
     void forgetLogsKeyringFailureAsWarning()
     {
         m_manager->setInstanceURL(m_server->url());
-        m_manager->useTokenFile(QUrl::fromLocalFile(file(QStringLiteral("k.txt"), "abc")));
+        m_manager->useTokenFile(file(QStringLiteral("k.txt"), "abc"));
         m_secrets.failWith = SecretStatus{5, QStringLiteral("The keyring is locked.")};
-        run(m_manager->forgetCredential());
+        QVERIFY(finishTask(m_manager->forgetCredential()));
         QCOMPARE(logLines(LogEntry::Level::warning), QStringList{QStringLiteral("The keyring is locked.")});
         QCOMPARE(logLines(LogEntry::Level::info).constLast(), QStringLiteral("Forgot the active API key."));
         QVERIFY(m_presented.isEmpty());
-        QVERIFY(!m_manager->token());
-        QVERIFY(!m_manager->tokenFileURL());
+        QVERIFY(!m_manager->token() && !m_manager->tokenFileURL());
         QVERIFY(!m_settings.values.contains(tokenPathSettingsKey()));
 
         // A missing item is silent.
         m_secrets.failWith.reset();
-        run(m_manager->forgetCredential());
+        QVERIFY(finishTask(m_manager->forgetCredential()));
         QCOMPARE(logLines(LogEntry::Level::warning).size(), 1);
     }
 
     void exportWritesOwnerOnlyFile()
     {
-        const QString destination = m_dir->filePath(QStringLiteral("exported.txt"));
-        file(QStringLiteral("exported.txt"), "old content that was world readable");
-        QVERIFY(QFile::setPermissions(destination, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
-        m_dialogs.saveChoice = QUrl::fromLocalFile(destination);
-
+        const QUrl destination = file(QStringLiteral("exported.txt"), "old content that was world readable");
+        QVERIFY(QFile::setPermissions(destination.toLocalFile(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        m_dialogs.saveChoice = destination;
         m_manager->exportAPIKey(); // no token: nothing is asked
         QVERIFY(!m_dialogs.lastSaveOptions);
 
@@ -281,11 +244,10 @@ private Q_SLOTS:
         ::umask(previous);
         QCOMPARE(m_dialogs.lastSaveOptions->proposedName, QStringLiteral("quill-api-key.txt"));
         QCOMPARE(m_dialogs.lastSaveOptions->title, QStringLiteral("Export API Key"));
-        QFile exported(destination);
+        QFile exported(destination.toLocalFile());
         QVERIFY(exported.open(QIODevice::ReadOnly));
         QCOMPARE(exported.readAll(), QByteArray("secret-token\n"));
-        QCOMPARE(exported.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
-                 QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(exported.permissions() & ~(QFile::ReadUser | QFile::WriteUser), QFile::ReadOwner | QFile::WriteOwner);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no temporary left
         QCOMPARE(logLines(LogEntry::Level::info).constLast(), QStringLiteral("Exported API key to exported.txt"));
 
@@ -301,7 +263,7 @@ private Q_SLOTS:
         QCOMPARE(url.path(), QStringLiteral("/miauth/abc-123"));
         const QUrlQuery query(url);
         QCOMPARE(query.queryItemValue(QStringLiteral("name")), QStringLiteral("Quill"));
-        const QStringList permissions = query.queryItemValue(QStringLiteral("permission")).split(QLatin1Char(','));
+        const QStringList permissions = query.queryItemValue(QStringLiteral("permission")).split(u',');
         QCOMPARE(permissions.size(), 19);
         QCOMPARE(permissions.constFirst(), QStringLiteral("read:account"));
         QCOMPARE(permissions.at(9), QStringLiteral("write:mutes"));
@@ -311,14 +273,12 @@ private Q_SLOTS:
 
     void miAuthPendingThenApproved()
     {
-        m_settings.values.insert(tokenPathSettingsKey(), file(QStringLiteral("old.txt"), "old"));
+        m_settings.values.insert(tokenPathSettingsKey(), file(QStringLiteral("old.txt"), "old").toLocalFile());
         makeManager();
         m_manager->beginSafariLogin(m_server->url().toString());
         QVERIFY(m_manager->isAuthenticating());
-        QCOMPARE(m_browser.opened.size(), 1);
-        const QString check = QStringLiteral("miauth/") + sessionID() + QStringLiteral("/check");
-        m_server->queueEndpointResponse(check, FakeResponse::fixture(QStringLiteral("miauth-check-pending.json")));
-        m_server->setEndpointResponse(check, FakeResponse::fixture(QStringLiteral("miauth-check-ok.json")));
+        m_server->queueEndpointResponse(checkEndpoint(), FakeResponse::fixture(QStringLiteral("miauth-check-pending.json")));
+        m_server->setEndpointResponse(checkEndpoint(), FakeResponse::fixture(QStringLiteral("miauth-check-ok.json")));
         m_manager->beginSafariLogin(m_server->url().toString()); // a second login does not start
         QCOMPARE(m_browser.opened.size(), 1);
 
@@ -326,13 +286,12 @@ private Q_SLOTS:
         QVERIFY(m_presented.isEmpty());
         QCOMPARE(m_manager->token(), kToken);
         QCOMPARE(m_manager->credentialSource(), CredentialSource::keychain());
-        QCOMPARE(cached(m_server->url()), kToken);
+        QCOMPARE(m_secrets.items.value({m_manager->keychain().service(), TokenKeychain::account(m_server->url())}), kToken.toUtf8());
         QVERIFY(!m_manager->tokenFileURL());
         QVERIFY(!m_settings.values.contains(tokenPathSettingsKey()));
-        QCOMPARE(logLines(LogEntry::Level::info),
-                 (QStringList{QStringLiteral("Waiting for Misskey authorisation in Safari."),
-                              QStringLiteral("Safari login cached in Keychain.")}));
-        const QList<RecordedRequest> checks = m_server->requestsTo(check);
+        QCOMPARE(logLines(LogEntry::Level::info), (QStringList{QStringLiteral("Waiting for Misskey authorisation in Safari."),
+                                                               QStringLiteral("Safari login cached in Keychain.")}));
+        const QList<RecordedRequest> checks = m_server->requestsTo(checkEndpoint());
         QCOMPARE(checks.size(), 2);
         QVERIFY(!checks.constFirst().hasHeader("Authorization"));
         QVERIFY(checks.constFirst().jsonBody() == nlohmann::json::object());
@@ -350,7 +309,6 @@ private Q_SLOTS:
         QVERIFY(logLines(LogEntry::Level::error).isEmpty());
         QCOMPARE(logLines(LogEntry::Level::info).constLast(), QStringLiteral("Safari login cancelled."));
         QVERIFY(m_server->requests().isEmpty());
-
         // A new login after the cancelled one runs normally.
         m_manager->beginSafariLogin(m_server->url().toString());
         QVERIFY(m_manager->isAuthenticating());
@@ -361,16 +319,14 @@ private Q_SLOTS:
         // Time-out: every check stays pending.
         makeManager({5ms, 3});
         m_manager->beginSafariLogin(m_server->url().toString());
-        m_server->setEndpointResponse(QStringLiteral("miauth/") + sessionID() + QStringLiteral("/check"),
-                                      FakeResponse::fixture(QStringLiteral("miauth-check-pending.json")));
+        m_server->setEndpointResponse(checkEndpoint(), FakeResponse::fixture(QStringLiteral("miauth-check-pending.json")));
         QVERIFY(QTest::qWaitFor([this] { return !m_manager->isAuthenticating(); }, 5000));
         QCOMPARE(m_presented, QStringList{credentialMessages::authenticationTimedOut()});
         QCOMPARE(m_server->requests().size(), 3);
 
         // One failed check ends the login.
         m_manager->beginSafariLogin(m_server->url().toString());
-        m_server->setEndpointResponse(QStringLiteral("miauth/") + sessionID() + QStringLiteral("/check"),
-                                      FakeResponse::json("not json"));
+        m_server->setEndpointResponse(checkEndpoint(), FakeResponse::json("not json"));
         QVERIFY(QTest::qWaitFor([this] { return !m_manager->isAuthenticating(); }, 5000));
         QCOMPARE(m_presented.size(), 2);
         QCOMPARE(m_server->requests().size(), 4);

@@ -6,17 +6,15 @@
 #include <QtTest/QTest>
 
 using namespace quill;
-using quill::test::fixtureNames;
-using quill::test::readFixture;
 
 namespace {
 
 QByteArray misskeyFixture(const QString &name)
 {
-    return readFixture(QStringLiteral("misskey/") + name);
+    return test::readFixture(QStringLiteral("misskey/") + name);
 }
 
-// Decodes a fixture as the type its name says; returns whether it decoded.
+// Decodes a body as the type a table names; returns whether it decoded.
 bool decodesAs(const QString &kind, const QByteArray &body)
 {
     if (kind == u"user")
@@ -42,17 +40,17 @@ bool decodesAs(const QString &kind, const QByteArray &body)
         return parseJSONBody(body) && parseJSONBody(body).value().is_object();
     if (kind == u"not-json")
         return parseJSONBody(body).ok();
-    qFatal("unknown fixture kind");
+    qFatal("unknown body kind");
 }
 
-struct FixtureExpectation {
-    const char *file;
+struct Expectation {
+    const char *body; ///< a fixture's file name, or a JSON text
     const char *kind;
     bool decodes;
 };
 
 // Every file in tests/app/fixtures/misskey, with the type it is decoded as.
-constexpr FixtureExpectation fixtureTable[] = {
+constexpr Expectation fixtureTable[] = {
     {"drive-file.json", "file", true},
     {"error-400-invalid-param.json", "error", true},
     {"error-400-reply-to-pure-renote.json", "error", true},
@@ -82,6 +80,38 @@ constexpr FixtureExpectation fixtureTable[] = {
     {"user-lite-remote-bot.json", "user", true},
 };
 
+// Hand-written bodies at the edges of the decoding rules; a "note+" body completes a minimal note.
+constexpr Expectation bodyTable[] = {
+    {R"({"id":1,"username":"a"})", "user", false},
+    {R"({"id":"u","username":null})", "user", false},
+    {R"({"id":"u"})", "user", false},
+    {R"({"id":"u","username":"a","name":5})", "user", false},
+    {R"({"id":"u","username":"a","isBot":"yes"})", "user", false},
+    {R"({"id":"u","username":"a","isBot":0})", "user", false},
+    {R"([{"id":"u","username":"a"}])", "user", false},
+    {R"("alice")", "user", false},
+    {"", "user", false},
+    {R"({"id":"u","username":"a"} x)", "user", false},
+    {"{\"id\":\"u\",\"username\":\"\xff\"}", "user", false},
+    {R"(,"reactions":{"👍":3}})", "note+", true},
+    {R"(,"reactions":{"👍":3.0}})", "note+", true},
+    {R"(,"reactions":{"👍":2.5}})", "note+", false},
+    {R"(,"reactions":{"👍":18446744073709551615}})", "note+", false},
+    {R"(,"reactions":{"👍":1e300}})", "note+", false},
+    {R"(,"reactions":{"👍":"3"}})", "note+", false},
+    {R"(,"reactions":{"👍":null}})", "note+", false},
+    {R"(,"renote":null})", "note+", true},
+    {R"(,"renote":{"id":"r","createdAt":"x"}})", "note+", false},
+    {R"(,"renote":"r"})", "note+", false},
+    {R"(,"files":[{"name":"no id"}]})", "note+", false},
+    {R"(,"files":{}})", "note+", false},
+    {R"({"token":"t"})", "miauth", false},
+    {R"({"error":{}})", "error", true},
+    {R"({"error":"Invalid param."})", "error", false},
+    {R"({"message":"Invalid param."})", "error", false},
+    {R"({"error":{"message":404}})", "error", false},
+};
+
 } // namespace
 
 class MisskeyJSONTest : public QObject {
@@ -91,29 +121,34 @@ private Q_SLOTS:
     void everyFixtureIsListed()
     {
         QStringList listed;
-        for (const FixtureExpectation &expectation : fixtureTable)
-            listed.append(QLatin1String(expectation.file));
+        for (const Expectation &expectation : fixtureTable)
+            listed.append(QLatin1String(expectation.body));
         listed.sort();
-        QCOMPARE(fixtureNames(QStringLiteral("misskey")), listed);
+        QCOMPARE(QDir(test::fixturePath(QStringLiteral("misskey"))).entryList(QDir::Files, QDir::Name), listed);
     }
 
-    void decodesEveryFixture_data()
+    void decodes_data()
     {
-        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("decodes");
-        for (const FixtureExpectation &expectation : fixtureTable)
-            QTest::newRow(expectation.file) << QString::fromLatin1(expectation.file)
+        for (const Expectation &expectation : fixtureTable)
+            QTest::newRow(expectation.body) << misskeyFixture(QLatin1String(expectation.body))
                                             << QString::fromLatin1(expectation.kind) << expectation.decodes;
+        for (const Expectation &expectation : bodyTable) {
+            const bool note = expectation.kind == std::string_view("note+");
+            QTest::newRow(expectation.body)
+                << (note ? R"({"id":"n","createdAt":"2025-11-20T14:00:00Z","user":{"id":"u","username":"a"})" : "")
+                       + QByteArray(expectation.body)
+                << (note ? QStringLiteral("note") : QString::fromLatin1(expectation.kind)) << expectation.decodes;
+        }
     }
 
-    void decodesEveryFixture()
+    void decodes()
     {
-        QFETCH(QString, file);
+        QFETCH(QByteArray, body);
         QFETCH(QString, kind);
         QFETCH(bool, decodes);
-        const QByteArray body = misskeyFixture(file);
-        QVERIFY(!body.isEmpty());
         QCOMPARE(decodesAs(kind, body), decodes);
     }
 
@@ -133,7 +168,6 @@ private Q_SLOTS:
         QCOMPARE(note.reactions, std::optional<ReactionCounts>(ReactionCounts{
                                      {QStringLiteral("👍"), 1}, {QStringLiteral("🎉"), 2}, {QStringLiteral(":misskey@.:"), 1}}));
         QCOMPARE(note.myReaction, std::optional<QString>(QStringLiteral(":misskey@.:")));
-        QVERIFY(note.files);
         QCOMPARE(note.files->size(), 1);
         QCOMPARE(note.files->at(0).name, std::optional<QString>(QStringLiteral("chart.png")));
         QCOMPARE(note.files->at(0).type, std::optional<QString>(QStringLiteral("image/png")));
@@ -148,159 +182,57 @@ private Q_SLOTS:
         QCOMPARE(renote.files->at(1).previewURL(), std::optional<QUrl>(QUrl(*renote.files->at(1).urlString)));
     }
 
-    void pureRenoteKeepsEmptyCollectionsPresent()
+    void otherFixturesInDetail()
     {
-        const auto decoded = decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-renote-with-files.json")));
-        QVERIFY(decoded);
-        const MisskeyNote &note = decoded.value();
-        QVERIFY(!note.text);
-        QCOMPARE(note.files, std::optional<QList<MisskeyFile>>(QList<MisskeyFile>()));
-        QCOMPARE(note.reactions, std::optional<ReactionCounts>(ReactionCounts()));
-        QCOMPARE(note.user.handle(), QStringLiteral("@weatherbot@remote.example"));
-        QCOMPARE(note.user.displayName(), QStringLiteral("weatherbot"));
-        QCOMPARE(note.user.isBot, std::optional<bool>(true));
-    }
+        // A pure renote keeps its empty collections present.
+        const MisskeyNote pure = decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-renote-with-files.json"))).value();
+        QVERIFY(!pure.text);
+        QCOMPARE(pure.files, std::optional<QList<MisskeyFile>>(QList<MisskeyFile>()));
+        QCOMPARE(pure.reactions, std::optional<ReactionCounts>(ReactionCounts()));
+        QCOMPARE(pure.user.handle(), QStringLiteral("@weatherbot@remote.example"));
+        QCOMPARE(pure.user.isBot, std::optional<bool>(true));
 
-    void minimalNoteHasAbsentFields()
-    {
-        const auto decoded = decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-minimal.json")));
-        QVERIFY(decoded);
-        QVERIFY(!decoded.value().text);
-        QVERIFY(!decoded.value().files);
-        QVERIFY(!decoded.value().reactions);
-        QVERIFY(!decoded.value().renote);
-        QVERIFY(decoded.value().createdDate());
-    }
+        const MisskeyNote minimal = decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-minimal.json"))).value();
+        QVERIFY(!minimal.text && !minimal.files && !minimal.reactions && !minimal.renote);
+        QVERIFY(minimal.createdDate());
 
-    void timelineKeepsServerOrder()
-    {
-        const auto decoded = decodeJSON<QList<MisskeyNote>>(misskeyFixture(QStringLiteral("timeline-notes.json")));
-        QVERIFY(decoded);
+        const MisskeyUser blank = decodeJSON<MisskeyUser>(misskeyFixture(QStringLiteral("user-blank-name-empty-host.json"))).value();
+        QCOMPARE(blank.displayName(), QStringLiteral("blank"));
+        QCOMPARE(blank.handle(), QStringLiteral("@blank"));
+        QVERIFY(!blank.isBot);
+
+        // A timeline keeps the server's order and fails as a whole on one bad note.
+        QByteArray body = misskeyFixture(QStringLiteral("timeline-notes.json"));
         QStringList ids;
-        for (const MisskeyNote &note : decoded.value())
+        const QList<MisskeyNote> timeline = decodeJSON<QList<MisskeyNote>>(body).value();
+        for (const MisskeyNote &note : timeline)
             ids.append(note.id);
         QCOMPARE(ids, (QStringList{QStringLiteral("9wq6e5w6x7"), QStringLiteral("9wq6c3s4t5"), QStringLiteral("9wq6b2q3r4"),
                                    QStringLiteral("9wq6a0r1n2")}));
-        QCOMPARE(decoded.value().first().replyID, std::optional<QString>(QStringLiteral("9wq6d4u5v6")));
-    }
-
-    void timelineFailsAsAWholeOnOneBadNote()
-    {
-        QByteArray body = misskeyFixture(QStringLiteral("timeline-notes.json"));
-        body.replace("\"username\": \"weatherbot\"", "\"username\": 7");
+        body.replace(R"("username": "weatherbot")", R"("username": 7)");
         QVERIFY(!decodeJSON<QList<MisskeyNote>>(body));
-    }
 
-    void blankUserFixture()
-    {
-        const auto decoded = decodeJSON<MisskeyUser>(misskeyFixture(QStringLiteral("user-blank-name-empty-host.json")));
-        QVERIFY(decoded);
-        QCOMPARE(decoded.value().displayName(), QStringLiteral("blank"));
-        QCOMPARE(decoded.value().handle(), QStringLiteral("@blank"));
-        QVERIFY(!decoded.value().isBot);
-    }
-
-    void isBotThreeStates_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<std::optional<bool>>("isBot");
-        QTest::newRow("missing") << QByteArray(R"({"id":"u","username":"a"})") << std::optional<bool>();
-        QTest::newRow("null") << QByteArray(R"({"id":"u","username":"a","isBot":null})") << std::optional<bool>();
-        QTest::newRow("false") << QByteArray(R"({"id":"u","username":"a","isBot":false})") << std::optional<bool>(false);
-        QTest::newRow("true") << QByteArray(R"({"id":"u","username":"a","isBot":true})") << std::optional<bool>(true);
-    }
-
-    void isBotThreeStates()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(std::optional<bool>, isBot);
-        const auto decoded = decodeJSON<MisskeyUser>(body);
-        QVERIFY(decoded);
-        QCOMPARE(decoded.value().isBot, isBot);
-    }
-
-    void wrongTypesFailTheDecode_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("id is a number") << QByteArray(R"({"id":1,"username":"a"})");
-        QTest::newRow("username null") << QByteArray(R"({"id":"u","username":null})");
-        QTest::newRow("username missing") << QByteArray(R"({"id":"u"})");
-        QTest::newRow("optional name is a number") << QByteArray(R"({"id":"u","username":"a","name":5})");
-        QTest::newRow("isBot is a text") << QByteArray(R"({"id":"u","username":"a","isBot":"yes"})");
-        QTest::newRow("isBot is 0") << QByteArray(R"({"id":"u","username":"a","isBot":0})");
-        QTest::newRow("array instead of object") << QByteArray(R"([{"id":"u","username":"a"}])");
-        QTest::newRow("scalar") << QByteArray(R"("alice")");
-        QTest::newRow("empty body") << QByteArray();
-        QTest::newRow("trailing garbage") << QByteArray(R"({"id":"u","username":"a"} x)");
-        QTest::newRow("invalid UTF-8") << QByteArray("{\"id\":\"u\",\"username\":\"\xff\"}");
-    }
-
-    void wrongTypesFailTheDecode()
-    {
-        QFETCH(QByteArray, body);
-        QVERIFY(!decodeJSON<MisskeyUser>(body));
-    }
-
-    void reactionCounts_data()
-    {
-        QTest::addColumn<QByteArray>("reactions");
-        QTest::addColumn<bool>("decodes");
-        QTest::newRow("integer") << QByteArray("3") << true;
-        QTest::newRow("whole float") << QByteArray("3.0") << true;
-        QTest::newRow("fraction") << QByteArray("2.5") << false;
-        QTest::newRow("beyond 64 bits") << QByteArray("18446744073709551615") << false;
-        QTest::newRow("huge float") << QByteArray("1e300") << false;
-        QTest::newRow("text") << QByteArray("\"3\"") << false;
-        QTest::newRow("null") << QByteArray("null") << false;
-    }
-
-    void reactionCounts()
-    {
-        QFETCH(QByteArray, reactions);
-        QFETCH(bool, decodes);
-        const QByteArray body = R"({"id":"n","createdAt":"x","user":{"id":"u","username":"a"},"reactions":{"👍":)" +
-                                reactions + "}}";
-        QCOMPARE(decodeJSON<MisskeyNote>(body).ok(), decodes);
-    }
-
-    void renoteMustBeCompleteWhenPresent()
-    {
-        const QByteArray base = R"({"id":"n","createdAt":"2025-11-20T14:00:00Z","user":{"id":"u","username":"a"})";
-        QVERIFY(decodeJSON<MisskeyNote>(base + R"(,"renote":null})").ok());
-        QVERIFY(!decodeJSON<MisskeyNote>(base + R"(,"renote":{"id":"r","createdAt":"x"}})"));
-        QVERIFY(!decodeJSON<MisskeyNote>(base + R"(,"renote":"r"})"));
-        QVERIFY(!decodeJSON<MisskeyNote>(base + R"(,"files":[{"name":"no id"}]})"));
-        QVERIFY(!decodeJSON<MisskeyNote>(base + R"(,"files":{}})"));
-    }
-
-    void miAuthAnswers()
-    {
-        const auto ok = decodeJSON<MiAuthCheckResponse>(misskeyFixture(QStringLiteral("miauth-check-ok.json")));
-        QVERIFY(ok);
-        QVERIFY(ok.value().ok);
-        QCOMPARE(ok.value().token, std::optional<QString>(QStringLiteral("Yx3kP9vQ2mT7wB1nR5sJ8cL4hD6fG0aZ")));
-        QCOMPARE(ok.value().user->username, QStringLiteral("alice"));
-
+        const auto approved = decodeJSON<MiAuthCheckResponse>(misskeyFixture(QStringLiteral("miauth-check-ok.json"))).value();
+        QVERIFY(approved.ok);
+        QCOMPARE(approved.token, std::optional<QString>(QStringLiteral("Yx3kP9vQ2mT7wB1nR5sJ8cL4hD6fG0aZ")));
+        QCOMPARE(approved.user->username, QStringLiteral("alice"));
         const auto pending = decodeJSON<MiAuthCheckResponse>(misskeyFixture(QStringLiteral("miauth-check-pending.json")));
-        QVERIFY(pending);
         QCOMPARE(pending.value(), MiAuthCheckResponse{});
-        QVERIFY(!decodeJSON<MiAuthCheckResponse>(R"({"token":"t"})"));
-    }
 
-    void errorEnvelopePayload()
-    {
-        const auto decoded = decodeJSON<MisskeyAPIErrorEnvelope>(misskeyFixture(QStringLiteral("error-400-invalid-param.json")));
-        QVERIFY(decoded);
-        const MisskeyAPIErrorEnvelope::Payload &payload = decoded.value().error;
+        const auto error = decodeJSON<MisskeyAPIErrorEnvelope>(misskeyFixture(QStringLiteral("error-400-invalid-param.json")));
+        const MisskeyAPIErrorEnvelope::Payload &payload = error.value().error;
         QCOMPARE(payload.message, std::optional<QString>(QStringLiteral("Invalid param.")));
         QCOMPARE(payload.code, std::optional<QString>(QStringLiteral("INVALID_PARAM")));
         QCOMPARE(payload.id, std::optional<QString>(QStringLiteral("3d81ceae-475f-4600-b2a8-2bc116157532")));
         QCOMPARE(payload.kind, std::optional<QString>(QStringLiteral("client")));
+    }
 
-        QVERIFY(decodeJSON<MisskeyAPIErrorEnvelope>(R"({"error":{}})"));
-        QVERIFY(!decodeJSON<MisskeyAPIErrorEnvelope>(R"({"error":"Invalid param."})"));
-        QVERIFY(!decodeJSON<MisskeyAPIErrorEnvelope>(R"({"message":"Invalid param."})"));
-        QVERIFY(!decodeJSON<MisskeyAPIErrorEnvelope>(R"({"error":{"message":404}})"));
+    void isBotHasThreeStates()
+    {
+        const QList<QPair<QByteArray, std::optional<bool>>> cases{
+            {"", std::nullopt}, {R"(,"isBot":null)", std::nullopt}, {R"(,"isBot":false)", false}, {R"(,"isBot":true)", true}};
+        for (const auto &[field, isBot] : cases)
+            QCOMPARE(decodeJSON<MisskeyUser>(R"({"id":"u","username":"a")" + field + '}').value().isBot, isBot);
     }
 
     void nestingLimit()
@@ -318,53 +250,30 @@ private Q_SLOTS:
         QVERIFY(isNestingWithin("]]]][[", 2));
     }
 
-    void encodingLeavesOutAbsentOptionals()
-    {
-        const auto decoded = decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-minimal.json")));
-        QVERIFY(decoded);
-        const nlohmann::json encoded = toJSON(decoded.value());
-        QCOMPARE(encoded.size(), std::size_t(3));
-        QVERIFY(encoded.contains("id") && encoded.contains("createdAt") && encoded.contains("user"));
-        QVERIFY(!encoded["user"].contains("host"));
-        QCOMPARE(encoded["user"]["isBot"].get<bool>(), false);
-        QCOMPARE(QString::fromStdString(encoded["user"]["avatarUrl"].get<std::string>()),
-                 QStringLiteral("https://misskey.example/identicon/alice@misskey.example"));
-    }
-
-    void encodingRoundTripsEveryNote_data()
-    {
-        QTest::addColumn<QString>("file");
-        for (const char *file : {"note-quote-with-files.json", "note-renote-with-files.json", "note-minimal.json"})
-            QTest::newRow(file) << QString::fromLatin1(file);
-    }
-
     void encodingRoundTripsEveryNote()
     {
-        QFETCH(QString, file);
-        const auto decoded = decodeJSON<MisskeyNote>(misskeyFixture(file));
-        QVERIFY(decoded);
-        const auto again = decodeJSON<MisskeyNote>(encodeJSON(decoded.value()));
-        QVERIFY(again);
-        QCOMPARE(again.value(), decoded.value());
+        for (const char *file : {"note-quote-with-files.json", "note-renote-with-files.json", "note-minimal.json"}) {
+            const MisskeyNote decoded = decodeJSON<MisskeyNote>(misskeyFixture(QLatin1String(file))).value();
+            QCOMPARE(decodeJSON<MisskeyNote>(encodeJSON(decoded)).value(), decoded);
+        }
     }
 
-    void encodingUsesDecodingKeys()
+    void encodingUsesDecodingKeysAndLeavesOutAbsentOptionals()
     {
+        const nlohmann::json minimal = toJSON(decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-minimal.json"))).value());
+        QCOMPARE(minimal.size(), std::size_t(3));
+        QVERIFY(minimal.contains("id") && minimal.contains("createdAt") && minimal.contains("user"));
+        QVERIFY(!minimal["user"].contains("host"));
+        QCOMPARE(minimal["user"]["isBot"].get<bool>(), false);
+        QCOMPARE(minimal["user"]["avatarUrl"].get<std::string>(), "https://misskey.example/identicon/alice@misskey.example");
+
         MisskeyNote note;
-        note.id = QStringLiteral("n");
-        note.createdAt = QStringLiteral("2025-11-20T14:00:00Z");
-        note.user = MisskeyUser{QStringLiteral("u"), std::nullopt, QStringLiteral("a"), std::nullopt,
-                                QStringLiteral("https://a.example/a.png"), false};
         note.replyID = QStringLiteral("r");
         note.renoteID = QStringLiteral("q");
         note.files = QList<MisskeyFile>{MisskeyFile{QStringLiteral("f"), std::nullopt, std::nullopt, std::nullopt,
                                                     QStringLiteral("https://a.example/t.png")}};
         const nlohmann::json encoded = toJSON(note);
-        QVERIFY(encoded.contains("replyId"));
-        QVERIFY(encoded.contains("renoteId"));
-        QVERIFY(encoded["user"].contains("avatarUrl"));
-        QCOMPARE(encoded["user"]["isBot"].get<bool>(), false);
-        QVERIFY(encoded["files"][0].contains("thumbnailUrl"));
+        QVERIFY(encoded.contains("replyId") && encoded.contains("renoteId") && encoded["files"][0].contains("thumbnailUrl"));
     }
 };
 

@@ -22,13 +22,7 @@ private:
     ScriptController *m_controller = nullptr;
     QTemporaryDir m_scripts;
 
-    QString script(const QString &name, const QByteArray &source)
-    {
-        QFile out(m_scripts.filePath(name));
-        if (!out.open(QIODevice::WriteOnly) || out.write(source) != source.size())
-            qWarning() << "could not write" << name;
-        return out.fileName();
-    }
+    QString script(const QString &name, const QByteArray &source) { return test::writeFile(m_scripts.filePath(name), source); }
 
     QStringList lines() const
     {

@@ -34,15 +34,9 @@ const QString kPureRenote = QStringLiteral("9wq6a0r1n2");
 const QString kRenoted = QStringLiteral("9wq5yd2f3g");
 const QString kCreated = QStringLiteral("9wq6f6y7z8");
 
-QCoro::Task<bool> finished(QCoro::Task<> task)
-{
-    co_await task;
-    co_return true;
-}
-
 void run(QCoro::Task<> task)
 {
-    QVERIFY(awaitTask(finished(std::move(task))).value_or(false));
+    QVERIFY(finishTask(std::move(task)));
 }
 
 QString body(const RecordedRequest &request, const char *key)
@@ -78,14 +72,7 @@ private:
 
     QString settingsPath() const { return m_dir->filePath(QStringLiteral("settings.ini")); }
 
-    QString file(const QString &name, const QByteArray &content) const
-    {
-        const QString path = m_dir->filePath(name);
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
-            qFatal("cannot write a test file");
-        return path;
-    }
+    QString file(const QString &name, const QByteArray &content) const { return writeFile(m_dir->filePath(name), content); }
 
     // A new state over the settings file, as a restart of the application would make it.
     void makeState()

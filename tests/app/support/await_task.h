@@ -19,6 +19,12 @@ QCoro::Task<> storeResult(QCoro::Task<T> task, std::shared_ptr<std::optional<T>>
     slot->emplace(co_await task);
 }
 
+inline QCoro::Task<bool> finished(QCoro::Task<> task)
+{
+    co_await task;
+    co_return true;
+}
+
 } // namespace detail
 
 /**
@@ -35,6 +41,12 @@ std::optional<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds limit 
     // A missing value is the caller's signal that the wait ran out.
     static_cast<void>(QTest::qWaitFor([&slot] { return slot->has_value(); }, int(limit.count())));
     return *slot;
+}
+
+/// The same for a task without a result: whether it finished in time.
+inline bool finishTask(QCoro::Task<> task)
+{
+    return awaitTask(detail::finished(std::move(task))).value_or(false);
 }
 
 } // namespace quill::test

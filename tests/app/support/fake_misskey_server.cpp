@@ -1,7 +1,5 @@
 #include "tests/app/support/fake_misskey_server.h"
 
-#include "tests/app/support/fixtures.h"
-
 #include <QHostAddress>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -13,30 +11,12 @@ namespace quill::test {
 
 namespace {
 
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return QByteArrayLiteral("OK");
-    case 204: return QByteArrayLiteral("No Content");
-    case 301: return QByteArrayLiteral("Moved Permanently");
-    case 302: return QByteArrayLiteral("Found");
-    case 307: return QByteArrayLiteral("Temporary Redirect");
-    case 400: return QByteArrayLiteral("Bad Request");
-    case 401: return QByteArrayLiteral("Unauthorized");
-    case 403: return QByteArrayLiteral("Forbidden");
-    case 404: return QByteArrayLiteral("Not Found");
-    case 429: return QByteArrayLiteral("Too Many Requests");
-    case 500: return QByteArrayLiteral("Internal Server Error");
-    case 502: return QByteArrayLiteral("Bad Gateway");
-    case 503: return QByteArrayLiteral("Service Unavailable");
-    default: return QByteArrayLiteral("Unknown");
-    }
-}
+const QString apiPrefix = QStringLiteral("/api/");
 
-// Without a length the body is announced as chunked.
+// Without a length the body is announced as chunked. Clients ignore the reason phrase.
 void writeHead(QTcpSocket &socket, const FakeResponse &response, std::optional<qint64> contentLength)
 {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Fake\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     if (contentLength)
@@ -44,17 +24,6 @@ void writeHead(QTcpSocket &socket, const FakeResponse &response, std::optional<q
     else
         head += "Transfer-Encoding: chunked\r\n\r\n";
     socket.write(head);
-}
-
-void writeChunked(QTcpSocket &socket, const QByteArray &body, bool finish)
-{
-    constexpr qsizetype chunkSize = 16 * 1024;
-    for (qsizetype offset = 0; offset < body.size(); offset += chunkSize) {
-        const QByteArray chunk = body.mid(offset, chunkSize);
-        socket.write(QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n");
-    }
-    if (finish)
-        socket.write("0\r\n\r\n");
 }
 
 // Writes the response straight to the socket, so that it can also be malformed on purpose.
@@ -68,12 +37,10 @@ void deliver(QTcpSocket &socket, const FakeResponse &response)
     case FakeBehaviour::closeConnection:
         socket.disconnectFromHost();
         break;
-    case FakeBehaviour::stallMidBody: {
-        const qint64 announced = std::max<qint64>(response.body.size(), 2);
-        writeHead(socket, response, announced);
+    case FakeBehaviour::stallMidBody:
+        writeHead(socket, response, std::max<qint64>(response.body.size(), 2));
         socket.write(response.body.left(response.body.size() / 2));
         break;
-    }
     case FakeBehaviour::trickleForever: {
         writeHead(socket, response, qint64(1) << 30);
         auto *drip = new QTimer(&socket);
@@ -88,138 +55,51 @@ void deliver(QTcpSocket &socket, const FakeResponse &response)
     case FakeBehaviour::chunked:
     case FakeBehaviour::chunkedStall:
         writeHead(socket, response, std::nullopt);
-        writeChunked(socket, response.body, response.behaviour == FakeBehaviour::chunked);
+        for (qsizetype offset = 0; offset < response.body.size(); offset += 16 * 1024) {
+            const QByteArray chunk = response.body.mid(offset, 16 * 1024);
+            socket.write(QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n");
+        }
+        if (response.behaviour == FakeBehaviour::chunked)
+            socket.write("0\r\n\r\n");
         break;
     }
 }
 
-QByteArray methodName(QHttpServerRequest::Method method)
-{
-    const char *key = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(method));
-    return key ? QByteArray(key).toUpper() : QByteArrayLiteral("UNKNOWN");
-}
-
 RecordedRequest record(const QHttpServerRequest &request)
 {
-    return RecordedRequest{methodName(request.method()), request.url().path(), request.query(), request.headers(),
-                           request.body()};
-}
-
-const QString apiPrefix = QStringLiteral("/api/");
-
-FakeResponse unauthorised(const QString &fixture)
-{
-    FakeResponse response = FakeResponse::fixture(fixture, 401);
-    response.headers.append({QByteArrayLiteral("WWW-Authenticate"),
-                             QByteArrayLiteral(R"(Bearer realm="Misskey", error="invalid_token")")});
-    return response;
+    const char *method = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(request.method()));
+    return RecordedRequest{QByteArray(method ? method : "UNKNOWN").toUpper(), request.url().path(), request.query(),
+                           request.headers(), request.body()};
 }
 
 } // namespace
 
-bool RecordedRequest::hasHeader(const QByteArray &name) const
-{
-    for (const auto &header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
 QByteArray RecordedRequest::header(const QByteArray &name) const
 {
-    for (const auto &header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
-            return header.second;
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value.isNull() ? QByteArray("") : value;
     }
     return QByteArray();
 }
 
-nlohmann::json RecordedRequest::jsonBody() const
-{
-    return nlohmann::json::parse(body.cbegin(), body.cend(), nullptr, false);
-}
-
-FakeResponse FakeResponse::json(const QByteArray &body, int status)
-{
-    return text(body, QByteArrayLiteral("application/json; charset=utf-8"), status);
-}
-
-FakeResponse FakeResponse::fixture(const QString &name, int status)
-{
-    return json(readFixture(QStringLiteral("misskey/") + name), status);
-}
-
-FakeResponse FakeResponse::text(const QByteArray &body, const QByteArray &contentType, int status)
-{
-    FakeResponse response;
-    response.status = status;
-    response.body = body;
-    response.headers = {{QByteArrayLiteral("Content-Type"), contentType}};
-    return response;
-}
-
-FakeResponse FakeResponse::empty(int status)
-{
-    FakeResponse response;
-    response.status = status;
-    return response;
-}
-
-FakeResponse FakeResponse::redirect(const QUrl &location, int status)
-{
-    FakeResponse response;
-    response.status = status;
-    response.headers = {{QByteArrayLiteral("Location"), location.toEncoded()}};
-    return response;
-}
-
-FakeResponse FakeResponse::closing()
-{
-    return FakeResponse().withBehaviour(FakeBehaviour::closeConnection);
-}
-
-FakeResponse FakeResponse::delayedBy(std::chrono::milliseconds wait) const
-{
-    FakeResponse response = *this;
-    response.delay = wait;
-    return response;
-}
-
-FakeResponse FakeResponse::withBehaviour(FakeBehaviour how) const
-{
-    FakeResponse response = *this;
-    response.behaviour = how;
-    return response;
-}
-
 FakeStreamConnection::FakeStreamConnection(std::unique_ptr<QWebSocket> socket, QObject *parent)
-    : QObject(parent), m_socket(std::move(socket)), m_requestURL(m_socket->requestUrl())
+    : QObject(parent), m_socket(std::move(socket))
 {
     connect(m_socket.get(), &QWebSocket::textMessageReceived, this, [this](const QString &text) {
         m_receivedTexts.append(text);
         handleClientMessage(text);
-        Q_EMIT textReceived(text);
     });
     connect(m_socket.get(), &QWebSocket::pong, this, [this] { ++m_pongCount; });
-    connect(m_socket.get(), &QWebSocket::disconnected, this, [this] {
-        m_clientCloseCode = m_socket->closeCode();
-        Q_EMIT disconnected();
-    });
-}
-
-FakeStreamConnection::~FakeStreamConnection()
-{
-    m_socket->disconnect(this);
+    connect(m_socket.get(), &QWebSocket::disconnected, this, [this] { m_clientCloseCode = m_socket->closeCode(); });
 }
 
 // Misskey's channel bookkeeping: {"type":"connect","body":{"channel","id","params"}} and
 // {"type":"disconnect","body":{"id"}}; anything else is only recorded.
 void FakeStreamConnection::handleClientMessage(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
-    const nlohmann::json message = nlohmann::json::parse(bytes.cbegin(), bytes.cend(), nullptr, false);
-    if (!message.is_object() || !message.contains("type") || !message.contains("body") || !message["body"].is_object())
+    const nlohmann::json message = nlohmann::json::parse(text.toStdString(), nullptr, false);
+    if (!message.is_object() || !message.contains("body") || !message["body"].is_object())
         return;
     const nlohmann::json &body = message["body"];
     const auto textOf = [&body](const char *key) {
@@ -228,13 +108,11 @@ void FakeStreamConnection::handleClientMessage(const QString &text)
     const QString id = textOf("id");
     if (id.isEmpty())
         return;
-    if (message["type"] == "connect") {
-        const QString channel = textOf("channel");
-        m_channels.append({id, channel});
-        Q_EMIT channelConnected(channel, id);
-    } else if (message["type"] == "disconnect") {
+    const nlohmann::json type = message.value("type", nlohmann::json());
+    if (type == "connect")
+        m_channels.append({id, textOf("channel")});
+    else if (type == "disconnect")
         m_channels.removeIf([&id](const QPair<QString, QString> &entry) { return entry.first == id; });
-    }
 }
 
 QStringList FakeStreamConnection::connectedChannels() const
@@ -254,46 +132,15 @@ QString FakeStreamConnection::channelID(const QString &channel) const
     return QString();
 }
 
-bool FakeStreamConnection::isConnected() const
-{
-    return m_socket->state() == QAbstractSocket::ConnectedState;
-}
-
-void FakeStreamConnection::sendText(const QString &text)
-{
-    m_socket->sendTextMessage(text);
-}
-
-void FakeStreamConnection::sendBinary(const QByteArray &bytes)
-{
-    m_socket->sendBinaryMessage(bytes);
-}
-
 bool FakeStreamConnection::sendChannelMessage(const QString &channel, const QString &type, const nlohmann::json &body)
 {
     const QString id = channelID(channel);
-    if (id.isEmpty())
-        return false;
-    const nlohmann::json message = {
-        {"type", "channel"},
-        {"body", {{"id", id.toStdString()}, {"type", type.toStdString()}, {"body", body}}}};
-    sendText(QString::fromStdString(message.dump()));
-    return true;
-}
-
-void FakeStreamConnection::sendMalformedFrame()
-{
-    sendText(QStringLiteral(R"({"type":"channel","body":{"type":"note","body":{"id":)"));
-}
-
-void FakeStreamConnection::ping()
-{
-    m_socket->ping();
-}
-
-void FakeStreamConnection::close(QWebSocketProtocol::CloseCode code)
-{
-    m_socket->close(code);
+    if (!id.isEmpty()) {
+        const nlohmann::json message = {{"type", "channel"},
+                                        {"body", {{"id", id.toStdString()}, {"type", type.toStdString()}, {"body", body}}}};
+        sendText(QString::fromStdString(message.dump()));
+    }
+    return !id.isEmpty();
 }
 
 FakeMisskeyServer::FakeMisskeyServer(QObject *parent) : QObject(parent)
@@ -324,26 +171,6 @@ bool FakeMisskeyServer::start()
     return m_port != 0;
 }
 
-QUrl FakeMisskeyServer::url() const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
-}
-
-void FakeMisskeyServer::setResponse(const QString &path, const FakeResponse &response)
-{
-    m_responses.insert(path, response);
-}
-
-void FakeMisskeyServer::setEndpointResponse(const QString &endpoint, const FakeResponse &response)
-{
-    setResponse(apiPrefix + endpoint, response);
-}
-
-void FakeMisskeyServer::queueEndpointResponse(const QString &endpoint, const FakeResponse &response)
-{
-    m_queuedResponses[apiPrefix + endpoint].enqueue(response);
-}
-
 void FakeMisskeyServer::serveDefaultFixtures()
 {
     setEndpointResponse(QStringLiteral("i"), FakeResponse::fixture(QStringLiteral("i-alice.json")));
@@ -352,11 +179,6 @@ void FakeMisskeyServer::serveDefaultFixtures()
     setEndpointResponse(QStringLiteral("notes/create"), FakeResponse::fixture(QStringLiteral("notes-create-response.json")));
     setEndpointResponse(QStringLiteral("notes/reactions/create"), FakeResponse::empty());
     setEndpointResponse(QStringLiteral("notes/delete"), FakeResponse::empty());
-}
-
-void FakeMisskeyServer::setRequiredToken(const std::optional<QString> &token)
-{
-    m_requiredToken = token;
 }
 
 QList<RecordedRequest> FakeMisskeyServer::requestsTo(const QString &endpoint) const
@@ -385,36 +207,34 @@ FakeResponse FakeMisskeyServer::responseFor(const RecordedRequest &request)
     if (isAPI && m_requiredToken) {
         // Misskey tells a missing credential from a wrong one; both carry a bearer challenge.
         const QByteArray authorization = request.header(QByteArrayLiteral("Authorization"));
-        if (authorization != "Bearer " + m_requiredToken->toUtf8())
-            return unauthorised(authorization.isEmpty() ? QStringLiteral("error-401-credential-required.json")
-                                                        : QStringLiteral("error-401-authentication-failed.json"));
+        if (authorization != "Bearer " + m_requiredToken->toUtf8()) {
+            FakeResponse refusal = FakeResponse::fixture(authorization.isEmpty() ? QStringLiteral("error-401-credential-required.json")
+                                                                                 : QStringLiteral("error-401-authentication-failed.json"),
+                                                         401);
+            refusal.headers.append(qMakePair(QByteArray("WWW-Authenticate"), QByteArray(R"(Bearer realm="Misskey", error="invalid_token")")));
+            return refusal;
+        }
     }
-
     auto queued = m_queuedResponses.find(request.path);
     if (queued != m_queuedResponses.end() && !queued->isEmpty())
         return queued->dequeue();
-    const auto standing = m_responses.constFind(request.path);
-    if (standing != m_responses.constEnd())
-        return *standing;
+    if (m_responses.contains(request.path))
+        return m_responses.value(request.path);
     if (isAPI)
         return FakeResponse::fixture(QStringLiteral("error-404-unknown-endpoint.json"), 404);
-    return FakeResponse::text(QByteArrayLiteral("Not Found"), QByteArrayLiteral("text/plain"), 404);
+    return FakeResponse::text("Not Found", "text/plain", 404);
 }
 
 void FakeMisskeyServer::handle(const RecordedRequest &request, QTcpSocket *socket)
 {
     m_requests.append(request);
-    Q_EMIT requestRecorded();
-
     const FakeResponse response = responseFor(request);
-    // The socket may be gone by the time a delayed answer is due (the client gave up).
-    const QPointer<QTcpSocket> target(socket);
-    auto act = [target, response] {
+    // The socket may be gone by the time a delayed answer is due (the client gave up). Even an
+    // immediate answer leaves the server's request handler first.
+    QTimer::singleShot(response.delay, socket, [target = QPointer<QTcpSocket>(socket), response] {
         if (target)
             deliver(*target, response);
-    };
-    // Even an immediate answer leaves the server's request handler first.
-    QTimer::singleShot(response.delay, socket, act);
+    });
 }
 
 void FakeMisskeyServer::acceptStreams()
@@ -425,15 +245,10 @@ void FakeMisskeyServer::acceptStreams()
             break;
         auto *connection = new FakeStreamConnection(std::move(socket), this);
         m_streams.append(connection);
-        const bool tokenAccepted =
-            !m_requiredToken ||
-            QUrlQuery(connection->requestURL()).queryItemValue(QStringLiteral("i"), QUrl::FullyDecoded) == *m_requiredToken;
-        if (m_refuseStreams || !tokenAccepted) {
-            // Close from the event loop, once the handshake has fully settled.
+        const QString token = QUrlQuery(connection->requestURL()).queryItemValue(QStringLiteral("i"), QUrl::FullyDecoded);
+        // Close from the event loop, once the handshake has fully settled.
+        if (m_refuseStreams || (m_requiredToken && token != *m_requiredToken))
             QTimer::singleShot(0, connection, [connection] { connection->close(QWebSocketProtocol::CloseCodeBadOperation); });
-        } else {
-            Q_EMIT streamConnected(connection);
-        }
     }
 }
 

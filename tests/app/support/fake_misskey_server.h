@@ -1,19 +1,15 @@
 #pragma once
 
-#include <QByteArray>
+#include "tests/app/support/fixtures.h"
+
 #include <QHash>
 #include <QHttpServer>
-#include <QList>
-#include <QObject>
-#include <QPair>
 #include <QPointer>
 #include <QQueue>
-#include <QString>
 #include <QStringList>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QWebSocket>
-#include <QWebSocketProtocol>
 
 #include <nlohmann/json.hpp>
 
@@ -33,11 +29,11 @@ struct RecordedRequest {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
 
-    /// Header lookup ignores case, as HTTP does.
-    bool hasHeader(const QByteArray &name) const;
+    /// Header lookup ignores case, as HTTP does; a null array when the header is absent.
     QByteArray header(const QByteArray &name) const;
+    bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
     /// The body parsed as JSON; a discarded value when it is not JSON.
-    nlohmann::json jsonBody() const;
+    nlohmann::json jsonBody() const { return nlohmann::json::parse(body.cbegin(), body.cend(), nullptr, false); }
 };
 
 /// How the server delivers a response.
@@ -61,16 +57,38 @@ struct FakeResponse {
     /// Wait this long before doing anything (a slow server).
     std::chrono::milliseconds delay{0};
 
-    static FakeResponse json(const QByteArray &body, int status = 200);
+    static FakeResponse text(const QByteArray &body, const QByteArray &contentType, int status = 200)
+    {
+        return FakeResponse{status, body, {{"Content-Type", contentType}}};
+    }
+    static FakeResponse json(const QByteArray &body, int status = 200)
+    {
+        return text(body, "application/json; charset=utf-8", status);
+    }
     /// The body of tests/app/fixtures/misskey/<name>, as JSON.
-    static FakeResponse fixture(const QString &name, int status = 200);
-    static FakeResponse text(const QByteArray &body, const QByteArray &contentType, int status = 200);
-    static FakeResponse empty(int status = 204);
-    static FakeResponse redirect(const QUrl &location, int status = 302);
-    static FakeResponse closing();
+    static FakeResponse fixture(const QString &name, int status = 200)
+    {
+        return json(readFixture(QStringLiteral("misskey/") + name), status);
+    }
+    static FakeResponse empty(int status = 204) { return FakeResponse{status, {}, {}}; }
+    static FakeResponse redirect(const QUrl &location, int status = 302)
+    {
+        return FakeResponse{status, {}, {{"Location", location.toEncoded()}}};
+    }
+    static FakeResponse closing() { return FakeResponse().withBehaviour(FakeBehaviour::closeConnection); }
 
-    FakeResponse delayedBy(std::chrono::milliseconds wait) const;
-    FakeResponse withBehaviour(FakeBehaviour how) const;
+    FakeResponse delayedBy(std::chrono::milliseconds wait) const
+    {
+        FakeResponse response = *this;
+        response.delay = wait;
+        return response;
+    }
+    FakeResponse withBehaviour(FakeBehaviour how) const
+    {
+        FakeResponse response = *this;
+        response.behaviour = how;
+        return response;
+    }
 };
 
 /**
@@ -84,15 +102,13 @@ class FakeStreamConnection : public QObject {
 
 public:
     FakeStreamConnection(std::unique_ptr<QWebSocket> socket, QObject *parent);
-    ~FakeStreamConnection() override;
+    ~FakeStreamConnection() override { m_socket->disconnect(this); }
 
     /// The address the client asked for, with its query ("i" carries the token).
-    QUrl requestURL() const { return m_requestURL; }
+    QUrl requestURL() const { return m_socket->requestUrl(); }
     QStringList receivedTexts() const { return m_receivedTexts; }
-    bool isConnected() const;
     /// The close code the client sent, once it has closed.
     std::optional<QWebSocketProtocol::CloseCode> clientCloseCode() const { return m_clientCloseCode; }
-
     /// Channel names ("homeTimeline", "main") the client has connected and not disconnected, in order.
     QStringList connectedChannels() const;
     /// The id the client gave a connected channel, or an empty text.
@@ -100,27 +116,20 @@ public:
     /// How many pongs answered the server's pings.
     int pongCount() const { return m_pongCount; }
 
-    void sendText(const QString &text);
-    void sendBinary(const QByteArray &bytes);
+    void sendText(const QString &text) { m_socket->sendTextMessage(text); }
+    void sendBinary(const QByteArray &bytes) { m_socket->sendBinaryMessage(bytes); }
     /// Sends {"type":"channel","body":{"id":<the channel's id>,"type":type,"body":body}}; false
     /// (and nothing sent) when the client has not connected that channel.
     bool sendChannelMessage(const QString &channel, const QString &type, const nlohmann::json &body);
     /// A text frame that is not JSON.
-    void sendMalformedFrame();
-    void ping();
-    void close(QWebSocketProtocol::CloseCode code = QWebSocketProtocol::CloseCodeNormal);
-
-Q_SIGNALS:
-    void textReceived(const QString &text);
-    /// The client connected a channel with a "connect" message.
-    void channelConnected(const QString &channel, const QString &id);
-    void disconnected();
+    void sendMalformedFrame() { sendText(QStringLiteral(R"({"type":"channel","body":{"type":"note","body":{"id":)")); }
+    void ping() { m_socket->ping(); }
+    void close(QWebSocketProtocol::CloseCode code = QWebSocketProtocol::CloseCodeNormal) { m_socket->close(code); }
 
 private:
     void handleClientMessage(const QString &text);
 
     std::unique_ptr<QWebSocket> m_socket;
-    QUrl m_requestURL;
     QStringList m_receivedTexts;
     /// Connected channels as (id, name), in the order of connection.
     QList<QPair<QString, QString>> m_channels;
@@ -149,18 +158,24 @@ public:
     bool start();
     quint16 port() const { return m_port; }
     /// "http://127.0.0.1:<port>", the instance address to give the client.
-    QUrl url() const;
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
     /// Answers requests (any method) to a path such as "/api/i" or "/elsewhere".
-    void setResponse(const QString &path, const FakeResponse &response);
+    void setResponse(const QString &path, const FakeResponse &response) { m_responses.insert(path, response); }
     /// Same as setResponse for "/api/" + endpoint.
-    void setEndpointResponse(const QString &endpoint, const FakeResponse &response);
+    void setEndpointResponse(const QString &endpoint, const FakeResponse &response)
+    {
+        setResponse(QStringLiteral("/api/") + endpoint, response);
+    }
     /// A one-time answer for an endpoint, used before the standing one; several are used in order.
-    void queueEndpointResponse(const QString &endpoint, const FakeResponse &response);
+    void queueEndpointResponse(const QString &endpoint, const FakeResponse &response)
+    {
+        m_queuedResponses[QStringLiteral("/api/") + endpoint].enqueue(response);
+    }
     /// Realistic answers for "i", the four timelines, "notes/create", reactions and deletion.
     void serveDefaultFixtures();
     /// Requests to "/api/" must carry "Authorization: Bearer <token>"; nothing turns the check off.
-    void setRequiredToken(const std::optional<QString> &token);
+    void setRequiredToken(const QString &token) { m_requiredToken = token; }
 
     QList<RecordedRequest> requests() const { return m_requests; }
     /// Requests whose path is "/api/" + endpoint.
@@ -170,10 +185,6 @@ public:
     QList<FakeStreamConnection *> streamConnections() const;
     /// When set, every new stream connection is closed at once with 1011 (a failing server).
     void setRefuseStreams(bool refuse) { m_refuseStreams = refuse; }
-
-Q_SIGNALS:
-    void requestRecorded();
-    void streamConnected(quill::test::FakeStreamConnection *connection);
 
 private:
     void handle(const RecordedRequest &request, QTcpSocket *socket);
