@@ -265,9 +265,8 @@ private Q_SLOTS:
         QCOMPARE(query.queryItemValue(QStringLiteral("name")), QStringLiteral("Quill"));
         const QStringList permissions = query.queryItemValue(QStringLiteral("permission")).split(u',');
         QCOMPARE(permissions.size(), 19);
-        QCOMPARE(permissions.constFirst(), QStringLiteral("read:account"));
-        QCOMPARE(permissions.at(9), QStringLiteral("write:mutes"));
-        QCOMPARE(permissions.constLast(), QStringLiteral("write:votes"));
+        QCOMPARE(permissions.at(0) + u' ' + permissions.at(9) + u' ' + permissions.at(18),
+                 QStringLiteral("read:account write:mutes write:votes"));
         QVERIFY(!miAuthURL(QUrl(), QStringLiteral("abc")).ok());
     }
 
@@ -287,7 +286,6 @@ private Q_SLOTS:
         QCOMPARE(m_manager->token(), kToken);
         QCOMPARE(m_manager->credentialSource(), CredentialSource::keychain());
         QCOMPARE(m_secrets.items.value({m_manager->keychain().service(), TokenKeychain::account(m_server->url())}), kToken.toUtf8());
-        QVERIFY(!m_manager->tokenFileURL());
         QVERIFY(!m_settings.values.contains(tokenPathSettingsKey()));
         QCOMPARE(logLines(LogEntry::Level::info), (QStringList{QStringLiteral("Waiting for Misskey authorisation in Safari."),
                                                                QStringLiteral("Safari login cached in Keychain.")}));
