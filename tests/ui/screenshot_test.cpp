@@ -14,21 +14,15 @@ using quill::test::WindowHarness;
 
 namespace {
 
-/// A dark system palette, as a dark desktop theme hands it to Qt.
+/// A dark system palette, as a dark desktop theme hands it to Qt: Qt derives the other roles from
+/// the button and window colours; texts are set so that they stay readable.
 QPalette darkPalette()
 {
-    QPalette palette;
-    const QColor window(0x2b, 0x2d, 0x31), base(0x1e, 0x1f, 0x22), text(0xe6, 0xe6, 0xe6), disabled(0x70, 0x72, 0x78);
-    for (const auto &[role, color] : {std::pair(QPalette::Window, window), std::pair(QPalette::WindowText, text),
-                                      std::pair(QPalette::Base, base), std::pair(QPalette::AlternateBase, window),
-                                      std::pair(QPalette::Text, text), std::pair(QPalette::Button, window.lighter(120)),
-                                      std::pair(QPalette::ButtonText, text), std::pair(QPalette::PlaceholderText, QColor(0x9a, 0x9c, 0xa3)),
-                                      std::pair(QPalette::Highlight, QColor(0x4a, 0x7d, 0xd8)),
-                                      std::pair(QPalette::HighlightedText, QColor(Qt::white)),
-                                      std::pair(QPalette::Mid, QColor(0x55, 0x58, 0x5e))})
-        palette.setColor(role, color);
-    for (QPalette::ColorRole role : {QPalette::ButtonText, QPalette::Text, QPalette::WindowText})
-        palette.setColor(QPalette::Disabled, role, disabled);
+    QPalette palette(QColor(0x35, 0x37, 0x3b), QColor(0x2b, 0x2d, 0x31));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(role, QColor(0xe6, 0xe6, 0xe6));
+    palette.setColor(QPalette::Base, QColor(0x1e, 0x1f, 0x22));
+    palette.setColor(QPalette::Highlight, QColor(0x4a, 0x7d, 0xd8));
     return palette;
 }
 

@@ -12,8 +12,7 @@
 #include <QtTest/QTest>
 
 using namespace quill;
-using quill::test::FakeMisskeyServer;
-using quill::test::FakeResponse;
+using namespace quill::test;
 
 namespace {
 

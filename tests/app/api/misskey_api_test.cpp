@@ -13,11 +13,7 @@
 
 using namespace quill;
 using namespace std::chrono_literals;
-using quill::test::awaitTask;
-using quill::test::FakeBehaviour;
-using quill::test::FakeMisskeyServer;
-using quill::test::FakeResponse;
-using quill::test::RecordedRequest;
+using namespace quill::test;
 using json = nlohmann::json;
 
 namespace {

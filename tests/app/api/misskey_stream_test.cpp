@@ -16,8 +16,7 @@
 
 using namespace quill;
 using namespace std::chrono_literals;
-using quill::test::FakeMisskeyServer;
-using quill::test::FakeStreamConnection;
+using namespace quill::test;
 using json = nlohmann::json;
 
 namespace {
