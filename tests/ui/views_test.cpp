@@ -1,4 +1,5 @@
 // The window's models and helpers on their own: log rows, timeline rows, remote images, times.
+#include "app/model/misskey_json.h"
 #include "tests/app/support/fake_misskey_server.h"
 #include "ui/log_list_model.h"
 #include "ui/relative_time.h"
@@ -166,28 +167,25 @@ private Q_SLOTS:
         QCOMPARE(shownPlain.reactions.at(0).first, QStringLiteral(":blob:"));
         QCOMPARE(shownPlain.reactions.at(2).first, QString::fromUtf8("\xF0\x9F\x91\x8D"));
 
-        MisskeyNote renote = note(QStringLiteral("b"), QString());
-        renote.text.reset();
-        renote.user.name = QStringLiteral("Bob");
-        renote.renote = MisskeyRenote{};
-        renote.renote->id = QStringLiteral("c");
-        renote.renote->text = QStringLiteral("original");
-        renote.renote->cw = QStringLiteral("spoiler");
-        renote.renote->user.username = QStringLiteral("carol");
-        const ShownNote shownRenote = shownNote(renote);
-        QCOMPARE(shownRenote.text, QStringLiteral("original"));
-        QCOMPARE(shownRenote.renotedBy.value_or(QString()), QStringLiteral("Bob"));
-        QCOMPARE(shownRenote.author.username, QStringLiteral("carol"));
-        QCOMPARE(shownRenote.contentWarning.value_or(QString()), QStringLiteral("spoiler"));
         QCOMPARE(offeredReactions().size(), 4);
 
+        // A pure renote shows the renoted note, its author and its content warning.
+        const auto fixture = [](const char *name) {
+            return decodeJSON<MisskeyNote>(readFixture(QStringLiteral("misskey/") + QLatin1String(name))).value();
+        };
+        MisskeyNote renote = fixture("note-renote-with-files.json");
+        renote.renote->cw = QStringLiteral("spoiler");
+        const ShownNote shownRenote = shownNote(renote);
+        QCOMPARE(shownRenote.text, QStringLiteral("Sunset over the harbour tonight :blobcat:"));
+        QCOMPARE(shownRenote.renotedBy.value_or(QString()), QStringLiteral("weatherbot"));
+        QCOMPARE(shownRenote.author.username, QStringLiteral("alice"));
+        QCOMPARE(shownRenote.contentWarning.value_or(QString()), QStringLiteral("spoiler"));
+
         // A quote keeps its own words and author.
-        MisskeyNote quote = renote;
-        quote.text = QStringLiteral("my take");
-        const ShownNote shownQuote = shownNote(quote);
-        QCOMPARE(shownQuote.text, QStringLiteral("my take"));
+        const ShownNote shownQuote = shownNote(fixture("note-quote-with-files.json"));
+        QCOMPARE(shownQuote.text, QStringLiteral("Look at this, and here is today's tide chart. @alice"));
         QVERIFY(!shownQuote.renotedBy);
-        QCOMPARE(shownQuote.author.name.value_or(QString()), QStringLiteral("Bob"));
+        QCOMPARE(shownQuote.author.username, QStringLiteral("bob"));
     }
 
     void timelineModelInsertsMovesAndRemovesRows()
