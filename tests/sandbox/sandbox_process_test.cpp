@@ -80,9 +80,10 @@ private:
                                                 : m_network.post(request, QByteArray::fromStdString(params.dump()));
         if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000))
             reply->abort();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QByteArray bytes = reply->readAll();
         reply->deleteLater();
-        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), json::parse(bytes.cbegin(), bytes.cend(), nullptr, false)};
+        return {status, json::parse(bytes.cbegin(), bytes.cend(), nullptr, false)};
     }
 
     json api(const QString &endpoint, const json &params, const QString &bearer)
@@ -112,14 +113,16 @@ private:
                                                    path(QStringLiteral("key.txt")), script});
     }
 
-    // Stops a long-running bot and returns what it printed.
+    // Stops a long-running bot and returns what it printed; nothing, with a warning that shows
+    // why, unless it stopped cleanly.
     static QByteArray stopBot(QProcess &bot)
     {
         bot.terminate();
         const QByteArray output = finish(bot) ? bot.readAllStandardOutput() : QByteArray();
-        if (bot.exitCode() != 0 || !output.endsWith(" INFO Bot script stopped.\n"))
+        const bool clean = bot.exitCode() == 0 && output.endsWith(" INFO Bot script stopped.\n");
+        if (!clean)
             qWarning() << output << bot.readAllStandardError();
-        return bot.exitCode() == 0 && output.endsWith(" INFO Bot script stopped.\n") ? output : QByteArray();
+        return clean ? output : QByteArray();
     }
 
 private Q_SLOTS:
