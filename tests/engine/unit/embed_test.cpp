@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,25 +24,15 @@
 namespace cobalt {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 class EmbedTest : public ::testing::Test {
 protected:
-    EmbedTest()
+    EmbedTest() : runtime(create())
     {
-        std::string pattern = (fs::temp_directory_path() / "cobalt-embed-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        folder = pattern;
-        runtime = create();
         if (!runtime) throw std::runtime_error("quill_script_runtime_create failed");
     }
-    ~EmbedTest() override
-    {
-        quill_script_runtime_destroy(runtime);
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
+    ~EmbedTest() override { quill_script_runtime_destroy(runtime); }
 
     /// A runtime whose request, upload and HTTP callbacks all answer through `onRequest`.
     QuillScriptRuntime* create()
@@ -66,12 +54,7 @@ protected:
         return 1;
     }
 
-    std::string write(const std::string& source)
-    {
-        const std::string path = (fs::path(folder) / ("script" + std::to_string(++scripts) + ".cbs")).string();
-        std::ofstream(path, std::ios::binary) << source;
-        return path;
-    }
+    std::string write(const std::string& source) { return folder.file("script" + std::to_string(++scripts) + ".cbs", source); }
 
     /// Runs `source` from a new file; `errorText` receives run's error text ("" for none).
     int32_t run(const std::string& source, std::string* errorText = nullptr) { return runOn(runtime, source, errorText); }
@@ -96,7 +79,7 @@ protected:
     }
     CobaltScript& engine() { return runtime->engine; }
 
-    std::string folder;
+    TemporaryFolder folder;
     QuillScriptRuntime* runtime = nullptr;
     std::vector<std::string> log;
     std::vector<std::string> requests;  // "<endpoint> <json>"

@@ -3,6 +3,8 @@
 // text of anything that may throw.
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -11,6 +13,8 @@
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
+
+#include <stdlib.h>
 
 namespace cobalt {
 
@@ -82,6 +86,41 @@ struct EngineFixture {
     CobaltScript engine;
     std::string output;
     std::shared_ptr<ParsedLines> lines;
+};
+
+/// A fresh folder under the system's temporary folder, removed again by the destructor.
+class TemporaryFolder {
+public:
+    TemporaryFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quill-test-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~TemporaryFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    std::string path(const std::string& relative = "") const
+    {
+        return relative.empty() ? m_path : (std::filesystem::path(m_path) / relative).string();
+    }
+
+    /// Writes `text` to a file at `relative`, making its folders; returns its full path.
+    std::string file(const std::string& relative, const std::string& text) const
+    {
+        const std::filesystem::path full = path(relative);
+        std::filesystem::create_directories(full.parent_path());
+        std::ofstream(full, std::ios::binary) << text;
+        return full.string();
+    }
+
+private:
+    std::string m_path;
 };
 
 } // namespace cobalt
