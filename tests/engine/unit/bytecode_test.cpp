@@ -3,7 +3,6 @@
 // path on the same programs. What compiled scripts do is checked by the scripts in bytecode/.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <functional>
 #include <memory>
@@ -44,22 +43,7 @@ struct Harness : EngineFixture {
     ProgramRef program;  // the program a malformed case damages
 };
 
-/// Runs `work` on a thread with a 1 MiB stack, like the small worker threads an embedder may
-/// use, so that the recursion guard is tested against a stack of known size.
-void onSmallStack(const std::function<void()>& work)
-{
-    pthread_attr_t attributes;
-    ASSERT_EQ(pthread_attr_init(&attributes), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attributes, size_t{1} << 20), 0);
-    pthread_t thread;
-    auto entry = [](void* task) -> void* {
-        (*static_cast<const std::function<void()>*>(task))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attributes, entry, const_cast<std::function<void()>*>(&work)), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attributes);
-}
+constexpr size_t kSmallStack = size_t{1} << 20;
 
 std::string dump(std::string_view source)
 {
@@ -153,7 +137,7 @@ TEST(BytecodeRecursion, DeepNestingAndRunawayCallsFailWithTheRecursionError)
     for (int i = 0; i < 20000; ++i) nesting += "end\n";
     Harness compiler, runner;
     std::string compiled, ran;
-    onSmallStack([&] {
+    onSmallStack(kSmallStack, [&] {
         compiled = failureOf([&] { compiler.compile(nesting); });
         ran = runner.runProgram(runner.compile("function f(n)\n  depth = n\n  return f(n + 1)\nend\nf(1)"));
     });
@@ -286,7 +270,7 @@ TEST(BytecodeMalformed, ChunkThatContainsItselfEndsInTheRecursionError)
     const ProgramRef program = harness.compile("if true\nend");
     program->ifGroups[0].branches[0].chunk = 0;
     std::string failure;
-    onSmallStack([&] { failure = harness.runProgram(program); });
+    onSmallStack(kSmallStack, [&] { failure = harness.runProgram(program); });
     EXPECT_NE(failure.find(kRecursionTooDeep), std::string::npos) << failure;
     EXPECT_TRUE(harness.engine.activeChunks.empty());
     EXPECT_EQ(program->inlineEligibility[0], 1);

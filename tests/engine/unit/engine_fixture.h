@@ -3,7 +3,11 @@
 // text of anything that may throw.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <pthread.h>
+
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -36,6 +40,23 @@ inline std::string firstLine(std::string text)
     text = text.substr(0, text.find('\n'));
     if (text.starts_with(kErrorPrefix)) text.erase(0, kErrorPrefix.size());
     return text;
+}
+
+/// Runs `work` on a thread with a stack of `bytes`, like the small worker threads an embedder
+/// may use, so that recursion limits are tested against a stack of known size.
+inline void onSmallStack(size_t bytes, const std::function<void()>& work)
+{
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, bytes), 0);
+    pthread_t thread;
+    auto entry = [](void* task) -> void* {
+        (*static_cast<const std::function<void()>*>(task))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, entry, const_cast<std::function<void()>*>(&work)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
 }
 
 struct EngineFixture {

@@ -4,7 +4,6 @@
 // the scripts in calls/.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <stdexcept>
 #include <string>
@@ -182,30 +181,14 @@ int recurse(RecursionOutcome& outcome, int depth)
     return recurse(outcome, depth + 1) + frame[0];  // not a tail call
 }
 
-void* recurseOnThread(void* argument)
-{
-    auto& outcome = *static_cast<RecursionOutcome*>(argument);
-    try {
-        recurse(outcome, 0);
-    } catch (const std::exception& error) {
-        outcome.message = error.what();
-    }
-    return nullptr;
-}
-
 RecursionOutcome recurseWithStack(size_t stackSize)
 {
     CobaltScript engine;
     RecursionOutcome outcome;
     outcome.engine = &engine;
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, stackSize);
-    pthread_t thread;
-    const bool started = pthread_create(&thread, &attributes, &recurseOnThread, &outcome) == 0;
-    pthread_attr_destroy(&attributes);
-    if (started) pthread_join(thread, nullptr);
+    onSmallStack(stackSize, [&] { outcome.message = failureOf([&] { recurse(outcome, 0); }); });
     outcome.engine = nullptr;
+    if (outcome.message == "(no failure)") outcome.message.clear();
     return outcome;
 }
 
