@@ -384,7 +384,8 @@ protected:
     }
 
     // Each argument list, called plainly and protected, against the same function with its
-    // fast body turned off: the ordinary call of the same lines.
+    // fast body turned off: the ordinary call of the same lines. What the scalar forms decide,
+    // they decide as the ordinary call does, without effects.
     void expectSameCalls(const std::string& name, std::initializer_list<const char*> argumentLists)
     {
         const Variable fastFunction = global(name);
@@ -392,15 +393,38 @@ protected:
         copy->fastBodyKind = FastBodyKind::None;
         const Variable ordinary{CallableRef(copy)};
         for (const char* list : argumentLists) {
+            const std::vector<Variable> args = arguments(list);
             for (bool isProtected : {false, true}) {
-                const std::vector<Variable> args = arguments(list);
                 EXPECT_EQ(call(fastFunction, args, isProtected), call(ordinary, args, isProtected))
                     << name << "(" << list << ")" << (isProtected ? " protected" : "");
                 EXPECT_TRUE(engine.calls.protectedCalls.empty());
                 EXPECT_FALSE(engine.softError.pending);
             }
+            const Outcome plain = call(ordinary, args);
+            engine.pushVariable("calls", Variable(int32_t{0}));
+            FastScalarValue out;
+            Variable value;
+            if (engine.tryEvaluateFastCallableScalar(*fastFunction.asCallable(), args.data(), args.size(), out)) {
+                assignFastScalarToVariable(out, value);
+                EXPECT_EQ(describe(value), plain.failed ? "(a failure)" : plain.text) << name << "(" << list << ")";
+                ++scalarDecisions;
+            }
+            bool failed = false;
+            std::string message;
+            if (engine.tryEvaluateProtectedFastCallableScalar(*fastFunction.asCallable(), args.data(), args.size(), out, failed, message)) {
+                assignFastScalarToVariable(out, value);
+                EXPECT_EQ(failed ? "failed: " + message : describe(value),
+                          plain.failed ? "failed: " + firstLine(plain.text) : plain.text)
+                    << name << "(" << list << ") protected";
+                protectedFailures += failed ? 1 : 0;
+            }
+            EXPECT_EQ(global("calls").toString(), "0") << "a scalar form made a call: " << name << "(" << list << ")";
+            EXPECT_EQ(engine.calls.callDepth, 0u);
+            EXPECT_EQ(engine.scopes.blocks.size(), engine.scopes.blockBase);
         }
     }
+
+    int scalarDecisions = 0, protectedFailures = 0;
 };
 
 TEST_F(FastCallableTest, FastBodiesBehaveAsOrdinaryCalls)
@@ -413,6 +437,11 @@ TEST_F(FastCallableTest, FastBodiesBehaveAsOrdinaryCalls)
     expectSameCalls("tally", {"4"});
     expectSameCalls("both", {"4"});
     expectSameCalls("guarded", {"3", "-1", "\"a\"", ""});
+    load("function noisy(a)\n  return bump(a)\nend\n");
+    expectSameCalls("noisy", {"3"});
+    expectSameCalls("bump", {"3"});
+    EXPECT_GT(scalarDecisions, 3);
+    EXPECT_GT(protectedFailures, 0);
 }
 
 TEST_F(FastCallableTest, ReplacedErrorIsCalledAsReplaced)
@@ -421,39 +450,6 @@ TEST_F(FastCallableTest, ReplacedErrorIsCalledAsReplaced)
     expectSameCalls("guarded", {"-1", "2"});
     const Outcome replaced = call(global("guarded"), arguments("-1"));
     EXPECT_EQ(replaced.text + " calls " + replaced.calls, "int:-2 calls 1");
-    FastScalarValue out;
-    bool failed = false;
-    std::string message;
-    const Variable minusOne(int32_t{-1});
-    EXPECT_FALSE(engine.tryEvaluateProtectedFastCallableScalar(*function("guarded"), &minusOne, 1, out, failed, message));
-}
-
-TEST_F(FastCallableTest, ScalarFormsDecideOnlyWithoutEffects)
-{
-    load("function noisy(a)\n  return bump(a)\nend\n");
-    const CallableRef guarded = function("guarded");
-    FastScalarValue out;
-    const Variable three(int32_t{3}), minusOne(int32_t{-1});
-    ASSERT_TRUE(engine.tryEvaluateFastCallableScalar(*guarded, &three, 1, out));
-    EXPECT_EQ(out.kind, FastScalarValue::Int);
-    EXPECT_EQ(out.intValue, 6);
-    EXPECT_FALSE(engine.tryEvaluateFastCallableScalar(*guarded, &minusOne, 1, out));
-
-    bool failed = false;
-    std::string message;
-    ASSERT_TRUE(engine.tryEvaluateProtectedFastCallableScalar(*guarded, &minusOne, 1, out, failed, message));
-    EXPECT_TRUE(failed);
-    EXPECT_EQ(message, "negative");
-    ASSERT_TRUE(engine.tryEvaluateProtectedFastCallableScalar(*guarded, &three, 1, out, failed, message));
-    EXPECT_FALSE(failed);
-    EXPECT_EQ(out.intValue, 6);
-    EXPECT_EQ(engine.calls.callDepth, 0u);
-    EXPECT_EQ(engine.scopes.blocks.size(), engine.scopes.blockBase);
-
-    engine.pushVariable("calls", Variable(int32_t{0}));
-    EXPECT_FALSE(engine.tryEvaluateFastCallableScalar(*function("noisy"), &three, 1, out));
-    EXPECT_FALSE(engine.tryEvaluateFastCallableScalar(*function("bump"), &three, 1, out));
-    EXPECT_EQ(global("calls").toString(), "0");
 }
 
 TEST_F(FastCallableTest, RecursiveFastBodies)
