@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -190,15 +191,16 @@ TEST(BytecodeImage, BadImagesFailWithTheirMessage)
     });
 }
 
-/// A program whose only chunk runs `instruction`, with the records a test adds.
-ProgramRef hostileProgram(Instruction instruction)
+/// A program whose only chunk runs `instruction`, with the records `add` puts in.
+ProgramRef hostileProgram(Opcode opcode, const std::function<void(BytecodeProgram&)>& add = {})
 {
     auto program = std::make_shared<BytecodeProgram>();
     program->lines.resize(1);
     program->lines[0].tokens = {"y", "=", "1"};
     program->lines[0].text = "y = 1";
-    program->instructions.push_back(instruction);
+    program->instructions.push_back(Instruction{opcode, 0, 0});
     program->chunks.push_back(BytecodeChunk{0, 1, 0, 0});
+    if (add) add(*program);
     return program;
 }
 
@@ -206,37 +208,29 @@ ProgramRef hostileProgram(Instruction instruction)
 // the bytecode interpreter's own tests).
 TEST(BytecodeImage, HostileIndicesFailWhenRun)
 {
-    struct Case {
+    const std::string line = "Bytecode line index out of range";
+    const struct {
         const char* what;
         ProgramRef program;
         std::string message;
+    } cases[] = {
+        {"nest naming its own chunk",
+         hostileProgram(Opcode::Nest, [](BytecodeProgram& p) { p.nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, ""}); }),
+         kRecursionTooDeep},
+        {"wrapping range", hostileProgram(Opcode::Line, [](BytecodeProgram& p) { p.chunks[0] = {0xFFFFFFF0u, 0x20u, 0, 0}; }),
+         "Bytecode chunk range is out of bounds"},
+        {"branch line",
+         hostileProgram(Opcode::If, [](BytecodeProgram& p) { p.ifGroups.push_back({{BytecodeIfBranch{77, 0, 0}}}); }), line},
+        {"repeat line", hostileProgram(Opcode::Repeat, [](BytecodeProgram& p) { p.repeatLoops.push_back({50, 0}); }), line},
+        {"for line", hostileProgram(Opcode::NumericFor, [](BytecodeProgram& p) { p.numericForLoops.push_back({50, 0}); }),
+         line},
+        {"generic-for line",
+         hostileProgram(Opcode::GenericFor, [](BytecodeProgram& p) { p.genericForLoops.push_back({50, 0}); }), line},
+        {"nest body",
+         hostileProgram(Opcode::Nest, [](BytecodeProgram& p) { p.nestBlocks.push_back(BytecodeNestBlock{0, 12345, 0, ""}); }),
+         "Invalid bytecode chunk index"},
     };
-    auto withLoop = [](Opcode opcode, BytecodeLoop loop, std::vector<BytecodeLoop> BytecodeProgram::*list) {
-        ProgramRef program = hostileProgram(Instruction{opcode, 0, 0});
-        ((*program).*list).push_back(loop);
-        return program;
-    };
-    ProgramRef wrapping = hostileProgram(Instruction{Opcode::Line, 0, 0});
-    wrapping->chunks[0] = BytecodeChunk{0xFFFFFFF0u, 0x20u, 0, 0};
-    ProgramRef branchLine = hostileProgram(Instruction{Opcode::If, 0, 0});
-    branchLine->ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{77, 0, 0}}});
-    ProgramRef badBody = hostileProgram(Instruction{Opcode::Nest, 0, 0});
-    badBody->nestBlocks.push_back(BytecodeNestBlock{0, 12345, 0, ""});
-    ProgramRef selfNest = hostileProgram(Instruction{Opcode::Nest, 0, 0});
-    selfNest->nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, ""});
-    const std::vector<Case> cases = {
-        {"nest naming its own chunk", selfNest, "Maximum recursion depth exceeded"},
-        {"wrapping range", wrapping, "Bytecode chunk range is out of bounds"},
-        {"branch line", branchLine, "Bytecode line index out of range"},
-        {"repeat line", withLoop(Opcode::Repeat, {50, 0}, &BytecodeProgram::repeatLoops),
-         "Bytecode line index out of range"},
-        {"for line", withLoop(Opcode::NumericFor, {50, 0}, &BytecodeProgram::numericForLoops),
-         "Bytecode line index out of range"},
-        {"generic-for line", withLoop(Opcode::GenericFor, {50, 0}, &BytecodeProgram::genericForLoops),
-         "Bytecode line index out of range"},
-        {"nest body", badBody, "Invalid bytecode chunk index"},
-    };
-    for (const Case& bad : cases) {
+    for (const auto& bad : cases) {
         CobaltScript engine;
         const std::string failure = failureOf([&] { runChunkZero(engine, bad.program); });
         EXPECT_NE(failure.find(bad.message), std::string::npos) << bad.what << ": " << failure;
@@ -247,14 +241,14 @@ TEST(BytecodeImage, SelfNamedBodiesDoNotRecurseForEver)
 {
     // A nest block and an if-group that name their own chunk as body: registering the
     // labels and testing inline eligibility must end.
-    ProgramRef program = hostileProgram(Instruction{Opcode::Nest, 0, 0});
-    program->instructions.push_back(Instruction{Opcode::If, 0, 0});
-    program->chunks[0].instructionCount = 2;
-    program->nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, "loop"});
-    program->ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{0, 0, 1}, BytecodeIfBranch{0, 0, 1}}});
-    CobaltScript engine;
     auto function = std::make_shared<ScriptCallable>();
-    function->program = program;
+    function->program = hostileProgram(Opcode::Nest, [](BytecodeProgram& p) {
+        p.instructions.push_back(Instruction{Opcode::If, 0, 0});
+        p.chunks[0].instructionCount = 2;
+        p.nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, "loop"});
+        p.ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{0, 0, 1}, BytecodeIfBranch{0, 0, 1}}});
+    });
+    CobaltScript engine;
     engine.registerCallableNestLabelsRecursive(function, 0);
     EXPECT_EQ(engine.loader.jumpTargets.count("loop"), 1u);
 }
