@@ -34,22 +34,10 @@ constexpr const char* kState = R"(
 i = 7; n = -3; z = 0; big = 2147483647; small = -2147483648; tiny = 16777217
 fl = 1.5; g = 0.1; h = 0.2; s = "abc"; e = ""; b = true; nb = false; calls = 0
 arr = [1, 2.5, "x", true, not]; tab = {a: 1, b: 2.5, "1": "one", n: not}; nested = [[1, 2], [3, 4]]
-function bump(x)
-  calls = calls + 1
-  return x
-end
-function add(a, c)
-  return a + c
-end
-function guarded(x)
-  if x < 0
-    error("negative")
-  end
-  return x * 2
-end
-function pair()
-  return 1, 2
-end
+function bump(x); calls = calls + 1; return x; end
+function add(a, c); return a + c; end
+function guarded(x); if x < 0; error("negative"); end; return x * 2; end
+function pair(); return 1, 2; end
 )";
 
 std::string describe(const Variable& value) { return std::string(typeName(value.type)) + ":" + value.toString(); }
