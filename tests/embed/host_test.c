@@ -265,7 +265,7 @@ static void stopFromAnotherThread(const char* script, enum Answer answer, const 
 {
     Host host;
     QuillScriptRuntime* runtime = newRuntime(&host);
-    plan(&host, answer, NULL);
+    if (answer == ANSWER_BLOCK) plan(&host, answer, NULL);
     Stopper stopper;
     const double started = nowSeconds();
     startStopper(&stopper, runtime, &host, 200);
