@@ -187,7 +187,27 @@ static void startStopper(Stopper* stopper, QuillScriptRuntime* runtime, Host* ho
 
 /* ----- the checks ----- */
 
-static void nullArguments(void)
+/* Runs the named script (no path at all when `name` is null or empty) and checks its result
+   and the start of its error text, in which "%s" stands for the script's path ("" for no error
+   text at all). Run must store its answer over whatever the pointer held; the text is freed. */
+static void expectRun(QuillScriptRuntime* runtime, const char* name, int32_t result, const char* errorStart, int line)
+{
+    const char* path = !name || !name[0] ? name : scriptPath(name);
+    char expected[3 * 4096 + 200];
+    snprintf(expected, sizeof expected, errorStart, path, path);
+    char* error = (char*)expected;
+    const int32_t actual = quill_script_runtime_run(runtime, path, &error);
+    if (actual != result || error == expected || (*expected ? !startsWith(error, expected) : error != NULL)) {
+        fprintf(stderr, "%s:%d: run of %s gave %d and \"%s\"\n", __FILE__, line, name ? name : "(null)", actual,
+                error ? error : "(null)");
+        ++g_failures;
+    }
+    if (error != expected) quill_script_free_string(error);
+    CHECK(quill_script_runtime_run(runtime, path, NULL) == result); /* and without an error text */
+}
+#define EXPECT_RUN(runtime, name, result, errorStart) expectRun(runtime, name, result, errorStart, __LINE__)
+
+static void runsAndFailures(void)
 {
     quill_script_runtime_destroy(NULL);
     quill_script_runtime_request_stop(NULL);
@@ -196,68 +216,28 @@ static void nullArguments(void)
     Host host;
     QuillScriptRuntime* runtime = newRuntime(&host);
     const char* required = "A CobaltScript file path is required";
-    char* error = NULL;
-    CHECK(quill_script_runtime_run(NULL, scriptPath("hello.cbs"), &error) == QUILL_SCRIPT_FAILED);
-    CHECK_TEXT(error, required);
-    quill_script_free_string(error);
-    CHECK(quill_script_runtime_run(runtime, NULL, &error) == QUILL_SCRIPT_FAILED);
-    CHECK_TEXT(error, required);
-    quill_script_free_string(error);
-    CHECK(quill_script_runtime_run(runtime, "", &error) == QUILL_SCRIPT_FAILED);
-    CHECK_TEXT(error, required);
-    quill_script_free_string(error);
-    CHECK(quill_script_runtime_run(runtime, "", NULL) == QUILL_SCRIPT_FAILED);
-    quill_script_runtime_destroy(runtime);
-}
+    EXPECT_RUN(NULL, "hello.cbs", QUILL_SCRIPT_FAILED, required);
+    EXPECT_RUN(runtime, NULL, QUILL_SCRIPT_FAILED, required);
+    EXPECT_RUN(runtime, "", QUILL_SCRIPT_FAILED, required);
 
-static void finishedRun(void)
-{
-    Host host;
-    QuillScriptRuntime* runtime = newRuntime(&host);
-    char* error = (char*)&host; /* run must store null before anything else */
-    CHECK(runScript(runtime, "hello.cbs", &error) == QUILL_SCRIPT_FINISHED);
-    CHECK(error == NULL);
-    CHECK_TEXT(host.log, "hello\t3\n");
-    CHECK(runScript(runtime, "hello.cbs", NULL) == QUILL_SCRIPT_FINISHED);
-    quill_script_runtime_destroy(runtime);
-}
-
-static void failureTexts(void)
-{
-    Host host;
-    QuillScriptRuntime* runtime = newRuntime(&host);
-    char expected[2 * 4096 + 200]; /* room for two script paths */
-    char* error = NULL;
-
-    CHECK(runScript(runtime, "does_not_exist.cbs", &error) == QUILL_SCRIPT_FAILED);
-    snprintf(expected, sizeof expected, "CobaltScript error: Failed to open script file: %s\n  at %s\n",
-             scriptPath("does_not_exist.cbs"), scriptPath("does_not_exist.cbs"));
-    CHECK(startsWith(error, expected));
-    quill_script_free_string(error);
-
-    CHECK(runScript(runtime, "compile_error.cbs", &error) == QUILL_SCRIPT_FAILED);
-    snprintf(expected, sizeof expected, "CobaltScript error: Missing 'end' for if block\n  at %s:3\n",
-             scriptPath("compile_error.cbs"));
-    CHECK(startsWith(error, expected));
-    quill_script_free_string(error);
-
-    CHECK(runScript(runtime, "runtime_error.cbs", &error) == QUILL_SCRIPT_FAILED);
-    snprintf(expected, sizeof expected, "CobaltScript error: Division by zero\n  at %s:3, near token '0'\n",
-             scriptPath("runtime_error.cbs"));
-    CHECK(startsWith(error, expected));
-    quill_script_free_string(error);
-    CHECK_TEXT(host.log, "before\n");
-
-    CHECK(runScript(runtime, "runtime_error.cbs", NULL) == QUILL_SCRIPT_FAILED);
+    EXPECT_RUN(runtime, "hello.cbs", QUILL_SCRIPT_FINISHED, "");
+    CHECK_TEXT(host.log, "hello\t3\nhello\t3\n");
+    EXPECT_RUN(runtime, "does_not_exist.cbs", QUILL_SCRIPT_FAILED,
+               "CobaltScript error: Failed to open script file: %s\n  at %s\n");
+    EXPECT_RUN(runtime, "compile_error.cbs", QUILL_SCRIPT_FAILED,
+               "CobaltScript error: Missing 'end' for if block\n  at %s:3\n");
+    host.log[0] = '\0';
+    EXPECT_RUN(runtime, "runtime_error.cbs", QUILL_SCRIPT_FAILED,
+               "CobaltScript error: Division by zero\n  at %s:3, near token '0'\n");
+    CHECK_TEXT(host.log, "before\nbefore\n");
     quill_script_runtime_destroy(runtime);
 
     /* No callbacks at all: print goes nowhere, a request fails with a script error. */
     runtime = quill_script_runtime_create(NULL, NULL, NULL, NULL, NULL);
     CHECK(runtime != NULL);
-    CHECK(runScript(runtime, "hello.cbs", NULL) == QUILL_SCRIPT_FINISHED);
-    CHECK(runScript(runtime, "no_callback.cbs", &error) == QUILL_SCRIPT_FAILED);
-    CHECK(startsWith(error, "CobaltScript error: Misskey request callback is unavailable\n"));
-    quill_script_free_string(error);
+    EXPECT_RUN(runtime, "hello.cbs", QUILL_SCRIPT_FINISHED, "");
+    EXPECT_RUN(runtime, "no_callback.cbs", QUILL_SCRIPT_FAILED,
+               "CobaltScript error: Misskey request callback is unavailable\n");
     quill_script_runtime_destroy(runtime);
 }
 
@@ -279,39 +259,24 @@ static void requestAnswers(void)
     quill_script_runtime_destroy(runtime);
 }
 
-static void stopDuringWait(void)
+/* A stop from another thread ends a script waiting for a minute, and one blocked in a request
+   whose every failure it catches; it is for good: every later run reports it. */
+static void stopFromAnotherThread(const char* script, enum Answer answer, const char* log)
 {
     Host host;
     QuillScriptRuntime* runtime = newRuntime(&host);
+    if (answer == ANSWER_BLOCK) plan(&host, answer, NULL);
     Stopper stopper;
     const double started = nowSeconds();
     startStopper(&stopper, runtime, &host, 200);
     char* error = NULL;
-    CHECK(runScript(runtime, "wait.cbs", &error) == QUILL_SCRIPT_STOPPED);
+    CHECK(runScript(runtime, script, &error) == QUILL_SCRIPT_STOPPED);
     pthread_join(stopper.thread, NULL);
     CHECK(error == NULL);
     CHECK(nowSeconds() - started < 3.0); /* not the minute it asked for */
-    CHECK_TEXT(host.log, "waiting\nfalse\nfalse\n");
-    /* The stop is for good: every later run reports it. */
-    CHECK(runScript(runtime, "hello.cbs", &error) == QUILL_SCRIPT_STOPPED);
-    CHECK(error == NULL);
-    quill_script_runtime_destroy(runtime);
-}
-
-static void stopWhileBlockedInARequest(void)
-{
-    Host host;
-    QuillScriptRuntime* runtime = newRuntime(&host);
-    plan(&host, ANSWER_BLOCK, NULL);
-    Stopper stopper;
-    startStopper(&stopper, runtime, &host, 200);
-    char* error = NULL;
-    /* The script catches every failure in pcall; the stop must pass through anyway. */
-    CHECK(runScript(runtime, "catch_all.cbs", &error) == QUILL_SCRIPT_STOPPED);
-    pthread_join(stopper.thread, NULL);
-    CHECK(error == NULL);
-    CHECK_TEXT(host.log, "start\n");
-    CHECK(host.requests == 1);
+    CHECK_TEXT(host.log, log);
+    CHECK(host.requests == (answer == ANSWER_BLOCK));
+    EXPECT_RUN(runtime, "hello.cbs", QUILL_SCRIPT_STOPPED, "");
     quill_script_runtime_destroy(runtime);
 }
 
@@ -322,12 +287,11 @@ int main(int argc, char** argv)
         return 2;
     }
     g_scripts = argv[1];
-    nullArguments();
-    finishedRun();
-    failureTexts();
+    runsAndFailures();
     requestAnswers();
-    stopDuringWait();
-    stopWhileBlockedInARequest();
+    stopFromAnotherThread("wait.cbs", ANSWER_TEXT, "waiting\nfalse\nfalse\n");
+    /* catch_all.cbs catches every failure in pcall; the stop must pass through anyway. */
+    stopFromAnotherThread("catch_all.cbs", ANSWER_BLOCK, "start\n");
     if (g_failures) {
         fprintf(stderr, "%d check(s) failed\n", g_failures);
         return 1;

@@ -4,25 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <limits>
 #include <string>
 
 #include "engine/embed/json_bridge.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
-
-/// The message `work` fails with, or "(no failure)".
-std::string failureOf(const std::function<void()>& work)
-{
-    try {
-        work();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no failure)";
-}
 
 TEST(JSONBridgeTest, DeepResponsesNeitherOverflowNorBuildPastTheLimit)
 {
@@ -73,16 +62,14 @@ TEST(JSONBridgeTest, BodiesKeepEveryValueAndRefuseWhatJSONCannotSay)
               "\"tiny\":1e-45,\"whole\":2.0}");
 
     const std::string nonJSON = "Misskey request data contains a non-JSON CobaltScript value";
-    map["raw"] = Variable(RawBytes{1, 2});
-    EXPECT_EQ(failureOf([&] { bot::serialiseJSONTable(body); }), nonJSON);
-    map["raw"] = Variable(std::numeric_limits<float>::quiet_NaN());
-    EXPECT_EQ(failureOf([&] { bot::serialiseJSONTable(body); }), nonJSON);
-    map["raw"] = Variable::makeMulti({Variable(-std::numeric_limits<float>::infinity())});
-    EXPECT_EQ(failureOf([&] { bot::serialiseJSONTable(body); }), nonJSON);
-    EXPECT_EQ(failureOf([] { bot::serialiseJSONTable(Variable::makeArray()); }),
-              "Misskey request parameters must be a table");
-    EXPECT_EQ(failureOf([] { bot::serialiseJSONTable(Variable("text")); }),
-              "Misskey request parameters must be a table");
+    for (const Variable& value : {Variable(RawBytes{1, 2}), Variable(std::numeric_limits<float>::quiet_NaN()),
+                                  Variable::makeMulti({Variable(-std::numeric_limits<float>::infinity())})}) {
+        map["raw"] = value;
+        EXPECT_EQ(failureOf([&] { bot::serialiseJSONTable(body); }), nonJSON) << value.toString();
+    }
+    for (const Variable& notATable : {Variable::makeArray(), Variable("text")}) {
+        EXPECT_EQ(failureOf([&] { bot::serialiseJSONTable(notATable); }), "Misskey request parameters must be a table");
+    }
 }
 
 } // namespace

@@ -3,30 +3,21 @@
 // path on the same programs. What compiled scripts do is checked by the scripts in bytecode/.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/bytecode/disassembler.h"
-#include "engine/cobalt_script.h"
-#include "engine/error/script_error.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
 
-/// An engine whose print output is collected, with helpers to compile and run text.
-class Harness {
-public:
-    Harness()
-    {
-        engine.printHandler = [this](std::string_view line) { output += std::string(line) + "\n"; };
-    }
-
+/// An engine whose print output is collected, with helpers to compile and run programs.
+struct Harness : EngineFixture {
     ProgramRef compile(std::string_view source)
     {
         auto program = std::make_shared<BytecodeProgram>();
@@ -35,70 +26,24 @@ public:
         return program;
     }
 
-    /// Runs chunk 0 as the body of a script and returns what it returned.
-    Variable run(const ProgramRef& program, BlockSignal* signalOut = nullptr)
+    /// Runs chunk 0 (from `start`) as the body of a script and returns what it returned.
+    Variable run(const ProgramRef& program, uint32_t chunk = 0, uint32_t start = CobaltScript::kStartOfChunk)
     {
         BlockSignal signal = BlockSignal::None;
-        Variable value = engine.executeBytecodeChunkInternal(program, 0, signal, true);
-        if (signalOut) *signalOut = signal;
-        return value;
+        return engine.executeBytecodeChunkInternal(program, chunk, signal, true, start);
     }
 
-    /// Compiles and runs `source`; returns the printed lines, or "error: " and the failure.
-    std::string runText(std::string_view source) { return runProgram(compile(source)); }
-
+    /// The printed lines, then "error: " and the failure if there is one.
     std::string runProgram(const ProgramRef& program)
     {
-        try {
-            run(program);
-        } catch (const std::exception& error) {
-            output += std::string("error: ") + error.what();
-        }
-        return output;
+        const std::string failure = failureOf([&] { run(program); });
+        return output + (failure == "(no failure)" ? "" : "error: " + failure);
     }
 
-    /// The message of the failure that running `program` raises ("" when none).
-    std::string failureOf(const ProgramRef& program)
-    {
-        try {
-            run(program);
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "";
-    }
-
-    CobaltScript engine;
-    std::string output;
+    ProgramRef program;  // the program a malformed case damages
 };
 
-/// Runs `work` on a thread with a 1 MiB stack, like the small worker threads an embedder may
-/// use, so that the recursion guard is tested against a stack of known size.
-void onSmallStack(const std::function<void()>& work)
-{
-    pthread_attr_t attributes;
-    ASSERT_EQ(pthread_attr_init(&attributes), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attributes, size_t{1} << 20), 0);
-    pthread_t thread;
-    auto entry = [](void* task) -> void* {
-        (*static_cast<const std::function<void()>*>(task))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attributes, entry, const_cast<std::function<void()>*>(&work)), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attributes);
-}
-
-std::string compileFailure(std::string_view source)
-{
-    Harness harness;
-    try {
-        harness.compile(source);
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
+constexpr size_t kSmallStack = size_t{1} << 20;
 
 std::string dump(std::string_view source)
 {
@@ -183,186 +128,152 @@ TEST(BytecodeDisassembler, DumpsMalformedProgramsWithoutFailing)
               "nest 0: line 9 -> chunk 1, in chunk 0, label \"say \\\"hi\\\"\"\n");
 }
 
-TEST(BytecodeCompiler, BackwardBlockLinksAreRejectedInsteadOfLooping)
+// ===== recursion limits on a small stack =====
+
+TEST(BytecodeRecursion, DeepNestingAndRunawayCallsFailWithTheRecursionError)
 {
-    Harness harness;
-    ParsedLines lines = harness.engine.parseLines("if a\nelse\nend");
-    lines[1].nextBranch = 0;  // an else that points back at its if
-    BytecodeProgram program;
-    EXPECT_THROW(
-        {
-            try {
-                harness.engine.compileBytecodeChunk(program, lines, 0, lines.size(), "", 0);
-            } catch (const std::runtime_error& error) {
-                EXPECT_STREQ(error.what(), "Invalid if-chain while compiling bytecode");
-                throw;
-            }
-        },
-        std::runtime_error);
-
-    ParsedLines loop = harness.engine.parseLines("print(1)\nwhile x\nend");
-    loop[1].matchingEnd = 0;
-    BytecodeProgram loopProgram;
-    EXPECT_THROW(harness.engine.compileBytecodeChunk(loopProgram, loop, 0, loop.size(), "", 0), std::runtime_error);
-}
-
-TEST(BytecodeCompiler, DeepNestingFailsWithTheRecursionError)
-{
-    std::string source;
-    for (int i = 0; i < 20000; ++i) source += "if x\n";
-    for (int i = 0; i < 20000; ++i) source += "end\n";
-    std::string failure;
-    onSmallStack([&] { failure = compileFailure(source); });
-    EXPECT_NE(failure.find(kRecursionTooDeep), std::string::npos) << failure.substr(0, 200);
-}
-
-// ===== interpreter =====
-
-TEST(BytecodeInterpreter, RunawayRecursionIsAScriptError)
-{
-    Harness harness;
-    std::string result;
-    onSmallStack([&] { result = harness.runText("function f(n)\n  depth = n\n  return f(n + 1)\nend\nf(1)"); });
-    EXPECT_NE(result.find(kRecursionTooDeep), std::string::npos) << result.substr(0, 200);
-    EXPECT_TRUE(harness.engine.activeChunks.empty());
-    EXPECT_TRUE(harness.engine.scopes.blocks.empty());
+    std::string nesting;
+    for (int i = 0; i < 20000; ++i) nesting += "if x\n";
+    for (int i = 0; i < 20000; ++i) nesting += "end\n";
+    Harness compiler, runner;
+    std::string compiled, ran;
+    onSmallStack(kSmallStack, [&] {
+        compiled = failureOf([&] { compiler.compile(nesting); });
+        ran = runner.runProgram(runner.compile("function f(n)\n  depth = n\n  return f(n + 1)\nend\nf(1)"));
+    });
+    EXPECT_NE(compiled.find(kRecursionTooDeep), std::string::npos) << compiled.substr(0, 200);
+    EXPECT_NE(ran.find(kRecursionTooDeep), std::string::npos) << ran.substr(0, 200);
+    EXPECT_TRUE(runner.engine.activeChunks.empty());
+    EXPECT_TRUE(runner.engine.scopes.blocks.empty());
 }
 
 // ===== malformed programs =====
 
-/// A program over real lines whose instructions are then replaced by hand.
-struct HandBuilt {
-    Harness harness;
-    ProgramRef program;
-
-    explicit HandBuilt(std::string_view source) : program(harness.compile(source)) {}
-
-    /// Makes chunk 0 the given instructions (appended at the end of the list).
-    void setChunk0(std::vector<Instruction> code)
-    {
-        program->chunks[0].firstInstruction = static_cast<uint32_t>(program->instructions.size());
-        program->chunks[0].instructionCount = static_cast<uint32_t>(code.size());
-        program->instructions.insert(program->instructions.end(), code.begin(), code.end());
-    }
-
-    /// Adds a chunk with both flags clear holding `code`; returns its index.
-    uint32_t addPlainChunk(std::vector<Instruction> code)
-    {
-        BytecodeChunk chunk;
-        chunk.firstInstruction = static_cast<uint32_t>(program->instructions.size());
-        chunk.instructionCount = static_cast<uint32_t>(code.size());
-        program->instructions.insert(program->instructions.end(), code.begin(), code.end());
-        program->chunks.push_back(chunk);
-        return static_cast<uint32_t>(program->chunks.size() - 1);
-    }
-
-    std::string failure() { return harness.failureOf(program); }
-};
-
 Instruction op(Opcode opcode, uint32_t operand) { return Instruction{opcode, operand, 0}; }
 
-TEST(BytecodeMalformed, ChunkIndexRangeAndStartAreChecked)
+/// Appends `code` to the program's instructions and makes `chunk` run it; a new chunk with both
+/// flags clear when `chunk` is past the end. Returns the chunk's index.
+uint32_t setChunk(BytecodeProgram& program, uint32_t chunk, const std::vector<Instruction>& code)
 {
-    HandBuilt built("print(1)\nprint(2)");
-    BlockSignal signal = BlockSignal::None;
-    CobaltScript& engine = built.harness.engine;
-    auto failureOf = [&](uint32_t chunk, uint32_t start) -> std::string {
-        try {
-            engine.executeBytecodeChunkInternal(built.program, chunk, signal, true, start);
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "";
-    };
-    EXPECT_EQ(failureOf(7, CobaltScript::kStartOfChunk), "Invalid bytecode chunk index");
-    EXPECT_EQ(failureOf(0, 2), "Bytecode jump target is outside the target chunk");
-    EXPECT_EQ(failureOf(0, 1), "");
-    EXPECT_EQ(built.harness.output, "2\n");
-    built.program->chunks[0].instructionCount = 3;
-    EXPECT_EQ(failureOf(0, CobaltScript::kStartOfChunk), "Bytecode chunk range is out of bounds");
-    EXPECT_TRUE(engine.activeChunks.empty());
+    if (chunk >= program.chunks.size()) chunk = static_cast<uint32_t>(program.chunks.size()), program.chunks.emplace_back();
+    program.chunks[chunk].firstInstruction = static_cast<uint32_t>(program.instructions.size());
+    program.chunks[chunk].instructionCount = static_cast<uint32_t>(code.size());
+    program.instructions.insert(program.instructions.end(), code.begin(), code.end());
+    return chunk;
 }
 
-TEST(BytecodeMalformed, SideListIndicesAreCheckedPerOpcode)
+/// A while loop whose body is a plain chunk holding `code`, so that it runs in the inline runner.
+void inlineBody(BytecodeProgram& program, const std::vector<Instruction>& code)
 {
-    const std::vector<std::pair<Instruction, std::string>> cases{
-        {op(Opcode::Line, 99), "Bytecode line index out of range"},
-        {op(Opcode::InlineAssignment, 99), "Bytecode line index out of range"},
-        {op(Opcode::Return, 99), "Bytecode line index out of range"},
-        {op(Opcode::If, 99), "Bytecode if-group index out of range"},
-        {op(Opcode::While, 99), "Bytecode while-loop index out of range"},
-        {op(Opcode::Repeat, 99), "Bytecode repeat-loop index out of range"},
-        {op(Opcode::NumericFor, 99), "Bytecode numeric-for index out of range"},
-        {op(Opcode::GenericFor, 99), "Bytecode generic-for index out of range"},
-        {op(Opcode::FunctionDeclaration, 99), "Bytecode function-declaration index out of range"},
-        {op(Opcode::Nest, 99), "Bytecode nest-block index out of range"},
-        {op(static_cast<Opcode>(200), 0), "Invalid bytecode opcode 200"},
-    };
-    for (const auto& [instruction, message] : cases) {
-        HandBuilt built("print(1)");
-        built.setChunk0({instruction});
-        EXPECT_EQ(built.failure(), message) << opcodeName(instruction.opcode);
-        EXPECT_TRUE(built.harness.engine.activeChunks.empty());
+    program.whileLoops[0].chunk = setChunk(program, 99, code);
+}
+
+struct MalformedCase {
+    const char* name;
+    const char* source;
+    std::function<void(Harness&, BytecodeProgram&)> damage;  // may also run the program itself first
+    const char* expected;  // the failure, or "ok: " and the output of the damage step and a whole run
+};
+
+const MalformedCase kMalformed[] = {
+    {"opcode 200", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(static_cast<Opcode>(200), 0)}); },
+     "Invalid bytecode opcode 200"},
+    {"line", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::Line, 99)}); },
+     "Bytecode line index out of range"},
+    {"inline assignment", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::InlineAssignment, 99)}); },
+     "Bytecode line index out of range"},
+    {"return", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::Return, 99)}); },
+     "Bytecode line index out of range"},
+    {"if", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::If, 99)}); },
+     "Bytecode if-group index out of range"},
+    {"while", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::While, 99)}); },
+     "Bytecode while-loop index out of range"},
+    {"repeat", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::Repeat, 99)}); },
+     "Bytecode repeat-loop index out of range"},
+    {"numeric for", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::NumericFor, 99)}); },
+     "Bytecode numeric-for index out of range"},
+    {"generic for", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::GenericFor, 99)}); },
+     "Bytecode generic-for index out of range"},
+    {"function", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::FunctionDeclaration, 99)}); },
+     "Bytecode function-declaration index out of range"},
+    {"nest", "print(1)", [](Harness&, BytecodeProgram& p) { setChunk(p, 0, {op(Opcode::Nest, 99)}); },
+     "Bytecode nest-block index out of range"},
+    {"declaration line", "function f()\nend", [](Harness&, BytecodeProgram& p) { p.functionDecls[0].line = 50; },
+     "Bytecode line index out of range"},
+    {"while line", "while false\nend", [](Harness&, BytecodeProgram& p) { p.whileLoops[0].line = 50; },
+     "Bytecode line index out of range"},
+    {"chunk range", "print(1)", [](Harness&, BytecodeProgram& p) { p.chunks[0].instructionCount = 3; },
+     "Bytecode chunk range is out of bounds"},
+    {"chunk index", "print(1)", [](Harness& h, BytecodeProgram&) { h.run(h.program, 7); },
+     "Invalid bytecode chunk index"},
+    {"start past the chunk", "print(1)\nprint(2)",
+     [](Harness& h, BytecodeProgram&) { h.run(h.program, 0, 2); },
+     "Bytecode jump target is outside the target chunk"},
+    {"start inside the chunk", "print(1)\nprint(2)",
+     [](Harness& h, BytecodeProgram&) { h.run(h.program, 0, 1), h.output += "|"; },
+     "ok: 2\n|1\n2\n"},
+    // opcode 1 on another kind of line runs it as a line
+    {"assignment opcode on other lines", "print(\"plain\")\nt = {}\nt[1] = 5\nprint(t[1])",
+     [](Harness&, BytecodeProgram& p) {
+         setChunk(p, 0, {op(Opcode::InlineAssignment, 0), op(Opcode::InlineAssignment, 1),
+                         op(Opcode::InlineAssignment, 2), op(Opcode::InlineAssignment, 3)});
+     },
+     "ok: plain\n5\n"},
+    // the inline runner reports its own index messages
+    {"inline if", "while true\nend", [](Harness&, BytecodeProgram& p) { inlineBody(p, {op(Opcode::If, 99)}); },
+     "Inline bytecode if-group index out of range"},
+    {"inline while", "while true\nend", [](Harness&, BytecodeProgram& p) { inlineBody(p, {op(Opcode::While, 99)}); },
+     "Inline bytecode while-loop index out of range"},
+    {"inline repeat", "while true\nend", [](Harness&, BytecodeProgram& p) { inlineBody(p, {op(Opcode::Repeat, 99)}); },
+     "Inline bytecode repeat-loop index out of range"},
+    {"inline numeric for", "while true\nend", [](Harness&, BytecodeProgram& p) { inlineBody(p, {op(Opcode::NumericFor, 99)}); },
+     "Inline bytecode numeric-for index out of range"},
+    // a return is never inline by itself; a cache that claims otherwise is refused
+    {"inline return", "while true\nend\nreturn 1",
+     [](Harness& h, BytecodeProgram& p) {
+         inlineBody(p, {op(Opcode::Return, 2)});
+         if (h.run(h.program).toString() != "1") throw std::runtime_error("no return");
+         p.inlineEligibility[p.chunks.size() - 1] = 2;
+     },
+     "Unexpected non-inline opcode"},
+};
+
+TEST(BytecodeMalformed, EachDamageGivesItsMessageAndLeavesNoActiveChunk)
+{
+    for (const MalformedCase& row : kMalformed) {
+        Harness harness;
+        harness.program = harness.compile(row.source);
+        std::string failure = failureOf([&] { row.damage(harness, *harness.program); });
+        if (failure == "(no failure)") failure = failureOf([&] { harness.run(harness.program); });
+        EXPECT_EQ(failure == "(no failure)" ? "ok: " + harness.output : failure, row.expected) << row.name;
+        EXPECT_TRUE(harness.engine.activeChunks.empty()) << row.name;
     }
-
-    HandBuilt declaration("function f()\nend");
-    declaration.program->functionDecls[0].line = 50;
-    EXPECT_EQ(declaration.failure(), "Bytecode line index out of range");
-
-    HandBuilt loop("while false\nend");
-    loop.program->whileLoops[0].line = 50;
-    EXPECT_EQ(loop.failure(), "Bytecode line index out of range");
 }
 
-TEST(BytecodeMalformed, OpcodeOneOnAnotherLineRunsItAsALine)
+TEST(BytecodeMalformed, BackwardBlockLinksAreRejectedInsteadOfLooping)
 {
-    HandBuilt built("print(\"plain\")\nt = {}\nt[1] = 5\nprint(t[1])");
-    built.setChunk0({op(Opcode::InlineAssignment, 0), op(Opcode::InlineAssignment, 1),
-                     op(Opcode::InlineAssignment, 2), op(Opcode::InlineAssignment, 3)});
-    EXPECT_EQ(built.failure(), "");
-    EXPECT_EQ(built.harness.output, "plain\n5\n");
-}
-
-TEST(BytecodeMalformed, InlineRunnerReportsItsOwnIndexMessages)
-{
-    const std::vector<std::pair<Instruction, std::string>> cases{
-        {op(Opcode::If, 99), "Inline bytecode if-group index out of range"},
-        {op(Opcode::While, 99), "Inline bytecode while-loop index out of range"},
-        {op(Opcode::Repeat, 99), "Inline bytecode repeat-loop index out of range"},
-        {op(Opcode::NumericFor, 99), "Inline bytecode numeric-for index out of range"},
-    };
-    for (const auto& [instruction, message] : cases) {
-        // while true: the body is a plain chunk, so it runs in the inline runner.
-        HandBuilt built("while true\nend");
-        uint32_t body = built.addPlainChunk({instruction});
-        built.program->whileLoops[0].chunk = body;
-        EXPECT_EQ(built.failure(), message);
-        EXPECT_EQ(built.program->inlineEligibility[body], 2);
+    Harness harness;
+    ParsedLines chain = harness.engine.parseLines("if a\nelse\nend");
+    chain[1].nextBranch = 0;  // an else that points back at its if
+    ParsedLines loop = harness.engine.parseLines("print(1)\nwhile x\nend");
+    loop[1].matchingEnd = 0;
+    for (ParsedLines* lines : {&chain, &loop}) {
+        BytecodeProgram program;
+        EXPECT_EQ(failureOf([&] { harness.engine.compileBytecodeChunk(program, *lines, 0, lines->size(), "", 0); }),
+                  lines == &chain ? "Invalid if-chain while compiling bytecode" : "Missing 'end' for while block");
     }
-}
-
-TEST(BytecodeMalformed, OpcodeTheInlineRunnerCannotRunIsReported)
-{
-    HandBuilt built("while true\nend\nreturn 1");
-    uint32_t body = built.addPlainChunk({op(Opcode::Return, 2)});
-    built.program->whileLoops[0].chunk = body;
-    // Not eligible by itself (a return never is), so the nested activation returns ...
-    BlockSignal signal = BlockSignal::None;
-    EXPECT_EQ(built.harness.run(built.program, &signal).asInt(), 1);
-    // ... but a cache that claims otherwise sends it to the inline runner, which refuses.
-    built.program->inlineEligibility[body] = 2;
-    EXPECT_EQ(built.failure(), "Unexpected non-inline opcode");
 }
 
 TEST(BytecodeMalformed, ChunkThatContainsItselfEndsInTheRecursionError)
 {
-    HandBuilt built("if true\nend");
-    built.program->ifGroups[0].branches[0].chunk = 0;
+    Harness harness;
+    const ProgramRef program = harness.compile("if true\nend");
+    program->ifGroups[0].branches[0].chunk = 0;
     std::string failure;
-    onSmallStack([&] { failure = built.failure(); });
+    onSmallStack(kSmallStack, [&] { failure = harness.runProgram(program); });
     EXPECT_NE(failure.find(kRecursionTooDeep), std::string::npos) << failure;
-    EXPECT_TRUE(built.harness.engine.activeChunks.empty());
-    EXPECT_EQ(built.program->inlineEligibility[0], 1);
+    EXPECT_TRUE(harness.engine.activeChunks.empty());
+    EXPECT_EQ(program->inlineEligibility[0], 1);
 }
 
 // ===== inline runner against nested activations =====
@@ -385,93 +296,37 @@ size_t inlinedChunks(const BytecodeProgram& program)
     return count;
 }
 
-class InlineRunnerEquivalence : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(InlineRunnerEquivalence, GivesTheResultsOfNestedActivations)
+TEST(BytecodeInlineRunner, GivesTheResultsOfNestedActivations)
 {
-    Harness nested;
-    ProgramRef compiled = nested.compile(GetParam());
-    const std::string expected = nested.runProgram(compiled);
-    EXPECT_EQ(inlinedChunks(*compiled), 0u);
-
-    Harness inlined;
-    ProgramRef plain = withPlainBlockBodies(inlined.compile(GetParam()));
-    const std::string actual = inlined.runProgram(plain);
-    EXPECT_EQ(actual, expected);
-    EXPECT_GT(inlinedChunks(*plain), 0u) << "the inline runner was not used";
-    EXPECT_TRUE(inlined.engine.activeChunks.empty());
-    EXPECT_TRUE(inlined.engine.scopes.loops.empty());
-    EXPECT_TRUE(inlined.engine.scopes.blocks.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Programs, InlineRunnerEquivalence,
-    ::testing::Values(
+    const char* const programs[] = {
         // loops, break, compound assignment
-        "total = 0\n"
-        "for i = 1, 10\n"
-        "  if i % 2 == 0\n"
-        "    total += i\n"
-        "  elseif i == 9\n"
-        "    break\n"
-        "  else\n"
-        "    total = total - 1\n"
-        "  end\n"
-        "end\n"
-        "print(total)\n"
-        "n = 0\n"
-        "repeat\n"
-        "  n = n + 1\n"
-        "  while n % 3 != 0\n"
-        "    n = n + 1\n"
-        "  end\n"
-        "until n > 10\n"
-        "print(n)",
+        "total = 0\nfor i = 1, 10\n  if i % 2 == 0\n    total += i\n  elseif i == 9\n    break\n  else\n"
+        "    total = total - 1\n  end\nend\nprint(total)\n"
+        "n = 0\nrepeat\n  n = n + 1\n  while n % 3 != 0\n    n = n + 1\n  end\nuntil n > 10\nprint(n)",
         // a counter that would leave the int range ends the loop
-        "for i = 2147483646, 2147483647\n"
-        "  print(i)\n"
-        "end\n"
-        "for i = 3, 1, -1\n"
-        "  print(i)\n"
-        "end",
+        "for i = 2147483646, 2147483647\n  print(i)\nend\nfor i = 3, 1, -1\n  print(i)\nend",
         // jumps out of inline bodies, to a nest of the running chunk
-        "n = 0\n"
-        "nest \"again\"\n"
-        "  n = n + 1\n"
-        "end\n"
-        "while true\n"
-        "  if n < 3\n"
-        "    jumpTo(\"again\")\n"
-        "  end\n"
-        "  break\n"
-        "end\n"
-        "print(n)",
+        "n = 0\nnest \"again\"\n  n = n + 1\nend\nwhile true\n  if n < 3\n    jumpTo(\"again\")\n  end\n"
+        "  break\nend\nprint(n)",
         // a soft error inside a protected function stops everything up to pcall
-        "function work()\n"
-        "  error(\"boom\")\n"
-        "end\n"
-        "i = 0\n"
-        "while i < 3\n"
-        "  i = i + 1\n"
-        "  ok, message = pcall(work)\n"
-        "  print(ok)\n"
-        "  print(message)\n"
-        "end",
+        "function work()\n  error(\"boom\")\nend\ni = 0\nwhile i < 3\n  i = i + 1\n  ok, message = pcall(work)\n"
+        "  print(ok)\n  print(message)\nend",
         // a failure inside a body is positioned at its line
-        "x = 0\n"
-        "for i = 1, 3\n"
-        "  if i == 2\n"
-        "    y = i \\ x\n"
-        "  end\n"
-        "  print(i)\n"
-        "end",
+        "x = 0\nfor i = 1, 3\n  if i == 2\n    y = i \\ x\n  end\n  print(i)\nend",
         // a jump to an unknown label
-        "i = 0\n"
-        "while i < 2\n"
-        "  i = i + 1\n"
-        "  jumpTo(\"missing\")\n"
-        "  print(\"after\")\n"
-        "end"));
+        "i = 0\nwhile i < 2\n  i = i + 1\n  jumpTo(\"missing\")\n  print(\"after\")\nend",
+    };
+    for (const char* source : programs) {
+        Harness nested, inlined;
+        const ProgramRef compiled = nested.compile(source);
+        const ProgramRef plain = withPlainBlockBodies(inlined.compile(source));
+        EXPECT_EQ(inlined.runProgram(plain), nested.runProgram(compiled)) << source;
+        EXPECT_EQ(inlinedChunks(*compiled), 0u) << source;
+        EXPECT_GT(inlinedChunks(*plain), 0u) << "the inline runner was not used: " << source;
+        EXPECT_TRUE(inlined.engine.activeChunks.empty() && inlined.engine.scopes.loops.empty() &&
+                    inlined.engine.scopes.blocks.empty()) << source;
+    }
+}
 
 } // namespace
 } // namespace cobalt

@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,30 +19,20 @@
 
 #include "engine/embed/quill_script.h"
 #include "engine/embed/script_runtime.h"
-#include "engine/error/script_error.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 class EmbedTest : public ::testing::Test {
 protected:
-    EmbedTest()
+    EmbedTest() : runtime(create())
     {
-        std::string pattern = (fs::temp_directory_path() / "cobalt-embed-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        folder = pattern;
-        runtime = create();
         if (!runtime) throw std::runtime_error("quill_script_runtime_create failed");
     }
-    ~EmbedTest() override
-    {
-        quill_script_runtime_destroy(runtime);
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
+    ~EmbedTest() override { quill_script_runtime_destroy(runtime); }
 
     /// A runtime whose request, upload and HTTP callbacks all answer through `onRequest`.
     QuillScriptRuntime* create()
@@ -66,12 +54,7 @@ protected:
         return 1;
     }
 
-    std::string write(const std::string& source)
-    {
-        const std::string path = (fs::path(folder) / ("script" + std::to_string(++scripts) + ".cbs")).string();
-        std::ofstream(path, std::ios::binary) << source;
-        return path;
-    }
+    std::string write(const std::string& source) { return folder.file("script" + std::to_string(++scripts) + ".cbs", source); }
 
     /// Runs `source` from a new file; `errorText` receives run's error text ("" for none).
     int32_t run(const std::string& source, std::string* errorText = nullptr) { return runOn(runtime, source, errorText); }
@@ -96,7 +79,7 @@ protected:
     }
     CobaltScript& engine() { return runtime->engine; }
 
-    std::string folder;
+    TemporaryFolder folder;
     QuillScriptRuntime* runtime = nullptr;
     std::vector<std::string> log;
     std::vector<std::string> requests;  // "<endpoint> <json>"
@@ -107,23 +90,15 @@ protected:
 
 using Lines = std::vector<std::string>;
 
-/// Requests a stop from another thread after a delay, as a host's stop button does.
-class StopLater {
-public:
-    StopLater(QuillScriptRuntime* runtime, std::chrono::milliseconds delay)
-        : m_thread([runtime, delay] {
-              std::this_thread::sleep_for(delay);
-              quill_script_runtime_request_stop(runtime);
-          })
-    {
-    }
-    ~StopLater() { m_thread.join(); }
-    StopLater(const StopLater&) = delete;
-    StopLater& operator=(const StopLater&) = delete;
-
-private:
-    std::thread m_thread;
-};
+/// Requests a stop from another thread after a delay, as a host's stop button does; the
+/// returned thread joins when it goes out of scope.
+std::jthread stopLater(QuillScriptRuntime* runtime, std::chrono::milliseconds delay)
+{
+    return std::jthread([runtime, delay] {
+        std::this_thread::sleep_for(delay);
+        quill_script_runtime_request_stop(runtime);
+    });
+}
 
 // ----- a stop passes every protected call -----
 
@@ -160,17 +135,18 @@ TEST_F(EmbedTest, PositionedStopKeepsItsKind)
 {
     const ParsedLines lines = engine().parseLines("x = 1");
     engine().setPositionContext(lines[0]);
-    try {
+    const std::string positioned = failureOf([&] {
         try {
-            throw ScriptStopRequested("Bot stop requested");
-        } catch (...) {
-            engine().rethrowPositioned(lines[0]);
+            try {
+                throw ScriptStopRequested("Bot stop requested");
+            } catch (...) {
+                engine().rethrowPositioned(lines[0]);
+            }
+        } catch (const ScriptStopRequested& stop) {
+            throw std::runtime_error(std::string("still a stop: ") + stop.what());
         }
-    } catch (const ScriptStopRequested& positioned) {
-        EXPECT_TRUE(std::string(positioned.what()).starts_with("CobaltScript error: Bot stop requested"));
-        return;
-    }
-    ADD_FAILURE() << "the positioned stop lost its kind";
+    });
+    EXPECT_TRUE(positioned.starts_with("still a stop: CobaltScript error: Bot stop requested")) << positioned;
 }
 
 // ----- the grace period after a stop -----
@@ -191,7 +167,7 @@ TEST_F(EmbedTest, EndlessLoopsEndOnceTheGracePeriodIsOver)
     for (const char* source : endless) {
         renew();
         engine().stop.gracePeriod = 0ms;
-        StopLater stopper(runtime, 50ms);
+        const std::jthread stopper = stopLater(runtime, 50ms);
         EXPECT_EQ(run(source), QUILL_SCRIPT_STOPPED) << source;
     }
 
@@ -201,7 +177,7 @@ TEST_F(EmbedTest, EndlessLoopsEndOnceTheGracePeriodIsOver)
     const ParsedLines lines = engine().parseLines("while true\n  y = 2\nend");
     size_t index = 0;
     BlockSignal signal = BlockSignal::None;
-    StopLater stopper(runtime, 50ms);
+    const std::jthread stopper = stopLater(runtime, 50ms);
     EXPECT_THROW(engine().executeParsedBlock(lines, index, signal), ScriptStopRequested);
 }
 
@@ -211,7 +187,7 @@ TEST_F(EmbedTest, GracePeriodRunsFromTheFirstBoundaryThatSeesTheStop)
     const auto started = std::chrono::steady_clock::now();
     int32_t result = 0;
     {
-        StopLater stopper(runtime, 100ms);
+        const std::jthread stopper = stopLater(runtime, 100ms);
         result = run("while true\nend");
     }
     const auto elapsed = std::chrono::steady_clock::now() - started;
@@ -222,7 +198,7 @@ TEST_F(EmbedTest, GracePeriodRunsFromTheFirstBoundaryThatSeesTheStop)
 
 TEST_F(EmbedTest, ScriptsThatEndByThemselvesKeepTheirCleanUpTime)
 {
-    StopLater stopper(runtime, 100ms);
+    const std::jthread stopper = stopLater(runtime, 100ms);
     const int32_t result = run("while botWait(20)\nend\n"
                                "total = 0\n"
                                "for i = 1, 20000\n  total += 1\nend\n"
@@ -236,17 +212,8 @@ TEST_F(EmbedTest, ScriptsThatEndByThemselvesKeepTheirCleanUpTime)
 TEST_F(EmbedTest, FailedRunDoesNotPoisonTheNext)
 {
     std::string error;
-    EXPECT_EQ(run("count = 1\n"
-                  "function deep(n)\n"
-                  "  local here = n\n"
-                  "  for i = 1, 2\n"
-                  "    if n == 0\n"
-                  "      error(\"boom\")\n"
-                  "    end\n"
-                  "    deep(n - 1)\n"
-                  "  end\n"
-                  "end\n"
-                  "deep(5)",
+    EXPECT_EQ(run("count = 1\nfunction deep(n)\n  local here = n\n  for i = 1, 2\n    if n == 0\n      error(\"boom\")\n"
+                  "    end\n    deep(n - 1)\n  end\nend\ndeep(5)",
                   &error),
               QUILL_SCRIPT_FAILED);
     EXPECT_TRUE(error.starts_with("CobaltScript error: boom\n")) << error;
@@ -298,19 +265,32 @@ TEST_F(EmbedTest, OverlappingRunIsRefused)
 
 // ----- the bot API's callbacks -----
 
-/// The first line of a run's error text.
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
-
-TEST_F(EmbedTest, FailedCallsTakeTheHostsTextOrTheCallbacksOwn)
+TEST_F(EmbedTest, FailedAndMissingCallbacksFailByName)
 {
     onRequest = [](const char*, const char*, char**, char**) { return int32_t{0}; };
-    std::string error;
-    for (const auto& [call, message] : {std::pair{"misskeyMe()", "Misskey request failed"},
-                                        std::pair{"misskeyUpload(\"a.png\")", "Misskey upload failed"},
-                                        std::pair{"httpGet(\"https://x\")", "HTTP request failed"}}) {
-        EXPECT_EQ(run(call, &error), QUILL_SCRIPT_FAILED);
-        EXPECT_EQ(firstLine(error), std::string("CobaltScript error: ") + message);
+    QuillScriptRuntime* bare = quill_script_runtime_create(this, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(bare, nullptr);
+    const struct {
+        QuillScriptRuntime* target;
+        const char* call;
+        const char* message;
+    } rows[] = {
+        {runtime, "misskeyMe()", "Misskey request failed"},
+        {runtime, "misskeyUpload(\"a.png\")", "Misskey upload failed"},
+        {runtime, "httpGet(\"https://x\")", "HTTP request failed"},
+        {bare, "misskeyNote(\"x\")", "Misskey request callback is unavailable"},
+        {bare, "misskeyUpload(\"a\")", "Misskey upload callback is unavailable"},
+        {bare, "httpRequest(\"u\")", "HTTP request callback is unavailable"},
+    };
+    for (const auto& row : rows) {
+        std::string error;
+        EXPECT_EQ(runOn(row.target, row.call, &error), QUILL_SCRIPT_FAILED) << row.call;
+        EXPECT_EQ(firstLine(error), row.message) << row.call;
     }
+    // Without a log callback, log lines go nowhere and the script carries on.
+    EXPECT_EQ(runOn(bare, "print(1)\nlog(2)"), QUILL_SCRIPT_FINISHED);
+    quill_script_runtime_destroy(bare);
+
     // Success without a response text, and a failure's own text, are checked from the C
     // host's side (tests/embed/host_test.c). An error text stored beside a success is freed
     // too, and the response wins.
@@ -321,22 +301,6 @@ TEST_F(EmbedTest, FailedCallsTakeTheHostsTextOrTheCallbacksOwn)
     };
     EXPECT_EQ(run("log(misskeyMe())"), QUILL_SCRIPT_FINISHED);
     EXPECT_EQ(log, Lines{"7"});
-}
-
-TEST_F(EmbedTest, MissingCallbacksFailByName)
-{
-    QuillScriptRuntime* bare = quill_script_runtime_create(this, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(bare, nullptr);
-    std::string error;
-    for (const auto& [call, message] : {std::pair{"misskeyNote(\"x\")", "Misskey request callback is unavailable"},
-                                        std::pair{"misskeyUpload(\"a\")", "Misskey upload callback is unavailable"},
-                                        std::pair{"httpRequest(\"u\")", "HTTP request callback is unavailable"}}) {
-        EXPECT_EQ(runOn(bare, call, &error), QUILL_SCRIPT_FAILED);
-        EXPECT_EQ(firstLine(error), std::string("CobaltScript error: ") + message);
-    }
-    // Without a log callback, log lines go nowhere and the script carries on.
-    EXPECT_EQ(runOn(bare, "print(1)\nlog(2)"), QUILL_SCRIPT_FINISHED);
-    quill_script_runtime_destroy(bare);
 }
 
 TEST_F(EmbedTest, AStopEndsTheScriptAtItsNextHostCallWithoutSendingIt)

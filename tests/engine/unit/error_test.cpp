@@ -4,14 +4,12 @@
 // the scripts in calls/.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <stdexcept>
 #include <string>
 
-#include "engine/cobalt_script.h"
 #include "engine/error/position_context_guard.h"
-#include "engine/error/script_error.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
@@ -29,28 +27,20 @@ ParsedScriptLine lineOf(const std::string& text, uint64_t lineNumber, TokenList 
 
 std::string textOfThrowError(CobaltScript& engine, std::string_view message, std::string_view nearToken)
 {
-    try {
-        engine.throwError(message, nearToken);
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "(no failure)";
+    return failureOf([&] { engine.throwError(message, nearToken); });
 }
 
 /// Runs `failing` inside a statement and positions what it throws, as an executor does.
 template <typename Failing>
 std::string positioned(CobaltScript& engine, const ParsedScriptLine& line, Failing failing)
 {
-    try {
+    return failureOf([&] {
         try {
             failing();
         } catch (...) {
             engine.rethrowPositioned(line);
         }
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no failure)";
+    });
 }
 
 // ---- the error text ----
@@ -119,7 +109,7 @@ TEST(Positioning, WithoutANearTokenTheFirstTokenIsUsed)
     EXPECT_NE(text.find("at line 1, near token 'pop'\n    pop(list)\n    ^~~\n"), std::string::npos) << text;
 }
 
-TEST(Positioning, AlreadyPositionedErrorsPassUnchanged)
+TEST(Positioning, OnlyErrorsWithoutAPositionArePositioned)
 {
     CobaltScript engine;
     const ParsedScriptLine line = lineOf("f()", 2, {"f", "(", ")"});
@@ -128,14 +118,8 @@ TEST(Positioning, AlreadyPositionedErrorsPassUnchanged)
     EXPECT_EQ(positioned(engine, line, [&] { throw std::runtime_error(inner); }), inner);
     EXPECT_EQ(positioned(engine, line, [&] { throw RaisedScriptError("CobaltScript error: raised"); }),
               "CobaltScript error: raised");
-}
-
-TEST(Positioning, ScriptRaisedAndUnknownErrorsArePositioned)
-{
-    CobaltScript engine;
-    const ParsedScriptLine line = lineOf("error(\"bad\")", 0, {"error", "(", "\"bad\"", ")"});
-    engine.setPositionContext(line);
-    engine.setNearToken(")", 3);
+    // Script-raised and unknown errors are positioned.
+    engine.setNearToken(")", 2);
     EXPECT_EQ(positioned(engine, line, [] { throw RaisedScriptError("bad"); }).substr(0, 28),
               "CobaltScript error: bad\n  at");
     EXPECT_EQ(positioned(engine, line, [] { throw 42; }).substr(0, 34), "CobaltScript error: Unknown error\n");
@@ -197,30 +181,14 @@ int recurse(RecursionOutcome& outcome, int depth)
     return recurse(outcome, depth + 1) + frame[0];  // not a tail call
 }
 
-void* recurseOnThread(void* argument)
-{
-    auto& outcome = *static_cast<RecursionOutcome*>(argument);
-    try {
-        recurse(outcome, 0);
-    } catch (const std::exception& error) {
-        outcome.message = error.what();
-    }
-    return nullptr;
-}
-
 RecursionOutcome recurseWithStack(size_t stackSize)
 {
     CobaltScript engine;
     RecursionOutcome outcome;
     outcome.engine = &engine;
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, stackSize);
-    pthread_t thread;
-    const bool started = pthread_create(&thread, &attributes, &recurseOnThread, &outcome) == 0;
-    pthread_attr_destroy(&attributes);
-    if (started) pthread_join(thread, nullptr);
+    onSmallStack(stackSize, [&] { outcome.message = failureOf([&] { recurse(outcome, 0); }); });
     outcome.engine = nullptr;
+    if (outcome.message == "(no failure)") outcome.message.clear();
     return outcome;
 }
 

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/cobalt_script.h"
-#include "engine/error/script_error.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
@@ -31,15 +30,7 @@ protected:
 
     std::string show(const std::string& text) { return eval(text).toString(); }
 
-    std::string failure(const std::string& text)
-    {
-        try {
-            eval(text);
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "(no failure)";
-    }
+    std::string failure(const std::string& text) { return failureOf([&] { eval(text); }); }
 
     void prepare(const std::string& text)
     {
@@ -77,56 +68,33 @@ struct ExpressionCase {
 
 constexpr ExpressionCase kExpressionCases[] = {
     {"7.5 % 0.5", "0.000000"},  // a divisor below one is no zero divisor
-    {"(-2147483647 - 1) \\ -1", "-2147483648"},
-    {"(-2147483647 - 1) % -1", "0"},
-    {"7 % 0", "error: Division by zero"},
-    {"7 / 0", "error: Division by zero"},
-    {"7 \\ 0.5", "error: Division by zero"},
-    {"1.5 % 0.0", "error: Division by zero"},
-    {"(0 - 2) ^ 31", "-2147483648"},
-    {"5 ^ 0", "1"},
-    {"0 ^ -1", "error: Invalid exponentiation result"},
-    {"\"a\" ^ 2", "error: Unsupported operation '^' between types"},
-    {"\"n=\" + [1, not]", "n=[1, not]"},
+    {"(-2147483647 - 1) \\ -1", "-2147483648"}, {"(-2147483647 - 1) % -1", "0"},
+    {"7 % 0", "error: Division by zero"}, {"7 / 0", "error: Division by zero"},
+    {"7 \\ 0.5", "error: Division by zero"}, {"1.5 % 0.0", "error: Division by zero"},
+    {"(0 - 2) ^ 31", "-2147483648"}, {"5 ^ 0", "1"}, {"0 ^ -1", "error: Invalid exponentiation result"},
+    {"\"a\" ^ 2", "error: Unsupported operation '^' between types"}, {"\"n=\" + [1, not]", "n=[1, not]"},
     {"\"a\" - 1", "error: Unsupported operation '-' between types"},
     {"[1] * 2", "error: Unsupported operation '*' between types"},
-    {"{} \\ 2", "error: Unsupported operation '\\' between types"},
-    {"not 1", "false"},
-    {"[not, 1]", "[not, 1]"},
+    {"{} \\ 2", "error: Unsupported operation '\\' between types"}, {"not 1", "false"}, {"[not, 1]", "[not, 1]"},
     {"not undefinedName", "true"},
     {"not 1 == false", "true"},  // (not 1) == false
-    {"not == 1", "false"},
-    {"!0", "false"},
-    {"0 <- 5", "1"},
-    {"3 <- 0", "0"},
-    {"2 <- 1.5", "1.837117"},
+    {"not == 1", "false"}, {"!0", "false"}, {"0 <- 5", "1"}, {"3 <- 0", "0"}, {"2 <- 1.5", "1.837117"},
     {"(0 - 1) <- 2", "error: tetration height must be a non-negative integer"},
     {"\"a\" <- 2", "error: tetration requires numeric operands"},
     {"2 -> 0.5", "error: pentation count must be an integer"},
     {"1.5 -> 3", "error: pentation intermediate height must be an integer"},
     {"(0 - 2) -> 3", "error: pentation intermediate height must be a non-negative integer"},
     {"3 -> 3", "error: pentation intermediate height must be a non-negative integer"},
-    {"2 -> 5", "error: Invalid pentation result"},
-    {"2 -> [1]", "error: pentation requires numeric operands"},
-    {"true or )", "error: Unknown token: )"},
-    {"true or (1", "error: Expected closing parenthesis"},
-    {"false and {(: 1}", "error: Invalid table key"},
-    {"true or", "error: Unexpected end of expression"},
+    {"2 -> 5", "error: Invalid pentation result"}, {"2 -> [1]", "error: pentation requires numeric operands"},
+    {"true or )", "error: Unknown token: )"}, {"true or (1", "error: Expected closing parenthesis"},
+    {"false and {(: 1}", "error: Invalid table key"}, {"true or", "error: Unexpected end of expression"},
     // a later entry with the same key replaces the earlier one, positional or keyed
-    {"{[1]: 7, 5}", "{1: 5}"},
-    {"{5, [1]: 7}", "{1: 7}"},
-    {"\"abc\"[2]", "b"},
-    {"'a\\'b'", "a'b"},
-    {"$1F == $1f", "true"},
-    {"$0", "$0"},
-    {"{1 2}", "error: Expected ',' or '}' in table literal"},
-    {"{1,", "error: Unexpected end of table literal"},
-    {"{[1] 2}", "error: Expected ':' after table key"},
-    {"{[1 2]: 3}", "error: Expected ']' after table key"},
-    {"{(: 1}", "error: Invalid table key"},
+    {"{[1]: 7, 5}", "{1: 5}"}, {"{5, [1]: 7}", "{1: 7}"}, {"\"abc\"[2]", "b"}, {"'a\\'b'", "a'b"},
+    {"$1F == $1f", "true"}, {"$0", "$0"}, {"{1 2}", "error: Expected ',' or '}' in table literal"},
+    {"{1,", "error: Unexpected end of table literal"}, {"{[1] 2}", "error: Expected ':' after table key"},
+    {"{[1 2]: 3}", "error: Expected ']' after table key"}, {"{(: 1}", "error: Invalid table key"},
     {"{[[1]]: 1}", "error: Table key must be string, number, or bool"},
-    {"[1 2]", "error: Expected ',' or ']' in array literal"},
-    {"[1,", "error: Unexpected end of expression"},
+    {"[1 2]", "error: Expected ',' or ']' in array literal"}, {"[1,", "error: Unexpected end of expression"},
     {"`", "error: Unknown token: `"},
     {"100000000000000000000000000000000000000000000000000", "error: Invalid numeric format"},
     {"string.len", "error: Unknown token: string.len"},
@@ -135,13 +103,9 @@ constexpr ExpressionCase kExpressionCases[] = {
 TEST_F(EvalTest, EachExpressionGivesItsValueOrFailure)
 {
     for (const ExpressionCase& expression : kExpressionCases) {
-        std::string actual;
-        try {
-            actual = eval(expression.expression).toString();
-        } catch (const std::exception& error) {
-            actual = std::string("error: ") + error.what();
-        }
-        EXPECT_EQ(actual, expression.expected) << expression.expression;
+        const std::string failed = failure(expression.expression);
+        EXPECT_EQ(failed == "(no failure)" ? show(expression.expression) : "error: " + failed, expression.expected)
+            << expression.expression;
     }
     EXPECT_EQ(eval("4 / 2").type, VarType::Float);
     EXPECT_EQ(eval("2 ^ 10").type, VarType::Int);
@@ -154,16 +118,8 @@ TEST_F(EvalTest, EachExpressionGivesItsValueOrFailure)
 TEST_F(EvalTest, OperatorFormsReportUnknownOperators)
 {
     const Variable one(int32_t{1});
-    const auto failureOf = [&](auto op) -> std::string {
-        try {
-            engine.performOperation(one, op, one);
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "(no failure)";
-    };
-    EXPECT_EQ(failureOf(std::string_view("=>")), "Unsupported operation: =>");
-    EXPECT_EQ(failureOf('&'), "Unsupported operation: &");
+    EXPECT_EQ(failureOf([&] { engine.performOperation(one, std::string_view("=>"), one); }), "Unsupported operation: =>");
+    EXPECT_EQ(failureOf([&] { engine.performOperation(one, '&', one); }), "Unsupported operation: &");
 }
 
 TEST_F(EvalTest, HyperOperationsWithHugeCountsFinish)
@@ -224,23 +180,13 @@ TEST_F(EvalTest, InPlaceOperationsMatchTheBinaryOperator)
     for (char op : std::string("+-*/\\%^")) {
         for (const auto& left : operands) {
             for (const auto& right : operands) {
-                std::string expected;
-                try {
-                    expected = engine.performOperation(left, op, right).toString();
-                } catch (const std::exception& error) {
-                    expected = std::string("error: ") + error.what();
-                }
-                Variable target = left;
-                std::string actual;
-                try {
-                    if (!engine.performOperationInPlace(target, op, right)) {
-                        target = engine.performOperation(target, op, right);
-                    }
-                    actual = target.toString();
-                } catch (const std::exception& error) {
-                    actual = std::string("error: ") + error.what();
-                }
-                EXPECT_EQ(actual, expected) << left.toString() << " " << op << " " << right.toString();
+                Variable result, target = left;
+                const std::string expected = failureOf([&] { result = engine.performOperation(left, op, right); });
+                const std::string actual = failureOf([&] {
+                    if (!engine.performOperationInPlace(target, op, right)) target = engine.performOperation(target, op, right);
+                });
+                EXPECT_EQ(actual == "(no failure)" ? target.toString() : actual,
+                          expected == "(no failure)" ? result.toString() : expected) << left.toString() << " " << op << " " << right.toString();
             }
         }
     }
@@ -252,13 +198,10 @@ TEST_F(EvalTest, InPlaceOperationsMatchTheBinaryOperator)
 TEST_F(EvalTest, DeepNestingFailsWithAScriptError)
 {
     const size_t depth = 300000;
-    const std::string text = std::string(depth, '(') + "1" + std::string(depth, ')');
-    EXPECT_NE(failure(text).find(kRecursionTooDeep), std::string::npos);
-    const std::string unary = std::string(depth, '-') + "1";
-    EXPECT_NE(failure(unary).find(kRecursionTooDeep), std::string::npos);
-    std::string skipped = "true or ";
-    skipped.append(depth, '[').append("1").append(depth, ']');
-    EXPECT_NE(failure(skipped).find(kRecursionTooDeep), std::string::npos);
+    for (const std::string& text : {std::string(depth, '(') + "1" + std::string(depth, ')'), std::string(depth, '-') + "1",
+                                    "true or " + std::string(depth, '[') + "1" + std::string(depth, ']')}) {
+        EXPECT_NE(failure(text).find(kRecursionTooDeep), std::string::npos) << text.substr(0, 20);
+    }
     // The engine stays usable afterwards.
     EXPECT_EQ(show("((1 + 1))"), "2");
 }

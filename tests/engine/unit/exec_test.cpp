@@ -7,77 +7,14 @@
 
 #include <cstdio>
 
-#include <limits>
-#include <memory>
-#include <stdexcept>
 #include <string>
-#include <string_view>
 
-#include "engine/cobalt_script.h"
-#include "engine/error/script_error.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
 
-class ExecTest : public ::testing::Test {
-protected:
-    ExecTest()
-    {
-        engine.printHandler = [this](std::string_view line) { output += std::string(line) + "\n"; };
-    }
-
-    /// Parses `source` and runs it through the tree-walker as one top-level block.
-    Variable execute(std::string_view source, BlockSignal* signalOut = nullptr)
-    {
-        lines = std::make_shared<ParsedLines>(engine.parseLines(source));
-        size_t index = 0;
-        BlockSignal signal = BlockSignal::None;
-        Variable value = engine.executeParsedBlock(*lines, index, signal);
-        if (signalOut) *signalOut = signal;
-        return value;
-    }
-
-    std::string run(std::string_view source)
-    {
-        execute(source);
-        return output;
-    }
-
-    /// The full failure text of running `source` ("(no failure)" when it runs through).
-    std::string failure(std::string_view source)
-    {
-        try {
-            execute(source);
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "(no failure)";
-    }
-
-    /// The first line of the failure text, without the "CobaltScript error: " prefix.
-    std::string message(std::string_view source)
-    {
-        std::string text = failure(source);
-        text = text.substr(0, text.find('\n'));
-        if (text.starts_with(kErrorPrefix)) text.erase(0, kErrorPrefix.size());
-        return text;
-    }
-
-    Variable global(const std::string& name)
-    {
-        Variable* slot = engine.resolveVariablePtr(name);
-        return slot ? *slot : Variable();
-    }
-
-    void defineNative(const std::string& name, NativeFunction function)
-    {
-        engine.pushVariable(name, engine.makeNativeCallable(std::move(function), name, BuiltinId::None));
-    }
-
-    CobaltScript engine;
-    std::string output;
-    std::shared_ptr<ParsedLines> lines;
-};
+class ExecTest : public ::testing::Test, public EngineFixture {};
 
 // ----- statements, one case each: the printed output, or "error: " and the message -----
 
@@ -172,36 +109,16 @@ constexpr StatementCase kStatementCases[] = {
 TEST(ExecStatements, EachCaseGivesItsOutputOrMessage)
 {
     for (const StatementCase& statement : kStatementCases) {
-        CobaltScript engine;
-        std::string output;
-        engine.printHandler = [&output](std::string_view line) { output += std::string(line) + "\n"; };
-        try {
-            const ParsedLines lines = engine.parseLines(statement.source);
-            size_t index = 0;
-            BlockSignal signal = BlockSignal::None;
-            engine.executeParsedBlock(lines, index, signal);
-        } catch (const std::exception& error) {
-            std::string text = error.what();
-            text = text.substr(0, text.find('\n'));
-            if (text.starts_with(kErrorPrefix)) text.erase(0, kErrorPrefix.size());
-            output = "error: " + text;
-        }
+        EngineFixture fixture;
+        const std::string message = fixture.message(statement.source);
+        const std::string output = message == "(no failure)" ? fixture.output : "error: " + message;
+        CobaltScript& engine = fixture.engine;
         EXPECT_EQ(output, statement.expected) << statement.source;
         if (output.starts_with("error: ")) continue;
         EXPECT_TRUE(engine.scopes.loops.empty()) << statement.source;
         EXPECT_TRUE(engine.scopes.blocks.empty()) << statement.source;
         EXPECT_FALSE(engine.softError.pending) << statement.source;
     }
-}
-
-TEST_F(ExecTest, FailureInElseifConditionIsPositionedAtTheElseifLine)
-{
-    EXPECT_EQ(failure("if false\nelseif 1 / 0\nend"),
-              "CobaltScript error: Division by zero\n"
-              "  at line 2, near token '0'\n"
-              "  elseif 1 / 0\n"
-              "             ^\n"
-              "  hint: check spelling, operators, parentheses, and quote matching\n");
 }
 
 TEST_F(ExecTest, ArrayShrinkingDuringPairsStopsTheLoop)
@@ -233,20 +150,8 @@ TEST_F(ExecTest, TableKeyRemovedDuringPairsIsReportedWhenReached)
 TEST_F(ExecTest, FunctionBodyWithNestedBlocksKeepsItsBlockLinks)
 {
     // The body copy starts at line 0 of its own list; its if/while links must point into it.
-    EXPECT_EQ(run("x = 0\n"
-                  "function f(n)\n"
-                  "  total = 0\n"
-                  "  while n > 0\n"
-                  "    if n % 2 == 0\n"
-                  "      total += n\n"
-                  "    else\n"
-                  "      total += 100\n"
-                  "    end\n"
-                  "    n -= 1\n"
-                  "  end\n"
-                  "  return total\n"
-                  "end\n"
-                  "print(f(4))"),
+    EXPECT_EQ(run("x = 0\nfunction f(n)\n  total = 0\n  while n > 0\n    if n % 2 == 0\n      total += n\n    else\n"
+                  "      total += 100\n    end\n    n -= 1\n  end\n  return total\nend\nprint(f(4))"),
               "206\n");
     const Variable f = global("f");
     ASSERT_EQ(f.type, VarType::Function);
@@ -275,54 +180,48 @@ TEST_F(ExecTest, RightSideGrowingTheTargetsScopeDoesNotDisturbTheStore)
 TEST_F(ExecTest, BlockValueIsTheLastExpressionOrTheReturnedValue)
 {
     BlockSignal signal = BlockSignal::None;
-    EXPECT_EQ(execute("1 + 1\nx = 5", &signal).toString(), "2");
-    EXPECT_EQ(signal, BlockSignal::None);
-    EXPECT_EQ(execute("return 1, 2", &signal).type, VarType::Multi);
+    Variable value;
+    run("1 + 1\nx = 5", &signal, &value);
+    EXPECT_EQ(value.toString() + (signal == BlockSignal::None ? " none" : " signal"), "2 none");
+    run("return 1, 2", &signal, &value);
+    EXPECT_EQ(value.type, VarType::Multi);
     EXPECT_EQ(signal, BlockSignal::Return);
-    EXPECT_TRUE(execute("return", &signal).isNot());
-    EXPECT_EQ(signal, BlockSignal::Return);
+    run("return", &signal, &value);
+    EXPECT_TRUE(value.isNot() && signal == BlockSignal::Return);
 }
 
 TEST_F(ExecTest, BreakAtTopLevelIsASignalAndInAFunctionAFailure)
 {
     BlockSignal signal = BlockSignal::None;
-    execute("x = 1\nbreak\nx = 2", &signal);
+    run("x = 1\nbreak\nx = 2", &signal);
     EXPECT_EQ(signal, BlockSignal::Break);
     EXPECT_EQ(global("x").toString(), "1");
     EXPECT_EQ(message("function f()\n  break\nend\nf()"), "break used outside a loop");
 }
 
-// ----- scopes, errors and soft errors -----
+// ----- failures: where they are placed, and the scopes they leave -----
 
-TEST_F(ExecTest, ScopesAreClosedWhenAFailureLeavesNestedBlocks)
+TEST(ExecFailures, ArePlacedAtTheFailingStatementAndLeaveNoScopes)
 {
-    EXPECT_EQ(message("for i = 1, 2\n  for k in [1]\n    while true\n      local z = 1\n      x = 1 / 0\n"
-                      "    end\n  end\nend"),
-              "Division by zero");
-    EXPECT_TRUE(engine.scopes.blocks.empty());
-    EXPECT_TRUE(engine.scopes.loops.empty());
-}
-
-TEST_F(ExecTest, FailureInACalledFunctionKeepsTheCalleesPosition)
-{
-    const std::string text = failure("function f()\n  y = 1 / 0\nend\nf()");
-    EXPECT_NE(text.find("at line 2, near token '0'\n  y = 1 / 0\n"), std::string::npos) << text;
-}
-
-TEST_F(ExecTest, CallerPositionIsBackAfterACallReturns)
-{
-    // The failure comes after f returned: it must name the caller's statement.
-    const std::string text = failure("function f()\n  return 1\nend\nx = f() + [1]");
-    EXPECT_NE(text.find("at line 4"), std::string::npos) << text;
-    EXPECT_NE(text.find("\n  x = f() + [1]\n"), std::string::npos) << text;
-}
-
-TEST_F(ExecTest, DeepRecursionThroughParsedBodiesIsAScriptError)
-{
-    const std::string text = message("function r(n)\n  x = n\n  return r(n + 1)\nend\nr(1)");
-    EXPECT_EQ(text, kRecursionTooDeep);
-    EXPECT_EQ(engine.calls.callDepth, 0u);
-    EXPECT_TRUE(engine.scopes.blocks.empty());
+    const struct {
+        const char* source;
+        const char* placed;  // a part of the failure text
+    } rows[] = {
+        {"if false\nelseif 1 / 0\nend", "Division by zero\n  at line 2, near token '0'\n  elseif 1 / 0\n             ^\n"},
+        {"for i = 1, 2\n  for k in [1]\n    while true\n      local z = 1\n      x = 1 / 0\n    end\n  end\nend",
+         "Division by zero\n  at line 5"},
+        // in the callee, and in the caller once the call has returned
+        {"function f()\n  y = 1 / 0\nend\nf()", "at line 2, near token '0'\n  y = 1 / 0\n"},
+        {"function f()\n  return 1\nend\nx = f() + [1]", "at line 4"},
+        {"function r(n)\n  x = n\n  return r(n + 1)\nend\nr(1)", kRecursionTooDeep},
+    };
+    for (const auto& row : rows) {
+        EngineFixture fixture;
+        const std::string text = failureOf([&] { fixture.run(row.source); });
+        EXPECT_NE(text.find(row.placed), std::string::npos) << row.source << "\n" << text;
+        EXPECT_EQ(fixture.engine.calls.callDepth, 0u) << row.source;
+        EXPECT_TRUE(fixture.engine.scopes.blocks.empty() && fixture.engine.scopes.loops.empty()) << row.source;
+    }
 }
 
 } // namespace

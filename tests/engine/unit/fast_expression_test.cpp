@@ -6,11 +6,10 @@
 
 #include <memory>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "engine/cobalt_script.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
@@ -32,59 +31,20 @@ std::ostream& operator<<(std::ostream& out, const Outcome& outcome)
 }
 
 constexpr const char* kState = R"(
-i = 7
-n = -3
-z = 0
-big = 2147483647
-small = -2147483648
-fl = 1.5
-g = 0.1
-h = 0.2
-tiny = 16777217
-s = "abc"
-e = ""
-b = true
-nb = false
-arr = [1, 2.5, "x", true, not]
-tab = {a: 1, b: 2.5, "1": "one", n: not}
-nested = [[1, 2], [3, 4]]
-calls = 0
-function bump(x)
-  calls = calls + 1
-  return x
-end
-function add(a, c)
-  return a + c
-end
-function guarded(x)
-  if x < 0
-    error("negative")
-  end
-  return x * 2
-end
-function pair()
-  return 1, 2
-end
+i = 7; n = -3; z = 0; big = 2147483647; small = -2147483648; tiny = 16777217
+fl = 1.5; g = 0.1; h = 0.2; s = "abc"; e = ""; b = true; nb = false; calls = 0
+arr = [1, 2.5, "x", true, not]; tab = {a: 1, b: 2.5, "1": "one", n: not}; nested = [[1, 2], [3, 4]]
+function bump(x); calls = calls + 1; return x; end
+function add(a, c); return a + c; end
+function guarded(x); if x < 0; error("negative"); end; return x * 2; end
+function pair(); return 1, 2; end
 )";
 
-class FastExpressionTest : public ::testing::Test {
+std::string describe(const Variable& value) { return std::string(typeName(value.type)) + ":" + value.toString(); }
+
+class FastExpressionTest : public ::testing::Test, public EngineFixture {
 protected:
-    void SetUp() override { run(kState); }
-
-    // Runs script text through the loader and the interpreter.
-    void run(const std::string& source)
-    {
-        const Variable text(source);
-        const Variable chunk = engine.loadScriptChunk(NativeArgs(&text, 1));
-        ASSERT_EQ(chunk.type, VarType::Function) << chunk.toString();
-        engine.invokeCallableFast(chunk, nullptr, 0);
-    }
-
-    Variable global(const std::string& name)
-    {
-        const Variable* found = engine.resolveVariablePtr(name);
-        return found ? *found : Variable();
-    }
+    void SetUp() override { load(kState); }
 
     ParsedScriptLine lineOf(const std::string& expression)
     {
@@ -95,10 +55,10 @@ protected:
         return line;
     }
 
-    FastExpression compile(const ParsedScriptLine& line)
+    static FastExpression compile(const ParsedScriptLine& line, uint32_t begin = 0, uint32_t end = UINT32_MAX)
     {
-        return compileFastExpressionRange(line.tokens, line.analyses,
-                                          TokenRange{0, static_cast<uint32_t>(line.tokens.size())});
+        const auto size = static_cast<uint32_t>(line.tokens.size());
+        return compileFastExpressionRange(line.tokens, line.analyses, TokenRange{begin, std::min(end, size)});
     }
 
     template <typename Evaluate>
@@ -107,13 +67,10 @@ protected:
         engine.pushVariable("calls", Variable(int32_t{0}));
         engine.setPositionContext(line);
         Outcome outcome;
-        try {
-            const Variable value = evaluate();
-            outcome.text = std::string(typeName(value.type)) + ":" + value.toString();
-        } catch (const std::exception& error) {
-            outcome.failed = true;
-            outcome.text = error.what();
-        }
+        Variable value;
+        const std::string failure = failureOf([&] { value = evaluate(); });
+        outcome.failed = failure != "(no failure)";
+        outcome.text = outcome.failed ? failure : describe(value);
         outcome.near = engine.errorContext.nearToken;
         outcome.calls = global("calls").toString();
         return outcome;
@@ -134,37 +91,50 @@ protected:
         return observe(line, [&] { return engine.evaluateFastExpression(expression, line); });
     }
 
-    // Both paths on the same state; the range must have a fast form.
-    void expectSame(const std::string& expression)
+    // Both paths on the same state; false when the range has no fast form.
+    bool compare(const std::string& expression)
     {
         const ParsedScriptLine line = lineOf(expression);
         const FastExpression tree = compile(line);
-        ASSERT_TRUE(tree.valid()) << "no fast form: " << expression;
+        if (!tree.valid()) return false;
         const Outcome reference = general(line);
         EXPECT_EQ(fast(line, tree), reference) << expression;
-        expectCheapPathsAgree(line, tree, reference);
+        cheapDecisions += cheapPathsAgree(line, tree, reference);
+        return true;
     }
 
-    // Whatever the int and scalar paths decide must be what the value path gives.
-    void expectCheapPathsAgree(const ParsedScriptLine& line, const FastExpression& tree, const Outcome& reference)
+    // Whatever the int, scalar and bool paths decide must be what the value path gives, and
+    // they decide without effects (no calls). Returns how many of them decided.
+    int cheapPathsAgree(const ParsedScriptLine& line, const FastExpression& tree, const Outcome& reference)
     {
+        engine.pushVariable("calls", Variable(int32_t{0}));
+        int decided = 0;
         FastScalarValue scalar;
         if (engine.tryEvaluateFastExpressionScalarNode(tree, line, tree.root, scalar)) {
             Variable value;
             assignFastScalarToVariable(scalar, value);
-            EXPECT_FALSE(reference.failed) << line.text;
-            EXPECT_EQ(std::string(typeName(value.type)) + ":" + value.toString(), reference.text) << line.text;
+            EXPECT_EQ(describe(value), reference.failed ? "(a failure)" : reference.text) << line.text;
+            ++decided;
         }
         int32_t whole = 0;
         if (engine.tryEvaluateFastExpressionIntNode(tree, line, tree.root, whole)) {
             EXPECT_EQ("int:" + std::to_string(whole), reference.text) << line.text;
+            ++decided;
         }
+        bool truth = false;
+        if (engine.tryEvaluateFastExpressionBoolNode(tree, line, tree.root, truth)) {
+            EXPECT_FALSE(reference.failed) << line.text;
+            EXPECT_EQ(truth, reference.text != "bool:false" && !reference.text.starts_with("not:")) << line.text;
+            ++decided;
+        }
+        EXPECT_EQ(global("calls").toString(), "0") << "a cheap path made a call: " << line.text;
+        return decided;
     }
+
+    int cheapDecisions = 0;
 
     // Compares `count` generated expressions; returns how many had a fast form.
     int compareRandomExpressions(uint32_t seed, int count);
-
-    CobaltScript engine;
 };
 
 // Expressions that all have a fast form, each compared with the token evaluator.
@@ -176,7 +146,7 @@ const char* const kExpressions[] = {
     "- - i", "+i", "+ fl", "-b", "-nb", "b + b", "b * 3", "b \\ 1", "nb % 2", "fl \\ 1", "2.9 \\ 1",
     "i / 0.5", "g + h", "g * h - h", "1 / 3 * 3", "2 ^ 10", "2 ^ -1", "2 ^ 31", "2 ^ 0", "0 ^ 0",
     "2.0 ^ 2", "(-8) ^ 0.5", "3 <- 2", "2 -> 3", "1 <- 0.5", "2 <- 2 <- 2", "3.", ".5 + 1",
-    "2147483648", "-2147483648", "(i)", "((i + 1) * (n - 1))",
+    "2147483648", "-2147483648", "(i)", "((i + 1) * (n - 1))", "not", "not not", "not + 1",
     // float results are rounded after every operation
     "0.1 + 0.2 == 0.3", "g + h == 0.3", "g + h + g + h + g + h", "tiny + 1.5 + 1.5",
     // comparisons and equality
@@ -206,42 +176,36 @@ const char* const kExpressions[] = {
     "add(1, 2) - \"x\"", "bump(1) + s - 1", "2 ^ 200 * 0",
 };
 
+// Array literals and dotted names stay with the token evaluator; the rest must agree.
+const char* const kWhereFast[] = {
+    "not i", "not nb", "not not i", "not (i)", "not i == nb", "!i", "!not", "! b", "not == nb", "[not][1]",
+    "add(not, 1)", "not and i", "not or i", "tab[\"n\"] == not", "arr[1]", "arr[2]", "arr[3]", "arr[4]",
+    "arr[5]", "arr[6]", "arr[0]", "arr[-1]", "arr[1.0]", "arr[1.5]", "arr[\"1\"]", "arr[b]", "arr[not]",
+    "tab[\"a\"]", "tab.a", "tab[\"b\"] * 2", "tab[1]", "tab[\"1\"]", "tab[1.0]", "tab[b]", "tab[arr]",
+    "nested[2][1]", "nested[i - 5][2] + arr[1]", "#arr", "#tab", "#nested[1]", "i[1]", "fl[1]", "not[1]",
+    "arr[bump(2)]", "nested[bump(1)][bump(2)]",
+};
+
 TEST_F(FastExpressionTest, EveryExpressionMatchesTheTokenEvaluator)
 {
-    for (const char* expression : kExpressions) expectSame(expression);
+    for (const char* expression : kExpressions) EXPECT_TRUE(compare(expression)) << "no fast form: " << expression;
+    for (const char* expression : kWhereFast) compare(expression);
+    EXPECT_GT(cheapDecisions, 200);
     // 0.1 + 0.2 in single precision is exactly 0.3 in single precision.
-    const ParsedScriptLine line = lineOf("0.1 + 0.2 == 0.3");
-    EXPECT_EQ(engine.evaluateFastExpression(compile(line), line).toString(), "true");
-}
-
-// Array literals and dotted names stay with the token evaluator; the rest must agree.
-TEST_F(FastExpressionTest, NotAndIndexingWhereTheyHaveAFastForm)
-{
-    for (const char* expression :
-         {"not", "not not", "not i", "not nb", "not not i", "not (i)", "not i == nb", "!i", "!not", "! b",
-          "not == nb", "[not][1]", "add(not, 1)", "not + 1", "not and i", "not or i", "tab[\"n\"] == not",
-          "arr[1]", "arr[2]", "arr[3]", "arr[4]", "arr[5]", "arr[6]", "arr[0]", "arr[-1]", "arr[1.0]", "arr[1.5]",
-          "arr[\"1\"]", "arr[b]", "arr[not]", "tab[\"a\"]", "tab.a", "tab[\"b\"] * 2", "tab[1]", "tab[\"1\"]",
-          "tab[1.0]", "tab[b]", "tab[arr]", "nested[2][1]", "nested[i - 5][2] + arr[1]", "#arr", "#tab",
-          "#nested[1]", "i[1]", "fl[1]", "not[1]", "arr[bump(2)]", "nested[bump(1)][bump(2)]"}) {
-        if (compile(lineOf(expression)).valid()) expectSame(expression);
-    }
-    expectSame("not");
-    expectSame("not not");
-    expectSame("not + 1");
+    EXPECT_EQ(general(lineOf("0.1 + 0.2 == 0.3")).text, "bool:true");
 }
 
 TEST_F(FastExpressionTest, OperandsAreTakenBeforeACallCanRebindThem)
 {
-    run("function rebind()\n  i = 100\n  arr = 5\n  return 1\nend\n");
+    load("function rebind()\n  i = 100\n  arr = 5\n  return 1\nend\n");
     for (const char* expression : {"i + rebind()", "arr[1] + rebind() + i", "add(i, rebind())", "arr[rebind()]",
                                    "i == rebind()", "i < rebind() + i"}) {
         const ParsedScriptLine line = lineOf(expression);
         const FastExpression tree = compile(line);
         ASSERT_TRUE(tree.valid()) << expression;
-        run("i = 7\narr = [1, 2.5]");
+        load("i = 7\narr = [1, 2.5]");
         const Outcome reference = general(line);
-        run("i = 7\narr = [1, 2.5]");
+        load("i = 7\narr = [1, 2.5]");
         EXPECT_EQ(fast(line, tree), reference) << expression;
     }
 }
@@ -257,42 +221,28 @@ public:
         if (depth <= 0 || pick(4) == 0) return atom();
         switch (pick(6)) {
         case 0: return "(" + expression(depth - 1) + ")";
-        case 1: return prefix() + operand(depth - 1);
-        case 2: return call(depth - 1);
+        case 1: return choose({"-", "!", "#", "not ", "+"}) + operand(depth - 1);
+        case 2:
+            if (pick(3) == 0) return "add(" + expression(depth - 1) + ", " + expression(depth - 1) + ")";
+            return choose({"bump", "len", "toString", "guarded", "typeOf", "toNumber"}) + "(" + expression(depth - 1) + ")";
         case 3: return operand(depth - 1) + "[" + expression(depth - 1) + "]";
-        default: return operand(depth - 1) + " " + binary() + " " + operand(depth - 1);
+        default:
+            return operand(depth - 1) + " " +
+                   choose({"or", "||", "and", "&&", "==", "!=", "~=", "<", ">", "<=", ">=", "+", "-", "*", "/",
+                           "\\", "%", "^", "<-", "->"}) +
+                   " " + operand(depth - 1);
         }
     }
 
 private:
     size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(m_random); }
-
-    template <size_t N>
-    std::string choose(const char* const (&options)[N])
-    {
-        return options[pick(N)];
-    }
+    std::string choose(std::initializer_list<const char*> options) { return options.begin()[pick(options.size())]; }
 
     std::string atom()
     {
-        static const char* const atoms[] = {"0", "1", "2", "7", "2147483647", "0.5", "1.5", "0.1", "3.", "i",
-                                            "n", "z", "big", "small", "fl", "g", "h", "tiny", "s", "e", "b",
-                                            "nb", "arr", "tab", "nested", "missing", "\"a\"", "\"\"", "tre",
-                                            "flse", "not"};
-        return choose(atoms);
-    }
-
-    std::string prefix()
-    {
-        static const char* const prefixes[] = {"-", "!", "#", "not ", "+"};
-        return choose(prefixes);
-    }
-
-    std::string binary()
-    {
-        static const char* const operators[] = {"or", "||", "and", "&&", "==", "!=", "~=", "<", ">", "<=", ">=",
-                                                "+", "-", "*", "/", "\\", "%", "^", "<-", "->"};
-        return choose(operators);
+        return choose({"0", "1", "2", "7", "2147483647", "0.5", "1.5", "0.1", "3.", "i", "n", "z", "big", "small",
+                       "fl", "g", "h", "tiny", "s", "e", "b", "nb", "arr", "tab", "nested", "missing", "\"a\"",
+                       "\"\"", "tre", "flse", "not"});
     }
 
     // Operands of operators are atoms or bracketed, so no "not" swallows an operator.
@@ -302,13 +252,6 @@ private:
         return "(" + expression(depth) + ")";
     }
 
-    std::string call(int depth)
-    {
-        static const char* const oneArgument[] = {"bump", "len", "toString", "guarded", "typeOf", "toNumber"};
-        if (pick(3) == 0) return "add(" + expression(depth) + ", " + expression(depth) + ")";
-        return choose(oneArgument) + "(" + expression(depth) + ")";
-    }
-
     std::mt19937 m_random;
 };
 
@@ -316,18 +259,7 @@ int FastExpressionTest::compareRandomExpressions(uint32_t seed, int count)
 {
     ExpressionGenerator generator(seed);
     int compared = 0;
-    for (int k = 0; k < count; ++k) {
-        const std::string expression = generator.expression(4);
-        const ParsedScriptLine line = lineOf(expression);
-        const FastExpression tree = compile(line);
-        if (!tree.valid()) continue;
-        ++compared;
-        const Outcome reference = general(line);
-        const Outcome outcome = fast(line, tree);
-        EXPECT_EQ(outcome, reference) << expression;
-        if (outcome != reference) break;
-        expectCheapPathsAgree(line, tree, reference);
-    }
+    for (int k = 0; k < count && !HasFailure(); ++k) compared += compare(generator.expression(4)) ? 1 : 0;
     return compared;
 }
 
@@ -338,96 +270,55 @@ TEST_F(FastExpressionTest, RandomExpressionsMatchTheTokenEvaluator)
 
 TEST_F(FastExpressionTest, RandomExpressionsWithReplacedBuiltins)
 {
-    run("function toString(x)\n  calls = calls + 1\n  return \"T\"\nend\n"
-        "function len(x)\n  return 99\nend\n"
-        "function error(m)\n  calls = calls + 10\nend\n");
+    load("function toString(x)\n  calls = calls + 1\n  return \"T\"\nend\n"
+         "function len(x)\n  return 99\nend\n"
+         "function error(m)\n  calls = calls + 10\nend\n");
     EXPECT_GT(compareRandomExpressions(99, 2000), 1500);
 }
 
-TEST_F(FastExpressionTest, RangesWithoutAFastForm)
+TEST_F(FastExpressionTest, RangesWithAndWithoutAFastForm)
 {
-    for (const char* expression :
-         {"{a: 1}", "[1, 2]", "{}", "...", "$1F", "tab.a", "a.b(1)", "1 +", "(1", "f(1,)", "f(", "x[1",
-          "1 2", "not .", "1e5", "1e3"}) {
-        const ParsedScriptLine line = lineOf(expression);
-        EXPECT_FALSE(compile(line).valid()) << expression;
+    for (const char* text : {"{a: 1}", "[1, 2]", "{}", "...", "$1F", "tab.a", "a.b(1)", "1 +", "(1", "f(1,)", "f(",
+                             "x[1", "1 2", "not .", "1e5", "1e3"}) {
+        EXPECT_FALSE(compile(lineOf(text)).valid()) << text;
     }
-    // A range that would not be the whole expression: the token evaluator reads on.
-    ParsedScriptLine line = lineOf("1 + 2 * 3");
-    EXPECT_FALSE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{0, 3}).valid());
-    EXPECT_TRUE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 5}).valid());
-    line = lineOf("f(not x)");
-    EXPECT_FALSE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 3}).valid());
-    line = lineOf("f(not, x)");
-    EXPECT_TRUE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 3}).valid());
-    // Out of bounds, empty, or analyses that do not match.
-    EXPECT_FALSE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 99}).valid());
-    EXPECT_FALSE(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{2, 2}).valid());
+    const struct {
+        const char* text;
+        uint32_t begin, end;
+        bool fast;
+    } rows[] = {
+        // a range that would not be the whole expression: the token evaluator reads on
+        {"1 + 2 * 3", 0, 3, false}, {"1 + 2 * 3", 2, 5, true}, {"f(not x)", 2, 3, false}, {"f(not, x)", 2, 3, true},
+        // out of bounds or empty
+        {"f(not, x)", 2, 99, false}, {"f(not, x)", 2, 2, false},
+    };
+    for (const auto& row : rows) {
+        const ParsedScriptLine line = lineOf(row.text);
+        EXPECT_EQ(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{row.begin, row.end}).valid(), row.fast)
+            << row.text << " [" << row.begin << ", " << row.end << ")";
+    }
+    const ParsedScriptLine line = lineOf("1");
     EXPECT_FALSE(compileFastExpressionRange(line.tokens, AnalysisList{}, TokenRange{0, 1}).valid());
 }
 
 TEST_F(FastExpressionTest, DeepNestingFallsBackToTheTokenEvaluator)
 {
-    std::string deep(3000, '(');
-    deep += "1";
-    deep += std::string(3000, ')');
-    EXPECT_FALSE(compile(lineOf(deep)).valid());
-
-    std::string chain = "1";
+    EXPECT_FALSE(compile(lineOf(std::string(3000, '(') + "1" + std::string(3000, ')'))).valid());
+    std::string chain = "1", moderate = "1";
     for (int k = 0; k < 3000; ++k) chain += " + 1";
-    const ParsedScriptLine line = lineOf(chain);
-    EXPECT_FALSE(compile(line).valid());
-    EXPECT_EQ(general(line).text, "int:3001");
-
-    std::string moderate = "1";
     for (int k = 0; k < 100; ++k) moderate += " + i";
-    expectSame(moderate);
-}
-
-TEST_F(FastExpressionTest, ScalarAndIntPathsDecideWithoutEffects)
-{
-    const ParsedScriptLine line = lineOf("i * 2 + arr[1]");
-    const FastExpression tree = compile(line);
-    int32_t whole = 0;
-    ASSERT_TRUE(engine.tryEvaluateFastExpressionIntNode(tree, line, tree.root, whole));
-    EXPECT_EQ(whole, 15);
-
-    // A float or a string: the int path gives up, the scalar path gives up on the string.
-    const ParsedScriptLine mixed = lineOf("i + fl");
-    EXPECT_FALSE(engine.tryEvaluateFastExpressionIntNode(compile(mixed), mixed, compile(mixed).root, whole));
-    FastScalarValue scalar;
-    ASSERT_TRUE(engine.tryEvaluateFastExpressionScalarNode(compile(mixed), mixed, compile(mixed).root, scalar));
-    EXPECT_EQ(scalar.kind, FastScalarValue::Float);
-    EXPECT_EQ(scalar.floatValue, 8.5);
-    const ParsedScriptLine text = lineOf("i + s");
-    EXPECT_FALSE(engine.tryEvaluateFastExpressionScalarNode(compile(text), text, compile(text).root, scalar));
-
-    // Calls with effects are never made by the cheap paths; a division by zero is left to
-    // the value path, which reports it.
-    const ParsedScriptLine call = lineOf("bump(1) + 1");
-    engine.pushVariable("calls", Variable(int32_t{0}));
-    EXPECT_FALSE(engine.tryEvaluateFastExpressionScalarNode(compile(call), call, compile(call).root, scalar));
-    EXPECT_EQ(global("calls").toString(), "0");
-    const ParsedScriptLine zero = lineOf("i \\ z");
-    EXPECT_FALSE(engine.tryEvaluateFastExpressionIntNode(compile(zero), zero, compile(zero).root, whole));
-
-    // Fast bodies and numeric builtins are taken on the scalar path.
-    const ParsedScriptLine body = lineOf("add(i, 1) * len(arr)");
-    ASSERT_TRUE(engine.tryEvaluateFastExpressionScalarNode(compile(body), body, compile(body).root, scalar));
-    EXPECT_EQ(scalar.intValue, 40);
-
-    bool truth = false;
-    const ParsedScriptLine condition = lineOf("i > 5 and not nb");
-    ASSERT_TRUE(engine.tryEvaluateFastExpressionBoolNode(compile(condition), condition, compile(condition).root, truth));
-    EXPECT_TRUE(truth);
+    EXPECT_FALSE(compile(lineOf(chain)).valid());
+    EXPECT_EQ(general(lineOf(chain)).text, "int:3001");
+    EXPECT_TRUE(compare(moderate));
 }
 
 // Whatever the in-place scalar operation decides must be what the binary operator gives.
 TEST_F(FastExpressionTest, InPlaceScalarOperationsMatchTheBinaryOperator)
 {
-    const std::vector<Variable> operands = {Variable(int32_t{7}),  Variable(int32_t{-1}), Variable(int32_t{2147483647}),
-                                            Variable(int32_t{0}),  Variable(int32_t{16777217}), Variable(0.1f),
-                                            Variable(7.5f),        Variable(0.0f),        Variable(true)};
+    const std::vector<Variable> operands = {Variable(int32_t{7}), Variable(int32_t{-1}), Variable(int32_t{2147483647}),
+                                            Variable(int32_t{0}), Variable(int32_t{16777217}), Variable(0.1f),
+                                            Variable(7.5f),       Variable(0.0f),       Variable(true)};
+    const auto text = [](const Variable& value) { return value.toString() + typeName(value.type); };
     int decided = 0;
     for (char op : std::string("+-*/\\%^")) {
         for (const Variable& left : operands) {
@@ -435,37 +326,27 @@ TEST_F(FastExpressionTest, InPlaceScalarOperationsMatchTheBinaryOperator)
                 FastScalarValue scalar;
                 ASSERT_TRUE(tryFastScalarFromVariable(right, scalar));
                 Variable target = left;
-                std::string actual;
-                try {
-                    if (!engine.tryApplyFastScalarOperationInPlace(target, op, scalar)) continue;
-                    actual = target.toString() + typeName(target.type);
-                } catch (const std::exception& error) {
-                    actual = error.what();
-                }
+                bool applied = false;
+                std::string actual = failureOf([&] { applied = engine.tryApplyFastScalarOperationInPlace(target, op, scalar); });
+                if (actual == "(no failure)" && !applied) continue;
+                if (applied) actual = text(target);
                 ++decided;
-                std::string expected;
-                try {
-                    const Variable result = engine.performOperation(left, op, right);
-                    expected = result.toString() + typeName(result.type);
-                } catch (const std::exception& error) {
-                    expected = error.what();
-                }
+                Variable result;
+                std::string expected = failureOf([&] { result = engine.performOperation(left, op, right); });
+                if (expected == "(no failure)") expected = text(result);
                 EXPECT_EQ(actual, expected) << left.toString() << ' ' << op << ' ' << right.toString();
             }
         }
     }
     EXPECT_GT(decided, 300);
-    Variable text("abc");
+    Variable word("abc"), number(int32_t{1});
     FastScalarValue one;
     ASSERT_TRUE(tryFastScalarFromVariable(Variable(int32_t{1}), one));
-    EXPECT_FALSE(engine.tryApplyFastScalarOperationInPlace(text, '+', one));
-    Variable number(int32_t{1});
+    EXPECT_FALSE(engine.tryApplyFastScalarOperationInPlace(word, '+', one));
     EXPECT_FALSE(engine.tryApplyFastScalarOperationInPlace(number, '+', FastScalarValue{}));
 }
 
-// ---------------------------------------------------------------------------------------
-// Fast function bodies
-// ---------------------------------------------------------------------------------------
+// ----- fast function bodies -----
 
 class FastCallableTest : public FastExpressionTest {
 protected:
@@ -476,118 +357,104 @@ protected:
         return value.type == VarType::Function ? value.asCallable() : nullptr;
     }
 
-    // The same function with its fast body turned off: the ordinary call of the same lines.
-    Variable ordinaryCopy(const std::string& name)
+    // The values of a script argument list such as "1, \"x\"".
+    std::vector<Variable> arguments(const std::string& list)
     {
-        auto copy = std::make_shared<ScriptCallable>(*function(name));
-        copy->fastBodyKind = FastBodyKind::None;
-        return Variable(CallableRef(copy));
+        load("argumentList = [" + list + "]");
+        return global("argumentList").asArray()->items;
     }
 
-    Outcome call(const Variable& callee, std::vector<Variable> args)
+    Outcome call(const Variable& callee, std::vector<Variable> args, bool isProtected = false)
     {
-        const ParsedScriptLine line = lineOf("f()");
-        return observe(line, [&] { return engine.invokeCallableFast(callee, args.data(), args.size()); });
-    }
-
-    Outcome protectedCall(const Variable& callee, std::vector<Variable> args)
-    {
+        if (!isProtected) return observe(lineOf("f()"), [&] { return engine.invokeCallableFast(callee, args.data(), args.size()); });
         args.insert(args.begin(), callee);
-        const ParsedScriptLine line = lineOf("pcall(f)");
-        return observe(line, [&] { return engine.pcallFunctionFast(args.data(), args.size()); });
+        return observe(lineOf("pcall(f)"), [&] { return engine.pcallFunctionFast(args.data(), args.size()); });
     }
 
-    void expectSameCalls(const std::string& name, const std::vector<std::vector<Variable>>& argumentLists)
+    // Each argument list, called plainly and protected, against the same function with its
+    // fast body turned off: the ordinary call of the same lines. What the scalar forms decide,
+    // they decide as the ordinary call does, without effects.
+    void expectSameCalls(const std::string& name, std::initializer_list<const char*> argumentLists)
     {
         const Variable fastFunction = global(name);
-        const Variable ordinary = ordinaryCopy(name);
-        for (const auto& args : argumentLists) {
-            EXPECT_EQ(call(fastFunction, args), call(ordinary, args)) << name;
-            EXPECT_EQ(protectedCall(fastFunction, args), protectedCall(ordinary, args)) << name;
-            EXPECT_TRUE(engine.calls.protectedCalls.empty());
-            EXPECT_FALSE(engine.softError.pending);
+        auto copy = std::make_shared<ScriptCallable>(*function(name));
+        copy->fastBodyKind = FastBodyKind::None;
+        const Variable ordinary{CallableRef(copy)};
+        for (const char* list : argumentLists) {
+            const std::vector<Variable> args = arguments(list);
+            for (bool isProtected : {false, true}) {
+                EXPECT_EQ(call(fastFunction, args, isProtected), call(ordinary, args, isProtected))
+                    << name << "(" << list << ")" << (isProtected ? " protected" : "");
+                EXPECT_TRUE(engine.calls.protectedCalls.empty());
+                EXPECT_FALSE(engine.softError.pending);
+            }
+            const Outcome plain = call(ordinary, args);
+            engine.pushVariable("calls", Variable(int32_t{0}));
+            FastScalarValue out;
+            Variable value;
+            if (engine.tryEvaluateFastCallableScalar(*fastFunction.asCallable(), args.data(), args.size(), out)) {
+                assignFastScalarToVariable(out, value);
+                EXPECT_EQ(describe(value), plain.failed ? "(a failure)" : plain.text) << name << "(" << list << ")";
+                ++scalarDecisions;
+            }
+            bool failed = false;
+            std::string message;
+            if (engine.tryEvaluateProtectedFastCallableScalar(*fastFunction.asCallable(), args.data(), args.size(), out, failed, message)) {
+                assignFastScalarToVariable(out, value);
+                EXPECT_EQ(failed ? "failed: " + message : describe(value),
+                          plain.failed ? "failed: " + firstLine(plain.text) : plain.text)
+                    << name << "(" << list << ") protected";
+                protectedFailures += failed ? 1 : 0;
+            }
+            EXPECT_EQ(global("calls").toString(), "0") << "a scalar form made a call: " << name << "(" << list << ")";
+            EXPECT_EQ(engine.calls.callDepth, 0u);
+            EXPECT_EQ(engine.scopes.blocks.size(), engine.scopes.blockBase);
         }
     }
+
+    int scalarDecisions = 0, protectedFailures = 0;
 };
 
 TEST_F(FastCallableTest, FastBodiesBehaveAsOrdinaryCalls)
 {
-    run("function div(a, c)\n  return a / c\nend\n"
-        "function tally(a)\n  return bump(a) + bump(a)\nend\n"
-        "function both(a)\n  return a, a + 1\nend\n");
-    expectSameCalls("add", {{Variable(int32_t{2}), Variable(int32_t{3})},
-                            {Variable(0.1f), Variable(0.2f)},
-                            {Variable("x"), Variable(int32_t{1})},
-                            {Variable(int32_t{1})},
-                            {}});
-    expectSameCalls("div", {{Variable(int32_t{1}), Variable(int32_t{0})}, {Variable(int32_t{7}), Variable(int32_t{2})}});
-    expectSameCalls("tally", {{Variable(int32_t{4})}});
-    expectSameCalls("both", {{Variable(int32_t{4})}});
-    expectSameCalls("guarded", {{Variable(int32_t{3})}, {Variable(int32_t{-1})}, {Variable("a")}, {}});
+    load("function div(a, c)\n  return a / c\nend\n"
+         "function tally(a)\n  return bump(a) + bump(a)\nend\n"
+         "function both(a)\n  return a, a + 1\nend\n");
+    expectSameCalls("add", {"2, 3", "0.1, 0.2", "\"x\", 1", "1", ""});
+    expectSameCalls("div", {"1, 0", "7, 2"});
+    expectSameCalls("tally", {"4"});
+    expectSameCalls("both", {"4"});
+    expectSameCalls("guarded", {"3", "-1", "\"a\"", ""});
+    load("function noisy(a)\n  return bump(a)\nend\n");
+    expectSameCalls("noisy", {"3"});
+    expectSameCalls("bump", {"3"});
+    EXPECT_GT(scalarDecisions, 3);
+    EXPECT_GT(protectedFailures, 0);
 }
 
 TEST_F(FastCallableTest, ReplacedErrorIsCalledAsReplaced)
 {
-    run("function error(message)\n  calls = calls + 1\nend\n");
-    expectSameCalls("guarded", {{Variable(int32_t{-1})}, {Variable(int32_t{2})}});
-    const Outcome replaced = call(global("guarded"), {Variable(int32_t{-1})});
-    EXPECT_EQ(replaced.text, "int:-2");
-    EXPECT_EQ(replaced.calls, "1");
-
-    FastScalarValue out;
-    bool failed = false;
-    std::string message;
-    const Variable minusOne(int32_t{-1});
-    EXPECT_FALSE(engine.tryEvaluateProtectedFastCallableScalar(*function("guarded"), &minusOne, 1, out, failed, message));
-}
-
-TEST_F(FastCallableTest, ScalarFormsDecideOnlyWithoutEffects)
-{
-    const CallableRef guarded = function("guarded");
-    FastScalarValue out;
-    const Variable three(int32_t{3});
-    const Variable minusOne(int32_t{-1});
-    ASSERT_TRUE(engine.tryEvaluateFastCallableScalar(*guarded, &three, 1, out));
-    EXPECT_EQ(out.kind, FastScalarValue::Int);
-    EXPECT_EQ(out.intValue, 6);
-    EXPECT_FALSE(engine.tryEvaluateFastCallableScalar(*guarded, &minusOne, 1, out));
-
-    bool failed = false;
-    std::string message;
-    ASSERT_TRUE(engine.tryEvaluateProtectedFastCallableScalar(*guarded, &minusOne, 1, out, failed, message));
-    EXPECT_TRUE(failed);
-    EXPECT_EQ(message, "negative");
-    ASSERT_TRUE(engine.tryEvaluateProtectedFastCallableScalar(*guarded, &three, 1, out, failed, message));
-    EXPECT_FALSE(failed);
-    EXPECT_EQ(out.intValue, 6);
-
-    // The scope stacks and the call depth are as before.
-    EXPECT_EQ(engine.calls.callDepth, 0u);
-    EXPECT_EQ(engine.scopes.blocks.size(), engine.scopes.blockBase);
-
-    run("function noisy(a)\n  return bump(a)\nend\n");
-    engine.pushVariable("calls", Variable(int32_t{0}));
-    EXPECT_FALSE(engine.tryEvaluateFastCallableScalar(*function("noisy"), &three, 1, out));
-    EXPECT_EQ(global("calls").toString(), "0");
-    EXPECT_FALSE(engine.tryEvaluateFastCallableScalar(*function("bump"), &three, 1, out));
+    load("function error(message)\n  calls = calls + 1\nend\n");
+    expectSameCalls("guarded", {"-1", "2"});
+    const Outcome replaced = call(global("guarded"), arguments("-1"));
+    EXPECT_EQ(replaced.text + " calls " + replaced.calls, "int:-2 calls 1");
 }
 
 TEST_F(FastCallableTest, RecursiveFastBodies)
 {
-    run("function down(k)\n  return k <= 0 and 0 or down(k - 1) + 1\nend\n"
-        "function label(k)\n  return k <= 0 and \"end\" or label(k - 1) + \"\"\nend\n");
+    load("function down(k)\n  return k <= 0 and 0 or down(k - 1) + 1\nend\n"
+         "function label(k)\n  return k <= 0 and \"end\" or label(k - 1) + \"\"\nend\n");
     EXPECT_EQ(function("down")->fastBodyKind, FastBodyKind::SingleReturn);
-    expectSameCalls("down", {{Variable(int32_t{0})}, {Variable(int32_t{300})}});
-    expectSameCalls("label", {{Variable(int32_t{300})}});
-    EXPECT_EQ(call(global("down"), {Variable(int32_t{500})}).text, "int:500");
+    expectSameCalls("down", {"0", "300"});
+    expectSameCalls("label", {"300"});
+    EXPECT_EQ(call(global("down"), arguments("500")).text, "int:500");
 
     // Without end: a positioned script error, never a crash.
-    const Outcome runaway = call(global("down"), {Variable(int32_t{2000000000})});
+    const Outcome runaway = call(global("down"), arguments("2000000000"));
     EXPECT_TRUE(runaway.failed);
     EXPECT_NE(runaway.text.find("CobaltScript error: Maximum recursion depth exceeded"), std::string::npos);
     EXPECT_EQ(engine.calls.callDepth, 0u);
-    const Outcome caught = protectedCall(global("down"), {Variable(int32_t{2000000000})});
-    EXPECT_FALSE(caught.failed);
+    EXPECT_FALSE(call(global("down"), arguments("2000000000"), true).failed);
     EXPECT_EQ(engine.scopes.blocks.size(), 0u);
 }
 

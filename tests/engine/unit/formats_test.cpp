@@ -6,13 +6,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "engine/cobalt_script.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
@@ -152,6 +153,16 @@ struct BadImage {
     std::string message;
 };
 
+/// Each image, read by `read` on a fresh engine, fails with exactly its message.
+template <typename Read>
+void expectEachRejected(const std::vector<BadImage>& cases, Read read)
+{
+    for (const BadImage& bad : cases) {
+        CobaltScript engine;
+        EXPECT_EQ(failureOf([&] { read(engine, bad.bytes); }), bad.message) << bad.what;
+    }
+}
+
 std::vector<uint8_t> magicAndVersion(uint16_t version)
 {
     return Image().raw({'C', 'S', 'B', 'C'}).u16(version).bytes;
@@ -160,6 +171,7 @@ std::vector<uint8_t> magicAndVersion(uint16_t version)
 TEST(BytecodeImage, BadImagesFailWithTheirMessage)
 {
     const std::string truncated = "Invalid bytecode file (truncated): img";
+    const auto named = [] { return Image().raw(magicAndVersion(60)).str("").str(""); };  // up to the path
     const std::vector<BadImage> cases = {
         {"empty", {}, truncated},
         {"short magic", {'C', 'S'}, truncated},
@@ -168,39 +180,27 @@ TEST(BytecodeImage, BadImagesFailWithTheirMessage)
         {"version 3", magicAndVersion(3), "Unsupported bytecode version: 3"},
         {"no version", Image().raw({'C', 'S', 'B', 'C'}).u8(60).bytes, truncated},
         {"huge string", Image().raw(magicAndVersion(60)).u32(0xFFFFFFFFu).bytes, truncated},
-        {"huge line count", Image().raw(magicAndVersion(60)).str("").str("").u32(0xFFFFFFFFu).bytes, truncated},
-        {"huge token count",
-         Image().raw(magicAndVersion(60)).str("").str("").u32(1).str("x").u32(0).u32(0x40000000u).bytes, truncated},
-        {"huge instruction count",
-         Image().raw(magicAndVersion(60)).str("").str("").u32(0).u32(0x7FFFFFFFu).bytes, truncated},
-        {"huge branch count",
-         Image().raw(magicAndVersion(60)).str("").str("").u32(0).u32(0).u32(0).u32(1).u32(0xFFFFFFF0u).bytes,
-         truncated},
-        {"missing declarations",
-         Image().raw(magicAndVersion(60)).str("").str("").u32(0).u32(0).u32(0).u32(0).u32(0).u32(0).u32(0).u32(0)
-             .u32(0).bytes,
-         truncated},
+        {"huge line count", named().u32(0xFFFFFFFFu).bytes, truncated},
+        {"huge token count", named().u32(1).str("x").u32(0).u32(0x40000000u).bytes, truncated},
+        {"huge instruction count", named().u32(0).u32(0x7FFFFFFFu).bytes, truncated},
+        {"huge branch count", named().u32(0).u32(0).u32(0).u32(1).u32(0xFFFFFFF0u).bytes, truncated},
+        {"missing declarations", named().u32(0).u32(0).u32(0).u32(0).u32(0).u32(0).u32(0).u32(0).u32(0).bytes, truncated},
     };
-    for (const BadImage& bad : cases) {
-        CobaltScript engine;
-        try {
-            engine.deserialiseBytecode(bad.bytes, "img");
-            ADD_FAILURE() << bad.what << ": read without failure";
-        } catch (const std::exception& failure) {
-            EXPECT_EQ(failure.what(), bad.message) << bad.what;
-        }
-    }
+    expectEachRejected(cases, [](CobaltScript& engine, const std::vector<uint8_t>& bytes) {
+        engine.deserialiseBytecode(bytes, "img");
+    });
 }
 
-/// A program whose only chunk runs `instruction`, with the records a test adds.
-ProgramRef hostileProgram(Instruction instruction)
+/// A program whose only chunk runs `instruction`, with the records `add` puts in.
+ProgramRef hostileProgram(Opcode opcode, const std::function<void(BytecodeProgram&)>& add = {})
 {
     auto program = std::make_shared<BytecodeProgram>();
     program->lines.resize(1);
     program->lines[0].tokens = {"y", "=", "1"};
     program->lines[0].text = "y = 1";
-    program->instructions.push_back(instruction);
+    program->instructions.push_back(Instruction{opcode, 0, 0});
     program->chunks.push_back(BytecodeChunk{0, 1, 0, 0});
+    if (add) add(*program);
     return program;
 }
 
@@ -208,45 +208,32 @@ ProgramRef hostileProgram(Instruction instruction)
 // the bytecode interpreter's own tests).
 TEST(BytecodeImage, HostileIndicesFailWhenRun)
 {
-    struct Case {
+    const std::string line = "Bytecode line index out of range";
+    const struct {
         const char* what;
         ProgramRef program;
         std::string message;
+    } cases[] = {
+        {"nest naming its own chunk",
+         hostileProgram(Opcode::Nest, [](BytecodeProgram& p) { p.nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, ""}); }),
+         kRecursionTooDeep},
+        {"wrapping range", hostileProgram(Opcode::Line, [](BytecodeProgram& p) { p.chunks[0] = {0xFFFFFFF0u, 0x20u, 0, 0}; }),
+         "Bytecode chunk range is out of bounds"},
+        {"branch line",
+         hostileProgram(Opcode::If, [](BytecodeProgram& p) { p.ifGroups.push_back({{BytecodeIfBranch{77, 0, 0}}}); }), line},
+        {"repeat line", hostileProgram(Opcode::Repeat, [](BytecodeProgram& p) { p.repeatLoops.push_back({50, 0}); }), line},
+        {"for line", hostileProgram(Opcode::NumericFor, [](BytecodeProgram& p) { p.numericForLoops.push_back({50, 0}); }),
+         line},
+        {"generic-for line",
+         hostileProgram(Opcode::GenericFor, [](BytecodeProgram& p) { p.genericForLoops.push_back({50, 0}); }), line},
+        {"nest body",
+         hostileProgram(Opcode::Nest, [](BytecodeProgram& p) { p.nestBlocks.push_back(BytecodeNestBlock{0, 12345, 0, ""}); }),
+         "Invalid bytecode chunk index"},
     };
-    auto withLoop = [](Opcode opcode, BytecodeLoop loop, std::vector<BytecodeLoop> BytecodeProgram::*list) {
-        ProgramRef program = hostileProgram(Instruction{opcode, 0, 0});
-        ((*program).*list).push_back(loop);
-        return program;
-    };
-    ProgramRef wrapping = hostileProgram(Instruction{Opcode::Line, 0, 0});
-    wrapping->chunks[0] = BytecodeChunk{0xFFFFFFF0u, 0x20u, 0, 0};
-    ProgramRef branchLine = hostileProgram(Instruction{Opcode::If, 0, 0});
-    branchLine->ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{77, 0, 0}}});
-    ProgramRef badBody = hostileProgram(Instruction{Opcode::Nest, 0, 0});
-    badBody->nestBlocks.push_back(BytecodeNestBlock{0, 12345, 0, ""});
-    ProgramRef selfNest = hostileProgram(Instruction{Opcode::Nest, 0, 0});
-    selfNest->nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, ""});
-    const std::vector<Case> cases = {
-        {"nest naming its own chunk", selfNest, "Maximum recursion depth exceeded"},
-        {"wrapping range", wrapping, "Bytecode chunk range is out of bounds"},
-        {"branch line", branchLine, "Bytecode line index out of range"},
-        {"repeat line", withLoop(Opcode::Repeat, {50, 0}, &BytecodeProgram::repeatLoops),
-         "Bytecode line index out of range"},
-        {"for line", withLoop(Opcode::NumericFor, {50, 0}, &BytecodeProgram::numericForLoops),
-         "Bytecode line index out of range"},
-        {"generic-for line", withLoop(Opcode::GenericFor, {50, 0}, &BytecodeProgram::genericForLoops),
-         "Bytecode line index out of range"},
-        {"nest body", badBody, "Invalid bytecode chunk index"},
-    };
-    for (const Case& bad : cases) {
+    for (const auto& bad : cases) {
         CobaltScript engine;
-        try {
-            runChunkZero(engine, bad.program);
-            ADD_FAILURE() << bad.what << ": ran without failure";
-        } catch (const std::exception& failure) {
-            EXPECT_NE(std::string(failure.what()).find(bad.message), std::string::npos)
-                << bad.what << ": " << failure.what();
-        }
+        const std::string failure = failureOf([&] { runChunkZero(engine, bad.program); });
+        EXPECT_NE(failure.find(bad.message), std::string::npos) << bad.what << ": " << failure;
     }
 }
 
@@ -254,14 +241,14 @@ TEST(BytecodeImage, SelfNamedBodiesDoNotRecurseForEver)
 {
     // A nest block and an if-group that name their own chunk as body: registering the
     // labels and testing inline eligibility must end.
-    ProgramRef program = hostileProgram(Instruction{Opcode::Nest, 0, 0});
-    program->instructions.push_back(Instruction{Opcode::If, 0, 0});
-    program->chunks[0].instructionCount = 2;
-    program->nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, "loop"});
-    program->ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{0, 0, 1}, BytecodeIfBranch{0, 0, 1}}});
-    CobaltScript engine;
     auto function = std::make_shared<ScriptCallable>();
-    function->program = program;
+    function->program = hostileProgram(Opcode::Nest, [](BytecodeProgram& p) {
+        p.instructions.push_back(Instruction{Opcode::If, 0, 0});
+        p.chunks[0].instructionCount = 2;
+        p.nestBlocks.push_back(BytecodeNestBlock{0, 0, 0, "loop"});
+        p.ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{0, 0, 1}, BytecodeIfBranch{0, 0, 1}}});
+    });
+    CobaltScript engine;
     engine.registerCallableNestLabelsRecursive(function, 0);
     EXPECT_EQ(engine.loader.jumpTargets.count("loop"), 1u);
 }
@@ -286,17 +273,15 @@ TEST(StateSnapshot, BadSnapshotsFailWithTheirMessage)
     Image deep;
     deep.raw(snapshotHeader(2, 1)).str("d");
     for (int i = 0; i < 300; ++i) deep.u8(6).u32(1);
-    const std::string name = "<raw-state>";
+    const std::string name = "<raw-state>", truncated = "Invalid state file (truncated): " + name;
     const std::vector<BadImage> cases = {
-        {"short", {'C', 'S', 'S'}, "Invalid state file (truncated): " + name},
+        {"short", {'C', 'S', 'S'}, truncated},
         {"magic", Image().raw({'C', 'S', 'B', 'C'}).u32(2).bytes, "Invalid state file (bad magic): " + name},
         {"version", snapshotHeader(3, 0), "Unsupported state version: 3"},
         {"random", snapshotHeader(2, 0, "1 2 3"), "Invalid state file (bad random generator state): " + name},
-        {"huge entry count", snapshotHeader(2, 0xFFFFFFFFu), "Invalid state file (truncated): " + name},
-        {"huge array", Image().raw(snapshotHeader(2, 1)).str("a").u8(6).u32(0x7FFFFFFFu).bytes,
-         "Invalid state file (truncated): " + name},
-        {"huge table", Image().raw(snapshotHeader(2, 1)).str("a").u8(8).u32(0x10000000u).u8(0).bytes,
-         "Invalid state file (truncated): " + name},
+        {"huge entry count", snapshotHeader(2, 0xFFFFFFFFu), truncated},
+        {"huge array", Image().raw(snapshotHeader(2, 1)).str("a").u8(6).u32(0x7FFFFFFFu).bytes, truncated},
+        {"huge table", Image().raw(snapshotHeader(2, 1)).str("a").u8(8).u32(0x10000000u).u8(0).bytes, truncated},
         {"tag", Image().raw(snapshotHeader(2, 1)).str("a").u8(10).bytes,
          "Invalid state file (unknown value tag): " + name},
         {"nesting", deep.bytes, "Invalid state file (container nesting too deep): " + name},
@@ -308,17 +293,11 @@ TEST(StateSnapshot, BadSnapshotsFailWithTheirMessage)
          "Invalid bytecode file (bad magic): " + name + ":function"},
         {"program length", Image().raw(snapshotHeader(2, 1)).str("f").u8(9).u8(0).u8(0).u32(0).str("").str("")
              .u64(0).u32(0).u32(0xFFFFFF00u).bytes,
-         "Invalid state file (truncated): " + name},
+         truncated},
     };
-    for (const BadImage& bad : cases) {
-        CobaltScript engine;
-        try {
-            engine.importState(bad.bytes, name);
-            ADD_FAILURE() << bad.what << ": imported without failure";
-        } catch (const std::exception& failure) {
-            EXPECT_EQ(failure.what(), bad.message) << bad.what;
-        }
-    }
+    expectEachRejected(cases, [&](CobaltScript& engine, const std::vector<uint8_t>& bytes) {
+        engine.importState(bytes, name);
+    });
 }
 
 TEST(StateSnapshot, TrailingDataFailsAfterApplyingEntries)

@@ -34,9 +34,6 @@ protected:
     CobaltScript engine;
 };
 
-// What a script sees of indexing is checked by the script tests in indexing/; these are the
-// engine's own guarantees behind it.
-
 TEST_F(IndexingTest, BoundStringMethodsAreNeverDispatchedWithoutTheirString)
 {
     auto upper = std::make_shared<ScriptCallable>();

@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/cobalt_script.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
@@ -35,62 +35,22 @@ bool hasNoChildren()
     return ::waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
 }
 
-/// A fresh folder under the system's temporary folder, removed again by the destructor.
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quill-io-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code ignored;
-        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-std::string run(CobaltScript& engine, std::string_view source)
-{
-    std::string output;
-    engine.printHandler = [&output](std::string_view line) { output += std::string(line) + "\n"; };
-    const ParsedLines lines = engine.parseLines(source);
-    size_t index = 0;
-    BlockSignal signal = BlockSignal::None;
-    engine.executeParsedBlock(lines, index, signal);
-    engine.printHandler = nullptr;
-    return output;
-}
-
 TEST(IoStreams, DestroyingTheEngineClosesEveryStreamAndReapsEveryChild)
 {
     TemporaryFolder folder;
-    ASSERT_FALSE(folder.path().empty());
     ASSERT_TRUE(hasNoChildren());
     const std::set<int> before = openDescriptors();
     {
-        CobaltScript engine;
+        EngineFixture engine;
         // Streams left open in every way: a file of each role, a reader of an endless
         // command read only once, a writer, and a command whose output is never read.
-        const std::string source = "dir = \"" + folder.path() + "/\"\n" +
-                                   "w = io[\"open\"](dir + \"a.txt\", \"w\")\n"
-                                   "w[\"write\"](\"line\\n\")\n"
-                                   "r = io[\"open\"](dir + \"a.txt\")\n"
-                                   "rw = io[\"open\"](dir + \"b.txt\", \"a+\")\n"
-                                   "endless = io[\"popen\"](\"yes\")\n"
-                                   "print(endless[\"read\"]())\n"
-                                   "writer = io[\"popen\"](\"cat > /dev/null\", \"w\")\n"
-                                   "writer[\"write\"](\"x\")\n"
-                                   "silent = io[\"popen\"](\"echo unread\")\n"
-                                   "keep = {file: r, twice: [r, r]}\n"
-                                   "keep[\"self\"] = keep\n";
-        EXPECT_EQ(run(engine, source), "y\n");
+        EXPECT_EQ(engine.run("dir = \"" + folder.path() + "/\"\nw = io[\"open\"](dir + \"a.txt\", \"w\")\n"
+                             "w[\"write\"](\"line\\n\")\nr = io[\"open\"](dir + \"a.txt\")\n"
+                             "rw = io[\"open\"](dir + \"b.txt\", \"a+\")\nendless = io[\"popen\"](\"yes\")\n"
+                             "print(endless[\"read\"]())\nwriter = io[\"popen\"](\"cat > /dev/null\", \"w\")\n"
+                             "writer[\"write\"](\"x\")\nsilent = io[\"popen\"](\"echo unread\")\n"
+                             "keep = {file: r, twice: [r, r]}\nkeep[\"self\"] = keep\n"),
+                  "y\n");
 
         const std::set<int> during = openDescriptors();
         int added = 0;
@@ -108,9 +68,9 @@ TEST(IoStreams, DestroyingTheEngineClosesEveryStreamAndReapsEveryChild)
 TEST(IoStreams, ClosedStreamsReleaseTheirDescriptorAtOnce)
 {
     const std::set<int> before = openDescriptors();
-    CobaltScript engine;
-    EXPECT_EQ(run(engine, "p = io[\"popen\"](\"echo hi\")\nprint(p[\"read\"]())\np[\"close\"]()\n"
-                          "f = io[\"open\"](\"/dev/null\")\nf[\"close\"]()"),
+    EngineFixture engine;
+    EXPECT_EQ(engine.run("p = io[\"popen\"](\"echo hi\")\nprint(p[\"read\"]())\np[\"close\"]()\n"
+                         "f = io[\"open\"](\"/dev/null\")\nf[\"close\"]()"),
               "hi\n");
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_TRUE(hasNoChildren());
@@ -127,16 +87,12 @@ TEST(IoStreams, WritingToAGoneReaderFailsWithoutSigpipe)
     sigset_t maskBefore;
     ::pthread_sigmask(SIG_BLOCK, nullptr, &maskBefore);
 
-    CobaltScript engine;
-    const std::string output = run(engine,
-                                   "p = io[\"popen\"](\"exit 0\", \"w\")\n"
-                                   "block = \"0123456789abcdef\"\n"
-                                   "for i = 1, 10\n block = block + block\nend\n"
-                                   "ok = true\nn = 0\n"
-                                   "while ok and n < 100\n ok, message = pcall(p[\"write\"], block)\n n += 1\nend\n"
-                                   "print(ok, message)\n"
-                                   "p[\"close\"]()");
-    EXPECT_EQ(output, "false file['write'] failed to write to the stream\n");
+    EngineFixture engine;
+    EXPECT_EQ(engine.run("p = io[\"popen\"](\"exit 0\", \"w\")\nblock = \"0123456789abcdef\"\n"
+                         "for i = 1, 10\n block = block + block\nend\nok = true\nn = 0\n"
+                         "while ok and n < 100\n ok, message = pcall(p[\"write\"], block)\n n += 1\nend\n"
+                         "print(ok, message)\np[\"close\"]()"),
+              "false file['write'] failed to write to the stream\n");
 
     // Nothing of the signal is left behind: not pending, not blocked, the disposition unchanged.
     sigset_t pending;

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/cobalt_script.h"
 #include "engine/lexer/token_analysis.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
@@ -26,12 +26,7 @@ TokenList tokensOf(const std::string& text)
 std::string tokeniseFailure(const std::string& text)
 {
     CobaltScript engine;
-    try {
-        engine.tokenise(text);
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no failure)";
+    return failureOf([&] { engine.tokenise(text); });
 }
 
 using Tokens = std::vector<std::string>;
@@ -42,44 +37,28 @@ TEST(Tokeniser, TextsSplitIntoTheseTokens)
 {
     const std::vector<std::pair<std::string, Tokens>> cases{
         // operators split without spaces
-        {"a==b", {"a", "==", "b"}},
-        {"a=-1", {"a", "=", "-", "1"}},
-        {"x<-1", {"x", "<-", "1"}},
-        {"x< -1", {"x", "<", "-", "1"}},
-        {"a<=-1", {"a", "<=", "-", "1"}},
+        {"a==b", {"a", "==", "b"}}, {"a=-1", {"a", "=", "-", "1"}}, {"x<-1", {"x", "<-", "1"}},
+        {"x< -1", {"x", "<", "-", "1"}}, {"a<=-1", {"a", "<=", "-", "1"}},
         {"f(a,b)[1]{k:v};x^y%z\\w/v*u+t-s<r>q!p",
          {"f", "(", "a", ",", "b", ")", "[", "1", "]", "{", "k", ":", "v", "}", ";", "x", "^", "y",
           "%", "z", "\\", "w", "/", "v", "*", "u", "+", "t", "-", "s", "<", "r", ">", "q", "!", "p"}},
-        {"==", {"=="}},
-        {"a = b", {"a", "=", "b"}},
+        {"==", {"=="}}, {"a = b", {"a", "=", "b"}},
         // dots and lone logic bytes stay inside words
         {"3.25 a.b string.len ...", {"3.25", "a.b", "string.len", "..."}},
-        {"a&b c|d ~e f?g h`i", {"a&b", "c|d", "~e", "f?g", "h`i"}},
-        {"a&&&b", {"a", "&&", "&b"}},
+        {"a&b c|d ~e f?g h`i", {"a&b", "c|d", "~e", "f?g", "h`i"}}, {"a&&&b", {"a", "&&", "&b"}},
         {"$x _y", {"$x", "_y"}},
         // white space of every kind separates; bytes above 127 are word bytes
-        {" a\tb\rc\nd\ve\ff ", {"a", "b", "c", "d", "e", "f"}},
-        {"  \t\r", {}},
-        {"", {}},
+        {" a\tb\rc\nd\ve\ff ", {"a", "b", "c", "d", "e", "f"}}, {"  \t\r", {}}, {"", {}},
         {"caf\xc3\xa9 = 1", {"caf\xc3\xa9", "=", "1"}},
         // "#" stays in a scoped name only
-        {"count#2", {"count#2"}},
-        {"count #2", {"count", "#", "2"}},
-        {"#t", {"#", "t"}},
-        {"#2", {"#", "2"}},
-        {"a#b", {"a", "#", "b"}},
-        {"a#", {"a", "#"}},
-        {"count#12", {"count#12"}},
+        {"count#2", {"count#2"}}, {"count #2", {"count", "#", "2"}}, {"#t", {"#", "t"}}, {"#2", {"#", "2"}},
+        {"a#b", {"a", "#", "b"}}, {"a#", {"a", "#"}}, {"count#12", {"count#12"}},
         // "@@" starts a comment
-        {"print(\"x\") @@ comment", {"print", "(", "\"x\"", ")"}},
-        {"a@@b", {"a"}},
-        {"a@b @c", {"a@b", "@c"}},
+        {"print(\"x\") @@ comment", {"print", "(", "\"x\"", ")"}}, {"a@@b", {"a"}}, {"a@b @c", {"a@b", "@c"}},
         {"\"@@\" x", {"\"@@\"", "x"}},
         // string literals are one token with their escapes kept
-        {"\"it's inside double quotes\"", {"\"it's inside double quotes\""}},
-        {"'a\\'b'", {"'a\\'b'"}},
-        {"x=\"a\\\\\"+y", {"x", "=", "\"a\\\\\"", "+", "y"}},
-        {"ab\"c\"d", {"ab", "\"c\"", "d"}},
+        {"\"it's inside double quotes\"", {"\"it's inside double quotes\""}}, {"'a\\'b'", {"'a\\'b'"}},
+        {"x=\"a\\\\\"+y", {"x", "=", "\"a\\\\\"", "+", "y"}}, {"ab\"c\"d", {"ab", "\"c\"", "d"}},
         {"\"\"''", {"\"\"", "''"}},
     };
     for (const auto& [text, tokens] : cases) EXPECT_EQ(tokensOf(text), tokens) << text;
@@ -201,14 +180,11 @@ TEST(NumberParsing, IntegersMustBeWholeAndInRange)
 // The C conversion under the "C" locale is the reference for whole-text parsing.
 TEST(NumberParsing, FloatsAgreeWithStrtofOnWholeTexts)
 {
-    const char* samples[] = {"0",       "-0",       "3.4028235e38", "3.4028236e38", "1e-38",   "1.17549435e-38",
-                             "1e-40",   "1e-45",    "0x1p-149",     "0x1p-150",     "0X1.8P1", "INF",
-                             "Infinity", "nan(1)",  "0.1",          "16777217",     "1e",      "e5",
-                             "5.",      "0x.8",     "00012.5000",   "1e+5",         "1e-5x",   "\n7",
-                             "1.5",     "+2.5",     " \t-3",        "1e3",          "0x10",    ".5",
-                             "-inf",    "nan",      "",             "1.5 ",         "1,5",     "--1",
-                             "+-1",     "0x",       "0xinf",        "1e39",         "-1e39",   "1e-50",
-                             "abc",     " "};
+    const char* samples[] = {
+        "0", "-0", "3.4028235e38", "3.4028236e38", "1e-38", "1.17549435e-38", "1e-40", "1e-45", "0x1p-149", "0x1p-150",
+        "0X1.8P1", "INF", "Infinity", "nan(1)", "0.1", "16777217", "1e", "e5", "5.", "0x.8", "00012.5000", "1e+5",
+        "1e-5x", "\n7", "1.5", "+2.5", " \t-3", "1e3", "0x10", ".5", "-inf", "nan", "", "1.5 ", "1,5", "--1", "+-1",
+        "0x", "0xinf", "1e39", "-1e39", "1e-50", "abc", " "};
     for (const char* sample : samples) {
         errno = 0;
         char* end = nullptr;

@@ -6,56 +6,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "engine/bytecode/load_failure.h"
 #include "engine/bytecode/paths.h"
-#include "engine/cobalt_script.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
-
-namespace fs = std::filesystem;
-
-/// A fresh folder under the system's temporary directory, removed again at the end.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "cobalt-loader-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        const char* made = ::mkdtemp(buffer.data());
-        if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-        m_path = made;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::string file(const std::string& relative, const std::string& text) const
-    {
-        const fs::path full = fs::path(m_path) / relative;
-        fs::create_directories(full.parent_path());
-        std::ofstream(full, std::ios::binary) << text;
-        return full.string();
-    }
-    std::string path(const std::string& relative = "") const
-    {
-        return relative.empty() ? m_path : (fs::path(m_path) / relative).string();
-    }
-
-private:
-    std::string m_path;
-};
 
 Variable callLoadFile(CobaltScript& engine, const std::string& path)
 {
@@ -85,7 +44,7 @@ std::string failureMessage(const Variable& result)
 // A loaded text has no folder of its own: names resolve beside the script that runs it.
 TEST(ResolvePath, FallsBackToDirectoryOfRunningPath)
 {
-    TempFolder folder;
+    TemporaryFolder folder;
     const std::string helper = folder.file("lib/helper.cbs", "");
     CobaltScript engine;
     engine.loader.directoryStack.push_back("");
@@ -95,7 +54,7 @@ TEST(ResolvePath, FallsBackToDirectoryOfRunningPath)
 
 TEST(ResolvePath, ResourcesRootAndBundledScripts)
 {
-    TempFolder folder;
+    TemporaryFolder folder;
     const std::string shared = folder.file("App/Resources/shared.cbs", "");
     const std::string bundled = folder.file("App/Resources/scripts/bot/tool.cbs", "");
     folder.file("App/Resources/bots/main.cbs", "");
@@ -114,7 +73,7 @@ TEST(ResolvePath, ResourcesRootAndBundledScripts)
 
 TEST(LoadFile, NewModificationTimeCompilesAgain)
 {
-    TempFolder folder;
+    TemporaryFolder folder;
     const std::string script = folder.file("a.cbs", "x = 1\n");
     CobaltScript engine;
     const Variable first = callLoadFile(engine, script);
@@ -131,7 +90,7 @@ TEST(LoadFile, NewModificationTimeCompilesAgain)
 
 TEST(LoadFile, CompileFailureLeavesStacksAndContext)
 {
-    TempFolder folder;
+    TemporaryFolder folder;
     const std::string script = folder.file("broken.cbs", "if true\n  x = 1\n");
     CobaltScript engine;
     engine.loader.directoryStack.push_back("outer");

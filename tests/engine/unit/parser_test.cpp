@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/cobalt_script.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
@@ -23,12 +23,7 @@ ParsedLines parse(const std::string& source)
 std::string parseFailure(const std::string& source)
 {
     CobaltScript engine;
-    try {
-        engine.parseLines(source);
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no failure)";
+    return failureOf([&] { engine.parseLines(source); });
 }
 
 using Texts = std::vector<std::string>;

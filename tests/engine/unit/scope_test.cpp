@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "engine/cobalt_script.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
@@ -103,8 +103,7 @@ TEST_F(ScopeTest, AnalysisSharedWithAnotherEngineNeverReadsTheWrongSlot)
 
     CobaltScript other;
     other.pushVariable("beta", Variable(int32_t{2}));
-    const Variable* found = other.resolveVariableFastPtr("alpha", &name);
-    EXPECT_EQ(found, nullptr);
+    EXPECT_EQ(other.resolveVariableFastPtr("alpha", &name), nullptr);
 }
 
 TEST_F(ScopeTest, GlobalSlotsStayPutWhileGlobalsAreAdded)
@@ -124,18 +123,10 @@ TEST_F(ScopeTest, BrokenGlobalIndexIsReportedNotFollowed)
 {
     engine.scopes.globalIndex["ghost"] = 1u << 30;
     EXPECT_EQ(engine.resolveVariablePtr("ghost"), nullptr);
-    try {
-        engine.assignVariable("ghost", Variable(int32_t{1}), ScopeTarget::Default);
-        FAIL() << "no failure";
-    } catch (const std::exception& error) {
-        EXPECT_STREQ(error.what(), "Internal slot error while assigning variable: ghost");
-    }
-    try {
-        engine.pushVariable("ghost", Variable(int32_t{1}));
-        FAIL() << "no failure";
-    } catch (const std::exception& error) {
-        EXPECT_STREQ(error.what(), "Internal slot error while setting variable: ghost");
-    }
+    EXPECT_EQ(failureOf([&] { engine.assignVariable("ghost", Variable(int32_t{1}), ScopeTarget::Default); }),
+              "Internal slot error while assigning variable: ghost");
+    EXPECT_EQ(failureOf([&] { engine.pushVariable("ghost", Variable(int32_t{1})); }),
+              "Internal slot error while setting variable: ghost");
 }
 
 } // namespace

@@ -4,66 +4,29 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <stdexcept>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
-#include "engine/cobalt_script.h"
-#include "engine/error/script_error.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
 
-class StdlibTest : public ::testing::Test {
+class StdlibTest : public ::testing::Test, public EngineFixture {
 protected:
-    StdlibTest()
-    {
-        engine.printHandler = [this](std::string_view line) { output += std::string(line) + "\n"; };
-    }
-
     /// Calls the global `name` through the general call path.
     Variable call(const std::string& name, std::vector<Variable> args = {})
     {
-        Variable* callee = engine.resolveVariablePtr(name);
-        EXPECT_NE(callee, nullptr) << name;
-        if (!callee) return Variable();
-        const Variable function = *callee;
+        const Variable function = global(name);
+        EXPECT_EQ(function.type, VarType::Function) << name;
         return engine.invokeCallableFast(function, args.data(), args.size());
     }
 
-    /// The message of the failure of calling `name` ("(no failure)" when it returns).
     std::string failure(const std::string& name, std::vector<Variable> args = {})
     {
-        try {
-            call(name, std::move(args));
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "(no failure)";
+        return failureOf([&] { call(name, std::move(args)); });
     }
-
-    /// Runs `source` through the tree-walker as one top-level block.
-    std::string run(std::string_view source)
-    {
-        lines = std::make_shared<ParsedLines>(engine.parseLines(source));
-        size_t index = 0;
-        BlockSignal signal = BlockSignal::None;
-        engine.executeParsedBlock(*lines, index, signal);
-        return output;
-    }
-
-    Variable global(const std::string& name)
-    {
-        Variable* slot = engine.resolveVariablePtr(name);
-        return slot ? *slot : Variable();
-    }
-
-    CobaltScript engine;
-    std::string output;
-    std::shared_ptr<ParsedLines> lines;
 };
 
 // ----- registry -----
@@ -96,12 +59,7 @@ TEST_F(StdlibTest, AnEmptyNativeFunctionFailsAsAnInvalidFunction)
     Variable bare = engine.makeNativeCallable(NativeFunction(), "mine", BuiltinId::None);
     EXPECT_THROW(engine.invokeCallableFast(bare, nullptr, 0), std::runtime_error);
     const Variable null{CallableRef()};
-    try {
-        engine.invokeCallableFast(null, nullptr, 0);
-        ADD_FAILURE() << "a null function value was called";
-    } catch (const std::exception& error) {
-        EXPECT_STREQ(error.what(), "Attempted to call an invalid function value");
-    }
+    EXPECT_EQ(failureOf([&] { engine.invokeCallableFast(null, nullptr, 0); }), "Attempted to call an invalid function value");
     EXPECT_EQ(engine.calls.callDepth, 0u);
     run("ok, message = pcall(broken, 1)\nprint(ok, message)");
     EXPECT_EQ(output, "false Attempted to call an invalid function value\n");
@@ -109,38 +67,40 @@ TEST_F(StdlibTest, AnEmptyNativeFunctionFailsAsAnInvalidFunction)
 
 TEST_F(StdlibTest, ScalarShortcutAcceptsOnlyScalarResults)
 {
-    FastScalarValue out;
-    EXPECT_TRUE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::GetTimeMs, nullptr, 0, out));
-    EXPECT_EQ(out.kind, FastScalarValue::Int);
-    EXPECT_GE(out.intValue, 0);
-    Variable arg("12");
-    EXPECT_TRUE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::ToNumber, &arg, 1, out));
-    EXPECT_EQ(out.kind, FastScalarValue::Int);
-    EXPECT_EQ(out.intValue, 12);
-    arg = Variable("x");
-    EXPECT_TRUE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::ToNumber, &arg, 1, out));
-    EXPECT_EQ(out.kind, FastScalarValue::Empty);
-    Variable based[] = {Variable("ffffffff"), Variable(int32_t{16})};
-    EXPECT_FALSE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::ToNumber, based, 2, out));  // a pointer
-    arg = Variable("abc");
-    EXPECT_TRUE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::Len, &arg, 1, out));
-    EXPECT_EQ(out.intValue, 3);
-    EXPECT_FALSE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::ToString, &arg, 1, out));
-    EXPECT_FALSE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::MathMax, &arg, 1, out));  // a string
-    EXPECT_THROW(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::MathFloor, &arg, 1, out), std::runtime_error);
-    Variable numbers[] = {Variable(int32_t{3}), Variable(1.5f), Variable(int32_t{2})};
-    EXPECT_TRUE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::MathMin, numbers, 3, out));
-    EXPECT_EQ(out.kind, FastScalarValue::Float);
-    EXPECT_EQ(out.floatValue, 1.5);
-    EXPECT_TRUE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::MathFloor, numbers + 1, 1, out));
-    EXPECT_EQ(out.kind, FastScalarValue::Int);
-    EXPECT_EQ(out.intValue, 1);
-    try {
-        engine.tryEvaluateNativeBuiltinScalar(BuiltinId::GetTimeMs, &arg, 1, out);
-        FAIL() << "expected a failure";
-    } catch (const std::exception& error) {
-        EXPECT_STREQ(error.what(), "getTimeMs function takes no arguments");
+    const struct {
+        BuiltinId id;
+        std::vector<Variable> args;
+        const char* expected;  // "declined", the scalar's kind and value, or the failure
+    } rows[] = {
+        {BuiltinId::ToNumber, {Variable("12")}, "int 12"},
+        {BuiltinId::ToNumber, {Variable("x")}, "empty"},
+        {BuiltinId::ToNumber, {Variable("ffffffff"), Variable(int32_t{16})}, "declined"},  // a pointer
+        {BuiltinId::Len, {Variable("abc")}, "int 3"},
+        {BuiltinId::ToString, {Variable("abc")}, "declined"},
+        {BuiltinId::MathMax, {Variable("abc")}, "declined"},  // a string
+        {BuiltinId::MathFloor, {Variable("abc")}, "Expected a numeric value"},
+        {BuiltinId::MathMin, {Variable(int32_t{3}), Variable(1.5f), Variable(int32_t{2})}, "float 1.500000"},
+        {BuiltinId::MathFloor, {Variable(1.5f)}, "int 1"},
+        {BuiltinId::GetTimeMs, {Variable("abc")}, "getTimeMs function takes no arguments"},
+    };
+    for (const auto& row : rows) {
+        FastScalarValue out;
+        bool taken = false;
+        std::string actual = failureOf([&] {
+            taken = engine.tryEvaluateNativeBuiltinScalar(row.id, row.args.data(), row.args.size(), out);
+        });
+        if (actual == "(no failure)") {
+            actual = !taken                                 ? "declined"
+                     : out.kind == FastScalarValue::Int     ? "int " + std::to_string(out.intValue)
+                     : out.kind == FastScalarValue::Float   ? "float " + Variable(static_cast<float>(out.floatValue)).toString()
+                     : out.kind == FastScalarValue::Empty   ? "empty"
+                                                            : "other";
+        }
+        EXPECT_EQ(actual, row.expected) << row.args.size() << " arguments, first " << row.args[0].toString();
     }
+    FastScalarValue now;
+    EXPECT_TRUE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::GetTimeMs, nullptr, 0, now));
+    EXPECT_TRUE(now.kind == FastScalarValue::Int && now.intValue >= 0);
 }
 
 // ----- the call path -----
@@ -158,17 +118,12 @@ TEST_F(StdlibTest, CallStateIsRestoredAfterAFailingCall)
 
 TEST_F(StdlibTest, ExternalNamesBecomeGlobalsWhenTheOutermostChunkEnds)
 {
-    Variable text("inner = load(\"external shared = 5\")\ninner()\nseenInside = shared");
-    Variable outer = engine.loadScriptChunk(NativeArgs(&text, 1));
-    ASSERT_EQ(outer.type, VarType::Function);
-    engine.invokeCallableFast(outer, nullptr, 0);
+    load("inner = load(\"external shared = 5\")\ninner()\nseenInside = shared");
     EXPECT_TRUE(global("seenInside").isNot());  // not yet published while the outer chunk ran
     EXPECT_EQ(global("shared").toString(), "5");
     EXPECT_EQ(engine.loader.loadedChunkDepth, 0u);
     EXPECT_EQ(engine.scopes.external.entries.size(), 1u);
 }
-
-// ----- pcall -----
 
 // ----- core builtins -----
 
@@ -186,8 +141,6 @@ TEST_F(StdlibTest, CollectGarbageDropsTheCacheEntriesOfDeadTables)
     EXPECT_EQ(engine.tableCache.entries.size(), 1u);
     EXPECT_EQ(engine.tableCache.entries.count(kept.asTable()->id), 1u);
 }
-
-// ----- teardown -----
 
 } // namespace
 } // namespace cobalt

@@ -1,7 +1,6 @@
 // Script values: text forms, equality, ordering and the numeric conversions.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <cmath>
 #include <cstdio>
@@ -10,21 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/cobalt_script.h"
 #include "engine/value/variable.h"
+#include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
 namespace {
-
-std::string failureOf(auto&& action)
-{
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no failure)";
-}
 
 Variable arrayOf(std::vector<Variable> items) { return Variable::makeArray(std::move(items)); }
 
@@ -57,31 +46,14 @@ TEST(ValueText, FloatFormattingMatchesPrintfOfTheWidenedValue)
     EXPECT_EQ(formatFloat(std::numeric_limits<float>::quiet_NaN()), "nan");
 }
 
-/// Runs `work` on a thread with a 256 KiB stack, so that any recursion per nesting level
-/// of a 20000-deep value would overflow it.
-template <typename Work>
-void onSmallStack(Work work)
-{
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, 256 * 1024);
-    pthread_t thread;
-    auto body = [](void* argument) -> void* {
-        (*static_cast<Work*>(argument))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attributes, body, &work), 0);
-    pthread_attr_destroy(&attributes);
-    pthread_join(thread, nullptr);
-}
-
 constexpr int kDeep = 20'000;
 
 TEST(ValueText, VeryDeepValuesPrintAndFreeWithoutRecursion)
 {
     size_t arrayText = 0;
     size_t tableText = 0;
-    onSmallStack([&] {
+    // Any recursion per nesting level of a value this deep would overflow a 256 KiB stack.
+    onSmallStack(256 * 1024, [&] {
         Variable value = Variable::makeArray();
         for (int i = 0; i < kDeep; ++i) value = arrayOf({value});
         arrayText = value.toString().size();
