@@ -368,8 +368,20 @@ bool FastEvaluator::callAllowed() const
     return true;
 }
 
+namespace {
+
+// After a callee without a scalar form, this many evaluations of the call node go straight to
+// the value path before the pure path looks at the callee again (it may have been rebound).
+constexpr uint8_t kPureCallRetryInterval = 255;
+
+} // namespace
+
 bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
 {
+    if (n.pureCallSkips != 0) {
+        --n.pureCallSkips;
+        return false;
+    }
     if (!callAllowed()) return false;
     if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= m_expression.calls.size()) return false;
     const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
@@ -381,9 +393,14 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     const CallableRef function = callee->asCallable();  // kept alive while it runs
     if (!function) return false;
     if (function->isNative) {
-        if (!hasScalarForm(function->builtinId) || !m_engine.isNativeBuiltin(*callee, function->builtinId)) return false;
-    } else if (function->isCoroutine || function->fastBodyKind == FastBodyKind::None ||
-               !fastBodyScalarPossible(m_engine, *function)) {
+        if (!hasScalarForm(function->builtinId) || !m_engine.isNativeBuiltin(*callee, function->builtinId)) {
+            n.pureCallSkips = kPureCallRetryInterval;
+            return false;
+        }
+    } else if (!fastBodyHasScalarForm(*function)) {
+        n.pureCallSkips = kPureCallRetryInterval;
+        return false;
+    } else if (!fastBodyScalarPossible(m_engine, *function)) {
         return false;
     }
     ArgumentSlots arguments(count);

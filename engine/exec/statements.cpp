@@ -122,8 +122,41 @@ void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& lin
     applyCompound(engine, engine.getIndexedValueMutable(*current, keys.back(), false), op, right);
 }
 
+bool hasIndexedTarget(const ParsedScriptLine& line)
+{
+    for (const auto& target : line.assignmentTargets) {
+        if (!target.indexRanges.empty()) return true;
+    }
+    return false;
+}
+
+/// names = one expression: the common shapes (x = e, local a, b = f()) without the lists of
+/// values and keys the general form builds. Same order: the value, then the stores in turn.
+void assignOneValueToNames(CobaltScript& engine, const ParsedScriptLine& line)
+{
+    Variable value = engine.evaluateRange(line, 0, "Unexpected token in assignment expression");
+    const auto& targets = line.assignmentTargets;
+    const ScopeTarget scope = scopeTargetOf(line.scopeModifier);
+    auto store = [&](size_t i, Variable stored) {
+        const uint32_t nameIndex = targets[i].nameIndex;
+        engine.assignVariableFast(line.tokens[nameIndex], analysisAt(line, nameIndex), std::move(stored), scope);
+    };
+    if (targets.size() >= 2 && value.type == VarType::Multi) {
+        const MultiRef multi = value.asMulti();
+        const size_t available = multi ? multi->values.size() : 0;
+        for (size_t i = 0; i < targets.size(); ++i) store(i, i < available ? multi->values[i] : Variable());
+        return;
+    }
+    store(0, std::move(value));
+    for (size_t i = 1; i < targets.size(); ++i) store(i, Variable());
+}
+
 void executePlainAssignment(CobaltScript& engine, const ParsedScriptLine& line)
 {
+    if (line.exprRanges.size() == 1 && !hasIndexedTarget(line)) {
+        assignOneValueToNames(engine, line);
+        return;
+    }
     std::vector<Variable> values = evaluateRightSide(engine, line);
     const auto& targets = line.assignmentTargets;
     if (values.size() == 1 && values.front().type == VarType::Multi && targets.size() >= 2) {
@@ -176,6 +209,7 @@ Variable CobaltScript::evaluateReturnValues(const ParsedScriptLine& line)
     if (line.tokens.size() <= 1) return Variable();
     if (line.exprRanges.size() == 1) return evaluateRange(line, 0, "Unexpected token after return value");
     std::vector<Variable> values;
+    values.reserve(line.exprRanges.size());
     if (!line.exprRanges.empty()) {
         for (size_t i = 0; i < line.exprRanges.size(); ++i) {
             values.push_back(evaluateRange(line, i, "Unexpected token after return value"));
@@ -197,6 +231,10 @@ bool CobaltScript::evaluateCondition(const ParsedScriptLine& line, const char* l
 {
     setPositionContext(line);
     try {
+        // The common case, a condition with a fast form, is decided without building its value.
+        if (!line.exprRanges.empty() && !line.exprFast.empty() && line.exprFast[0].valid()) {
+            return evaluateFastTruth(line.exprFast[0], line);
+        }
         return evaluateLineExpression(*this, line, 0, 1, leftoverMessage).truthy();
     } catch (const std::exception&) {
         rethrowPositioned(line);
