@@ -20,6 +20,10 @@ namespace {
 
 const Variable kAbsent;
 
+// After the int-only path gave up at a node (a float operand, most often a float variable),
+// this many evaluations of the node go straight to the scalar path, which decides ints too.
+constexpr uint8_t kPureIntRetryInterval = 255;
+
 bool scalarIsNumeric(const FastScalarValue& value) { return value.kind != FastScalarValue::Empty; }
 
 FastScalarValue intScalar(int32_t value)
@@ -308,10 +312,15 @@ bool FastEvaluator::scalarNode(int32_t index, FastScalarValue& out)
 {
     const FastExprNode& n = node(index);
     if (!n.mayBeFloat && n.kind >= FastExprNodeKind::Add && n.kind <= FastExprNodeKind::Modulo) {
-        int32_t whole = 0;
-        if (intNode(index, whole, false)) {
-            out = intScalar(whole);
-            return true;
+        if (n.pureIntSkips != 0) {
+            --n.pureIntSkips;
+        } else {
+            int32_t whole = 0;
+            if (intNode(index, whole, false)) {
+                out = intScalar(whole);
+                return true;
+            }
+            n.pureIntSkips = kPureIntRetryInterval;
         }
     }
     switch (n.kind) {
