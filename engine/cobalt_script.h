@@ -101,7 +101,7 @@ public:
     /// is nearly used up.
     void checkNativeStack();
     /// True when a soft error is pending and the running call is deeper than its pcall.
-    bool softErrorUnwinding() const;
+    bool softErrorUnwinding() const { return softError.pending && calls.callDepth > softError.depth; }
 
     // ===== eval/ =====
     Variable evaluateExpression(const TokenList& tokens, size_t& position, const AnalysisList* analyses);
@@ -196,6 +196,8 @@ public:
 
     // ===== bytecode/ (fast expressions) =====
     Variable evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line);
+    /// Truthiness of evaluateFastExpression's result, with the same effects and failures.
+    bool evaluateFastTruth(const FastExpression& expression, const ParsedScriptLine& line);
     void prepareFastCallableBody(ScriptCallable& function);
     Variable evaluateFastCallableReturn(const ScriptCallable& function, const Variable* args, size_t count);
     bool tryApplyFastScalarOperationInPlace(Variable& target, char op, const FastScalarValue& value);

@@ -85,6 +85,9 @@ struct BytecodeProgram {
     // Interpreter cache, one byte per chunk: 0 unknown, 1 the body runs in its enclosing block
     // scope, 2 it needs a block scope of its own (it declares locals or names name#3).
     std::vector<uint8_t> ownScopeNeeds;
+    // Interpreter cache, one byte per chunk: 0 unknown, 1 a block body that needs an
+    // activation of its own, 2 one that may run in place (see interp::runsInPlace).
+    std::vector<uint8_t> inPlaceBodies;
 };
 
 using ProgramRef = std::shared_ptr<BytecodeProgram>;

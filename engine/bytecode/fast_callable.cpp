@@ -110,8 +110,9 @@ public:
         engine.scopes.blockBase = engine.scopes.blocks.size();
         engine.pushBlockScope();
         ScopeList& parameters = engine.scopes.blocks.back();
+        static const Variable missing;
         for (size_t i = 0; i < function.parameters.size(); ++i) {
-            CobaltScript::setInScope(parameters, function.parameters[i], i < count ? args[i] : Variable());
+            parameters.setCopy(function.parameters[i], i < count ? args[i] : missing);
         }
     }
 
@@ -150,20 +151,25 @@ public:
 /// Whether a function's fast body can be tried on the pure paths at all.
 bool scalarFormApplies(const CobaltScript& engine, const ScriptCallable& function)
 {
-    if (function.isNative || function.isCoroutine || function.isLoadedChunk) return false;
-    if (function.fastBodyKind == FastBodyKind::None || !fastBodyIsIntact(function)) return false;
     // Unwinding, nesting near the call-depth cap and nest labels (which a call registers)
     // are left to the call path.
     if (engine.softError.pending || engine.calls.callDepth >= kFastCallDepthLimit) return false;
     if (t_pureBodyNesting > 0) return false;
+    return fastBodyHasScalarForm(function);
+}
+
+} // namespace
+
+bool fastBodyHasScalarForm(const ScriptCallable& function)
+{
+    if (function.isNative || function.isCoroutine || function.isLoadedChunk) return false;
+    if (function.fastBodyKind == FastBodyKind::None || !fastBodyIsIntact(function)) return false;
     if (function.program && !function.program->nestBlocks.empty()) return false;
     const ParsedLines& lines = function.lines();
     if (!singleFastExpression(lines[function.fastReturnLine])) return false;
     return function.fastBodyKind == FastBodyKind::SingleReturn ||
            singleFastExpression(lines[function.fastGuardLine]) != nullptr;
 }
-
-} // namespace
 
 bool fastBodyScalarPossible(const CobaltScript& engine, const ScriptCallable& function)
 {

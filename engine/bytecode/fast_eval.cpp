@@ -233,6 +233,34 @@ Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, 
     return result;
 }
 
+bool CobaltScript::evaluateFastTruth(const FastExpression& expression, const ParsedScriptLine& line)
+{
+    if (!expression.valid()) fail("Invalid fast expression node");
+    checkNativeStack();
+    FastEvaluator evaluator(*this, expression, line);
+    const int32_t root = expression.root;
+    const FastExprNode& rootNode = evaluator.node(root);
+    bool truth = false;
+    bool decided = false;
+    if (rootNode.kind == FastExprNodeKind::Add && evaluator.concatEligible(root)) {
+        std::string text;
+        if (evaluator.appendConcat(root, text)) {
+            truth = true;  // a string
+            decided = true;
+        }
+    }
+    if (!decided && rootNode.kind != FastExprNodeKind::StringLiteral) {
+        FastScalarValue scalar;
+        if (evaluator.scalarNode(root, scalar)) {
+            truth = scalarTruthy(scalar);
+            decided = true;
+        }
+    }
+    if (!decided) truth = evaluator.value(root, 0).truthy();
+    evaluator.markNear(rootNode.spanEnd);
+    return truth;
+}
+
 Variable CobaltScript::evaluateFastExpressionNode(const FastExpression& expression, const ParsedScriptLine& line,
                                                   int32_t node)
 {

@@ -60,6 +60,9 @@ inline bool scalarTruthy(const FastScalarValue& value)
 /// Whether a script function's fast body may be tried on the pure paths right now; checked
 /// before its arguments are computed, since most attempts that fail, fail here.
 bool fastBodyScalarPossible(const CobaltScript& engine, const ScriptCallable& function);
+/// The part of fastBodyScalarPossible that depends on the function alone: a fast body whose
+/// expressions the pure paths can evaluate (a multi-value return, for one, is not).
+bool fastBodyHasScalarForm(const ScriptCallable& function);
 
 /// The argument values of one call, default-constructed: up to kInline of them in storage on
 /// the native stack and only beyond that on the heap, so that an ordinary call allocates

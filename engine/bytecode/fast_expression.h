@@ -60,6 +60,13 @@ struct FastExprNode {
     bool boolValue = false;
     bool mayBeFloat = false;
     bool hasCall = false;      // the subtree holds a call node (evaluating it may run script code)
+    // Call nodes: evaluations left before the pure paths try this call again after its callee
+    // had no scalar form (a plain script function, a builtin with effects). Only ever spares
+    // an attempt whose answer the value path gives anyway.
+    mutable uint8_t pureCallSkips = 0;
+    // Arithmetic nodes: evaluations left before the int-only path is tried again here after
+    // it gave up (an operand held a float). The scalar path decides those anyway.
+    mutable uint8_t pureIntSkips = 0;
 };
 
 struct FastCallExpression {

@@ -20,6 +20,10 @@ namespace {
 
 const Variable kAbsent;
 
+// After the int-only path gave up at a node (a float operand, most often a float variable),
+// this many evaluations of the node go straight to the scalar path, which decides ints too.
+constexpr uint8_t kPureIntRetryInterval = 255;
+
 bool scalarIsNumeric(const FastScalarValue& value) { return value.kind != FastScalarValue::Empty; }
 
 FastScalarValue intScalar(int32_t value)
@@ -308,10 +312,15 @@ bool FastEvaluator::scalarNode(int32_t index, FastScalarValue& out)
 {
     const FastExprNode& n = node(index);
     if (!n.mayBeFloat && n.kind >= FastExprNodeKind::Add && n.kind <= FastExprNodeKind::Modulo) {
-        int32_t whole = 0;
-        if (intNode(index, whole, false)) {
-            out = intScalar(whole);
-            return true;
+        if (n.pureIntSkips != 0) {
+            --n.pureIntSkips;
+        } else {
+            int32_t whole = 0;
+            if (intNode(index, whole, false)) {
+                out = intScalar(whole);
+                return true;
+            }
+            n.pureIntSkips = kPureIntRetryInterval;
         }
     }
     switch (n.kind) {
@@ -368,8 +377,20 @@ bool FastEvaluator::callAllowed() const
     return true;
 }
 
+namespace {
+
+// After a callee without a scalar form, this many evaluations of the call node go straight to
+// the value path before the pure path looks at the callee again (it may have been rebound).
+constexpr uint8_t kPureCallRetryInterval = 255;
+
+} // namespace
+
 bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
 {
+    if (n.pureCallSkips != 0) {
+        --n.pureCallSkips;
+        return false;
+    }
     if (!callAllowed()) return false;
     if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= m_expression.calls.size()) return false;
     const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
@@ -381,9 +402,14 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     const CallableRef function = callee->asCallable();  // kept alive while it runs
     if (!function) return false;
     if (function->isNative) {
-        if (!hasScalarForm(function->builtinId) || !m_engine.isNativeBuiltin(*callee, function->builtinId)) return false;
-    } else if (function->isCoroutine || function->fastBodyKind == FastBodyKind::None ||
-               !fastBodyScalarPossible(m_engine, *function)) {
+        if (!hasScalarForm(function->builtinId) || !m_engine.isNativeBuiltin(*callee, function->builtinId)) {
+            n.pureCallSkips = kPureCallRetryInterval;
+            return false;
+        }
+    } else if (!fastBodyHasScalarForm(*function)) {
+        n.pureCallSkips = kPureCallRetryInterval;
+        return false;
+    } else if (!fastBodyScalarPossible(m_engine, *function)) {
         return false;
     }
     ArgumentSlots arguments(count);

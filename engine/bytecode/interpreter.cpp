@@ -39,6 +39,7 @@ Variable runBlockBody(CobaltScript& engine, const ProgramRef& program, uint32_t 
         (engine.scopes.blocks.size() <= engine.scopes.blockBase && isInlineEligible(engine, *program, chunk))) {
         return runInlineChunk(engine, program, chunk, signal);
     }
+    if (runsInPlace(*program, chunk)) return runChunkInPlace(engine, program, chunk, signal);
     return engine.executeBytecodeChunkInternal(program, chunk, signal, false);
 }
 
@@ -128,7 +129,7 @@ enum class JumpResolution : uint8_t { Continue, LeaveChunk };
 /// activation makes this one leave with the jump signal (the flag stays set for it); any
 /// other label runs its registered target, after which execution goes on where it stood.
 JumpResolution resolvePendingJump(CobaltScript& engine, const BytecodeProgram& program, uint32_t chunk,
-                                  uint32_t& pc)
+                                  uint32_t& pc, size_t ownRecords)
 {
     while (engine.loader.jumpPending) {
         const std::string label = engine.loader.pendingJumpLabel;
@@ -140,7 +141,7 @@ JumpResolution resolvePendingJump(CobaltScript& engine, const BytecodeProgram& p
             pc = instruction;
             return JumpResolution::Continue;
         }
-        if (interp::activeChunksHoldLabel(engine, label, 1)) return JumpResolution::LeaveChunk;
+        if (interp::activeChunksHoldLabel(engine, label, ownRecords)) return JumpResolution::LeaveChunk;
         engine.loader.jumpPending = false;
         engine.loader.pendingJumpLabel.clear();
         if (!engine.executeRegisteredJumpTarget(label)) fail("jumpTo target not found: " + label);
@@ -209,7 +210,76 @@ Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, con
     fail("Invalid bytecode opcode " + std::to_string(static_cast<unsigned>(instruction.opcode)));
 }
 
+/// The instruction loop of a chunk, from `pc` to `end`. `ownRecords` is the number of
+/// active-chunk records the chunk itself has pushed (1 for an activation, 0 for a body run in
+/// place), which a pending jump's search of the enclosing chunks skips.
+Variable runInstructions(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint32_t pc, uint64_t end,
+                         BlockSignal& signal, size_t ownRecords)
+{
+    while (true) {
+        if (engine.loader.jumpPending &&
+            resolvePendingJump(engine, *program, chunk, pc, ownRecords) == JumpResolution::LeaveChunk) {
+            signal = BlockSignal::Jump;
+            return Variable();
+        }
+        if (pc >= end) break;
+        // A coroutine's failure surfaces here, at the main code's next instruction.
+        if (engine.coroutines.pendingFailure) engine.rethrowPendingCoroutineException();
+        if (engine.softErrorUnwinding()) return Variable();
+        engine.checkStopBoundary();
+
+        const Instruction instruction = program->instructions[pc];
+        ++pc;
+        Variable value = executeInstruction(engine, program, instruction, signal);
+        // Every instruction that completes outside a turn gives the scheduled coroutine one.
+        if (engine.coroutines.scheduled && engine.coroutines.inTurn == 0) {
+            engine.serviceScheduledCoroutineTurnNoThrow();
+        }
+
+        if (signal == BlockSignal::None) continue;
+        if (signal == BlockSignal::Jump && jumpLandsHere(engine, *program, chunk)) {
+            signal = BlockSignal::None;
+            continue;
+        }
+        return signal == BlockSignal::Return ? value : Variable();
+    }
+    return Variable();
+}
+
 } // namespace
+
+namespace interp {
+
+bool runsInPlace(BytecodeProgram& program, uint32_t chunk)
+{
+    if (chunk >= program.chunks.size()) return false;
+    if (program.inPlaceBodies.size() < program.chunks.size()) {
+        program.inPlaceBodies.resize(program.chunks.size(), kChunkFactUnknown);
+    }
+    uint8_t& known = program.inPlaceBodies[chunk];
+    if (known == kChunkFactUnknown) {
+        const BytecodeChunk record = program.chunks[chunk];
+        const uint64_t end = uint64_t{record.firstInstruction} + record.instructionCount;
+        bool eligible = end <= program.instructions.size();
+        for (uint64_t at = record.firstInstruction; eligible && at < end; ++at) {
+            eligible = program.instructions[at].opcode != Opcode::Nest;
+        }
+        known = eligible ? kChunkFactYes : kChunkFactNo;
+    }
+    return known == kChunkFactYes;
+}
+
+Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal)
+{
+    engine.checkNativeStack();
+    signal = BlockSignal::None;
+    const BytecodeChunk record = program->chunks[chunk];
+    LocalScopeGuard scopeGuard(engine, bodyNeedsOwnScope(engine, *program, chunk));
+    return runInstructions(engine, program, chunk, record.firstInstruction,
+                           uint64_t{record.firstInstruction} + record.instructionCount, signal, 0);
+}
+
+} // namespace interp
 
 Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& programRef, uint32_t chunk,
                                                     BlockSignal& signal, bool /*functionBody*/,
@@ -238,32 +308,7 @@ Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& programRef
     // caller's scopes); either body gets a further scope only when its own lines need one,
     // so that locals declared in a block die with the block, as in the tree-walker.
     LocalScopeGuard scopeGuard(*this, interp::bodyNeedsOwnScope(*this, *program, chunk));
-
-    while (true) {
-        if (loader.jumpPending && resolvePendingJump(*this, *program, chunk, pc) == JumpResolution::LeaveChunk) {
-            signal = BlockSignal::Jump;
-            return Variable();
-        }
-        if (pc >= end) break;
-        // A coroutine's failure surfaces here, at the main code's next instruction.
-        if (coroutines.pendingFailure) rethrowPendingCoroutineException();
-        if (softErrorUnwinding()) return Variable();
-        checkStopBoundary();
-
-        const Instruction instruction = program->instructions[pc];
-        ++pc;
-        Variable value = executeInstruction(*this, program, instruction, signal);
-        // Every instruction that completes outside a turn gives the scheduled coroutine one.
-        if (coroutines.scheduled && coroutines.inTurn == 0) serviceScheduledCoroutineTurnNoThrow();
-
-        if (signal == BlockSignal::None) continue;
-        if (signal == BlockSignal::Jump && jumpLandsHere(*this, *program, chunk)) {
-            signal = BlockSignal::None;
-            continue;
-        }
-        return signal == BlockSignal::Return ? value : Variable();
-    }
-    return Variable();
+    return runInstructions(*this, program, chunk, pc, end, signal, 1);
 }
 
 } // namespace cobalt

@@ -51,6 +51,19 @@ bool isInlineEligible(CobaltScript& engine, BytecodeProgram& program, uint32_t c
 /// Whether a block body needs a block scope of its own while it runs: it declares locals or
 /// names an explicit block-scope variable (name#3) in its own lines (cached per chunk).
 bool bodyNeedsOwnScope(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk);
+/// Values of the per-chunk fact caches kept in the program.
+inline constexpr uint8_t kChunkFactUnknown = 0;
+inline constexpr uint8_t kChunkFactNo = 1;
+inline constexpr uint8_t kChunkFactYes = 2;
+/// Whether a block body may run in place (runChunkInPlace): its range is valid and it holds
+/// no nest block, so no jump can land in it and its active-chunk record would never be
+/// searched with success (cached per chunk in the program).
+bool runsInPlace(BytecodeProgram& program, uint32_t chunk);
+/// Runs a block body as a nested activation would (same instruction loop, same scope for its
+/// locals, same boundaries for jumps, soft errors and coroutine turns) but without the
+/// activation's own bookkeeping: the body's active-chunk record, which nothing could find a
+/// label in, and the copy of the program reference, which the enclosing activation holds.
+Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal);
 /// Runs a chunk inside the current activation: no active-chunk record, no scope frame.
 Variable runInlineChunk(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal);
 

@@ -16,6 +16,5 @@ void CobaltScript::raiseScriptErrorSoft(const std::string& message)
     softError.message = message;
 }
 
-bool CobaltScript::softErrorUnwinding() const { return softError.pending && calls.callDepth > softError.depth; }
 
 } // namespace cobalt

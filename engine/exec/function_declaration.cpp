@@ -114,7 +114,8 @@ void CobaltScript::declareFunction(const ParsedScriptLine& line, const std::func
         if (head.keys.empty()) {
             assignVariableFast(name, analysis, Variable(std::move(function)), target);
         } else {
-            storeIndexed(*this, name, analysis, head.keys, Variable(std::move(function)), target);
+            storeIndexed(*this, name, analysis, head.keys.data(), head.keys.size(), Variable(std::move(function)),
+                         target);
         }
     } catch (const std::exception&) {
         rethrowPositioned(line);

@@ -53,7 +53,8 @@ Variable evaluateTokenRange(CobaltScript& engine, const ParsedScriptLine& line, 
 /// Stores `value` at name[keys[0]]...[keys[n-1]]. A name that resolves to nothing gets a new
 /// container (stored with `target`); missing or absent intermediate entries become arrays when
 /// the next key prefers array storage, else tables.
-void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalysis* analysis,
-                  const std::vector<Variable>& keys, Variable value, ScopeTarget target);
+/// `count` is at least 1.
+void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalysis* analysis, const Variable* keys,
+                  size_t count, Variable value, ScopeTarget target);
 
 } // namespace cobalt

@@ -2,6 +2,7 @@
 // statements, return values and conditions. The loop statements and the block walker build
 // on these, and the bytecode interpreter runs its line instructions through them.
 
+#include <array>
 #include <exception>
 #include <string>
 #include <vector>
@@ -33,8 +34,8 @@ Variable evaluateLineExpression(CobaltScript& engine, const ParsedScriptLine& li
     return evaluateTokenRange(engine, line, rest, nullptr, leftoverMessage, {});
 }
 
-void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalysis* analysis,
-                  const std::vector<Variable>& keys, Variable value, ScopeTarget target)
+void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalysis* analysis, const Variable* keys,
+                  size_t count, Variable value, ScopeTarget target)
 {
     auto containerFor = [&engine](const Variable& key) {
         return engine.prefersArrayStorage(key) ? Variable::makeArray() : Variable::makeTable();
@@ -44,16 +45,16 @@ void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalys
     Variable created;
     Variable* current = engine.resolveExistingVariableFastMutable(name, analysis, false);
     if (!current) {
-        created = containerFor(keys.front());
+        created = containerFor(keys[0]);
         engine.assignVariableFast(name, analysis, created, target);
         current = &created;
     }
-    for (size_t i = 0; i + 1 < keys.size(); ++i) {
+    for (size_t i = 0; i + 1 < count; ++i) {
         Variable& next = engine.getIndexedValueMutable(*current, keys[i], true);
         if (next.isNot()) next = containerFor(keys[i + 1]);
         current = &next;
     }
-    engine.setIndexedValue(*current, keys.back(), std::move(value), true);
+    engine.setIndexedValue(*current, keys[count - 1], std::move(value), true);
 }
 
 namespace {
@@ -99,7 +100,9 @@ void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& lin
     if (line.assignmentTargets.size() != 1) {
         engine.throwError("Compound assignment takes exactly one target", line.tokens[line.assignOperatorIndex]);
     }
-    const Variable right = evaluateRightSide(engine, line).front();
+    const Variable right = line.exprRanges.size() == 1
+                               ? engine.evaluateRange(line, 0, "Unexpected token in assignment expression")
+                               : evaluateRightSide(engine, line).front();
     const ParsedAssignmentTarget& target = line.assignmentTargets.front();
     const std::vector<Variable> keys = evaluateKeys(engine, line, target);
 
@@ -122,8 +125,63 @@ void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& lin
     applyCompound(engine, engine.getIndexedValueMutable(*current, keys.back(), false), op, right);
 }
 
+bool hasIndexedTarget(const ParsedScriptLine& line)
+{
+    for (const auto& target : line.assignmentTargets) {
+        if (!target.indexRanges.empty()) return true;
+    }
+    return false;
+}
+
+/// names = one expression: the common shapes (x = e, local a, b = f()) without the lists of
+/// values and keys the general form builds. Same order: the value, then the stores in turn.
+void assignOneValueToNames(CobaltScript& engine, const ParsedScriptLine& line)
+{
+    Variable value = engine.evaluateRange(line, 0, "Unexpected token in assignment expression");
+    const auto& targets = line.assignmentTargets;
+    const ScopeTarget scope = scopeTargetOf(line.scopeModifier);
+    auto store = [&](size_t i, Variable stored) {
+        const uint32_t nameIndex = targets[i].nameIndex;
+        engine.assignVariableFast(line.tokens[nameIndex], analysisAt(line, nameIndex), std::move(stored), scope);
+    };
+    if (targets.size() >= 2 && value.type == VarType::Multi) {
+        const MultiRef multi = value.asMulti();
+        const size_t available = multi ? multi->values.size() : 0;
+        for (size_t i = 0; i < targets.size(); ++i) store(i, i < available ? multi->values[i] : Variable());
+        return;
+    }
+    store(0, std::move(value));
+    for (size_t i = 1; i < targets.size(); ++i) store(i, Variable());
+}
+
+/// name[k1]...[kn] = one expression with a few keys, the keys kept on the native stack.
+constexpr size_t kInlineKeys = 4;
+
+void assignOneValueToElement(CobaltScript& engine, const ParsedScriptLine& line)
+{
+    Variable value = engine.evaluateRange(line, 0, "Unexpected token in assignment expression");
+    const ParsedAssignmentTarget& target = line.assignmentTargets.front();
+    const size_t count = target.indexRanges.size();
+    std::array<Variable, kInlineKeys> keys;
+    for (size_t i = 0; i < count; ++i) {
+        const FastExpression* fast = i < target.indexFast.size() ? &target.indexFast[i] : nullptr;
+        keys[i] = evaluateTokenRange(engine, line, target.indexRanges[i], fast, "Expected closing bracket", "]");
+    }
+    storeIndexed(engine, line.tokens[target.nameIndex], analysisAt(line, target.nameIndex), keys.data(), count,
+                 std::move(value), scopeTargetOf(line.scopeModifier));
+}
+
 void executePlainAssignment(CobaltScript& engine, const ParsedScriptLine& line)
 {
+    if (line.exprRanges.size() == 1 && !hasIndexedTarget(line)) {
+        assignOneValueToNames(engine, line);
+        return;
+    }
+    if (line.exprRanges.size() == 1 && line.assignmentTargets.size() == 1 &&
+        line.assignmentTargets.front().indexRanges.size() <= kInlineKeys) {
+        assignOneValueToElement(engine, line);
+        return;
+    }
     std::vector<Variable> values = evaluateRightSide(engine, line);
     const auto& targets = line.assignmentTargets;
     if (values.size() == 1 && values.front().type == VarType::Multi && targets.size() >= 2) {
@@ -142,7 +200,7 @@ void executePlainAssignment(CobaltScript& engine, const ParsedScriptLine& line)
         if (keys[i].empty()) {
             engine.assignVariableFast(name, analysis, std::move(value), scope);
         } else {
-            storeIndexed(engine, name, analysis, keys[i], std::move(value), scope);
+            storeIndexed(engine, name, analysis, keys[i].data(), keys[i].size(), std::move(value), scope);
         }
     }
 }
@@ -176,6 +234,7 @@ Variable CobaltScript::evaluateReturnValues(const ParsedScriptLine& line)
     if (line.tokens.size() <= 1) return Variable();
     if (line.exprRanges.size() == 1) return evaluateRange(line, 0, "Unexpected token after return value");
     std::vector<Variable> values;
+    values.reserve(line.exprRanges.size());
     if (!line.exprRanges.empty()) {
         for (size_t i = 0; i < line.exprRanges.size(); ++i) {
             values.push_back(evaluateRange(line, i, "Unexpected token after return value"));
@@ -197,6 +256,10 @@ bool CobaltScript::evaluateCondition(const ParsedScriptLine& line, const char* l
 {
     setPositionContext(line);
     try {
+        // The common case, a condition with a fast form, is decided without building its value.
+        if (!line.exprRanges.empty() && !line.exprFast.empty() && line.exprFast[0].valid()) {
+            return evaluateFastTruth(line.exprFast[0], line);
+        }
         return evaluateLineExpression(*this, line, 0, 1, leftoverMessage).truthy();
     } catch (const std::exception&) {
         rethrowPositioned(line);

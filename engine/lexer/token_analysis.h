@@ -29,6 +29,9 @@ struct TokenAnalysis {
     bool hasFloatMarker = false;
     bool isInteger = false;
     int32_t intValue = 0;
+    // Set by analyseToken when the token has no "#", so a look-up knows without scanning it
+    // that it is no explicit-scope name (name#N). Clear in a default record: then it is scanned.
+    bool noScopeMark = false;
 
     // Resolution cache. `lastScopeId` is the per-push identity of the scope list where the
     // name was last found (never an address, so a freed and reused list cannot match).

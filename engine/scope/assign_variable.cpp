@@ -176,7 +176,8 @@ void CobaltScript::assignVariable(std::string_view name, Variable value, ScopeTa
 void CobaltScript::assignVariableFast(std::string_view name, const TokenAnalysis* analysis, Variable value,
                                       ScopeTarget target)
 {
-    if (analysis == nullptr || target != ScopeTarget::Default || name.find('#') != std::string_view::npos) {
+    if (analysis == nullptr || target != ScopeTarget::Default ||
+        (!analysis->noScopeMark && name.find('#') != std::string_view::npos)) {
         assignVariable(name, std::move(value), target);
         return;
     }

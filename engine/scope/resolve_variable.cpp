@@ -33,10 +33,14 @@ ScopeList* existingFrameScope(ScopeState& scopes)
     return scopes.currentFrame < scopes.frames.size() ? &scopes.frames[scopes.currentFrame] : nullptr;
 }
 
+// The helpers of the cached look-up are forced inline: each runs several times per look-up
+// and a look-up runs for nearly every name an expression reads. They take the name's bit
+// (ScopeList::nameBit), computed once per look-up rather than once per list.
+
 // Entry index of `name` in `list` (first match), or npos.
-size_t entryIndex(const ScopeList& list, std::string_view name)
+[[gnu::always_inline]] inline size_t entryIndex(const ScopeList& list, std::string_view name, uint64_t bit)
 {
-    if (!list.mayHold(name)) return std::string::npos;
+    if ((list.nameMask & bit) == 0) return std::string::npos;
     for (size_t i = 0; i < list.entries.size(); ++i) {
         if (sameName(list.entries[i].first, name)) return i;
     }
@@ -44,28 +48,30 @@ size_t entryIndex(const ScopeList& list, std::string_view name)
 }
 
 // True when a visible block scope at stack index `from` or above holds the name.
-bool blocksFromHold(const ScopeState& scopes, size_t from, std::string_view name)
+[[gnu::always_inline]] inline bool blocksFromHold(const ScopeState& scopes, size_t from, std::string_view name,
+                                                  uint64_t bit)
 {
     for (size_t i = from; i < scopes.blocks.size(); ++i) {
-        if (entryIndex(scopes.blocks[i], name) != std::string::npos) return true;
+        if (entryIndex(scopes.blocks[i], name, bit) != std::string::npos) return true;
     }
     return false;
 }
 
-bool loopsFromHold(const ScopeState& scopes, size_t from, std::string_view name)
+[[gnu::always_inline]] inline bool loopsFromHold(const ScopeState& scopes, size_t from, std::string_view name,
+                                                 uint64_t bit)
 {
     for (size_t i = from; i < scopes.loops.size(); ++i) {
-        if (entryIndex(scopes.loops[i], name) != std::string::npos) return true;
+        if (entryIndex(scopes.loops[i], name, bit) != std::string::npos) return true;
     }
     return false;
 }
 
-bool localsHold(ScopeState& scopes, std::string_view name)
+[[gnu::always_inline]] inline bool localsHold(ScopeState& scopes, std::string_view name, uint64_t bit)
 {
-    if (blocksFromHold(scopes, firstVisibleBlock(scopes), name)) return true;
-    if (loopsFromHold(scopes, 0, name)) return true;
+    if (blocksFromHold(scopes, firstVisibleBlock(scopes), name, bit)) return true;
+    if (loopsFromHold(scopes, 0, name, bit)) return true;
     const ScopeList* frame = existingFrameScope(scopes);
-    return frame != nullptr && entryIndex(*frame, name) != std::string::npos;
+    return frame != nullptr && entryIndex(*frame, name, bit) != std::string::npos;
 }
 
 // Search order of a plain name: block scopes of the running call (innermost first), all loop
@@ -74,16 +80,17 @@ bool localsHold(ScopeState& scopes, std::string_view name)
 Location locate(ScopeState& scopes, std::string_view name, bool forWriting)
 {
     Location found;
+    const uint64_t bit = ScopeList::nameBit(name);
     const size_t first = firstVisibleBlock(scopes);
     for (size_t i = scopes.blocks.size(); i-- > first;) {
-        const size_t index = entryIndex(scopes.blocks[i], name);
+        const size_t index = entryIndex(scopes.blocks[i], name, bit);
         if (index == std::string::npos) continue;
         ScopeList& list = scopes.blocks[i];
         return {ResolutionKind::BlockScope, scopes.blocks.size() - 1 - i, index, list.id, 0,
                 &list.entries[index].second};
     }
     for (size_t i = scopes.loops.size(); i-- > 0;) {
-        const size_t index = entryIndex(scopes.loops[i], name);
+        const size_t index = entryIndex(scopes.loops[i], name, bit);
         if (index == std::string::npos) continue;
         ScopeList& list = scopes.loops[i];
         return {ResolutionKind::LoopScope, scopes.loops.size() - 1 - i, index, list.id, 0,
@@ -128,20 +135,20 @@ void remember(const TokenAnalysis& analysis, const Location& location)
 }
 
 // The entry of a block or loop list found through the cache, or null.
-Variable* cachedListEntry(std::vector<ScopeList>& stack, size_t stackIndex, const TokenAnalysis& analysis,
+[[gnu::always_inline]] inline Variable* cachedListEntry(std::vector<ScopeList>& stack, size_t stackIndex, const TokenAnalysis& analysis,
                           std::string_view name, bool namesUnique)
 {
     ScopeList& list = stack[stackIndex];
     const size_t index = analysis.resolvedIndex;
     if (index >= list.entries.size() || !sameName(list.entries[index].first, name)) return nullptr;
     // A name can occur twice only in a loop scope (for k, k in ...); elsewhere an entry that
-    // carries the name is its first.
-    if (!namesUnique && entryIndex(list, name) != index) return nullptr;
+    // carries the name is its first, as is the first entry everywhere.
+    if (!namesUnique && index != 0 && entryIndex(list, name, ScopeList::nameBit(name)) != index) return nullptr;
     analysis.lastScopeId = list.id;
     return &list.entries[index].second;
 }
 
-Variable* cachedHit(ScopeState& scopes, std::string_view name, const TokenAnalysis& analysis)
+[[gnu::always_inline]] inline Variable* cachedHit(ScopeState& scopes, std::string_view name, const TokenAnalysis& analysis)
 {
     const size_t depth = analysis.resolvedDepth;
     switch (analysis.resolvedKind) {
@@ -149,13 +156,14 @@ Variable* cachedHit(ScopeState& scopes, std::string_view name, const TokenAnalys
         const size_t visible = scopes.blocks.size() - firstVisibleBlock(scopes);
         if (depth >= visible) return nullptr;
         const size_t at = scopes.blocks.size() - 1 - depth;
-        if (blocksFromHold(scopes, at + 1, name)) return nullptr;
+        if (depth != 0 && blocksFromHold(scopes, at + 1, name, ScopeList::nameBit(name))) return nullptr;
         return cachedListEntry(scopes.blocks, at, analysis, name, true);
     }
     case ResolutionKind::LoopScope: {
         if (depth >= scopes.loops.size()) return nullptr;
         const size_t at = scopes.loops.size() - 1 - depth;
-        if (blocksFromHold(scopes, firstVisibleBlock(scopes), name) || loopsFromHold(scopes, at + 1, name)) {
+        const uint64_t bit = ScopeList::nameBit(name);
+        if (blocksFromHold(scopes, firstVisibleBlock(scopes), name, bit) || loopsFromHold(scopes, at + 1, name, bit)) {
             return nullptr;
         }
         return cachedListEntry(scopes.loops, at, analysis, name, false);
@@ -164,7 +172,7 @@ Variable* cachedHit(ScopeState& scopes, std::string_view name, const TokenAnalys
         const uint64_t slot = analysis.globalSlot;
         if (!analysis.globalSlotValid || !globalSlotDefined(scopes, slot)) return nullptr;
         if (slot >= scopes.globalNames.size() || !sameName(scopes.globalNames[slot], name)) return nullptr;
-        if (localsHold(scopes, name)) return nullptr;
+        if (localsHold(scopes, name, ScopeList::nameBit(name))) return nullptr;
         return &scopes.globalSlots[slot];
     }
     default:
@@ -180,6 +188,7 @@ bool isScopedName(std::string_view name)
     }
     return false;
 }
+
 
 } // namespace
 
@@ -269,7 +278,7 @@ Variable* CobaltScript::resolveVariablePtr(std::string_view name)
 
 Variable* CobaltScript::resolveVariableFastPtr(std::string_view name, const TokenAnalysis* analysis)
 {
-    if (analysis == nullptr || isScopedName(name)) return resolveVariablePtr(name);
+    if (analysis == nullptr || (!analysis->noScopeMark && isScopedName(name))) return resolveVariablePtr(name);
     if (Variable* hit = cachedHit(scopes, name, *analysis)) return hit;
     const Location location = locate(scopes, name, false);
     remember(*analysis, location);
@@ -292,7 +301,8 @@ Variable* CobaltScript::resolveExistingVariableFastMutable(std::string_view name
 {
     std::string_view baseName;
     int scope = 0;
-    if (isScopedName(name) && parseScopedVariableToken(name, baseName, scope)) {
+    const bool plain = analysis != nullptr && analysis->noScopeMark;
+    if (!plain && isScopedName(name) && parseScopedVariableToken(name, baseName, scope)) {
         return resolveExplicitScopeVariableMutable(baseName, scope, create);
     }
     if (analysis != nullptr) {

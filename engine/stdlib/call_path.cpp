@@ -110,8 +110,9 @@ void enterFunctionScope(CobaltScript& engine, const ScriptCallable& function, co
     engine.scopes.blockBase = engine.scopes.blocks.size();
     engine.pushBlockScope();
     ScopeList& parameters = engine.scopes.blocks.back();
+    static const Variable missing;
     for (size_t i = 0; i < function.parameters.size(); ++i) {
-        CobaltScript::setInScope(parameters, function.parameters[i], i < count ? args[i] : Variable());
+        parameters.setCopy(function.parameters[i], i < count ? args[i] : missing);
     }
     std::shared_ptr<std::vector<Variable>> extra;
     if (function.isVariadic) {
