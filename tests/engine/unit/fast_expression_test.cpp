@@ -248,8 +248,16 @@ private:
     // Operands of operators are atoms or bracketed, so no "not" swallows an operator.
     std::string operand(int depth)
     {
-        if (pick(2) == 0) return atom() == "not" ? "i" : atom();
-        return "(" + expression(depth) + ")";
+        if (pick(2) == 0) {
+            std::string chosen = atom();
+            return chosen == "not" ? std::string("i") : chosen;
+        }
+        // Appended rather than built with "(" + ..., which GCC 12 at -O3 misreads as an
+        // overlapping copy (-Wrestrict).
+        std::string bracketed(1, '(');
+        bracketed += expression(depth);
+        bracketed += ')';
+        return bracketed;
     }
 
     std::mt19937 m_random;

@@ -124,7 +124,10 @@ std::string describe(bool found, const MatchSpans& spans)
 {
     std::string text = found ? "found" : "none";
     for (size_t g = 0; found && g < spans.size(); ++g) {
-        text += " " + std::to_string(spans[g].start) + ".." + std::to_string(spans[g].end);
+        text += ' ';
+        text += std::to_string(spans[g].start);
+        text += "..";
+        text += std::to_string(spans[g].end);
     }
     return text;
 }
