@@ -97,6 +97,9 @@ public:
     /// Makes `line` the running statement for error texts and clears the near-token.
     void setPositionContext(const ParsedScriptLine& line);
     void setNearToken(const Token& token, size_t index);
+    /// The near-token is `line.tokens[index]` (which must exist); cheaper than
+    /// setNearToken on the evaluator's hot path.
+    void markNearToken(const ParsedScriptLine& line, size_t index);
     /// Fails with a positioned "Maximum recursion depth exceeded" when the native stack
     /// is nearly used up.
     void checkNativeStack();

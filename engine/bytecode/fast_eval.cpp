@@ -45,7 +45,7 @@ void FastEvaluator::invalidNode()
 
 void FastEvaluator::markNear(uint32_t tokenIndex) const
 {
-    if (tokenIndex < m_line.tokens.size()) m_engine.setNearToken(m_line.tokens[tokenIndex], tokenIndex);
+    if (tokenIndex < m_line.tokens.size()) m_engine.markNearToken(m_line, tokenIndex);
 }
 
 const Variable* FastEvaluator::lookUp(const FastExprNode& variable) const

@@ -281,15 +281,16 @@ Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32
 
 } // namespace interp
 
-Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& programRef, uint32_t chunk,
+Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& program, uint32_t chunk,
                                                     BlockSignal& signal, bool /*functionBody*/,
                                                     uint32_t startInstruction)
 {
     checkNativeStack();
     signal = BlockSignal::None;
-    // Held here: the caller's reference may name a value that the chunk's own statements
-    // replace (a function reassigned while it runs).
-    const ProgramRef program = programRef;
+    // `program` is taken by reference, without a copy of our own: every caller passes one
+    // that outlives the chunk (the program of the function its call path holds, the running
+    // chunk's own, a local), never a script variable the chunk's statements could replace.
+    // The active-chunk record below holds the program as well.
     if (!program || chunk >= program->chunks.size()) fail("Invalid bytecode chunk index");
     const BytecodeChunk record = program->chunks[chunk];
     const uint64_t end = uint64_t{record.firstInstruction} + record.instructionCount;

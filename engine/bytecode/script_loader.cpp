@@ -113,7 +113,7 @@ ProgramRef compileRecordingFailure(CobaltScript& engine, std::string_view source
         record.message = failure.what();
         record.path = name;
         record.line = engine.errorContext.currentLine;
-        record.nearToken = engine.errorContext.nearToken;
+        record.nearToken = engine.errorContext.nearToken.text();
         if (!engine.errorContext.overrideSource.empty()) {
             record.sourceText = engine.errorContext.overrideSource;
         } else if (record.sourceText.empty() && engine.errorContext.sourceText == &engine.errorContext.ownedSource) {

@@ -3,18 +3,61 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace cobalt {
+
+/// The token an error text names. Set on every evaluation step, so it usually refers to a
+/// token of the running statement instead of copying it; only a text that is no token of a
+/// live statement (a made-up "EOF", a token of a line about to be freed) is copied.
+class NearToken {
+public:
+    std::string_view text() const { return m_ref ? std::string_view(*m_ref) : std::string_view(m_owned); }
+    operator std::string_view() const { return text(); }
+    bool empty() const { return text().empty(); }
+
+    /// Refers to `token`, which must outlive every read until the next change.
+    void refer(const std::string& token) { m_ref = &token; }
+    void assign(std::string_view token)
+    {
+        m_ref = nullptr;
+        m_owned.assign(token);
+    }
+    NearToken& operator=(std::string_view token)
+    {
+        assign(token);
+        return *this;
+    }
+    void clear()
+    {
+        m_ref = nullptr;
+        m_owned.clear();
+    }
+    /// Takes over `other`'s token; one held by reference costs no copy of its text (the
+    /// statement it points into is kept alive by whoever runs it).
+    void saveFrom(const NearToken& other)
+    {
+        m_ref = other.m_ref;
+        if (!m_ref) m_owned = other.m_owned;
+    }
+
+    friend bool operator==(const NearToken& token, std::string_view other) { return token.text() == other; }
+
+private:
+    const std::string* m_ref = nullptr;
+    std::string m_owned;
+};
 
 struct ErrorContext {
     uint64_t currentLine = 0;                 // 0-based; printed plus one
     const std::string* sourceText = nullptr;  // statement running or being tokenised
     std::string overrideSource;               // used instead when not empty
-    std::string nearToken;                    // last token consumed by the evaluator
+    NearToken nearToken;                      // last token consumed by the evaluator
     uint64_t nearTokenIndex = 0;
     // A copy of a text that must outlive its caller (the statement being tokenised, the
     // line of a load-time error); sourceText points here then, never at a temporary.
     std::string ownedSource;
+
 };
 
 struct SoftErrorState {

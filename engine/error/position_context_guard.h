@@ -17,11 +17,11 @@ public:
         : m_context(context),
           m_line(context.currentLine),
           m_source(context.sourceText),
-          m_nearToken(context.nearToken),
           m_nearTokenIndex(context.nearTokenIndex),
           m_sourceIsOwned(context.sourceText == &context.ownedSource)
     {
         if (m_sourceIsOwned) m_ownedSource = context.ownedSource;
+        m_nearToken.saveFrom(context.nearToken);
     }
 
     ~PositionContextGuard()
@@ -44,7 +44,7 @@ private:
     ErrorContext& m_context;
     uint64_t m_line;
     const std::string* m_source;
-    std::string m_nearToken;
+    NearToken m_nearToken;
     uint64_t m_nearTokenIndex;
     bool m_sourceIsOwned;
     std::string m_ownedSource;

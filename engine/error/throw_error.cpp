@@ -111,9 +111,19 @@ void CobaltScript::setPositionContext(const ParsedScriptLine& line)
     errorContext.nearTokenIndex = 0;
 }
 
-void CobaltScript::setNearToken(const Token& token, size_t index)
+// Kept out of line: markNearToken runs on every call and must stay a few instructions.
+[[gnu::noinline]] void CobaltScript::setNearToken(const Token& token, size_t index)
 {
     errorContext.nearToken.assign(token);
+    errorContext.nearTokenIndex = index;
+}
+
+void CobaltScript::markNearToken(const ParsedScriptLine& line, size_t index)
+{
+    // Held by reference only while the error text reads that very statement, whose tokens
+    // then live as long as its text; any other line's token is copied.
+    if (errorContext.sourceText != &line.text) return setNearToken(line.tokens[index], index);
+    errorContext.nearToken.refer(line.tokens[index]);
     errorContext.nearTokenIndex = index;
 }
 

@@ -233,7 +233,7 @@ void validateNestLabel(CobaltScript& engine, const ParsedScriptLine& line)
     context.ownedSource = line.text;
     context.sourceText = &context.ownedSource;
     context.currentLine = line.lineNumber;
-    context.nearToken = line.tokens.size() >= 2 ? line.tokens[1] : line.tokens[0];
+    context.nearToken.assign(line.tokens.size() >= 2 ? line.tokens[1] : line.tokens[0]);
     context.nearTokenIndex = line.tokens.size() >= 2 ? 1 : 0;
     fail(message);
 }

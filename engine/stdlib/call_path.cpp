@@ -192,7 +192,9 @@ Variable callScript(CobaltScript& engine, const CallableRef& function, const Var
     } else {
         enterFunctionScope(engine, *function, args, count);
     }
-    const ProgramRef program = function->program;
+    // The callable is held by our caller for the whole call, and a function's program is
+    // fixed when the function is made: no copy (and no reference-count traffic) needed.
+    const ProgramRef& program = function->program;
     if (program && !program->nestBlocks.empty()) {
         engine.registerCallableNestLabelsRecursive(function, function->chunkIndex);
     }
