@@ -204,61 +204,60 @@ Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
 // Engine entry points
 // ---------------------------------------------------------------------------------------
 
-Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line)
+namespace {
+
+/// Evaluates a fast expression by the cheapest path that decides it: a string-append chain,
+/// then the scalar paths, then the general value path. Each outcome is handed to its own
+/// converter, so a caller that only needs the truth of a condition never builds a value.
+template <class Result, class FromText, class FromScalar, class FromValue>
+Result evaluateByCheapestPath(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line,
+                              FromText fromText, FromScalar fromScalar, FromValue fromValue)
 {
     if (!expression.valid()) fail("Invalid fast expression node");
-    checkNativeStack();
-    FastEvaluator evaluator(*this, expression, line);
+    engine.checkNativeStack();
+    FastEvaluator evaluator(engine, expression, line);
     const int32_t root = expression.root;
     const FastExprNode& rootNode = evaluator.node(root);
-    Variable result;
-    bool decided = false;
     if (rootNode.kind == FastExprNodeKind::Add && evaluator.concatEligible(root)) {
         std::string text;
         if (evaluator.appendConcat(root, text)) {
-            result = Variable(std::move(text));
-            decided = true;
+            // Where the token evaluator leaves the near-token after reading the whole range.
+            evaluator.markNear(rootNode.spanEnd);
+            return fromText(std::move(text));
         }
     }
-    if (!decided && rootNode.kind != FastExprNodeKind::StringLiteral) {
+    if (rootNode.kind != FastExprNodeKind::StringLiteral) {
         FastScalarValue scalar;
         if (evaluator.scalarNode(root, scalar)) {
-            assignFastScalarToVariable(scalar, result);
-            decided = true;
+            evaluator.markNear(rootNode.spanEnd);
+            return fromScalar(scalar);
         }
     }
-    if (!decided) result = evaluator.value(root, 0);
-    // Where the token evaluator leaves the near-token after reading the whole range.
+    Result result = fromValue(evaluator.value(root, 0));
     evaluator.markNear(rootNode.spanEnd);
     return result;
 }
 
+} // namespace
+
+Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line)
+{
+    return evaluateByCheapestPath<Variable>(
+        *this, expression, line, [](std::string&& text) { return Variable(std::move(text)); },
+        [](const FastScalarValue& scalar) {
+            Variable value;
+            assignFastScalarToVariable(scalar, value);
+            return value;
+        },
+        [](Variable&& value) -> Variable { return std::move(value); });
+}
+
 bool CobaltScript::evaluateFastTruth(const FastExpression& expression, const ParsedScriptLine& line)
 {
-    if (!expression.valid()) fail("Invalid fast expression node");
-    checkNativeStack();
-    FastEvaluator evaluator(*this, expression, line);
-    const int32_t root = expression.root;
-    const FastExprNode& rootNode = evaluator.node(root);
-    bool truth = false;
-    bool decided = false;
-    if (rootNode.kind == FastExprNodeKind::Add && evaluator.concatEligible(root)) {
-        std::string text;
-        if (evaluator.appendConcat(root, text)) {
-            truth = true;  // a string
-            decided = true;
-        }
-    }
-    if (!decided && rootNode.kind != FastExprNodeKind::StringLiteral) {
-        FastScalarValue scalar;
-        if (evaluator.scalarNode(root, scalar)) {
-            truth = scalarTruthy(scalar);
-            decided = true;
-        }
-    }
-    if (!decided) truth = evaluator.value(root, 0).truthy();
-    evaluator.markNear(rootNode.spanEnd);
-    return truth;
+    return evaluateByCheapestPath<bool>(
+        *this, expression, line, [](const std::string&) { return true; },  // any string is true
+        [](const FastScalarValue& scalar) { return scalarTruthy(scalar); },
+        [](const Variable& value) { return value.truthy(); });
 }
 
 Variable CobaltScript::evaluateFastExpressionNode(const FastExpression& expression, const ParsedScriptLine& line,
