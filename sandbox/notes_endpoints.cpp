@@ -32,7 +32,7 @@ bool isVisibility(const std::string &text)
 
 } // namespace
 
-const SandboxNote &SandboxApi::post(const std::string &authorId, const NoteDraft &draft)
+const SandboxNote &SandboxApi::post(const std::string &authorId, const NoteContent &draft)
 {
     if (draft.text.empty() && draft.renoteId.empty() && draft.fileIds.empty() && !draft.poll)
         throw invalidParam("#/anyOf", "must match a schema in anyOf");
@@ -85,15 +85,7 @@ const SandboxNote &SandboxApi::post(const std::string &authorId, const NoteDraft
     note.id = newId();
     note.createdAt = isoTime(currentTimeMs());
     note.userId = authorId;
-    note.text = draft.text;
-    note.cw = draft.cw;
-    note.visibility = draft.visibility;
-    note.replyId = draft.replyId;
-    note.renoteId = draft.renoteId;
-    note.channelId = draft.channelId;
-    note.localOnly = draft.localOnly;
-    note.fileIds = draft.fileIds;
-    note.poll = draft.poll;
+    static_cast<NoteContent &>(note) = draft;
     // "@name" names a local user; "@name@host" would be a remote one, which the sandbox has none of.
     static const std::regex mentionPattern(R"((^|[^\w@])@([A-Za-z0-9_]+)(?![\w@]))");
     for (auto match = std::sregex_iterator(draft.text.begin(), draft.text.end(), mentionPattern);
@@ -133,7 +125,7 @@ const SandboxNote &SandboxApi::post(const std::string &authorId, const NoteDraft
 json SandboxApi::notesCreate(const Call &call)
 {
     const Params &params = call.params;
-    NoteDraft draft;
+    NoteContent draft;
     draft.text = params.optionalString("text");
     draft.cw = params.optionalString("cw");
     draft.visibility = params.has("visibility") ? params.requiredString("visibility") : "public";

@@ -26,19 +26,6 @@ struct UploadedFile {
     std::map<std::string, std::string> fields;
 };
 
-/// What a new note is made of, from "notes/create" or from a seeded user's chatter.
-struct NoteDraft {
-    std::string text;
-    std::string cw;
-    std::string visibility = "public";
-    std::string replyId;
-    std::string renoteId;
-    std::string channelId;
-    bool localOnly = false;
-    std::vector<std::string> fileIds;
-    std::optional<SandboxPoll> poll;
-};
-
 /// The streaming channels a note is delivered on.
 enum class TimelineChannel { home, local, hybrid, global };
 
@@ -61,7 +48,7 @@ public:
     const SandboxUser *userForToken(const std::string &token) const;
 
     /// Posts as a user; throws ApiError when the draft is refused.
-    const SandboxNote &post(const std::string &authorId, const NoteDraft &draft);
+    const SandboxNote &post(const std::string &authorId, const NoteContent &draft);
 
     /// The browser page of a MiAuth session approves it at once: a new token for the sandbox account.
     void approveMiAuth(const std::string &session);

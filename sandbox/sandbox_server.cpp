@@ -469,7 +469,7 @@ void SandboxServer::chatter()
         return;
     const SandboxUser &speaker = *speakers[m_random() % speakers.size()];
     ++m_chatterCount;
-    NoteDraft draft;
+    NoteContent draft;
     draft.text = chatterLines[m_random() % chatterLines.size()];
     // Now and then someone talks to the sandbox account, so that a bot has mentions to answer.
     if (m_chatterCount % 5 == 0)

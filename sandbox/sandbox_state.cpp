@@ -48,10 +48,20 @@ void from_json(const json &in, SandboxNote &note)
         note.poll = poll->get<SandboxPoll>();
 }
 
+namespace {
+
+template <typename Match>
+const SandboxUser *firstUser(const std::vector<SandboxUser> &users, Match match)
+{
+    const auto found = std::find_if(users.begin(), users.end(), match);
+    return found == users.end() ? nullptr : &*found;
+}
+
+} // namespace
+
 const SandboxUser *SandboxState::user(const std::string &id) const
 {
-    const auto found = std::find_if(users.begin(), users.end(), [&id](const SandboxUser &u) { return u.id == id; });
-    return found == users.end() ? nullptr : &*found;
+    return firstUser(users, [&id](const SandboxUser &u) { return u.id == id; });
 }
 
 const SandboxUser *SandboxState::userByName(const std::string &username) const
@@ -62,9 +72,7 @@ const SandboxUser *SandboxState::userByName(const std::string &username) const
         return text;
     };
     const std::string wanted = lower(username);
-    const auto found =
-        std::find_if(users.begin(), users.end(), [&](const SandboxUser &u) { return lower(u.username) == wanted; });
-    return found == users.end() ? nullptr : &*found;
+    return firstUser(users, [&](const SandboxUser &u) { return lower(u.username) == wanted; });
 }
 
 json stateToJson(const SandboxState &state)

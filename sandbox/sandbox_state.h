@@ -31,10 +31,9 @@ struct SandboxPoll {
     std::map<std::string, std::vector<int>> votes;
 };
 
-struct SandboxNote {
-    std::string id;
-    std::string createdAt;
-    std::string userId;
+/// What a new note is made of, from "notes/create" or from a seeded user's chatter; a stored
+/// note adds what the instance gives it.
+struct NoteContent {
     std::string text;
     std::string cw;
     std::string visibility = "public";
@@ -43,11 +42,17 @@ struct SandboxNote {
     std::string channelId;
     bool localOnly = false;
     std::vector<std::string> fileIds;
+    std::optional<SandboxPoll> poll;
+};
+
+struct SandboxNote : NoteContent {
+    std::string id;
+    std::string createdAt;
+    std::string userId;
     /// Ids of the users named with "@username" in the text.
     std::vector<std::string> mentions;
     /// userId -> that user's reaction.
     std::map<std::string, std::string> reactions;
-    std::optional<SandboxPoll> poll;
 
     /// A renote with nothing of its own; Misskey refuses to reply to or renote one.
     bool isPureRenote() const

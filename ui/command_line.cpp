@@ -1,6 +1,7 @@
 #include "ui/command_line.h"
 
 #include "app/api/misskey_api.h"
+#include "app/common/option_value.h"
 #include "app/credentials/token_file.h"
 
 #include <QFileInfo>
@@ -36,11 +37,8 @@ ParsedOptions parseOptions(const QStringList &arguments)
             slot = &script;
         else
             return OptionsError{QStringLiteral("Unknown argument ") + argument + QStringLiteral(".")};
-        if (*slot)
-            return OptionsError{argument + QStringLiteral(" is given more than once.")};
-        if (index + 1 >= arguments.size())
-            return OptionsError{argument + QStringLiteral(" needs a value.")};
-        *slot = arguments.at(++index);
+        if (const std::optional<QString> mistake = takeOptionValue(arguments, index, *slot))
+            return OptionsError{*mistake};
     }
 
     WindowOptions options;

@@ -1,40 +1,20 @@
 #include "app/bot/bot_command_line.h"
 
 #include "app/api/misskey_api.h"
+#include "app/common/option_value.h"
+#include "app/credentials/token_file.h"
 
-#include <QFile>
+#include <QFileInfo>
 
-#include <algorithm>
 #include <optional>
 
 namespace quill::bot {
 
 namespace {
 
-// A token is a short line of text; anything much larger is not a token file.
-constexpr qint64 maxTokenFileBytes = 64 * 1024;
-
 InvocationError error(const QString &message)
 {
     return InvocationError{message};
-}
-
-std::variant<QString, InvocationError> readToken(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return error(QStringLiteral("Cannot read the token file ") + path + QStringLiteral(": ") + file.errorString());
-    const QByteArray bytes = file.read(maxTokenFileBytes + 1);
-    if (bytes.size() > maxTokenFileBytes)
-        return error(QStringLiteral("The token file is too large: ") + path);
-    const QString token = QString::fromUtf8(bytes).trimmed();
-    if (token.isEmpty())
-        return error(QStringLiteral("The token file is empty: ") + path);
-    // The token travels in a header, where a control character would corrupt the request.
-    const bool clean = std::none_of(token.cbegin(), token.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
-    if (!clean)
-        return error(QStringLiteral("The token file must hold the token on one line: ") + path);
-    return token;
 }
 
 } // namespace
@@ -61,12 +41,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         const bool isInstance = argument == QStringLiteral("--instance");
         const bool isTokenFile = argument == QStringLiteral("--token-file");
         if (isInstance || isTokenFile) {
-            std::optional<QString> &slot = isInstance ? instance : tokenFile;
-            if (slot)
-                return error(argument + QStringLiteral(" is given more than once."));
-            if (index + 1 >= arguments.size())
-                return error(argument + QStringLiteral(" needs a value."));
-            slot = arguments.at(++index);
+            if (const std::optional<QString> mistake = takeOptionValue(arguments, index, isInstance ? instance : tokenFile))
+                return error(*mistake);
         } else if (argument.startsWith(QLatin1Char('-')) && argument != QStringLiteral("-")) {
             return error(QStringLiteral("Unknown option ") + argument + QStringLiteral("."));
         } else if (script) {
@@ -85,10 +61,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const APIResult<QUrl> instanceURL = MisskeyAPI::normaliseInstance(*instance);
     if (!instanceURL)
         return error(instanceURL.error().errorDescription());
-    std::variant<QString, InvocationError> token = readToken(*tokenFile);
-    if (auto *failure = std::get_if<InvocationError>(&token))
-        return *failure;
-    return BotInvocation{instanceURL.value(), std::get<QString>(std::move(token)), *script};
+    // A pipe is fine here (`--token-file <(pass show misskey)`): unlike the window, nothing waits
+    // on a blocking read.
+    const QUrl tokenURL = QUrl::fromLocalFile(QFileInfo(*tokenFile).absoluteFilePath());
+    const Result<QString, QString> token = tokenFromFile(tokenURL, TokenFileKinds::RegularFileOrPipe);
+    if (!token)
+        return error(token.error());
+    return BotInvocation{instanceURL.value(), token.value(), *script};
 }
 
 } // namespace quill::bot

@@ -54,7 +54,7 @@ bool containsControlCharacter(const QString &text)
     return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
-Result<QString, QString> tokenFromFile(const QUrl &url)
+Result<QString, QString> tokenFromFile(const QUrl &url, TokenFileKinds kinds)
 {
     const QString path = url.toLocalFile();
     if (path.isEmpty())
@@ -72,8 +72,13 @@ Result<QString, QString> tokenFromFile(const QUrl &url)
     if (::fstat(fd.get(), &status) != 0)
         return Failure{QStringLiteral("The API key file ") + name + QStringLiteral(" could not be read: ") +
                        systemError(errno)};
-    if (!S_ISREG(status.st_mode))
+    const bool pipe = S_ISFIFO(status.st_mode) && kinds == TokenFileKinds::RegularFileOrPipe;
+    if (!S_ISREG(status.st_mode) && !pipe)
         return Failure{QStringLiteral("The API key file ") + name + QStringLiteral(" is not a regular file.")};
+    // The writer of a pipe may not have written yet: wait for it, as a shell reading it would.
+    if (pipe && ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK) != 0)
+        return Failure{QStringLiteral("The API key file ") + name + QStringLiteral(" could not be read: ") +
+                       systemError(errno)};
     if (status.st_size > maxTokenFileBytes)
         return Failure{QStringLiteral("The API key file ") + name + QStringLiteral(" is too large to be an API key.")};
 

@@ -18,6 +18,17 @@ void runDetached(QCoro::Task<> task)
     static_cast<void>(std::move(task));
 }
 
+// Stores a published field only when it changes, so that its signal (and every view redraw that
+// follows) fires for real changes alone. True when the field changed.
+template <typename Field, typename Value>
+bool assignIfChanged(Field &field, Value &&value)
+{
+    if (field == value)
+        return false;
+    field = std::forward<Value>(value);
+    return true;
+}
+
 QString lastPathComponent(const QUrl &url)
 {
     return QFileInfo(url.toLocalFile()).fileName();
@@ -114,17 +125,15 @@ void AppState::wireCredentials()
 
 void AppState::setInstanceInput(const QString &text)
 {
-    if (m_instanceInput == text)
+    if (!assignIfChanged(m_instanceInput, text))
         return;
-    m_instanceInput = text;
     Q_EMIT instanceInputChanged();
 }
 
 void AppState::setInstanceURL(const std::optional<QUrl> &url)
 {
-    if (m_instanceURL == url)
+    if (!assignIfChanged(m_instanceURL, url))
         return;
-    m_instanceURL = url;
     Q_EMIT instanceURLChanged();
     updateDerived();
 }
@@ -141,9 +150,8 @@ CredentialSource AppState::credentialSource() const
 
 void AppState::setCurrentUser(const std::optional<MisskeyUser> &user)
 {
-    if (m_currentUser == user)
+    if (!assignIfChanged(m_currentUser, user))
         return;
-    m_currentUser = user;
     Q_EMIT currentUserChanged();
 }
 
@@ -151,17 +159,15 @@ void AppState::setNotes(QList<MisskeyNote> notes)
 {
     if (notes.size() > maxTimelineNotes)
         notes.resize(maxTimelineNotes);
-    if (m_notes == notes)
+    if (!assignIfChanged(m_notes, std::move(notes)))
         return;
-    m_notes = std::move(notes);
     Q_EMIT notesChanged();
 }
 
 void AppState::setSelectedTimeline(TimelineKind kind)
 {
-    if (m_selectedTimeline == kind)
+    if (!assignIfChanged(m_selectedTimeline, kind))
         return;
-    m_selectedTimeline = kind;
     Q_EMIT selectedTimelineChanged();
     if (hasAPIKey())
         runDetached(refreshTimeline(true));
@@ -169,33 +175,29 @@ void AppState::setSelectedTimeline(TimelineKind kind)
 
 void AppState::setComposerText(const QString &text)
 {
-    if (m_composerText == text)
+    if (!assignIfChanged(m_composerText, text))
         return;
-    m_composerText = text;
     Q_EMIT composerTextChanged();
 }
 
 void AppState::setVisibility(NoteVisibility visibility)
 {
-    if (m_visibility == visibility)
+    if (!assignIfChanged(m_visibility, visibility))
         return;
-    m_visibility = visibility;
     Q_EMIT visibilityChanged();
 }
 
 void AppState::setReplyTarget(const std::optional<MisskeyNote> &note)
 {
-    if (m_replyTarget == note)
+    if (!assignIfChanged(m_replyTarget, note))
         return;
-    m_replyTarget = note;
     Q_EMIT replyTargetChanged();
 }
 
 void AppState::setScriptURL(const std::optional<QUrl> &url)
 {
-    if (m_scriptURL == url)
+    if (!assignIfChanged(m_scriptURL, url))
         return;
-    m_scriptURL = url;
     Q_EMIT scriptURLChanged();
     updateDerived();
 }
@@ -207,17 +209,15 @@ std::optional<QUrl> AppState::tokenFileURL() const
 
 void AppState::setLoadingTimeline(bool loading)
 {
-    if (m_isLoadingTimeline == loading)
+    if (!assignIfChanged(m_isLoadingTimeline, loading))
         return;
-    m_isLoadingTimeline = loading;
     Q_EMIT isLoadingTimelineChanged();
 }
 
 void AppState::setPosting(bool posting)
 {
-    if (m_isPosting == posting)
+    if (!assignIfChanged(m_isPosting, posting))
         return;
-    m_isPosting = posting;
     Q_EMIT isPostingChanged();
 }
 
@@ -228,9 +228,8 @@ bool AppState::isAuthenticating() const
 
 void AppState::setPresentedError(const std::optional<QString> &message)
 {
-    if (m_presentedError == message)
+    if (!assignIfChanged(m_presentedError, message))
         return;
-    m_presentedError = message;
     Q_EMIT presentedErrorChanged();
 }
 

@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quill;
 using namespace quill::test;
@@ -123,6 +124,14 @@ private Q_SLOTS:
         const QString fifo = m_dir->filePath(QStringLiteral("f.txt"));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         QCOMPARE(tokenFromFile(QUrl::fromLocalFile(fifo)).error(), QStringLiteral("The API key file \"f.txt\" is not a regular file."));
+        // quill-bot's `--token-file <(command)`: a pipe whose writer is already done.
+        int ends[2];
+        QCOMPARE(::pipe(ends), 0);
+        QCOMPARE(::write(ends[1], "pipe-token\n", 11), ssize_t(11));
+        ::close(ends[1]);
+        const QUrl pipe = QUrl::fromLocalFile(QStringLiteral("/dev/fd/%1").arg(ends[0]));
+        QCOMPARE(tokenFromFile(pipe, TokenFileKinds::RegularFileOrPipe).value(), QStringLiteral("pipe-token"));
+        ::close(ends[0]);
         QVERIFY(tokenFromFile(QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("missing.txt"))))
                     .error()
                     .startsWith(QStringLiteral("The API key file \"missing.txt\" could not be read: ")));
