@@ -13,6 +13,11 @@
 namespace cobalt {
 namespace {
 
+void swapUnlessBothEmpty(std::string& a, std::string& b)
+{
+    if (!a.empty() || !b.empty()) a.swap(b);
+}
+
 /// Exchanges the engine's execution context with `context`. The same call installs a
 /// coroutine's context and puts the main code's back; swapping moves no scope storage, so
 /// pointers into scope lists stay valid and nothing is allocated.
@@ -27,10 +32,12 @@ void swapExecutionContext(CobaltScript& engine, CoroutineContext& context)
     std::swap(engine.calls.varargs, context.varargs);
     std::swap(engine.calls.callDepth, context.callDepth);
     std::swap(engine.calls.protectedCalls, context.protectedCalls);
-    std::swap(engine.softError, context.softError);
+    swap(engine.softError, context.softError);
     std::swap(engine.loader.jumpPending, context.jumpPending);
-    std::swap(engine.loader.pendingJumpLabel, context.pendingJumpLabel);
     std::swap(engine.activeChunks, context.activeChunks);
+    // A turn happens after every instruction of the main code, and the label is nearly always
+    // empty on both sides: swapping two short strings costs more than the test.
+    swapUnlessBothEmpty(engine.loader.pendingJumpLabel, context.pendingJumpLabel);
 }
 
 /// Installs a coroutine's context for as long as it lives and swaps the main code's back on
