@@ -1,7 +1,7 @@
 // Instance normalisation, endpoint composition, response validation and the error messages.
 #include "app/api/misskey_api.h"
 
-#include "tests/app/support/fixtures.h"
+#include "tests/app/support/fake_misskey_server.h"
 
 #include <QtTest/QTest>
 

@@ -3,7 +3,7 @@
 #include "app/api/misskey_stream.h"
 
 #include "tests/app/support/fake_misskey_server.h"
-#include "tests/app/support/fixtures.h"
+#include "tests/app/support/fake_misskey_server.h"
 
 #include <QPointer>
 #include <QSignalSpy>

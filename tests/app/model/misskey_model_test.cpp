@@ -5,7 +5,7 @@
 #include "app/model/note_visibility.h"
 #include "app/model/timeline_kind.h"
 
-#include "tests/app/support/fixtures.h"
+#include "tests/app/support/fake_misskey_server.h"
 
 #include <QTimeZone>
 #include <QtTest/QTest>

@@ -7,7 +7,7 @@
 #include "app/credentials/desktop_services.h"
 #include "tests/app/support/await_task.h"
 #include "tests/app/support/fake_misskey_server.h"
-#include "tests/app/support/fixtures.h"
+#include "tests/app/support/fake_misskey_server.h"
 #include "tests/app/support/in_memory_services.h"
 
 #include <QDir>

@@ -27,26 +27,18 @@ inline QCoro::Task<bool> finished(QCoro::Task<> task)
 
 } // namespace detail
 
-/**
- * @brief Runs the event loop until a task finishes, for at most `limit`.
- *
- * Returns the task's result, or nothing when it did not finish in time: a test then fails on the
- * missing value instead of hanging.
- */
+/// Runs the event loop until a task finishes, for at most `limit`: its result, or nothing when it
+/// did not finish in time, so that a test fails on the missing value instead of hanging.
 template <typename T>
 std::optional<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(10))
 {
     auto slot = std::make_shared<std::optional<T>>();
     QCoro::Task<> runner = detail::storeResult(std::move(task), slot);
-    // A missing value is the caller's signal that the wait ran out.
     static_cast<void>(QTest::qWaitFor([&slot] { return slot->has_value(); }, int(limit.count())));
     return *slot;
 }
 
 /// The same for a task without a result: whether it finished in time.
-inline bool finishTask(QCoro::Task<> task)
-{
-    return awaitTask(detail::finished(std::move(task))).value_or(false);
-}
+inline bool finishTask(QCoro::Task<> task) { return awaitTask(detail::finished(std::move(task))).value_or(false); }
 
 } // namespace quill::test

@@ -108,10 +108,9 @@ void FakeStreamConnection::handleClientMessage(const QString &text)
     const QString id = textOf("id");
     if (id.isEmpty())
         return;
-    const nlohmann::json type = message.value("type", nlohmann::json());
-    if (type == "connect")
+    if (message.value("type", nlohmann::json()) == "connect")
         m_channels.append({id, textOf("channel")});
-    else if (type == "disconnect")
+    else if (message.value("type", nlohmann::json()) == "disconnect")
         m_channels.removeIf([&id](const QPair<QString, QString> &entry) { return entry.first == id; });
 }
 
@@ -215,14 +214,12 @@ FakeResponse FakeMisskeyServer::responseFor(const RecordedRequest &request)
             return refusal;
         }
     }
-    auto queued = m_queuedResponses.find(request.path);
-    if (queued != m_queuedResponses.end() && !queued->isEmpty())
-        return queued->dequeue();
+    if (QQueue<FakeResponse> &queued = m_queuedResponses[request.path]; !queued.isEmpty())
+        return queued.dequeue();
     if (m_responses.contains(request.path))
         return m_responses.value(request.path);
-    if (isAPI)
-        return FakeResponse::fixture(QStringLiteral("error-404-unknown-endpoint.json"), 404);
-    return FakeResponse::text("Not Found", "text/plain", 404);
+    return isAPI ? FakeResponse::fixture(QStringLiteral("error-404-unknown-endpoint.json"), 404)
+                 : FakeResponse::text("Not Found", "text/plain", 404);
 }
 
 void FakeMisskeyServer::handle(const RecordedRequest &request, QTcpSocket *socket)
