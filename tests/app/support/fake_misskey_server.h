@@ -166,7 +166,6 @@ public:
 
     bool start();
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
-    quint16 port() const { return m_port; }
 
     /// Answers requests (any method) to a path such as "/api/i" or "/elsewhere".
     void setResponse(const QString &path, const FakeResponse &response) { m_responses.insert(path, response); }
