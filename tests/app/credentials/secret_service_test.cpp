@@ -2,7 +2,7 @@
 // started by with_private_keyring.sh): tokens per instance, replacement and deletion.
 #include "app/credentials/desktop_services.h"
 #include "app/credentials/token_keychain.h"
-#include "tests/app/support/await_task.h"
+#include "tests/app/support/client_fixture.h"
 
 #include <QUuid>
 
