@@ -214,7 +214,7 @@ FakeResponse FakeMisskeyServer::responseFor(const RecordedRequest &request)
             return refusal;
         }
     }
-    if (QQueue<FakeResponse> &queued = m_queuedResponses[request.path]; !queued.isEmpty())
+    if (QQueue<FakeResponse> &queued = m_queued[request.path]; !queued.isEmpty())
         return queued.dequeue();
     if (m_responses.contains(request.path))
         return m_responses.value(request.path);

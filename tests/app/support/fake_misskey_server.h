@@ -23,12 +23,12 @@ namespace quill::test {
 /// Absolute path of a file under tests/app/fixtures ("misskey/timeline-notes.json").
 inline QString fixturePath(const QString &relativePath) { return QStringLiteral(QUILL_APP_FIXTURES_DIR "/") + relativePath; }
 
-/// The bytes of a fixture; empty, with a warning, when the file cannot be read.
+/// The bytes of a fixture; a test that cannot read its input cannot run.
 inline QByteArray readFixture(const QString &relativePath)
 {
     QFile file(fixturePath(relativePath));
     if (!file.open(QIODevice::ReadOnly))
-        qWarning("cannot read fixture %s", qPrintable(file.fileName()));
+        qFatal("cannot read fixture %s", qPrintable(file.fileName()));
     return file.readAll();
 }
 
@@ -49,8 +49,7 @@ struct RecordedRequest {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
 
-    /// Ignores case, as HTTP does; a null array when the header is absent.
-    QByteArray header(const QByteArray &name) const;
+    QByteArray header(const QByteArray &name) const; ///< any case, as in HTTP; a null array when absent
     bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
     /// A discarded value when the body is not JSON.
     nlohmann::json jsonBody() const { return nlohmann::json::parse(body.cbegin(), body.cend(), nullptr, false); }
@@ -78,8 +77,7 @@ enum class FakeBehaviour {
 struct FakeResponse {
     int status = 200;
     QByteArray body;
-    /// Sent as given; Content-Length is added by the server unless the body is chunked.
-    QList<QPair<QByteArray, QByteArray>> headers;
+    QList<QPair<QByteArray, QByteArray>> headers; ///< the server adds Content-Length unless the body is chunked
     FakeBehaviour behaviour = FakeBehaviour::respond;
     std::chrono::milliseconds delay{0}; ///< a slow server
 
@@ -88,28 +86,12 @@ struct FakeResponse {
         return FakeResponse{status, body, {{"Content-Type", contentType}}};
     }
     static FakeResponse json(const QByteArray &body, int status = 200) { return text(body, "application/json; charset=utf-8", status); }
-    static FakeResponse fixture(const QString &name, int status = 200)
-    {
-        return json(readFixture(QStringLiteral("misskey/") + name), status);
-    }
+    static FakeResponse fixture(const QString &name, int status = 200) { return json(readFixture(QStringLiteral("misskey/") + name), status); }
     static FakeResponse empty(int status = 204) { return FakeResponse{status, {}, {}}; }
-    static FakeResponse redirect(const QUrl &location, int status = 302)
-    {
-        return FakeResponse{status, {}, {{"Location", location.toEncoded()}}};
-    }
+    static FakeResponse redirect(const QUrl &url, int status = 302) { return FakeResponse{status, {}, {{"Location", url.toEncoded()}}}; }
 
-    FakeResponse delayedBy(std::chrono::milliseconds wait) const
-    {
-        FakeResponse response = *this;
-        response.delay = wait;
-        return response;
-    }
-    FakeResponse withBehaviour(FakeBehaviour how) const
-    {
-        FakeResponse response = *this;
-        response.behaviour = how;
-        return response;
-    }
+    FakeResponse delayedBy(std::chrono::milliseconds wait) const { return FakeResponse{status, body, headers, behaviour, wait}; }
+    FakeResponse withBehaviour(FakeBehaviour how) const { return FakeResponse{status, body, headers, how, delay}; }
 };
 
 /// One WebSocket connection accepted by the fake server: the server side of Misskey's streaming
@@ -167,16 +149,13 @@ public:
     bool start();
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
-    /// Answers requests (any method) to a path such as "/api/i" or "/elsewhere".
+    /// Answers requests (any method) to a path ("/api/i", "/elsewhere") or to an endpoint ("i").
     void setResponse(const QString &path, const FakeResponse &response) { m_responses.insert(path, response); }
-    void setEndpointResponse(const QString &endpoint, const FakeResponse &response)
-    {
-        setResponse(QStringLiteral("/api/") + endpoint, response);
-    }
+    void setEndpointResponse(const QString &endpoint, const FakeResponse &response) { setResponse(QStringLiteral("/api/") + endpoint, response); }
     /// A one-time answer for an endpoint, used before the standing one; several are used in order.
     void queueEndpointResponse(const QString &endpoint, const FakeResponse &response)
     {
-        m_queuedResponses[QStringLiteral("/api/") + endpoint].enqueue(response);
+        m_queued[QStringLiteral("/api/") + endpoint].enqueue(response);
     }
     /// Realistic answers for "i", the four timelines, "notes/create", reactions and deletion.
     void serveDefaultFixtures();
@@ -200,7 +179,7 @@ private:
     quint16 m_port = 0;
     QList<RecordedRequest> m_requests;
     QHash<QString, FakeResponse> m_responses;
-    QHash<QString, QQueue<FakeResponse>> m_queuedResponses;
+    QHash<QString, QQueue<FakeResponse>> m_queued;
     std::optional<QString> m_requiredToken;
     QList<QPointer<FakeStreamConnection>> m_streams;
     bool m_refuseStreams = false;
