@@ -126,8 +126,6 @@ private Q_SLOTS:
         QTest::newRow("not HTTP") << 0 << QByteArray("{}") << QStringLiteral("The Misskey server returned an invalid response.");
         QTest::newRow("error object with code") << 400 << fixture("error-400-invalid-param.json")
                                                 << QStringLiteral("Invalid param. (INVALID_PARAM)");
-        QTest::newRow("credential required") << 401 << fixture("error-401-credential-required.json")
-                                             << QStringLiteral("Credential required. (CREDENTIAL_REQUIRED)");
         QTest::newRow("no message, with code") << 500 << fixture("error-500-no-message.json")
                                                << QStringLiteral("Misskey rejected the request. (INTERNAL_ERROR)");
         QTest::newRow("no message, no code") << 500 << QByteArray(R"({"error":{}})") << QStringLiteral("Misskey rejected the request.");
@@ -146,7 +144,6 @@ private Q_SLOTS:
         QTest::newRow("not UTF-8") << 500 << QByteArray("\xc3\x28 broken") << QStringLiteral("Misskey returned HTTP 500: No response body");
         QTest::newRow("JSON that is no error object") << 404 << QByteArray(R"({"error":"gone"})")
                                                       << QStringLiteral(R"(Misskey returned HTTP 404: {"error":"gone"})");
-        QTest::newRow("redirect") << 302 << QByteArray() << QStringLiteral("Misskey returned HTTP 302: No response body");
     }
 
     void validatesResponses()
@@ -166,18 +163,14 @@ private Q_SLOTS:
         const APIResult<QByteArray> server =
             MisskeyAPI::validatedData(test::readFixture(QStringLiteral("misskey/error-429-rate-limit.json")), 429);
         QCOMPARE(server.error().kind(), MisskeyAPIError::Kind::server);
-        QCOMPARE(server.error().text(), QStringLiteral("Rate limit exceeded. Please try again later."));
-        QCOMPARE(server.error().code(), std::optional<QString>(QStringLiteral("RATE_LIMIT_EXCEEDED")));
+        QCOMPARE(server.error().text() + u' ' + server.error().code().value_or(QString()),
+                 QStringLiteral("Rate limit exceeded. Please try again later. RATE_LIMIT_EXCEEDED"));
 
         const APIResult<QByteArray> http = MisskeyAPI::validatedData(QByteArrayLiteral("  Bad gateway  "), 502);
         QCOMPARE(http.error().kind(), MisskeyAPIError::Kind::http);
-        QCOMPARE(http.error().statusCode(), 502);
-        QCOMPARE(http.error().text(), QStringLiteral("Bad gateway"));
+        QCOMPARE(QString::number(http.error().statusCode()) + u' ' + http.error().text(), QStringLiteral("502 Bad gateway"));
 
         QCOMPARE(MisskeyAPIError::server(QStringLiteral("Nope."), QString()).errorDescription(), QStringLiteral("Nope. ()"));
-        QCOMPARE(MisskeyAPIError::transport(QNetworkReply::ConnectionRefusedError, QStringLiteral("Connection refused"))
-                     .errorDescription(),
-                 QStringLiteral("Connection refused"));
     }
 
     void meIsABearerJSONPost()
@@ -217,17 +210,11 @@ private Q_SLOTS:
 
     void writeCommands()
     {
-        const std::optional<QString> none;
-        const QList<std::tuple<QString, NoteVisibility, std::optional<QString>, std::optional<QString>, QByteArray>> notes{
-            {QStringLiteral("hello"), NoteVisibility::followers, none, none, R"({"text":"hello","visibility":"followers"})"},
-            {QStringLiteral("me too"), NoteVisibility::home, QStringLiteral("9wq6d4u5v6"), none,
-             R"({"replyId":"9wq6d4u5v6","text":"me too","visibility":"home"})"},
-            {QString(), NoteVisibility::public_, none, QStringLiteral("9wq5yd2f3g"), R"({"renoteId":"9wq5yd2f3g","visibility":"public"})"},
-        };
-        for (const auto &[text, visibility, replyID, renoteID, expected] : notes) {
-            QCOMPARE(awaitTask(client().createNote(text, visibility, replyID, renoteID))->value().id, QStringLiteral("9wq6f6y7z8"));
-            QCOMPARE(f->last(QStringLiteral("notes/create")).body, expected);
-        }
+        // Keys in byte order; the state suite sends replies and renotes through this call.
+        const auto created =
+            awaitTask(client().createNote(QStringLiteral("me too"), NoteVisibility::followers, QStringLiteral("r1"), std::nullopt));
+        QCOMPARE(created->value().id, QStringLiteral("9wq6f6y7z8"));
+        QCOMPARE(f->last(QStringLiteral("notes/create")).body, QByteArrayLiteral(R"({"replyId":"r1","text":"me too","visibility":"followers"})"));
         // A reaction's answer is not read; requestData hands the body back as it came.
         f->server.setEndpointResponse(endpoints::createReaction(), FakeResponse::text("not json", "text/plain"));
         QVERIFY(awaitTask(client().react(QStringLiteral("9wq6b2q3r4"), QStringLiteral("👍")))->ok());
@@ -323,7 +310,6 @@ private Q_SLOTS:
         row("HTML", FakeResponse::json("<html><body>Welcome to nginx!</body></html>"));
         row("empty", FakeResponse::json(""));
         row("wrong types", FakeResponse::json(R"({"id":42,"username":["alice"]})"));
-        row("invalid UTF-8", FakeResponse::json("{\"id\":\"u\",\"username\":\"\xc3\x28\"}"));
         row("NUL bytes", FakeResponse::json(QByteArray("{\"id\":\"u\",\0\"username\":\"a\"}", 27)));
         row("deep nesting", FakeResponse::json(QByteArray(100000, '[') + QByteArray(100000, ']')));
         row("over the size limit", FakeResponse::json(longTimeline(200)));
@@ -358,6 +344,7 @@ private Q_SLOTS:
             QCOMPARE(result->error().kind(), MisskeyAPIError::Kind::transport);
     }
 
+    // The counterparts of the limits above: chunked within the size, and a larger size.
     void boundedBodiesWithinTheLimitsDecode()
     {
         const QString timeline = QStringLiteral("notes/timeline");
@@ -366,8 +353,6 @@ private Q_SLOTS:
         f->server.setEndpointResponse(timeline, FakeResponse::json(longTimeline(400)));
         const MisskeyAPI large = client(QStringLiteral("tok-123"), RequestLimits{10s, 32 * 1024 * 1024});
         QCOMPARE(awaitTask(large.request<QList<MisskeyNote>>(timeline, json::object()))->value().size(), 400);
-        serveAccount(FakeResponse::fixture(QStringLiteral("i-alice.json")).delayedBy(50ms));
-        QVERIFY(awaitTask(client().me())->ok());
     }
 
     void brokenConnections_data()
