@@ -41,7 +41,7 @@ private Q_SLOTS:
 
         test::WindowHarness harness;
         QProcess sandbox;
-        const QString keyPath = harness.folder.filePath(QStringLiteral("sandbox-key.txt"));
+        const QString keyPath = harness.dir.filePath(QStringLiteral("sandbox-key.txt"));
         sandbox.start(QStringLiteral(QUILL_SANDBOX_PATH),
                       {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--chatter"), QStringLiteral("0"), QStringLiteral("--key-file"), keyPath});
         const auto stopSandbox = qScopeGuard([&] {

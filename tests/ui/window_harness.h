@@ -3,39 +3,21 @@
 // A signed-in (or locked) window over a real application state and the loopback fake server.
 #include "app/state/app_state.h"
 #include "tests/app/support/client_fixture.h"
-#include "tests/app/support/in_memory_services.h"
 #include "ui/main_window.h"
 #include "ui/symbols.h"
 
-#include <QNetworkAccessManager>
-#include <QTemporaryDir>
-#include <QtTest/QTest>
-
-#include <memory>
-#include <optional>
-
 namespace quill::test {
 
-struct WindowHarness {
-    FakeMisskeyServer server;
-    QTemporaryDir folder;
-    InMemorySecretStore secrets;
-    ScriptedFileDialogs dialogs;
-    RecordingURLOpener browser;
-    InMemorySettings settings;
-    QNetworkAccessManager network;
+struct WindowHarness : ClientFixture {
     std::unique_ptr<AppState> state;
     std::unique_ptr<MainWindow> window;
-
-    QString write(const QString &name, const QByteArray &content) { return writeFile(folder.filePath(name), content); }
 
     /// Starts the server and shows the window, signed in with a key file when `signedIn`.
     bool open(bool signedIn)
     {
         const QString token = QStringLiteral("window-test-token");
-        server.serveDefaultFixtures();
         server.setRequiredToken(token);
-        return server.start() && folder.isValid() && openAt(server.url(), signedIn ? std::optional<QString>(token) : std::nullopt);
+        return start() && openAt(server.url(), signedIn ? std::optional<QString>(token) : std::nullopt);
     }
 
     /// Shows the window for `instance`, signed in through a key file holding `token` when given.
@@ -43,10 +25,10 @@ struct WindowHarness {
     {
         settings.values.insert(instanceSettingsKey(), instance.toString());
         if (token)
-            settings.values.insert(tokenPathSettingsKey(), write(QStringLiteral("key.txt"), token->toUtf8() + "\n"));
+            settings.values.insert(tokenPathSettingsKey(), file(QStringLiteral("key.txt"), token->toUtf8() + "\n"));
         setUpIconTheme();
-        state = std::make_unique<AppState>(AppStateServices{secrets, dialogs, browser, settings, &network, QStringLiteral("org.quill.test")},
-                                           AppStateTimings{});
+        state = std::make_unique<AppState>(
+            AppStateServices{secrets, dialogs, browser, settings, network.get(), QStringLiteral("org.quill.test")}, AppStateTimings{});
         window = std::make_unique<MainWindow>(state.get());
         window->show();
         if (!token)

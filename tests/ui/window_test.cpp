@@ -185,13 +185,13 @@ private Q_SLOTS:
         WindowHarness harness;
         QVERIFY(harness.open(true));
         MainWindow &window = *harness.window;
-        const QString script = harness.write(QStringLiteral("bot.cbs"), "print(\"hi\")\n");
-        QVERIFY(sendDrop(window, {QUrl::fromLocalFile(harness.folder.path()), QUrl::fromLocalFile(script)}));
+        const QString script = harness.file(QStringLiteral("bot.cbs"), "print(\"hi\")\n");
+        QVERIFY(sendDrop(window, {QUrl::fromLocalFile(harness.dir.path()), QUrl::fromLocalFile(script)}));
         QVERIFY(!window.dropOverlay()->isVisible());
         QCOMPARE(window.sidebar()->scriptRow()->nameLabel()->text(), QStringLiteral("bot.cbs"));
         QVERIFY(window.logPane()->startButton()->isEnabled());
 
-        sendDrop(window, {QUrl::fromLocalFile(harness.write(QStringLiteral("photo.png"), "png"))});
+        sendDrop(window, {QUrl::fromLocalFile(harness.file(QStringLiteral("photo.png"), "png"))});
         QVERIFY(QTest::qWaitFor([&] { return window.alert() != nullptr; }, 2000));
         QCOMPARE(window.alert()->windowTitle() + u'|' + window.alert()->text(),
                  QStringLiteral("Quill|Quill accepts CobaltScript .cbs files and API key .txt files."));
@@ -215,7 +215,7 @@ private Q_SLOTS:
         QCOMPARE(bot->title() + u'|' + bot->actions().first()->text(), QStringLiteral("Bot|Choose Script..."));
         QCOMPARE(bot->actions().first()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
 
-        harness.state->useScript(QUrl::fromLocalFile(harness.write(QStringLiteral("loop.cbs"), "while botWait(100)\n  x = 1\nend\n")));
+        harness.state->useScript(QUrl::fromLocalFile(harness.file(QStringLiteral("loop.cbs"), "while botWait(100)\n  x = 1\nend\n")));
         QTest::mouseClick(pane->startButton(), Qt::LeftButton);
         QCOMPARE(pane->stateText(), QStringLiteral("Running"));
         QVERIFY(pane->stopButton()->isEnabled() && !pane->startButton()->isEnabled());
@@ -228,8 +228,8 @@ private Q_SLOTS:
     {
         using namespace quill::window;
         WindowHarness harness;
-        const QString key = harness.write(QStringLiteral("key.txt"), "token\n");
-        const QString script = harness.write(QStringLiteral("bot.cbs"), "print(1)\n");
+        const QString key = harness.file(QStringLiteral("key.txt"), "token\n");
+        const QString script = harness.file(QStringLiteral("bot.cbs"), "print(1)\n");
         const auto parsed = parseOptions({QStringLiteral("--instance"), QStringLiteral("misskey.example"), QStringLiteral("--token-file"), key,
                                           QStringLiteral("--script"), script});
         const auto *options = std::get_if<WindowOptions>(&parsed);
@@ -242,7 +242,7 @@ private Q_SLOTS:
                  {{QStringLiteral("--script")}, QStringLiteral("--script needs a value.")},
                  {{QStringLiteral("--bogus")}, QStringLiteral("Unknown argument --bogus.")},
                  {{QStringLiteral("--script"), key}, QStringLiteral("Quill accepts CobaltScript .cbs files and API key .txt files.")},
-                 {{QStringLiteral("--token-file"), harness.write(QStringLiteral("empty.txt"), "")}, QStringLiteral("The selected text file does not contain an API key.")},
+                 {{QStringLiteral("--token-file"), harness.file(QStringLiteral("empty.txt"), "")}, QStringLiteral("The selected text file does not contain an API key.")},
                  {{QStringLiteral("--instance"), QStringLiteral("http://misskey.example")}, insecure}}) {
             const auto result = parseOptions(arguments);
             QCOMPARE(std::holds_alternative<OptionsError>(result) ? std::get<OptionsError>(result).message : QStringLiteral("<accepted>"), message);

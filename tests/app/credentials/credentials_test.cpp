@@ -5,7 +5,6 @@
 #include "app/credentials/credential_messages.h"
 #include "app/credentials/token_file.h"
 #include "tests/app/support/client_fixture.h"
-#include "tests/app/support/in_memory_services.h"
 
 #include <sys/stat.h>
 
@@ -25,10 +24,6 @@ class CredentialsTest : public QObject {
 
 private:
     std::unique_ptr<ClientFixture> f;
-    InMemorySecretStore m_secrets;
-    ScriptedFileDialogs m_dialogs;
-    RecordingURLOpener m_browser;
-    InMemorySettings m_settings;
     std::unique_ptr<AppLog> m_log;
     std::unique_ptr<CredentialManager> m_manager;
     QStringList m_presented;
@@ -39,7 +34,7 @@ private:
     {
         m_manager.reset();
         CredentialHooks hooks{[this] { ++m_sessionStops; }, [this] { ++m_activations; }, {}};
-        m_manager = std::make_unique<CredentialManager>(CredentialServices{m_secrets, m_dialogs, m_browser, m_settings, f->network.get(),
+        m_manager = std::make_unique<CredentialManager>(CredentialServices{f->secrets, f->dialogs, f->browser, f->settings, f->network.get(),
                                                                            *m_log, QStringLiteral("org.quill.test")},
                                                         std::move(hooks), schedule);
         connect(m_manager.get(), &CredentialManager::errorPresented, this, [this](const QString &message) { m_presented.append(message); });
@@ -47,9 +42,9 @@ private:
 
     QUrl file(const QString &name, const QByteArray &content) const { return QUrl::fromLocalFile(f->file(name, content)); }
     QStringList log(Level level) const { return logLines(*m_log, level); }
-    QString tokenPath() const { return m_settings.values.value(tokenPathSettingsKey()); }
+    QString tokenPath() const { return f->settings.values.value(tokenPathSettingsKey()); }
     // The MiAuth check endpoint of the session the browser was sent to.
-    QString checkEndpoint() const { return QStringLiteral("miauth/%1/check").arg(m_browser.opened.constLast().path().section(u'/', -1)); }
+    QString checkEndpoint() const { return QStringLiteral("miauth/%1/check").arg(f->browser.opened.constLast().path().section(u'/', -1)); }
     bool waitForLogin() const { return QTest::qWaitFor([this] { return !m_manager->isAuthenticating(); }, 5000); }
 
 private Q_SLOTS:
@@ -58,10 +53,6 @@ private Q_SLOTS:
         f = std::make_unique<ClientFixture>();
         QVERIFY(f->server.start());
         m_log = std::make_unique<AppLog>();
-        m_secrets = {};
-        m_dialogs = {};
-        m_browser = {};
-        m_settings = {};
         m_presented.clear();
         m_sessionStops = m_activations = 0;
         makeManager();
@@ -121,7 +112,7 @@ private Q_SLOTS:
         // The remembered file is what a new start reads first, before any keyring item.
         makeManager();
         m_manager->setInstanceURL(f->server.url());
-        m_secrets.items.insert({m_manager->keychain().service(), TokenKeychain::account(f->server.url())}, "cached");
+        f->secrets.items.insert({m_manager->keychain().service(), TokenKeychain::account(f->server.url())}, "cached");
         QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(m_manager->token(), QStringLiteral("file-token"));
         QCOMPARE(log(Level::info).constLast(), QStringLiteral("Reloaded API key file: KEY.TXT"));
@@ -143,7 +134,7 @@ private Q_SLOTS:
         QCOMPARE(m_sessionStops, 2);
 
         // A remembered file that has become unreadable is a failure shown once and logged.
-        m_settings.values.insert(tokenPathSettingsKey(), f->dir.filePath(QStringLiteral("gone.txt")));
+        f->settings.values.insert(tokenPathSettingsKey(), f->dir.filePath(QStringLiteral("gone.txt")));
         makeManager();
         QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(m_presented.size(), 1);
@@ -160,13 +151,13 @@ private Q_SLOTS:
         QCOMPARE(keychain.service(), QStringLiteral("org.quill.test.misskey-token"));
         QVERIFY(awaitTask(keychain.write(QStringLiteral("token-one"), instance))->ok());
         QVERIFY(awaitTask(keychain.write(QStringLiteral("token-one-b"), instance))->ok());
-        QCOMPARE(m_secrets.operations, (QStringList{QStringLiteral("update"), QStringLiteral("add"), QStringLiteral("update")}));
+        QCOMPARE(f->secrets.operations, (QStringList{QStringLiteral("update"), QStringLiteral("add"), QStringLiteral("update")}));
         m_manager->setInstanceURL(instance);
         QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(m_manager->token(), QStringLiteral("token-one-b"));
 
         // Any status other than "not found" is a failure with the keyring's text or the number.
-        m_secrets.failWith = SecretStatus{7, {}};
+        f->secrets.failWith = SecretStatus{7, {}};
         QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(m_presented, QStringList{QStringLiteral("Keychain returned status 7.")});
         QCOMPARE(log(Level::error), m_presented);
@@ -177,14 +168,14 @@ private Q_SLOTS:
     {
         m_manager->setInstanceURL(f->server.url());
         m_manager->useTokenFile(file(QStringLiteral("k.txt"), "abc"));
-        m_secrets.failWith = SecretStatus{5, QStringLiteral("The keyring is locked.")};
+        f->secrets.failWith = SecretStatus{5, QStringLiteral("The keyring is locked.")};
         QVERIFY(finishTask(m_manager->forgetCredential()));
         QCOMPARE(log(Level::warning), QStringList{QStringLiteral("The keyring is locked.")});
         QCOMPARE(log(Level::info).constLast(), QStringLiteral("Forgot the active API key."));
         QVERIFY(m_presented.isEmpty());
-        QVERIFY(!m_manager->token() && !m_manager->tokenFileURL() && !m_settings.values.contains(tokenPathSettingsKey()));
+        QVERIFY(!m_manager->token() && !m_manager->tokenFileURL() && !f->settings.values.contains(tokenPathSettingsKey()));
         // A missing item is silent.
-        m_secrets.failWith.reset();
+        f->secrets.failWith.reset();
         QVERIFY(finishTask(m_manager->forgetCredential()));
         QCOMPARE(log(Level::warning).size(), 1);
     }
@@ -193,16 +184,16 @@ private Q_SLOTS:
     {
         const QUrl destination = file(QStringLiteral("exported.txt"), "old content that was world readable");
         QVERIFY(QFile::setPermissions(destination.toLocalFile(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
-        m_dialogs.saveChoice = destination;
+        f->dialogs.saveChoice = destination;
         m_manager->exportAPIKey(); // no token: nothing is asked
-        QVERIFY(!m_dialogs.lastSaveOptions);
+        QVERIFY(!f->dialogs.lastSaveOptions);
 
         m_manager->activateToken(QStringLiteral("  secret-token \n"), CredentialSource::keychain());
         QCOMPARE(m_manager->token(), QStringLiteral("secret-token"));
         const mode_t previous = ::umask(0);
         m_manager->exportAPIKey();
         ::umask(previous);
-        QCOMPARE(m_dialogs.lastSaveOptions->proposedName + u'|' + m_dialogs.lastSaveOptions->title, QStringLiteral("quill-api-key.txt|Export API Key"));
+        QCOMPARE(f->dialogs.lastSaveOptions->proposedName + u'|' + f->dialogs.lastSaveOptions->title, QStringLiteral("quill-api-key.txt|Export API Key"));
         QFile exported(destination.toLocalFile());
         QVERIFY(exported.open(QIODevice::ReadOnly));
         QCOMPARE(exported.readAll(), QByteArray("secret-token\n"));
@@ -210,7 +201,7 @@ private Q_SLOTS:
         QCOMPARE(QDir(f->dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no temporary left
         QCOMPARE(log(Level::info).constLast(), QStringLiteral("Exported API key to exported.txt"));
 
-        m_dialogs.saveChoice = QUrl::fromLocalFile(f->dir.filePath(QStringLiteral("no/such/dir/k.txt")));
+        f->dialogs.saveChoice = QUrl::fromLocalFile(f->dir.filePath(QStringLiteral("no/such/dir/k.txt")));
         m_manager->exportAPIKey();
         QCOMPARE(m_presented.size(), 1);
         QVERIFY(m_presented.constFirst().startsWith(QStringLiteral("Could not export the API key to \"k.txt\": ")));
@@ -218,15 +209,15 @@ private Q_SLOTS:
 
     void miAuthPendingThenApproved()
     {
-        m_settings.values.insert(tokenPathSettingsKey(), file(QStringLiteral("old.txt"), "old").toLocalFile());
+        f->settings.values.insert(tokenPathSettingsKey(), file(QStringLiteral("old.txt"), "old").toLocalFile());
         makeManager();
         m_manager->beginSafariLogin(f->server.url().toString());
         QVERIFY(m_manager->isAuthenticating());
         f->server.queueEndpointResponse(checkEndpoint(), FakeResponse::fixture(QStringLiteral("miauth-check-pending.json")));
         f->server.setEndpointResponse(checkEndpoint(), FakeResponse::fixture(QStringLiteral("miauth-check-ok.json")));
         m_manager->beginSafariLogin(f->server.url().toString()); // a second login does not start
-        QCOMPARE(m_browser.opened.size(), 1);
-        const QUrlQuery query(m_browser.opened.constFirst());
+        QCOMPARE(f->browser.opened.size(), 1);
+        const QUrlQuery query(f->browser.opened.constFirst());
         const QStringList permissions = query.queryItemValue(QStringLiteral("permission")).split(u',');
         QCOMPARE(query.queryItemValue(QStringLiteral("name")) + u' ' + permissions.at(0) + u' ' + permissions.at(9) + u' ' + permissions.at(18)
                      + u' ' + QString::number(permissions.size()),
@@ -235,8 +226,8 @@ private Q_SLOTS:
         QVERIFY(waitForLogin());
         QVERIFY(m_presented.isEmpty());
         QCOMPARE(m_manager->credentialSource(), CredentialSource::keychain());
-        QCOMPARE(m_secrets.items.value({m_manager->keychain().service(), TokenKeychain::account(f->server.url())}), kToken.toUtf8());
-        QVERIFY(!m_settings.values.contains(tokenPathSettingsKey()));
+        QCOMPARE(f->secrets.items.value({m_manager->keychain().service(), TokenKeychain::account(f->server.url())}), kToken.toUtf8());
+        QVERIFY(!f->settings.values.contains(tokenPathSettingsKey()));
         QCOMPARE(log(Level::info), (QStringList{QStringLiteral("Waiting for Misskey authorisation in Safari."),
                                                 QStringLiteral("Safari login cached in Keychain.")}));
         const QList<RecordedRequest> checks = f->server.requestsTo(checkEndpoint());
@@ -276,7 +267,7 @@ private Q_SLOTS:
         QCOMPARE(m_presented.size(), 2);
         QCOMPARE(f->server.requests().size(), 4);
         // No browser.
-        m_browser.available = false;
+        f->browser.available = false;
         m_manager->beginSafariLogin(f->server.url().toString());
         QVERIFY(!m_manager->isAuthenticating());
         QCOMPARE(m_presented.constLast(), credentialMessages::safariUnavailable());

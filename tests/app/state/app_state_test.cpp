@@ -6,7 +6,6 @@
 #include "app/credentials/credential_messages.h"
 #include "app/credentials/desktop_services.h"
 #include "tests/app/support/client_fixture.h"
-#include "tests/app/support/in_memory_services.h"
 
 #include <QDir>
 
@@ -45,10 +44,7 @@ class AppStateTest : public QObject {
 
 private:
     std::unique_ptr<ClientFixture> f;
-    InMemorySecretStore m_secrets;
-    ScriptedFileDialogs m_dialogs;
-    RecordingURLOpener m_browser;
-    std::unique_ptr<QSettingsStore> m_settings;
+    std::unique_ptr<QSettingsStore> m_settings; ///< a private INI file, so that a restart reads what was written
     std::unique_ptr<AppState> m_state;
 
     QString settingsPath() const { return f->dir.filePath(QStringLiteral("settings.ini")); }
@@ -65,7 +61,7 @@ private:
         m_settings.reset(); // written out, as at quitting
         m_settings = std::make_unique<QSettingsStore>(settingsPath());
         m_state = std::make_unique<AppState>(
-            AppStateServices{m_secrets, m_dialogs, m_browser, *m_settings, f->network.get(), QStringLiteral("org.quill.test")});
+            AppStateServices{f->secrets, f->dialogs, f->browser, *m_settings, f->network.get(), QStringLiteral("org.quill.test")});
     }
 
     // Configures the fake instance, activates a key file and waits for the account and timeline.
@@ -102,9 +98,6 @@ private Q_SLOTS:
         f = std::make_unique<ClientFixture>();
         QVERIFY(f->start());
         f->server.setRequiredToken(kToken);
-        m_secrets = {};
-        m_dialogs = {};
-        m_browser = {};
         makeState();
     }
 
@@ -247,7 +240,7 @@ private Q_SLOTS:
         pure.cw.reset();
         m_state->openNote(pure);
         m_state->openNote(note(kQuote));
-        QCOMPARE(m_browser.opened, (QList<QUrl>{f->server.url().resolved(QUrl(QStringLiteral("/notes/") + kRenoted)),
+        QCOMPARE(f->browser.opened, (QList<QUrl>{f->server.url().resolved(QUrl(QStringLiteral("/notes/") + kRenoted)),
                                                  f->server.url().resolved(QUrl(QStringLiteral("/notes/") + kQuote))}));
     }
 
@@ -326,9 +319,9 @@ private Q_SLOTS:
 
         m_state->useScript(image);
         QCOMPARE(m_state->scriptURL(), std::optional<QUrl>(script));
-        m_dialogs.scriptChoice = QUrl::fromLocalFile(f->file(QStringLiteral("other.cbs"), "print(2)\n"));
+        f->dialogs.scriptChoice = QUrl::fromLocalFile(f->file(QStringLiteral("other.cbs"), "print(2)\n"));
         m_state->chooseScript();
-        QCOMPARE(m_state->scriptURL(), m_dialogs.scriptChoice);
+        QCOMPARE(m_state->scriptURL(), f->dialogs.scriptChoice);
     }
 };
 

@@ -1,9 +1,11 @@
 #pragma once
 
 // What the client suites build for every case: the fake instance serving its default answers, a
-// network manager, a folder for input files, and helpers to read what the server received.
+// network manager, the in-memory platform services, a folder for input files, and helpers to read
+// what the server received.
 #include "app/log/app_log.h"
 #include "tests/app/support/fake_misskey_server.h"
+#include "tests/app/support/in_memory_services.h"
 
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
@@ -52,6 +54,10 @@ struct ClientFixture {
     FakeMisskeyServer server;
     std::unique_ptr<QNetworkAccessManager> network = std::make_unique<QNetworkAccessManager>();
     QTemporaryDir dir;
+    InMemorySecretStore secrets;
+    ScriptedFileDialogs dialogs;
+    RecordingURLOpener browser;
+    InMemorySettings settings;
 
     bool start()
     {

@@ -76,10 +76,9 @@ RecordedRequest record(const QHttpServerRequest &request)
 
 QByteArray RecordedRequest::header(const QByteArray &name) const
 {
-    for (const auto &[key, value] : headers) {
+    for (const auto &[key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value.isNull() ? QByteArray("") : value;
-    }
     return QByteArray();
 }
 
@@ -124,21 +123,18 @@ QStringList FakeStreamConnection::connectedChannels() const
 
 QString FakeStreamConnection::channelID(const QString &channel) const
 {
-    for (const auto &[id, name] : m_channels) {
+    for (const auto &[id, name] : m_channels)
         if (name == channel)
             return id;
-    }
     return QString();
 }
 
 bool FakeStreamConnection::sendChannelMessage(const QString &channel, const QString &type, const nlohmann::json &body)
 {
     const QString id = channelID(channel);
-    if (!id.isEmpty()) {
-        const nlohmann::json message = {{"type", "channel"},
-                                        {"body", {{"id", id.toStdString()}, {"type", type.toStdString()}, {"body", body}}}};
+    const nlohmann::json message{{"type", "channel"}, {"body", {{"id", id.toStdString()}, {"type", type.toStdString()}, {"body", body}}}};
+    if (!id.isEmpty())
         sendText(QString::fromStdString(message.dump()));
-    }
     return !id.isEmpty();
 }
 
@@ -166,8 +162,7 @@ FakeMisskeyServer::~FakeMisskeyServer()
 
 bool FakeMisskeyServer::start()
 {
-    m_port = m_http.listen(QHostAddress::LocalHost, 0);
-    return m_port != 0;
+    return (m_port = m_http.listen(QHostAddress::LocalHost, 0)) != 0;
 }
 
 void FakeMisskeyServer::serveDefaultFixtures()
@@ -183,20 +178,18 @@ void FakeMisskeyServer::serveDefaultFixtures()
 QList<RecordedRequest> FakeMisskeyServer::requestsTo(const QString &endpoint) const
 {
     QList<RecordedRequest> matching;
-    for (const RecordedRequest &request : m_requests) {
+    for (const RecordedRequest &request : m_requests)
         if (request.path == apiPrefix + endpoint)
             matching.append(request);
-    }
     return matching;
 }
 
 QList<FakeStreamConnection *> FakeMisskeyServer::streamConnections() const
 {
     QList<FakeStreamConnection *> alive;
-    for (const QPointer<FakeStreamConnection> &stream : m_streams) {
+    for (const QPointer<FakeStreamConnection> &stream : m_streams)
         if (stream)
             alive.append(stream.data());
-    }
     return alive;
 }
 
