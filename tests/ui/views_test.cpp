@@ -32,14 +32,6 @@ QList<MisskeyNote> notes(const QString &ids)
     return list;
 }
 
-QString ids(const TimelineModel &model)
-{
-    QStringList list;
-    for (const MisskeyNote &each : model.notes())
-        list.append(each.id);
-    return list.join(u' ');
-}
-
 // The row range of each signal a spy caught: "0-0".
 QString ranges(const QSignalSpy &spy)
 {
@@ -65,8 +57,7 @@ private Q_SLOTS:
         for (int i = 1; i <= 1001; ++i)
             log.append(LogEntry::Level::script, QString::number(i));
         QCOMPARE(inserted.size(), 1001);
-        QCOMPARE(ranges(removed), QStringLiteral("0-0")); // the 1001st pushes the oldest out
-        QCOMPARE(model.rowCount(), 1000);
+        QCOMPARE(ranges(removed), QStringLiteral("0-0")); // the 1001st pushes the oldest out of the 1000 rows
         QCOMPARE(model.index(0).data(LogListModel::MessageRole).toString() + u' ' + model.index(999).data(LogListModel::MessageRole).toString()
                      + u' ' + model.index(999).data(LogListModel::LevelLabelRole).toString(),
                  QStringLiteral("2 1001 BOT"));
@@ -140,8 +131,7 @@ private Q_SLOTS:
         for (const auto &[age, text] : QList<QPair<qint64, const char *>>{
                  {-30, "now"}, {2, "now"}, {42, "42s"}, {5 * 60 + 10, "5m"}, {3 * 3600, "3h"}, {6 * 86400, "6d"}})
             QCOMPARE(relativeTimeText(now.addSecs(-age), now), QString::fromLatin1(text));
-        QVERIFY(!relativeTimeText(now.addDays(-40), now).isEmpty());
-        QVERIFY(relativeTimeText(QDateTime(), now).isEmpty());
+        QVERIFY(!relativeTimeText(now.addDays(-40), now).isEmpty() && relativeTimeText(QDateTime(), now).isEmpty());
     }
 
     void shownNoteFormatsRenotesTextsAndReactions()
@@ -157,7 +147,6 @@ private Q_SLOTS:
         for (const auto &[reaction, count] : shownPlain.reactions)
             order.append(reaction);
         QCOMPARE(order.join(u' '), QStringLiteral(":blob: Ａ 👍"));
-        QCOMPARE(offeredReactions().size(), 4);
 
         // A pure renote shows the renoted note, its author and its content warning.
         const auto fixture = [](const char *name) {
@@ -189,7 +178,7 @@ private Q_SLOTS:
         // An existing note moves to the top, keeping its state; another is deleted.
         model.toggleContentWarning(3);
         model.setNotes(notes(QStringLiteral("a d b")));
-        QCOMPARE(ids(model), QStringLiteral("a d b"));
+        QCOMPARE(model.noteAt(0).id + model.noteAt(1).id + model.noteAt(2).id + QString::number(model.rowCount()), QStringLiteral("adb3"));
         QCOMPARE(reset.size(), 0);
         QVERIFY(model.revealsContentWarning(0) && !model.revealsContentWarning(1));
 
