@@ -43,7 +43,8 @@ private Q_SLOTS:
         QProcess sandbox;
         const QString keyPath = harness.dir.filePath(QStringLiteral("sandbox-key.txt"));
         sandbox.start(QStringLiteral(QUILL_SANDBOX_PATH),
-                      {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--chatter"), QStringLiteral("0"), QStringLiteral("--key-file"), keyPath});
+                      {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--chatter"), QStringLiteral("0"),
+                       QStringLiteral("--key-file"), keyPath});
         const auto stopSandbox = qScopeGuard([&] {
             sandbox.terminate();
             sandbox.waitForFinished(5000);

@@ -239,7 +239,8 @@ private Q_SLOTS:
                  {{QStringLiteral("--script")}, QStringLiteral("--script needs a value.")},
                  {{QStringLiteral("--bogus")}, QStringLiteral("Unknown argument --bogus.")},
                  {{QStringLiteral("--script"), key}, QStringLiteral("Quill accepts CobaltScript .cbs files and API key .txt files.")},
-                 {{QStringLiteral("--token-file"), harness.file(QStringLiteral("empty.txt"), "")}, QStringLiteral("The selected text file does not contain an API key.")},
+                 {{QStringLiteral("--token-file"), harness.file(QStringLiteral("empty.txt"), "")},
+                  QStringLiteral("The selected text file does not contain an API key.")},
                  {{QStringLiteral("--instance"), QStringLiteral("http://misskey.example")}, insecure}}) {
             const auto result = parseOptions(arguments);
             QCOMPARE(std::holds_alternative<OptionsError>(result) ? std::get<OptionsError>(result).message : QStringLiteral("<accepted>"), message);

@@ -193,7 +193,8 @@ private Q_SLOTS:
         const mode_t previous = ::umask(0);
         m_manager->exportAPIKey();
         ::umask(previous);
-        QCOMPARE(f->dialogs.lastSaveOptions->proposedName + u'|' + f->dialogs.lastSaveOptions->title, QStringLiteral("quill-api-key.txt|Export API Key"));
+        QCOMPARE(f->dialogs.lastSaveOptions->proposedName + u'|' + f->dialogs.lastSaveOptions->title,
+                 QStringLiteral("quill-api-key.txt|Export API Key"));
         QFile exported(destination.toLocalFile());
         QVERIFY(exported.open(QIODevice::ReadOnly));
         QCOMPARE(exported.readAll(), QByteArray("secret-token\n"));

@@ -23,7 +23,9 @@ private Q_SLOTS:
         // What each instance holds, or the keyring's own message, so that a failing run says why.
         const auto held = [&keychain](const QUrl &instance) {
             const auto read = awaitTask(keychain.read(instance));
-            return !read ? QStringLiteral("did not finish") : !read->ok() ? read->error().errorDescription() : read->value().value_or(QStringLiteral("-"));
+            return !read         ? QStringLiteral("did not finish")
+                   : !read->ok() ? read->error().errorDescription()
+                                 : read->value().value_or(QStringLiteral("-"));
         };
         const auto check = [](const auto &result) {
             return !result ? QStringLiteral("did not finish") : result->ok() ? QStringLiteral("ok") : result->error().errorDescription();
