@@ -178,10 +178,8 @@ private Q_SLOTS:
         QCOMPARE(awaitTask(client().me())->value().handle(), QStringLiteral("@alice"));
         const RecordedRequest request = f->last();
         QCOMPARE(request.method + ' ' + request.path.toUtf8() + ' ' + request.body, QByteArrayLiteral("POST /api/i {}"));
-        QCOMPARE(request.header("Content-Type"), QByteArrayLiteral("application/json"));
-        QCOMPARE(request.header("Accept"), QByteArrayLiteral("application/json"));
-        QCOMPARE(request.header("Authorization"), QByteArrayLiteral("Bearer tok-123"));
-
+        QCOMPARE(request.header("Content-Type") + '|' + request.header("Accept") + '|' + request.header("Authorization"),
+                 QByteArrayLiteral("application/json|application/json|Bearer tok-123"));
         // No credentials without a token, absent or empty.
         for (const std::optional<QString> &token : {std::optional<QString>(), std::optional<QString>(QString())}) {
             QVERIFY(awaitTask(client(token).requestData(QStringLiteral("notes/timeline"), json{{"limit", 40}}))->ok());
@@ -213,8 +211,8 @@ private Q_SLOTS:
         // Keys in byte order; the state suite sends replies and renotes through this call.
         const auto created =
             awaitTask(client().createNote(QStringLiteral("me too"), NoteVisibility::followers, QStringLiteral("r1"), std::nullopt));
-        QCOMPARE(created->value().id, QStringLiteral("9wq6f6y7z8"));
-        QCOMPARE(f->last(QStringLiteral("notes/create")).body, QByteArrayLiteral(R"({"replyId":"r1","text":"me too","visibility":"followers"})"));
+        QCOMPARE(created->value().id + u' ' + QString::fromUtf8(f->last(QStringLiteral("notes/create")).body),
+                 QStringLiteral(R"(9wq6f6y7z8 {"replyId":"r1","text":"me too","visibility":"followers"})"));
         // A reaction's answer is not read; requestData hands the body back as it came.
         f->server.setEndpointResponse(endpoints::createReaction(), FakeResponse::text("not json", "text/plain"));
         QVERIFY(awaitTask(client().react(QStringLiteral("9wq6b2q3r4"), QStringLiteral("👍")))->ok());
@@ -239,7 +237,6 @@ private Q_SLOTS:
     void invalidRequestsSendNothing()
     {
         QCOMPARE(messageOf(awaitTask(client().requestData(QStringLiteral("../admin"), json::object()))), invalidEndpoint);
-        QCOMPARE(messageOf(awaitTask(client().request<MisskeyUser>(QString(), json::object()))), invalidEndpoint);
         json deep = json::object();
         json *level = &deep;
         for (int depth = 0; depth < 1000; ++depth)

@@ -72,9 +72,8 @@ private Q_SLOTS:
         QCOMPARE(outcome(m_host->performRequest(QStringLiteral("notes/show"), body)), QStringLiteral(R"({"id":"n1","text":"é"})"));
         const RecordedRequest request = f->last();
         QCOMPARE(request.method + ' ' + request.path.toUtf8() + ' ' + request.body, "POST /api/notes/show " + body);
-        QCOMPARE(request.header("Content-Type"), QByteArrayLiteral("application/json"));
-        QCOMPARE(request.header("Accept"), QByteArrayLiteral("application/json"));
-        QCOMPARE(request.header("Authorization"), QByteArrayLiteral("Bearer tok-1"));
+        QCOMPARE(request.header("Content-Type") + '|' + request.header("Accept") + '|' + request.header("Authorization"),
+                 QByteArrayLiteral("application/json|application/json|Bearer tok-1"));
         QCOMPARE(outcome(m_host->performRequest(QStringLiteral("notes/delete"), "{}")), QStringLiteral("null")); // 204
     }
 
@@ -185,17 +184,16 @@ private Q_SLOTS:
         const json reply = answer(m_host->performHTTP(
             url(QStringLiteral("/feed?x=1")), R"({"method":"post","query":{"b":[1,true,"a b+c"],"a":"%41","skip":null},)"
                                               R"("json":{"k":"v"},"headers":{"X-Test":"yes","accept":"text/csv"}})"));
-        QVERIFY(reply["status"] == 200 && reply["body"] == json::parse(R"({"items":[1,2]})"));
-        QVERIFY(reply["headers"]["content-type"].get<std::string>().starts_with("application/json"));
+        QVERIFY(reply["status"] == 200 && reply["body"] == json::parse(R"({"items":[1,2]})")
+                && reply["headers"]["content-type"].get<std::string>().starts_with("application/json"));
         QVERIFY(reply["url"].get<std::string>().ends_with("/feed?x=1&a=%2541&b=1&b=true&b=a%20b%2Bc"));
 
         const RecordedRequest request = f->last();
         QCOMPARE(request.method + ' ' + request.body, QByteArrayLiteral(R"(POST {"k":"v"})"));
         QCOMPARE(request.query.toString(QUrl::FullyEncoded), QStringLiteral("x=1&a=%2541&b=1&b=true&b=a%20b%2Bc"));
-        QCOMPARE(request.header("Content-Type"), QByteArrayLiteral("application/json"));
-        QCOMPARE(request.header("Accept"), QByteArrayLiteral("text/csv"));
-        QCOMPARE(request.header("User-Agent"), QByteArrayLiteral("Quill/1.0"));
-        QCOMPARE(request.header("X-Test"), QByteArrayLiteral("yes"));
+        QCOMPARE(request.header("Content-Type") + '|' + request.header("Accept") + '|' + request.header("User-Agent") + '|'
+                     + request.header("X-Test"),
+                 QByteArrayLiteral("application/json|text/csv|Quill/1.0|yes"));
         QVERIFY(!request.hasHeader("Authorization"));
 
         QVERIFY(m_host->performHTTP(url(QStringLiteral("/feed")), R"({"body":"raw","json":null})"));

@@ -204,10 +204,8 @@ private Q_SLOTS:
         m_state->setComposerText(QStringLiteral("again"));
         run(m_state->postNote());
         QCOMPARE(f->last(create).field("replyId"), kQuote);
-        QVERIFY(m_state->presentedError());
-        QCOMPARE(log(Level::error), QStringList{*m_state->presentedError()});
-        QCOMPARE(m_state->composerText(), QStringLiteral("again"));
-        QCOMPARE(m_state->replyTarget()->id, kQuote);
+        QCOMPARE(log(Level::error), QStringList{m_state->presentedError().value_or(QString())});
+        QCOMPARE(m_state->composerText() + u' ' + m_state->replyTarget()->id, QStringLiteral("again ") + kQuote);
     }
 
     void renoteReactDeleteAndOpen()
@@ -272,8 +270,8 @@ private Q_SLOTS:
         f->server.setEndpointResponse(QStringLiteral("notes/global-timeline"),
                                       FakeResponse::fixture(QStringLiteral("error-429-rate-limit.json"), 429));
         run(m_state->refreshTimeline(false));
-        QVERIFY(m_state->presentedError() && !m_state->isLoadingTimeline());
-        QCOMPARE(log(Level::error), QStringList{*m_state->presentedError()});
+        QVERIFY(!m_state->isLoadingTimeline());
+        QCOMPARE(log(Level::error), QStringList{m_state->presentedError().value_or(QString())});
     }
 
     void lockedClientWithoutAKey()
