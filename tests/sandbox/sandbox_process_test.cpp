@@ -78,10 +78,6 @@ private:
         reply->deleteLater();
         return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), json::parse(bytes.cbegin(), bytes.cend(), nullptr, false)};
     }
-    json api(const QString &endpoint, const json &params, const QString &bearer)
-    {
-        return send(QStringLiteral("/api/") + endpoint, params, bearer).second;
-    }
 
     // The notes the sandbox account wrote, as the sandbox recorded them; or the first that matches.
     json ownNotes()
@@ -132,10 +128,7 @@ private Q_SLOTS:
     // Misskey's error shapes, and the stream delivers the tour's note and the chatter's mentions.
     void everyBotFunctionAnswersWhileStreaming()
     {
-        QUrl address = m_base;
-        address.setScheme(QStringLiteral("ws"));
-        address.setPath(QStringLiteral("/streaming"));
-        address.setQuery(QStringLiteral("i=") + token());
+        QUrl address(m_base.toString().replace(QStringLiteral("http:"), QStringLiteral("ws:")) + QStringLiteral("/streaming?i=") + token());
         QWebSocket socket;
         QList<json> received;
         connect(&socket, &QWebSocket::textMessageReceived, this,
@@ -145,13 +138,11 @@ private Q_SLOTS:
         for (const char *channel : {R"("homeTimeline","id":"h1")", R"("main","id":"m1")"})
             socket.sendTextMessage(QStringLiteral(R"({"type":"connect","body":{"channel":%1,"params":{}}})").arg(QLatin1String(channel)));
         QTest::qWait(100);
-
         QVERIFY(write(QStringLiteral("upload.txt"), "upload me\n"));
         QProcess tour;
         launchBot(tour, QStringLiteral(QUILL_SANDBOX_TESTS_DIR "/bot_api_tour.cbs"));
-        QVERIFY(finish(tour));
+        QVERIFY2(finish(tour) && tour.exitCode() == 0, tour.readAllStandardError().constData());
         const QByteArray output = tour.readAllStandardOutput();
-        QVERIFY2(tour.exitCode() == 0, tour.readAllStandardError().constData());
         for (const char *line : {" BOT pure renote:\tYou can not reply to a pure Renote. (CANNOT_REPLY_TO_A_PURE_RENOTE)\n",
                                  " BOT deleted:\tNo such note. (NO_SUCH_NOTE)\n",
                                  " BOT unknown:\tUnknown API endpoint. (UNKNOWN_API_ENDPOINT)\n", " BOT tour complete\n"})
@@ -159,10 +150,8 @@ private Q_SLOTS:
         // The deleted note took its reply, quote and renote along; the poll keeps the vote.
         const json mine = ownNotes();
         QCOMPARE(mine.size(), 2u);
-        JSON_COMPARE(mine[0]["text"], "tour poll");
-        JSON_COMPARE(mine[1]["text"], "tour file");
-        JSON_COMPARE(mine[0]["poll"]["votes"], json({{mine[0]["userId"].get<std::string>(), {1}}}));
-
+        JSON_COMPARE(json::array({mine[0]["text"], mine[1]["text"], mine[0]["poll"]["votes"]}),
+                     json::array({"tour poll", "tour file", {{mine[0]["userId"].get<std::string>(), {1}}}}));
         const auto seen = [&](const char *channel, const char *type, const std::function<bool(const json &)> &match) {
             return std::any_of(received.begin(), received.end(), [&](const json &message) {
                 return message["type"] == "channel" && message["body"]["id"] == channel && message["body"]["type"] == type
@@ -233,19 +222,18 @@ private Q_SLOTS:
         const QString key = token();
         // Misskey's error envelopes for the usual failures (the bot tour meets the others).
         QCOMPARE(send(QStringLiteral("/api/i"), json::object()).first, 401);
-        JSON_COMPARE(api(QStringLiteral("i"), json::object(), QStringLiteral("wrong"))["error"]["code"], "AUTHENTICATION_FAILED");
-        JSON_COMPARE(api(QStringLiteral("notes/create"), {{"visibility", "public"}}, key)["error"]["code"], "INVALID_PARAM");
-        const json id = api(QStringLiteral("notes/create"), {{"text", "kept across restarts"}}, key)["createdNote"]["id"];
+        JSON_COMPARE(send(QStringLiteral("/api/i"), json::object(), QStringLiteral("wrong")).second["error"]["code"], "AUTHENTICATION_FAILED");
+        JSON_COMPARE(send(QStringLiteral("/api/notes/create"), {{"visibility", "public"}}, key).second["error"]["code"], "INVALID_PARAM");
+        const json id = send(QStringLiteral("/api/notes/create"), {{"text", "kept across restarts"}}, key).second["createdNote"]["id"];
         QCOMPARE(send(QStringLiteral("/api/notes/reactions/create"), {{"noteId", id}, {"reaction", "👍"}}, key).first, 204);
         stopSandbox(m_sandbox);
         startSandbox(m_sandbox, m_options);
         QVERIFY(m_base.isValid());
         QCOMPARE(token(), key);
-        const json shown = api(QStringLiteral("notes/show"), {{"noteId", id}}, key);
+        const json shown = send(QStringLiteral("/api/notes/show"), {{"noteId", id}}, key).second;
         JSON_COMPARE(json::array({shown["text"], shown["reactions"], shown["myReaction"]}),
                      json::array({"kept across restarts", {{"👍", 1}}, "👍"}));
         stopSandbox(m_sandbox);
-
         // A damaged state file stops the start and is left as it was.
         QVERIFY(write(QStringLiteral("state.json"), "{\"format\":"));
         QProcess third;
