@@ -17,18 +17,13 @@ using namespace quill::test;
 
 namespace {
 
+// Notes saying "hello" by alice, with the given ids.
 QList<MisskeyNote> notes(const QString &ids)
 {
     QList<MisskeyNote> list;
-    for (const QString &id : ids.split(u' ', Qt::SkipEmptyParts)) {
-        MisskeyNote note;
-        note.id = id;
-        note.createdAt = QStringLiteral("2026-01-02T03:04:05.000Z");
-        note.text = QStringLiteral("hello");
-        note.user.id = QStringLiteral("u-") + id;
-        note.user.username = QStringLiteral("alice");
-        list.append(note);
-    }
+    for (const QString &id : ids.split(u' '))
+        list.append(decodeJSON<MisskeyNote>(QStringLiteral(R"({"id":"%1","createdAt":"2026-01-02T03:04:05.000Z","text":"hello",)"
+                                                           R"("user":{"id":"u-%1","username":"alice"}})").arg(id).toUtf8()).value());
     return list;
 }
 
@@ -70,7 +65,7 @@ private Q_SLOTS:
     }
 
     // Only http(s) images are fetched, and plain http only from this machine.
-    void onlyWebImagesAreFetched()
+    void remoteImages()
     {
         for (const auto &[address, fetched] : QList<QPair<const char *, bool>>{
                  {"https://media.example/a.png", true}, {"http://127.0.0.1:8080/a.png", true},
@@ -82,10 +77,8 @@ private Q_SLOTS:
             RemoteImageLoader loader{url};
             QVERIFY2(fetched || (!loader.isLoading() && loader.image().isNull()), address);
         }
-    }
 
-    void imagesAreDownloadedOnceAndCancelledWithTheirView()
-    {
+        // A fetched image is downloaded once, and cancelled with its view.
         QImage image(4, 4, QImage::Format_ARGB32);
         image.fill(Qt::red);
         QByteArray png;
