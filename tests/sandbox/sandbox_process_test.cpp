@@ -13,11 +13,11 @@
 using nlohmann::json;
 
 // QCOMPARE has no overload for JSON values; this one shows both sides when they differ.
-#define JSON_COMPARE(actual, expected)                                                                  \
-    do {                                                                                                \
-        const json actualValue_ = (actual);                                                             \
-        const json expectedValue_ = (expected);                                                         \
-        QVERIFY2(actualValue_ == expectedValue_, (actualValue_.dump() + " != " + expectedValue_.dump()).c_str()); \
+// Each side is evaluated once: a side may be a request.
+#define JSON_COMPARE(actual, expected)                                                                          \
+    do {                                                                                                        \
+        const json actual_ = (actual), expected_ = (expected);                                                  \
+        QVERIFY2(actual_ == expected_, (actual_.dump() + " != " + expected_.dump()).c_str());                    \
     } while (false)
 
 class SandboxProcessTest : public QObject {
@@ -27,13 +27,11 @@ private:
     QTemporaryDir m_files;
     QNetworkAccessManager m_network;
     QUrl m_base;
+    QProcess m_sandbox; ///< one instance for the whole suite, restarted once over its state file
+    const QStringList m_options{QStringLiteral("--state"), path(QStringLiteral("state.json")), QStringLiteral("--chatter"), QStringLiteral("100")};
 
     QString path(const QString &name) const { return m_files.filePath(name); }
-
-    static bool finish(QProcess &process)
-    {
-        return QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 20000);
-    }
+    static bool finish(QProcess &process) { return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 20000); }
 
     // Starts quill-sandbox and returns its standard output up to the line that announces its
     // address, which becomes m_base (invalid when the sandbox never got that far).
@@ -44,7 +42,6 @@ private:
                           + extra);
         QByteArray output;
         const QByteArray marker = "Sandbox instance at ";
-        // A sandbox that never announces itself leaves m_base invalid, which the caller checks.
         static_cast<void>(QTest::qWaitFor([&] {
             output += sandbox.readAllStandardOutput();
             return (output.contains(marker) && output.endsWith('\n')) || sandbox.state() == QProcess::NotRunning;
@@ -58,9 +55,7 @@ private:
     static void stopSandbox(QProcess &sandbox)
     {
         sandbox.terminate();
-        QVERIFY(finish(sandbox));
-        QCOMPARE(sandbox.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(sandbox.exitCode(), 0);
+        QVERIFY(finish(sandbox) && sandbox.exitStatus() == QProcess::NormalExit && sandbox.exitCode() == 0);
     }
 
     QString token() const
@@ -68,30 +63,28 @@ private:
         QFile file(path(QStringLiteral("key.txt")));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
     }
+    bool write(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
 
-    // Status and JSON body of a request to the running sandbox; POST with a body, else GET.
+    // Status and JSON body of a request to the running sandbox; POST with parameters, else GET.
     std::pair<int, json> send(const QString &target, const json &params = nullptr, const QString &bearer = {})
     {
         QNetworkRequest request(m_base.resolved(QUrl(target)));
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
         if (!bearer.isEmpty())
             request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
-        QNetworkReply *reply = params.is_null() ? m_network.get(request)
-                                                : m_network.post(request, QByteArray::fromStdString(params.dump()));
+        QNetworkReply *reply = params.is_null() ? m_network.get(request) : m_network.post(request, QByteArray::fromStdString(params.dump()));
         if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000))
             reply->abort();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QByteArray bytes = reply->readAll();
         reply->deleteLater();
-        return {status, json::parse(bytes.cbegin(), bytes.cend(), nullptr, false)};
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), json::parse(bytes.cbegin(), bytes.cend(), nullptr, false)};
     }
 
-    json api(const QString &endpoint, const json &params, const QString &bearer)
-    {
-        return send(QStringLiteral("/api/") + endpoint, params, bearer).second;
-    }
-
-    // The notes the sandbox account wrote, as the sandbox recorded them.
+    // The notes the sandbox account wrote, as the sandbox recorded them; or the first that matches.
     json ownNotes()
     {
         const json current = send(QStringLiteral("/sandbox/state")).second;
@@ -101,16 +94,18 @@ private:
                 mine.push_back(note);
         return mine;
     }
+    json ownNote(const std::function<bool(const json &)> &match)
+    {
+        const json mine = ownNotes();
+        const auto found = std::find_if(mine.begin(), mine.end(), match);
+        return found == mine.end() ? json() : *found;
+    }
 
     void launchBot(QProcess &bot, const QString &script)
     {
-        // Only read by sanitizer builds.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=" QUILL_SANDBOX_TESTS_DIR "/lsan.supp"));
-        bot.setProcessEnvironment(environment);
         bot.setWorkingDirectory(m_files.path());
-        bot.start(QStringLiteral(QUILL_BOT_PATH), {QStringLiteral("--instance"), m_base.toString(), QStringLiteral("--token-file"),
-                                                   path(QStringLiteral("key.txt")), script});
+        bot.start(QStringLiteral(QUILL_BOT_PATH),
+                  {QStringLiteral("--instance"), m_base.toString(), QStringLiteral("--token-file"), path(QStringLiteral("key.txt")), script});
     }
 
     // Stops a long-running bot and returns what it printed; nothing, with a warning that shows
@@ -126,53 +121,93 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_files.isValid()); }
+    // Chatter keeps mentions of the sandbox account arriving, for the stream and the greeter.
+    void initTestCase()
+    {
+        const QByteArray startUp = startSandbox(m_sandbox, m_options);
+        QVERIFY2(m_base.isValid(), m_sandbox.readAllStandardError().constData());
+        QVERIFY(startUp.contains("Sandbox key file: " + path(QStringLiteral("key.txt")).toUtf8() + "\n") && !token().isEmpty());
+    }
+
+    // Every bot function once, through quill-bot, with a stream open: the refusals come back in
+    // Misskey's error shapes, and the stream delivers the tour's note and the chatter's mentions.
+    void everyBotFunctionAnswersWhileStreaming()
+    {
+        QUrl address(m_base.toString().replace(QStringLiteral("http:"), QStringLiteral("ws:")) + QStringLiteral("/streaming?i=") + token());
+        QWebSocket socket;
+        QList<json> received;
+        connect(&socket, &QWebSocket::textMessageReceived, this,
+                [&received](const QString &text) { received.append(json::parse(text.toStdString(), nullptr, false)); });
+        socket.open(address);
+        QVERIFY(QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000));
+        for (const char *channel : {R"("homeTimeline","id":"h1")", R"("main","id":"m1")"})
+            socket.sendTextMessage(QStringLiteral(R"({"type":"connect","body":{"channel":%1,"params":{}}})").arg(QLatin1String(channel)));
+        QTest::qWait(100);
+        QVERIFY(write(QStringLiteral("upload.txt"), "upload me\n"));
+        QProcess tour;
+        launchBot(tour, QStringLiteral(QUILL_SANDBOX_TESTS_DIR "/bot_api_tour.cbs"));
+        QVERIFY2(finish(tour) && tour.exitCode() == 0, tour.readAllStandardError().constData());
+        const QByteArray output = tour.readAllStandardOutput();
+        for (const char *line : {" BOT pure renote:\tYou can not reply to a pure Renote. (CANNOT_REPLY_TO_A_PURE_RENOTE)\n",
+                                 " BOT deleted:\tNo such note. (NO_SUCH_NOTE)\n",
+                                 " BOT unknown:\tUnknown API endpoint. (UNKNOWN_API_ENDPOINT)\n", " BOT tour complete\n"})
+            QVERIFY2(output.contains(line), line);
+        // The deleted note took its reply, quote and renote along; the poll keeps the vote.
+        const json mine = ownNotes();
+        QCOMPARE(mine.size(), 2u);
+        JSON_COMPARE(json::array({mine[0]["text"], mine[1]["text"], mine[0]["poll"]["votes"]}),
+                     json::array({"tour poll", "tour file", {{mine[0]["userId"].get<std::string>(), {1}}}}));
+        const auto seen = [&](const char *channel, const char *type, const std::function<bool(const json &)> &match) {
+            return std::any_of(received.begin(), received.end(), [&](const json &message) {
+                return message["type"] == "channel" && message["body"]["id"] == channel && message["body"]["type"] == type
+                       && match(message["body"]["body"]);
+            });
+        };
+        QVERIFY(QTest::qWaitFor([&] { return seen("h1", "note", [](const json &note) { return note["text"] == "tour poll"; }); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] {
+            return seen("m1", "mention", [](const json &note) { return note["text"].get<std::string>().starts_with("@sandbox "); });
+        }, 5000));
+        QVERIFY(!seen("h1", "mention", [](const json &) { return true; })); // timeline channels carry notes only
+        // A stream with a token the sandbox never issued is closed.
+        QWebSocket stranger;
+        address.setQuery(QStringLiteral("i=not-a-token"));
+        stranger.open(address);
+        QVERIFY(QTest::qWaitFor([&] { return stranger.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated; }, 5000));
+        socket.close();
+    }
 
     void exampleBotsRunAgainstTheSandbox()
     {
-        QProcess sandbox;
-        // Quick chatter, so that mentions of the sandbox account keep arriving for the greeter.
-        const QByteArray startUp = startSandbox(sandbox, {QStringLiteral("--chatter"), QStringLiteral("150")});
-        QVERIFY2(m_base.isValid(), sandbox.readAllStandardError().constData());
-        QVERIFY(startUp.contains("Sandbox key file: " + path(QStringLiteral("key.txt")).toUtf8() + "\n"));
-        QVERIFY(!token().isEmpty());
-
         QProcess hello;
         launchBot(hello, QStringLiteral(QUILL_EXAMPLES_DIR "/hello.cbs"));
-        QVERIFY(finish(hello));
-        QCOMPARE(hello.exitCode(), 0);
+        QVERIFY(finish(hello) && hello.exitCode() == 0);
         QVERIFY(hello.readAllStandardOutput().contains(" BOT Hello from Quill!\n"));
 
         QProcess poster;
         launchBot(poster, QStringLiteral(QUILL_EXAMPLES_DIR "/scheduled_poster.cbs"));
-        QVERIFY(QTest::qWaitFor([&] { return !ownNotes().empty(); }, 15000));
+        const auto scheduled = [](const json &note) { return note["text"].get<std::string>().starts_with("Scheduled post number 1, Unix "); };
+        QVERIFY(QTest::qWaitFor([&] { return !ownNote(scheduled).is_null(); }, 15000));
         QVERIFY(!stopBot(poster).isEmpty());
-        const json posted = ownNotes().at(0);
-        QVERIFY(posted["text"].get<std::string>().starts_with("Scheduled post number 1, Unix time "));
-        JSON_COMPARE(posted["visibility"], "home");
+        JSON_COMPARE(ownNote(scheduled)["visibility"], "home");
 
         // The greeter as shipped checks every 30 seconds; the copy checks often enough for a test.
         QFile original(QStringLiteral(QUILL_EXAMPLES_DIR "/greeter.cbs"));
         QVERIFY(original.open(QIODevice::ReadOnly));
         QByteArray script = original.readAll();
         QVERIFY(script.contains("INTERVAL = 30000\n"));
-        QFile copy(path(QStringLiteral("greeter.cbs")));
-        QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(script.replace("INTERVAL = 30000\n", "INTERVAL = 200\n")) > 0);
-        copy.close();
+        QVERIFY(write(QStringLiteral("greeter.cbs"), script.replace("INTERVAL = 30000\n", "INTERVAL = 200\n")));
         QProcess greeter;
-        launchBot(greeter, copy.fileName());
-        const auto greeting = [&]() -> json {
-            for (const json &note : ownNotes())
-                if (!note["replyId"].get<std::string>().empty())
-                    return note;
-            return nullptr;
-        };
-        QVERIFY(QTest::qWaitFor([&] { return !greeting().is_null(); }, 20000));
+        launchBot(greeter, path(QStringLiteral("greeter.cbs")));
+        json greeting;
+        QVERIFY(QTest::qWaitFor([&] {
+            greeting = ownNote([](const json &note) { return !note["replyId"].get<std::string>().empty(); });
+            return !greeting.is_null();
+        }, 20000));
         // The reply names the mention's author, as the greeter's log line does.
-        const QString text = QString::fromStdString(greeting()["text"].get<std::string>());
+        const QString text = QString::fromStdString(greeting["text"].get<std::string>());
         QVERIFY2(text.startsWith(u'@') && text.endsWith(QStringLiteral(" Hello!")), qPrintable(text));
         QVERIFY(stopBot(greeter).contains(" Greeted " + text.chopped(7).toUtf8() + "\n"));
-        JSON_COMPARE(greeting()["visibility"], "home");
+        JSON_COMPARE(greeting["visibility"], "home");
 
         // The feed bot reads the account first; its feed lies outside, so only that call is recorded.
         const auto accountReads = [&] {
@@ -185,127 +220,40 @@ private Q_SLOTS:
         launchBot(feed, QStringLiteral(QUILL_EXAMPLES_DIR "/feed_bot.cbs"));
         QVERIFY(QTest::qWaitFor([&] { return accountReads() > before; }, 15000));
         QVERIFY(!stopBot(feed).isEmpty());
-        stopSandbox(sandbox);
-    }
-
-    // Every bot function once, through quill-bot; the refusals come back in Misskey's error shapes.
-    void everyBotFunctionAnswers()
-    {
-        QProcess sandbox;
-        startSandbox(sandbox, {QStringLiteral("--chatter"), QStringLiteral("0")});
-        QVERIFY(m_base.isValid());
-        QFile upload(path(QStringLiteral("upload.txt")));
-        QVERIFY(upload.open(QIODevice::WriteOnly) && upload.write("upload me\n") == 10);
-        upload.close();
-
-        QProcess tour;
-        launchBot(tour, QStringLiteral(QUILL_SANDBOX_TESTS_DIR "/bot_api_tour.cbs"));
-        QVERIFY(finish(tour));
-        const QByteArray output = tour.readAllStandardOutput();
-        QVERIFY2(tour.exitCode() == 0, tour.readAllStandardError().constData());
-        for (const char *line : {" BOT pure renote:\tYou can not reply to a pure Renote. (CANNOT_REPLY_TO_A_PURE_RENOTE)\n",
-                                 " BOT deleted:\tNo such note. (NO_SUCH_NOTE)\n",
-                                 " BOT unknown:\tUnknown API endpoint. (UNKNOWN_API_ENDPOINT)\n", " BOT tour complete\n"})
-            QVERIFY2(output.contains(line), line);
-
-        // The deleted note took its reply, quote and renote along; the poll keeps the vote.
-        const json mine = ownNotes();
-        QCOMPARE(mine.size(), 2u);
-        JSON_COMPARE(mine[0]["text"], "tour poll");
-        JSON_COMPARE(mine[1]["text"], "tour file");
-        JSON_COMPARE(mine[0]["poll"]["votes"], json({{mine[0]["userId"].get<std::string>(), {1}}}));
-        stopSandbox(sandbox);
-    }
-
-    void streamsNotesAndMentions()
-    {
-        QProcess sandbox;
-        startSandbox(sandbox, {QStringLiteral("--chatter"), QStringLiteral("100")});
-        QVERIFY(m_base.isValid());
-
-        QUrl address = m_base;
-        address.setScheme(QStringLiteral("ws"));
-        address.setPath(QStringLiteral("/streaming"));
-        address.setQuery(QStringLiteral("i=") + token());
-        QWebSocket socket;
-        QList<json> received;
-        connect(&socket, &QWebSocket::textMessageReceived, this,
-                [&received](const QString &text) { received.append(json::parse(text.toStdString(), nullptr, false)); });
-        socket.open(address);
-        QVERIFY(QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000));
-        socket.sendTextMessage(QStringLiteral(R"({"type":"connect","body":{"channel":"homeTimeline","id":"h1","params":{}}})"));
-        socket.sendTextMessage(QStringLiteral(R"({"type":"connect","body":{"channel":"main","id":"m1","params":{}}})"));
-        QTest::qWait(100);
-
-        const json id = api(QStringLiteral("notes/create"), {{"text", "streamed"}}, token())["createdNote"]["id"];
-        const auto seen = [&](const char *channel, const char *type, const std::function<bool(const json &)> &match) {
-            return std::any_of(received.begin(), received.end(), [&](const json &message) {
-                return message["type"] == "channel" && message["body"]["id"] == channel && message["body"]["type"] == type
-                       && match(message["body"]["body"]);
-            });
-        };
-        QVERIFY(QTest::qWaitFor([&] { return seen("h1", "note", [&](const json &note) { return note["id"] == id; }); }, 5000));
-        QVERIFY(QTest::qWaitFor([&] {
-            return seen("m1", "mention", [](const json &note) { return note["text"].get<std::string>().starts_with("@sandbox "); });
-        }, 5000));
-        // Timeline channels carry notes only.
-        QVERIFY(!seen("h1", "mention", [](const json &) { return true; }));
-
-        // A stream with a token the sandbox never issued is closed.
-        QWebSocket stranger;
-        address.setQuery(QStringLiteral("i=not-a-token"));
-        stranger.open(address);
-        QVERIFY(QTest::qWaitFor([&] { return stranger.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated; }, 5000));
-        socket.close();
-        stopSandbox(sandbox);
     }
 
     void stateSurvivesARestart()
     {
-        const QStringList options{QStringLiteral("--state"), path(QStringLiteral("state.json")), QStringLiteral("--chatter"),
-                                  QStringLiteral("0")};
-        QProcess first;
-        startSandbox(first, options);
-        QVERIFY(m_base.isValid());
         const QString key = token();
-
         // Misskey's error envelopes for the usual failures (the bot tour meets the others).
         QCOMPARE(send(QStringLiteral("/api/i"), json::object()).first, 401);
-        JSON_COMPARE(api(QStringLiteral("i"), json::object(), QStringLiteral("wrong"))["error"]["code"], "AUTHENTICATION_FAILED");
-        JSON_COMPARE(api(QStringLiteral("notes/create"), {{"visibility", "public"}}, key)["error"]["code"], "INVALID_PARAM");
-
-        const json id = api(QStringLiteral("notes/create"), {{"text", "kept across restarts"}}, key)["createdNote"]["id"];
+        JSON_COMPARE(send(QStringLiteral("/api/i"), json::object(), QStringLiteral("wrong")).second["error"]["code"], "AUTHENTICATION_FAILED");
+        JSON_COMPARE(send(QStringLiteral("/api/notes/create"), {{"visibility", "public"}}, key).second["error"]["code"], "INVALID_PARAM");
+        const json id = send(QStringLiteral("/api/notes/create"), {{"text", "kept across restarts"}}, key).second["createdNote"]["id"];
         QCOMPARE(send(QStringLiteral("/api/notes/reactions/create"), {{"noteId", id}, {"reaction", "👍"}}, key).first, 204);
-
         // MiAuth: opening the page approves the session; its check hands out a token that works.
-        JSON_COMPARE(api(QStringLiteral("miauth/s-1/check"), json::object(), {}), json({{"ok", false}}));
+        JSON_COMPARE(send(QStringLiteral("/api/miauth/s-1/check"), json::object()).second, json({{"ok", false}}));
         QCOMPARE(send(QStringLiteral("/miauth/s-1?name=Quill")).first, 200);
-        const json check = api(QStringLiteral("miauth/s-1/check"), json::object(), {});
+        const json check = send(QStringLiteral("/api/miauth/s-1/check"), json::object()).second;
         JSON_COMPARE(check["ok"], true);
         const QString miauthToken = QString::fromStdString(check.value("token", ""));
-        JSON_COMPARE(api(QStringLiteral("i"), json::object(), miauthToken)["username"], "sandbox");
-        stopSandbox(first);
-
-        QProcess second;
-        startSandbox(second, options);
+        stopSandbox(m_sandbox);
+        startSandbox(m_sandbox, m_options);
         QVERIFY(m_base.isValid());
         QCOMPARE(token(), key);
-        const json shown = api(QStringLiteral("notes/show"), {{"noteId", id}}, key);
-        JSON_COMPARE(shown["text"], "kept across restarts");
-        JSON_COMPARE(shown["reactions"], json({{"👍", 1}}));
-        JSON_COMPARE(shown["myReaction"], "👍");
+        const json shown = send(QStringLiteral("/api/notes/show"), {{"noteId", id}}, key).second;
+        JSON_COMPARE(json::array({shown["text"], shown["reactions"], shown["myReaction"]}),
+                     json::array({"kept across restarts", {{"👍", 1}}, "👍"}));
         QCOMPARE(send(QStringLiteral("/api/i"), json::object(), miauthToken).first, 200);
-        stopSandbox(second);
-
+        stopSandbox(m_sandbox);
         // A damaged state file stops the start and is left as it was.
-        QFile damaged(options.at(1));
-        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate) && damaged.write("{\"format\":") == 10);
-        damaged.close();
+        QVERIFY(write(QStringLiteral("state.json"), "{\"format\":"));
         QProcess third;
-        startSandbox(third, options.mid(0, 2));
+        startSandbox(third, m_options.mid(0, 2));
         QVERIFY(!m_base.isValid() && finish(third));
         QCOMPARE(third.exitCode(), 1);
         QVERIFY(third.readAllStandardError().contains("is not a usable sandbox state"));
+        QFile damaged(m_options.at(1));
         QVERIFY(damaged.open(QIODevice::ReadOnly));
         QCOMPARE(damaged.readAll(), QByteArrayLiteral("{\"format\":"));
     }

@@ -10,23 +10,6 @@
 #include <QScopeGuard>
 
 using namespace quill;
-using quill::test::WindowHarness;
-
-namespace {
-
-/// A dark system palette, as a dark desktop theme hands it to Qt: Qt derives the other roles from
-/// the button and window colours; texts are set so that they stay readable.
-QPalette darkPalette()
-{
-    QPalette palette(QColor(0x35, 0x37, 0x3b), QColor(0x2b, 0x2d, 0x31));
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(role, QColor(0xe6, 0xe6, 0xe6));
-    palette.setColor(QPalette::Base, QColor(0x1e, 0x1f, 0x22));
-    palette.setColor(QPalette::Highlight, QColor(0x4a, 0x7d, 0xd8));
-    return palette;
-}
-
-} // namespace
 
 class ScreenshotTest : public QObject {
     Q_OBJECT
@@ -45,47 +28,47 @@ private Q_SLOTS:
         QFETCH(bool, dark);
         QFETCH(QString, path);
         const QPalette original = QApplication::palette();
-        if (dark)
-            QApplication::setPalette(darkPalette());
+        if (dark) {
+            // As a dark desktop theme hands it to Qt: the other roles derive from the button and window colours.
+            QPalette palette(QColor(0x35, 0x37, 0x3b), QColor(0x2b, 0x2d, 0x31));
+            for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                palette.setColor(role, QColor(0xe6, 0xe6, 0xe6));
+            palette.setColor(QPalette::Base, QColor(0x1e, 0x1f, 0x22));
+            palette.setColor(QPalette::Highlight, QColor(0x4a, 0x7d, 0xd8));
+            QApplication::setPalette(palette);
+        }
         const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
 
-        WindowHarness harness;
+        test::WindowHarness harness;
         QProcess sandbox;
-        const QString keyPath = harness.folder.filePath(QStringLiteral("sandbox-key.txt"));
-        sandbox.start(QStringLiteral(QUILL_SANDBOX_PATH), {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--chatter"),
-                                                           QStringLiteral("0"), QStringLiteral("--key-file"), keyPath});
+        const QString keyPath = harness.dir.filePath(QStringLiteral("sandbox-key.txt"));
+        sandbox.start(QStringLiteral(QUILL_SANDBOX_PATH),
+                      {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--chatter"), QStringLiteral("0"),
+                       QStringLiteral("--key-file"), keyPath});
         const auto stopSandbox = qScopeGuard([&] {
             sandbox.terminate();
             sandbox.waitForFinished(5000);
         });
         QByteArray output;
         const QByteArray marker = "Sandbox instance at ";
-        QVERIFY(QTest::qWaitFor([&] {
-            output += sandbox.readAllStandardOutput();
-            return output.contains(marker) && output.endsWith('\n');
-        }, 10000));
-        const QUrl instance(QString::fromUtf8(output.mid(output.indexOf(marker) + marker.size()).trimmed()));
+        QVERIFY(QTest::qWaitFor([&] { return (output += sandbox.readAllStandardOutput()).contains(marker) && output.endsWith('\n'); }, 10000));
         QFile key(keyPath);
         QVERIFY(key.open(QIODevice::ReadOnly));
-        QVERIFY(harness.openAt(instance, QString::fromUtf8(key.readAll()).trimmed()));
+        QVERIFY(harness.openAt(QUrl(QString::fromUtf8(output.mid(output.indexOf(marker) + marker.size()).trimmed())),
+                               QString::fromUtf8(key.readAll()).trimmed()));
         harness.state->setComposerText(QStringLiteral("Hello from the sandbox!"));
 
         MainWindow &window = *harness.window;
         window.resize(1280, 860);
-        // Reveal content warnings so that what they hide shows, and start the bot.
+        // Reveal content warnings so that what they hide shows, start the bot and wait for its first line.
         TimelineModel *model = window.timeline()->model();
-        for (int row = 0; row < model->rowCount(); ++row) {
+        for (int row = 0; row < model->rowCount(); ++row)
             if (model->noteAt(row).cw)
                 model->toggleContentWarning(row);
-        }
         harness.state->useScript(QUrl::fromLocalFile(QStringLiteral(QUILL_EXAMPLES_DIR "/greeter.cbs")));
         harness.state->startScript();
-        QVERIFY(QTest::qWaitFor([&] { return window.logPane()->stateText() == QStringLiteral("Running"); }, 5000));
-        QVERIFY(QTest::qWaitFor([&] {
-            const QList<LogEntry> entries = harness.state->log().entries();
-            return std::any_of(entries.begin(), entries.end(),
-                               [](const LogEntry &entry) { return entry.level == LogEntry::Level::script; });
-        }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return !test::logLines(harness.state->log(), LogEntry::Level::script).isEmpty(); }, 10000));
+        QCOMPARE(window.logPane()->stateText(), QStringLiteral("Running"));
         // Wait until every avatar of the visible rows has arrived.
         QVERIFY(QTest::qWaitFor([&] {
             for (int row = 0; row < model->rowCount(); ++row)
@@ -103,7 +86,6 @@ private Q_SLOTS:
             for (int x = 0; x < shot.width(); x += 7)
                 colours.insert(shot.pixel(x, y));
         QVERIFY(colours.size() > 50);
-
         harness.state->stopScript();
         QVERIFY(QTest::qWaitFor([&] { return window.logPane()->stateText() == QStringLiteral("Stopped"); }, 5000));
     }

@@ -2,32 +2,12 @@
 // started by with_private_keyring.sh): tokens per instance, replacement and deletion.
 #include "app/credentials/desktop_services.h"
 #include "app/credentials/token_keychain.h"
-#include "tests/app/support/await_task.h"
+#include "tests/app/support/client_fixture.h"
 
 #include <QUuid>
-#include <QtTest/QTest>
 
 using namespace quill;
 using quill::test::awaitTask;
-
-namespace {
-
-// The keyring's own message when an operation failed, so that a failing run says why.
-template <typename T>
-QByteArray failureOf(const std::optional<Result<T, CredentialStoreError>> &result)
-{
-    if (!result)
-        return "did not finish";
-    return result->ok() ? QByteArray() : result->error().errorDescription().toUtf8();
-}
-
-} // namespace
-
-#define QUILL_VERIFY_OK(expression)                                                                \
-    do {                                                                                           \
-        const QByteArray failure = failureOf(expression);                                         \
-        QVERIFY2(failure.isEmpty(), failure.constData());                                          \
-    } while (false)
 
 class SecretServiceTest : public QObject {
     Q_OBJECT
@@ -40,22 +20,25 @@ private Q_SLOTS:
         const TokenKeychain keychain(store, QStringLiteral("org.quill.test-") + QUuid::createUuid().toString(QUuid::Id128));
         const QUrl first(QStringLiteral("https://one.example"));
         const QUrl second(QStringLiteral("https://two.example"));
-
-        const auto nothing = awaitTask(keychain.read(first));
-        QUILL_VERIFY_OK(nothing);
-        QVERIFY(!nothing->value());
-
-        QUILL_VERIFY_OK(awaitTask(keychain.write(QStringLiteral("token-one"), first)));
-        QUILL_VERIFY_OK(awaitTask(keychain.write(QStringLiteral("token-two"), second)));
-        QUILL_VERIFY_OK(awaitTask(keychain.write(QStringLiteral("token-one-b"), first)));
-        QCOMPARE(awaitTask(keychain.read(first))->value(), QStringLiteral("token-one-b"));
-        QCOMPARE(awaitTask(keychain.read(second))->value(), QStringLiteral("token-two"));
-
-        QUILL_VERIFY_OK(awaitTask(keychain.remove(first)));
-        QVERIFY(!awaitTask(keychain.read(first))->value());
-        QCOMPARE(awaitTask(keychain.read(second))->value(), QStringLiteral("token-two"));
-        QUILL_VERIFY_OK(awaitTask(keychain.remove(first))); // a missing item is not a failure
-        QUILL_VERIFY_OK(awaitTask(keychain.remove(second)));
+        // What each instance holds, or the keyring's own message, so that a failing run says why.
+        const auto held = [&keychain](const QUrl &instance) {
+            const auto read = awaitTask(keychain.read(instance));
+            return !read         ? QStringLiteral("did not finish")
+                   : !read->ok() ? read->error().errorDescription()
+                                 : read->value().value_or(QStringLiteral("-"));
+        };
+        const auto check = [](const auto &result) {
+            return !result ? QStringLiteral("did not finish") : result->ok() ? QStringLiteral("ok") : result->error().errorDescription();
+        };
+        QCOMPARE(held(first), QStringLiteral("-"));
+        QCOMPARE(check(awaitTask(keychain.write(QStringLiteral("token-one"), first))), QStringLiteral("ok"));
+        QCOMPARE(check(awaitTask(keychain.write(QStringLiteral("token-two"), second))), QStringLiteral("ok"));
+        QCOMPARE(check(awaitTask(keychain.write(QStringLiteral("token-one-b"), first))), QStringLiteral("ok"));
+        QCOMPARE(held(first) + u' ' + held(second), QStringLiteral("token-one-b token-two"));
+        QCOMPARE(check(awaitTask(keychain.remove(first))), QStringLiteral("ok"));
+        QCOMPARE(held(first) + u' ' + held(second), QStringLiteral("- token-two"));
+        QCOMPARE(check(awaitTask(keychain.remove(first))), QStringLiteral("ok")); // a missing item is not a failure
+        QCOMPARE(check(awaitTask(keychain.remove(second))), QStringLiteral("ok"));
     }
 };
 

@@ -5,8 +5,9 @@
 #include "app/model/note_visibility.h"
 #include "app/model/timeline_kind.h"
 
-#include "tests/app/support/fixtures.h"
+#include "tests/app/support/fake_misskey_server.h"
 
+#include <QDir>
 #include <QTimeZone>
 #include <QtTest/QTest>
 
@@ -16,8 +17,7 @@ namespace {
 
 MisskeyUser user(std::optional<QString> name, std::optional<QString> host)
 {
-    return MisskeyUser{QStringLiteral("u1"), std::move(name), QStringLiteral("alice"), std::move(host), std::nullopt,
-                       std::nullopt};
+    return MisskeyUser{QStringLiteral("u1"), std::move(name), QStringLiteral("alice"), std::move(host), std::nullopt, std::nullopt};
 }
 
 MisskeyNote noteCreatedAt(const QString &createdAt)
@@ -34,9 +34,10 @@ std::optional<QDateTime> utc(int day, int hour, int minute, int second, int mill
     return QDateTime(QDate(2025, 11, day), QTime(hour, minute, second, millisecond), QTimeZone::utc());
 }
 
-QByteArray misskeyFixture(const QString &name)
+template <typename T>
+T fixture(const char *name)
 {
-    return test::readFixture(QStringLiteral("misskey/") + name);
+    return decodeJSON<T>(test::readFixture(QStringLiteral("misskey/") + QLatin1String(name))).value();
 }
 
 using Decoder = bool (*)(const QByteArray &);
@@ -67,70 +68,40 @@ bool decodesNoteWith(const QByteArray &rest)
 }
 
 struct Expectation {
-    const char *body; ///< a fixture's file name, or a JSON text
+    const char *body; ///< a JSON text, or a fixture's name prefix
     Decoder decoder;
     bool decodes;
 };
 
-// Every file in tests/app/fixtures/misskey, with the type it is decoded as.
-constexpr Expectation fixtureTable[] = {
-    {"drive-file.json", decodes<MisskeyFile>, true},
-    {"error-400-invalid-param.json", decodes<MisskeyAPIErrorEnvelope>, true},
-    {"error-400-reply-to-pure-renote.json", decodes<MisskeyAPIErrorEnvelope>, true},
-    {"error-401-authentication-failed.json", decodes<MisskeyAPIErrorEnvelope>, true},
-    {"error-401-credential-required.json", decodes<MisskeyAPIErrorEnvelope>, true},
-    {"error-404-unknown-endpoint.json", decodes<MisskeyAPIErrorEnvelope>, true},
-    {"error-429-rate-limit.json", decodes<MisskeyAPIErrorEnvelope>, true},
-    {"error-500-no-message.json", decodes<MisskeyAPIErrorEnvelope>, true},
-    {"error-502-bad-gateway.html", isJSONObject, false},
-    {"i-alice.json", decodes<MisskeyUser>, true},
-    {"malformed-note-truncated.txt", isJSONObject, false},
-    {"miauth-check-ok.json", decodes<MiAuthCheckResponse>, true},
-    {"miauth-check-pending.json", decodes<MiAuthCheckResponse>, true},
-    {"note-minimal.json", decodes<MisskeyNote>, true},
-    {"note-missing-user.json", decodes<MisskeyNote>, false},
-    {"note-quote-with-files.json", decodes<MisskeyNote>, true},
-    {"note-reaction-count-text.json", decodes<MisskeyNote>, false},
-    {"note-renote-missing-user.json", decodes<MisskeyNote>, false},
-    {"note-renote-with-files.json", decodes<MisskeyNote>, true},
-    {"notes-create-response.json", decodes<CreatedNoteResponse>, true},
-    {"streaming-channel-note.json", decodesStreamNote, true},
-    {"streaming-connect-hometimeline.json", isJSONObject, true},
-    {"streaming-main-mention.json", isJSONObject, true},
-    {"timeline-notes.json", decodes<QList<MisskeyNote>>, true},
-    {"user-blank-name-empty-host.json", decodes<MisskeyUser>, true},
-    {"user-lite-local.json", decodes<MisskeyUser>, true},
-    {"user-lite-remote-bot.json", decodes<MisskeyUser>, true},
+// How each fixture is read, by the start of its name; the names listed last do not decode.
+constexpr Expectation fixtureRules[] = {
+    {"drive-", decodes<MisskeyFile>, true},          {"error-", decodes<MisskeyAPIErrorEnvelope>, true},
+    {"i-", decodes<MisskeyUser>, true},              {"user-", decodes<MisskeyUser>, true},
+    {"miauth-", decodes<MiAuthCheckResponse>, true}, {"note-", decodes<MisskeyNote>, true},
+    {"notes-create-", decodes<CreatedNoteResponse>, true}, {"streaming-channel-", decodesStreamNote, true},
+    {"streaming-", isJSONObject, true},              {"timeline-", decodes<QList<MisskeyNote>>, true},
+    {"malformed-", isJSONObject, false},             {"error-502-bad-gateway.html", isJSONObject, false},
+    {"note-missing-user", nullptr, false},           {"note-reaction-count-text", nullptr, false},
+    {"note-renote-missing-user", nullptr, false},
 };
 
 // Hand-written bodies at the edges of the decoding rules.
 constexpr Expectation bodyTable[] = {
     {R"({"id":1,"username":"a"})", decodes<MisskeyUser>, false},
     {R"({"id":"u","username":null})", decodes<MisskeyUser>, false},
-    {R"({"id":"u"})", decodes<MisskeyUser>, false},
-    {R"({"id":"u","username":"a","name":5})", decodes<MisskeyUser>, false},
-    {R"({"id":"u","username":"a","isBot":0})", decodes<MisskeyUser>, false},
     {R"([{"id":"u","username":"a"}])", decodes<MisskeyUser>, false},
-    {"", decodes<MisskeyUser>, false},
     {R"({"id":"u","username":"a"} x)", decodes<MisskeyUser>, false},
     {"{\"id\":\"u\",\"username\":\"\xff\"}", decodes<MisskeyUser>, false},
-    {R"(,"reactions":{"👍":3}})", decodesNoteWith, true},
     {R"(,"reactions":{"👍":3.0}})", decodesNoteWith, true},
     {R"(,"reactions":{"👍":2.5}})", decodesNoteWith, false},
     {R"(,"reactions":{"👍":18446744073709551615}})", decodesNoteWith, false},
-    {R"(,"reactions":{"👍":1e300}})", decodesNoteWith, false},
-    {R"(,"reactions":{"👍":"3"}})", decodesNoteWith, false},
     {R"(,"reactions":{"👍":null}})", decodesNoteWith, false},
     {R"(,"renote":null})", decodesNoteWith, true},
     {R"(,"renote":{"id":"r","createdAt":"x"}})", decodesNoteWith, false},
-    {R"(,"renote":"r"})", decodesNoteWith, false},
     {R"(,"files":[{"name":"no id"}]})", decodesNoteWith, false},
-    {R"(,"files":{}})", decodesNoteWith, false},
     {R"({"token":"t"})", decodes<MiAuthCheckResponse>, false},
     {R"({"error":{}})", decodes<MisskeyAPIErrorEnvelope>, true},
     {R"({"error":"Invalid param."})", decodes<MisskeyAPIErrorEnvelope>, false},
-    {R"({"message":"Invalid param."})", decodes<MisskeyAPIErrorEnvelope>, false},
-    {R"({"error":{"message":404}})", decodes<MisskeyAPIErrorEnvelope>, false},
 };
 
 } // namespace
@@ -141,24 +112,28 @@ class MisskeyModelTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void everyFixtureIsListed()
-    {
-        QStringList listed;
-        for (const Expectation &expectation : fixtureTable)
-            listed.append(QLatin1String(expectation.body));
-        listed.sort();
-        QCOMPARE(QDir(test::fixturePath(QStringLiteral("misskey"))).entryList(QDir::Files, QDir::Name), listed);
-    }
-
+    // Every fixture file, with the type its name calls for, then hand-written bodies.
     void decodes_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<Decoder>("decoder");
         QTest::addColumn<bool>("decodes");
-        for (const Expectation &expectation : fixtureTable)
-            QTest::newRow(expectation.body) << misskeyFixture(QLatin1String(expectation.body)) << expectation.decoder << expectation.decodes;
-        for (const Expectation &expectation : bodyTable)
-            QTest::newRow(expectation.body) << QByteArray(expectation.body) << expectation.decoder << expectation.decodes;
+        for (const QString &name : QDir(test::fixturePath(QStringLiteral("misskey"))).entryList(QDir::Files)) {
+            // The longest matching prefix decides; a rule without a decoder only says the file must not decode.
+            const Expectation *type = nullptr;
+            bool decodes = true;
+            for (const Expectation &rule : fixtureRules) {
+                if (!name.startsWith(QLatin1String(rule.body)))
+                    continue;
+                decodes = decodes && rule.decodes;
+                if (rule.decoder && (!type || qstrlen(rule.body) > qstrlen(type->body)))
+                    type = &rule;
+            }
+            QVERIFY2(type, qPrintable(name + QStringLiteral(" matches no rule")));
+            QTest::newRow(qPrintable(name)) << test::readFixture(QStringLiteral("misskey/") + name) << type->decoder << decodes;
+        }
+        for (const Expectation &row : bodyTable)
+            QTest::newRow(row.body) << QByteArray(row.body) << row.decoder << row.decodes;
     }
 
     void decodes()
@@ -169,72 +144,44 @@ private Q_SLOTS:
         QCOMPARE(decoder(body), decodes);
     }
 
-    void quoteNoteDecodesEveryField()
+    void fixturesDecodeInDetail()
     {
-        const auto decoded = decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-quote-with-files.json")));
-        QVERIFY(decoded);
-        const MisskeyNote &note = decoded.value();
-        QCOMPARE(note.id, QStringLiteral("9wq6b2q3r4"));
-        QCOMPARE(note.createdAt, QStringLiteral("2025-11-20T13:10:42.007Z"));
-        QCOMPARE(note.text, std::optional<QString>(QStringLiteral("Look at this, and here is today's tide chart. @alice")));
-        QCOMPARE(note.cw, std::optional<QString>(QStringLiteral("long post about tides")));
-        QCOMPARE(note.user.handle(), QStringLiteral("@bob"));
-        QCOMPARE(note.visibility, std::optional<QString>(QStringLiteral("home")));
-        QVERIFY(!note.replyID);
-        QCOMPARE(note.renoteID, std::optional<QString>(QStringLiteral("9wq5yd2f3g")));
-        QCOMPARE(note.reactions, std::optional<ReactionCounts>(ReactionCounts{
-                                     {QStringLiteral("👍"), 1}, {QStringLiteral("🎉"), 2}, {QStringLiteral(":misskey@.:"), 1}}));
-        QCOMPARE(note.myReaction, std::optional<QString>(QStringLiteral(":misskey@.:")));
-        QCOMPARE(note.files->size(), 1);
-        QCOMPARE(note.files->at(0).name, std::optional<QString>(QStringLiteral("chart.png")));
-        QCOMPARE(note.files->at(0).type, std::optional<QString>(QStringLiteral("image/png")));
-
-        QVERIFY(note.renote);
-        const MisskeyRenote &renote = *note.renote;
-        QCOMPARE(renote.user.displayName(), QStringLiteral("Alice 🌸"));
-        QCOMPARE(renote.myReaction, std::optional<QString>(QStringLiteral("👍")));
+        const auto quote = fixture<MisskeyNote>("note-quote-with-files.json");
+        QCOMPARE((QStringList{quote.id, quote.createdAt, *quote.text, *quote.cw, quote.user.handle(), *quote.visibility, *quote.renoteID,
+                              *quote.myReaction, *quote.files->at(0).name, *quote.files->at(0).type}),
+                 (QStringList{QStringLiteral("9wq6b2q3r4"), QStringLiteral("2025-11-20T13:10:42.007Z"),
+                              QStringLiteral("Look at this, and here is today's tide chart. @alice"), QStringLiteral("long post about tides"),
+                              QStringLiteral("@bob"), QStringLiteral("home"), QStringLiteral("9wq5yd2f3g"), QStringLiteral(":misskey@.:"),
+                              QStringLiteral("chart.png"), QStringLiteral("image/png")}));
+        QVERIFY(!quote.replyID);
+        QCOMPARE(quote.reactions, std::optional<ReactionCounts>(ReactionCounts{
+                                      {QStringLiteral("👍"), 1}, {QStringLiteral("🎉"), 2}, {QStringLiteral(":misskey@.:"), 1}}));
+        const MisskeyRenote &renote = *quote.renote;
+        QCOMPARE(renote.user.displayName() + u' ' + *renote.myReaction, QStringLiteral("Alice 🌸 👍"));
         QVERIFY(!renote.cw);
-        QCOMPARE(renote.files->size(), 2);
         // The video has no thumbnail, so its preview is the file itself.
         QCOMPARE(renote.files->at(1).previewURL(), std::optional<QUrl>(QUrl(*renote.files->at(1).urlString)));
-    }
 
-    void otherFixturesInDetail()
-    {
         // A pure renote keeps its empty collections present.
-        const MisskeyNote pure = decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-renote-with-files.json"))).value();
-        QVERIFY(!pure.text);
-        QCOMPARE(pure.files, std::optional<QList<MisskeyFile>>(QList<MisskeyFile>()));
-        QCOMPARE(pure.reactions, std::optional<ReactionCounts>(ReactionCounts()));
+        const auto pure = fixture<MisskeyNote>("note-renote-with-files.json");
+        QVERIFY(!pure.text && pure.files->isEmpty() && pure.reactions->isEmpty() && *pure.user.isBot);
         QCOMPARE(pure.user.handle(), QStringLiteral("@weatherbot@remote.example"));
-        QCOMPARE(pure.user.isBot, std::optional<bool>(true));
-
-        const MisskeyNote minimal = decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-minimal.json"))).value();
-        QVERIFY(!minimal.text && !minimal.files && !minimal.reactions && !minimal.renote);
-        QVERIFY(minimal.createdDate());
+        const auto minimal = fixture<MisskeyNote>("note-minimal.json");
+        QVERIFY(!minimal.text && !minimal.files && !minimal.reactions && !minimal.renote && minimal.createdDate());
 
         // A timeline keeps the server's order and fails as a whole on one bad note.
-        QByteArray body = misskeyFixture(QStringLiteral("timeline-notes.json"));
         QStringList ids;
-        const QList<MisskeyNote> timeline = decodeJSON<QList<MisskeyNote>>(body).value();
-        for (const MisskeyNote &note : timeline)
+        for (const MisskeyNote &note : fixture<QList<MisskeyNote>>("timeline-notes.json"))
             ids.append(note.id);
-        QCOMPARE(ids, (QStringList{QStringLiteral("9wq6e5w6x7"), QStringLiteral("9wq6c3s4t5"), QStringLiteral("9wq6b2q3r4"),
-                                   QStringLiteral("9wq6a0r1n2")}));
-        body.replace(R"("username": "weatherbot")", R"("username": 7)");
-        QVERIFY(!decodeJSON<QList<MisskeyNote>>(body));
+        QCOMPARE(ids.join(u' '), QStringLiteral("9wq6e5w6x7 9wq6c3s4t5 9wq6b2q3r4 9wq6a0r1n2"));
+        QByteArray body = test::readFixture(QStringLiteral("misskey/timeline-notes.json"));
+        QVERIFY(!decodeJSON<QList<MisskeyNote>>(body.replace(R"("username": "weatherbot")", R"("username": 7)")));
 
-        // The MiAuth answers and error objects are read end to end by the credential and client suites.
-        const auto error = decodeJSON<MisskeyAPIErrorEnvelope>(misskeyFixture(QStringLiteral("error-400-invalid-param.json")));
-        QCOMPARE(error.value().error.id, std::optional<QString>(QStringLiteral("3d81ceae-475f-4600-b2a8-2bc116157532")));
-        QCOMPARE(error.value().error.kind, std::optional<QString>(QStringLiteral("client")));
-    }
-
-    void isBotHasThreeStates()
-    {
-        const QList<QPair<QByteArray, std::optional<bool>>> cases{
-            {"", std::nullopt}, {R"(,"isBot":null)", std::nullopt}, {R"(,"isBot":false)", false}, {R"(,"isBot":true)", true}};
-        for (const auto &[field, isBot] : cases)
+        const auto error = fixture<MisskeyAPIErrorEnvelope>("error-400-invalid-param.json").error;
+        QCOMPARE(*error.id + u' ' + *error.kind, QStringLiteral("3d81ceae-475f-4600-b2a8-2bc116157532 client"));
+        // isBot has three states.
+        for (const auto &[field, isBot] : QList<QPair<QByteArray, std::optional<bool>>>{
+                 {"", std::nullopt}, {R"(,"isBot":null)", std::nullopt}, {R"(,"isBot":true)", true}})
             QCOMPARE(decodeJSON<MisskeyUser>(R"({"id":"u","username":"a")" + field + '}').value().isBot, isBot);
     }
 
@@ -245,7 +192,6 @@ private Q_SLOTS:
         QVERIFY(!parseJSONBody(nested(maxJSONNesting + 1)));
         QVERIFY(!parseJSONBody(QByteArray(maxJSONNesting + 1, '{')));
         // Far deeper bodies are refused without exhausting the stack.
-        QVERIFY(!decodeJSON<MisskeyNote>(nested(200000)));
         QVERIFY(!decodeJSON<QList<MisskeyNote>>(nested(200000)));
         // Brackets inside texts, also after escaped quotes, are not nesting.
         QVERIFY(isNestingWithin(QByteArrayLiteral("[\"[[[\", \"\\\"[[[\", {\"{{\": \"]]]\"}]"), 2));
@@ -253,65 +199,34 @@ private Q_SLOTS:
         QVERIFY(isNestingWithin("]]]][[", 2));
     }
 
-    void encodingRoundTripsEveryNote()
+    void encodingRoundTripsAndLeavesOutAbsentOptionals()
     {
         for (const char *file : {"note-quote-with-files.json", "note-renote-with-files.json", "note-minimal.json"}) {
-            const MisskeyNote decoded = decodeJSON<MisskeyNote>(misskeyFixture(QLatin1String(file))).value();
+            const auto decoded = fixture<MisskeyNote>(file);
             QCOMPARE(decodeJSON<MisskeyNote>(encodeJSON(decoded)).value(), decoded);
         }
+        const nlohmann::json minimal = toJSON(fixture<MisskeyNote>("note-minimal.json"));
+        QVERIFY(minimal.size() == 3 && !minimal["user"].contains("host"));
     }
 
-    void encodingUsesDecodingKeysAndLeavesOutAbsentOptionals()
-    {
-        const nlohmann::json minimal = toJSON(decodeJSON<MisskeyNote>(misskeyFixture(QStringLiteral("note-minimal.json"))).value());
-        QCOMPARE(minimal.size(), std::size_t(3));
-        QVERIFY(minimal.contains("id") && minimal.contains("createdAt") && minimal.contains("user"));
-        QVERIFY(!minimal["user"].contains("host"));
-        QCOMPARE(minimal["user"]["isBot"].get<bool>(), false);
-        QCOMPARE(minimal["user"]["avatarUrl"].get<std::string>(), "https://misskey.example/identicon/alice@misskey.example");
-
-        MisskeyNote note;
-        note.replyID = QStringLiteral("r");
-        note.renoteID = QStringLiteral("q");
-        note.files = QList<MisskeyFile>{MisskeyFile{QStringLiteral("f"), std::nullopt, std::nullopt, std::nullopt,
-                                                    QStringLiteral("https://a.example/t.png")}};
-        const nlohmann::json encoded = toJSON(note);
-        QVERIFY(encoded.contains("replyId") && encoded.contains("renoteId") && encoded["files"][0].contains("thumbnailUrl"));
-    }
-
-    void displayNameAndHandle()
+    void displayNameHandleAndPreview()
     {
         QCOMPARE(user(QStringLiteral("  Alice 🌸\n"), std::nullopt).displayName(), QStringLiteral("Alice 🌸"));
         // A blank name falls back to the user name.
-        for (const std::optional<QString> &name : {std::optional<QString>(), std::optional<QString>(QString()),
-                                                   std::optional<QString>(QStringLiteral("   ")),
-                                                   std::optional<QString>(QStringLiteral("\n\t\r\n"))})
+        for (const std::optional<QString> &name : {std::optional<QString>(), std::optional<QString>(QStringLiteral("\n\t\r\n"))})
             QCOMPARE(user(name, std::nullopt).displayName(), QStringLiteral("alice"));
-        QCOMPARE(user(std::nullopt, std::nullopt).handle(), QStringLiteral("@alice"));
         QCOMPARE(user(std::nullopt, QString()).handle(), QStringLiteral("@alice"));
         QCOMPARE(user(std::nullopt, QStringLiteral("Remote.Example")).handle(), QStringLiteral("@alice@Remote.Example"));
-    }
 
-    void previewAddress()
-    {
         const auto preview = [](std::optional<QString> url, std::optional<QString> thumbnail) {
             return MisskeyFile{QStringLiteral("f"), std::nullopt, std::nullopt, std::move(url), std::move(thumbnail)}.previewURL();
         };
         const QString full = QStringLiteral("https://a.example/full.png");
-        QCOMPARE(preview(full, QStringLiteral("https://a.example/thumb.webp")),
-                 std::optional<QUrl>(QUrl(QStringLiteral("https://a.example/thumb.webp"))));
+        const QString thumbnail = QStringLiteral("https://a.example/thumb.webp");
+        QCOMPARE(preview(full, thumbnail), std::optional<QUrl>(QUrl(thumbnail)));
         QCOMPARE(preview(full, std::nullopt), std::optional<QUrl>(QUrl(full)));
-        QVERIFY(!preview(std::nullopt, std::nullopt));
         QVERIFY(!preview(QString(), std::nullopt));
         QVERIFY(!preview(QStringLiteral("http://exa mple.com/a b"), std::nullopt));
-    }
-
-    void createdDate()
-    {
-        QCOMPARE(noteCreatedAt(QStringLiteral("2025-11-20T13:10:42.007Z")).createdDate(), utc(20, 13, 10, 42, 7));
-        QCOMPARE(noteCreatedAt(QStringLiteral("2025-11-20T14:00:00Z")).createdDate(), utc(20, 14, 0, 0));
-        QVERIFY(!noteCreatedAt(QStringLiteral("yesterday")).createdDate());
-        QVERIFY(!noteCreatedAt(QString()).createdDate());
     }
 
     // A pure renote shows the renoted note and its date; anything of its own makes a note a quote.
@@ -324,7 +239,7 @@ private Q_SLOTS:
         QCOMPARE(pure.createdDate(), utc(20, 12, 30, 5, 412));
         QVERIFY(!noteCreatedAt(QString()).isPureRenote());
 
-        MisskeyNote withText = pure, withCW = pure, withReply = pure, withPoll = pure, withFiles = pure;
+        MisskeyNote withText = pure, withCW = pure, withReply = pure, withPoll = pure, withFiles = pure, emptyFiles = pure;
         withText.text = QStringLiteral("quoted");
         withCW.cw = QStringLiteral("spoiler");
         withReply.replyID = QStringLiteral("r");
@@ -334,7 +249,6 @@ private Q_SLOTS:
             QVERIFY(!quote.isPureRenote());
             QCOMPARE(quote.createdDate(), utc(20, 13, 5, 11, 20));
         }
-        MisskeyNote emptyFiles = pure;
         emptyFiles.files = QList<MisskeyFile>{};
         QVERIFY(emptyFiles.isPureRenote());
     }
@@ -344,39 +258,30 @@ private Q_SLOTS:
         QCOMPARE(parseInternetDate(u"2025-11-20T22:10:42+09:00"), utc(20, 13, 10, 42));
         QCOMPARE(parseInternetDate(u"2025-11-20T08:40:42.5-04:30"), utc(20, 13, 10, 42, 500));
         QCOMPARE(parseInternetDate(u"2025-11-20t13:10:42.123456789z"), utc(20, 13, 10, 42, 123));
+        QVERIFY(!noteCreatedAt(QStringLiteral("yesterday")).createdDate());
         for (const char *text : {"2025-11-20", "2025-11-20T13:10:42", "2025-11-20 13:10:42Z", "2025-11-20T13:10:42.Z",
-                                 "2025-13-20T13:10:42Z", "2025-02-30T13:10:42Z", "2025-11-20T24:00:00Z",
-                                 "2025-11-20T13:10:42+01:60", "2025-11-20T13:10:42Z and more", "٢٠٢٥-11-20T13:10:42Z"})
+                                 "2025-02-30T13:10:42Z", "2025-11-20T24:00:00Z", "2025-11-20T13:10:42+01:60",
+                                 "2025-11-20T13:10:42Z and more", "٢٠٢٥-11-20T13:10:42Z"})
             QVERIFY2(!parseInternetDate(QString::fromUtf8(text)), text);
     }
 
-    void visibilityRawValuesInComposerOrder()
+    // The raw values are stored in settings and sent to Misskey; the order is the menus' order.
+    void choicesInMenuOrder()
     {
-        QStringList raw;
-        for (NoteVisibility visibility : allNoteVisibilities) {
-            raw.append(rawValue(visibility));
-            QCOMPARE(noteVisibilityFromRawValue(rawValue(visibility)), std::optional<NoteVisibility>(visibility));
-        }
-        QCOMPARE(raw, (QStringList{QStringLiteral("public"), QStringLiteral("home"), QStringLiteral("followers")}));
-        QVERIFY(!noteVisibilityFromRawValue(u"Public"));
-        QVERIFY(!noteVisibilityFromRawValue(u"specified"));
-    }
-
-    void timelineKindsInSidebarOrder()
-    {
+        const auto roundTrip = [](bool ok) { return ok ? QString() : QStringLiteral(" (no round trip)"); };
         QStringList rows;
+        for (NoteVisibility visibility : allNoteVisibilities)
+            rows.append(rawValue(visibility) + roundTrip(noteVisibilityFromRawValue(rawValue(visibility)) == visibility));
         for (TimelineKind kind : allTimelineKinds)
-            rows.append(QStringList{rawValue(kind), title(kind), endpoint(kind), streamChannel(kind)}.join(u'|'));
-        QCOMPARE(rows, (QStringList{
-                           QStringLiteral("home|Home|notes/timeline|homeTimeline"),
-                           QStringLiteral("local|Local|notes/local-timeline|localTimeline"),
-                           QStringLiteral("social|Social|notes/hybrid-timeline|hybridTimeline"),
-                           QStringLiteral("global|Global|notes/global-timeline|globalTimeline"),
-                       }));
-        QCOMPARE(timelineKindFromRawValue(u"social"), std::optional<TimelineKind>(TimelineKind::social));
-        QVERIFY(!timelineKindFromRawValue(u"Home"));
-        QVERIFY(!timelineKindFromRawValue(u"hybrid"));
-        QVERIFY(!timelineKindFromRawValue(u" home"));
+            rows.append(QStringList{rawValue(kind), title(kind), endpoint(kind), streamChannel(kind)}.join(u'|')
+                        + roundTrip(timelineKindFromRawValue(rawValue(kind)) == kind));
+        QCOMPARE(rows, (QStringList{QStringLiteral("public"), QStringLiteral("home"), QStringLiteral("followers"),
+                                    QStringLiteral("home|Home|notes/timeline|homeTimeline"),
+                                    QStringLiteral("local|Local|notes/local-timeline|localTimeline"),
+                                    QStringLiteral("social|Social|notes/hybrid-timeline|hybridTimeline"),
+                                    QStringLiteral("global|Global|notes/global-timeline|globalTimeline")}));
+        QVERIFY(!noteVisibilityFromRawValue(u"Public") && !noteVisibilityFromRawValue(u"specified"));
+        QVERIFY(!timelineKindFromRawValue(u"Home") && !timelineKindFromRawValue(u"hybrid") && !timelineKindFromRawValue(u" home"));
     }
 };
 

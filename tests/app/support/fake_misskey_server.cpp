@@ -76,10 +76,9 @@ RecordedRequest record(const QHttpServerRequest &request)
 
 QByteArray RecordedRequest::header(const QByteArray &name) const
 {
-    for (const auto &[key, value] : headers) {
+    for (const auto &[key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value.isNull() ? QByteArray("") : value;
-    }
     return QByteArray();
 }
 
@@ -108,10 +107,9 @@ void FakeStreamConnection::handleClientMessage(const QString &text)
     const QString id = textOf("id");
     if (id.isEmpty())
         return;
-    const nlohmann::json type = message.value("type", nlohmann::json());
-    if (type == "connect")
+    if (message.value("type", nlohmann::json()) == "connect")
         m_channels.append({id, textOf("channel")});
-    else if (type == "disconnect")
+    else if (message.value("type", nlohmann::json()) == "disconnect")
         m_channels.removeIf([&id](const QPair<QString, QString> &entry) { return entry.first == id; });
 }
 
@@ -125,21 +123,18 @@ QStringList FakeStreamConnection::connectedChannels() const
 
 QString FakeStreamConnection::channelID(const QString &channel) const
 {
-    for (const auto &[id, name] : m_channels) {
+    for (const auto &[id, name] : m_channels)
         if (name == channel)
             return id;
-    }
     return QString();
 }
 
 bool FakeStreamConnection::sendChannelMessage(const QString &channel, const QString &type, const nlohmann::json &body)
 {
     const QString id = channelID(channel);
-    if (!id.isEmpty()) {
-        const nlohmann::json message = {{"type", "channel"},
-                                        {"body", {{"id", id.toStdString()}, {"type", type.toStdString()}, {"body", body}}}};
+    const nlohmann::json message{{"type", "channel"}, {"body", {{"id", id.toStdString()}, {"type", type.toStdString()}, {"body", body}}}};
+    if (!id.isEmpty())
         sendText(QString::fromStdString(message.dump()));
-    }
     return !id.isEmpty();
 }
 
@@ -167,8 +162,7 @@ FakeMisskeyServer::~FakeMisskeyServer()
 
 bool FakeMisskeyServer::start()
 {
-    m_port = m_http.listen(QHostAddress::LocalHost, 0);
-    return m_port != 0;
+    return (m_port = m_http.listen(QHostAddress::LocalHost, 0)) != 0;
 }
 
 void FakeMisskeyServer::serveDefaultFixtures()
@@ -184,20 +178,18 @@ void FakeMisskeyServer::serveDefaultFixtures()
 QList<RecordedRequest> FakeMisskeyServer::requestsTo(const QString &endpoint) const
 {
     QList<RecordedRequest> matching;
-    for (const RecordedRequest &request : m_requests) {
+    for (const RecordedRequest &request : m_requests)
         if (request.path == apiPrefix + endpoint)
             matching.append(request);
-    }
     return matching;
 }
 
 QList<FakeStreamConnection *> FakeMisskeyServer::streamConnections() const
 {
     QList<FakeStreamConnection *> alive;
-    for (const QPointer<FakeStreamConnection> &stream : m_streams) {
+    for (const QPointer<FakeStreamConnection> &stream : m_streams)
         if (stream)
             alive.append(stream.data());
-    }
     return alive;
 }
 
@@ -215,14 +207,12 @@ FakeResponse FakeMisskeyServer::responseFor(const RecordedRequest &request)
             return refusal;
         }
     }
-    auto queued = m_queuedResponses.find(request.path);
-    if (queued != m_queuedResponses.end() && !queued->isEmpty())
-        return queued->dequeue();
+    if (QQueue<FakeResponse> &queued = m_queued[request.path]; !queued.isEmpty())
+        return queued.dequeue();
     if (m_responses.contains(request.path))
         return m_responses.value(request.path);
-    if (isAPI)
-        return FakeResponse::fixture(QStringLiteral("error-404-unknown-endpoint.json"), 404);
-    return FakeResponse::text("Not Found", "text/plain", 404);
+    return isAPI ? FakeResponse::fixture(QStringLiteral("error-404-unknown-endpoint.json"), 404)
+                 : FakeResponse::text("Not Found", "text/plain", 404);
 }
 
 void FakeMisskeyServer::handle(const RecordedRequest &request, QTcpSocket *socket)

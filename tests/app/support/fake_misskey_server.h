@@ -1,7 +1,6 @@
 #pragma once
 
-#include "tests/app/support/fixtures.h"
-
+#include <QFile>
 #include <QHash>
 #include <QHttpServer>
 #include <QPointer>
@@ -21,6 +20,27 @@ class QTcpSocket;
 
 namespace quill::test {
 
+/// Absolute path of a file under tests/app/fixtures ("misskey/timeline-notes.json").
+inline QString fixturePath(const QString &relativePath) { return QStringLiteral(QUILL_APP_FIXTURES_DIR "/") + relativePath; }
+
+/// The bytes of a fixture; a test that cannot read its input cannot run.
+inline QByteArray readFixture(const QString &relativePath)
+{
+    QFile file(fixturePath(relativePath));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read fixture %s", qPrintable(file.fileName()));
+    return file.readAll();
+}
+
+/// Writes a test's input file and returns its path; a test that cannot write its input cannot run.
+inline QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
 /// One HTTP request as the fake server received it.
 struct RecordedRequest {
     QByteArray method; ///< upper case: "POST"
@@ -29,21 +49,27 @@ struct RecordedRequest {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
 
-    /// Ignores case, as HTTP does; a null array when the header is absent.
-    QByteArray header(const QByteArray &name) const;
+    QByteArray header(const QByteArray &name) const; ///< any case, as in HTTP; a null array when absent
     bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
     /// A discarded value when the body is not JSON.
     nlohmann::json jsonBody() const { return nlohmann::json::parse(body.cbegin(), body.cend(), nullptr, false); }
+    /// A text field of the JSON body, or an empty text.
+    QString field(const char *key) const
+    {
+        const nlohmann::json json = jsonBody();
+        const bool isText = json.is_object() && json.contains(key) && json[key].is_string();
+        return isText ? QString::fromStdString(json[key].get<std::string>()) : QString();
+    }
 };
 
 /// How the server delivers a response.
 enum class FakeBehaviour {
     respond,         ///< a complete, well-formed answer
     closeConnection, ///< close the connection without answering
-    stallMidBody,    ///< send the headers and half the body, then nothing, keeping the connection open
-    trickleForever,  ///< send the headers, then one byte every 20 ms, never reaching the announced length
-    rawBytes,        ///< write the body verbatim, with no status line or headers, then close
-    chunked,         ///< send the body in chunks with "Transfer-Encoding: chunked" and no length
+    stallMidBody,    ///< the headers and half the body, then nothing, keeping the connection open
+    trickleForever,  ///< the headers, then one byte every 20 ms, never reaching the announced length
+    rawBytes,        ///< the body verbatim, with no status line or headers, then close
+    chunked,         ///< the body in chunks with "Transfer-Encoding: chunked" and no length
     chunkedStall,    ///< like chunked, but the final empty chunk never comes
 };
 
@@ -51,51 +77,25 @@ enum class FakeBehaviour {
 struct FakeResponse {
     int status = 200;
     QByteArray body;
-    /// Sent as given; Content-Length is added by the server unless the body is chunked.
-    QList<QPair<QByteArray, QByteArray>> headers;
+    QList<QPair<QByteArray, QByteArray>> headers; ///< the server adds Content-Length unless the body is chunked
     FakeBehaviour behaviour = FakeBehaviour::respond;
-    /// Wait this long before doing anything (a slow server).
-    std::chrono::milliseconds delay{0};
+    std::chrono::milliseconds delay{0}; ///< a slow server
 
     static FakeResponse text(const QByteArray &body, const QByteArray &contentType, int status = 200)
     {
         return FakeResponse{status, body, {{"Content-Type", contentType}}};
     }
-    static FakeResponse json(const QByteArray &body, int status = 200)
-    {
-        return text(body, "application/json; charset=utf-8", status);
-    }
-    static FakeResponse fixture(const QString &name, int status = 200)
-    {
-        return json(readFixture(QStringLiteral("misskey/") + name), status);
-    }
+    static FakeResponse json(const QByteArray &body, int status = 200) { return text(body, "application/json; charset=utf-8", status); }
+    static FakeResponse fixture(const QString &name, int status = 200) { return json(readFixture(QStringLiteral("misskey/") + name), status); }
     static FakeResponse empty(int status = 204) { return FakeResponse{status, {}, {}}; }
-    static FakeResponse redirect(const QUrl &location, int status = 302)
-    {
-        return FakeResponse{status, {}, {{"Location", location.toEncoded()}}};
-    }
-    static FakeResponse closing() { return FakeResponse().withBehaviour(FakeBehaviour::closeConnection); }
+    static FakeResponse redirect(const QUrl &url, int status = 302) { return FakeResponse{status, {}, {{"Location", url.toEncoded()}}}; }
 
-    FakeResponse delayedBy(std::chrono::milliseconds wait) const
-    {
-        FakeResponse response = *this;
-        response.delay = wait;
-        return response;
-    }
-    FakeResponse withBehaviour(FakeBehaviour how) const
-    {
-        FakeResponse response = *this;
-        response.behaviour = how;
-        return response;
-    }
+    FakeResponse delayedBy(std::chrono::milliseconds wait) const { return FakeResponse{status, body, headers, behaviour, wait}; }
+    FakeResponse withBehaviour(FakeBehaviour how) const { return FakeResponse{status, body, headers, how, delay}; }
 };
 
-/**
- * @brief One WebSocket connection accepted by the fake server: the server side of Misskey's streaming API.
- *
- * It keeps track of the channels the client connects and disconnects by id, sends channel messages
- * to them, pings, closes and sends malformed frames on demand.
- */
+/// One WebSocket connection accepted by the fake server: the server side of Misskey's streaming
+/// API, keeping track of the channels the client connects and disconnects by id.
 class FakeStreamConnection : public QObject {
     Q_OBJECT
 
@@ -118,7 +118,6 @@ public:
     /// Sends {"type":"channel","body":{"id":<the channel's id>,"type":type,"body":body}}; false
     /// (and nothing sent) when the client has not connected that channel.
     bool sendChannelMessage(const QString &channel, const QString &type, const nlohmann::json &body);
-    void sendMalformedFrame() { sendText(QStringLiteral(R"({"type":"channel","body":{"type":"note","body":{"id":)")); }
     void ping() { m_socket->ping(); }
     void close(QWebSocketProtocol::CloseCode code = QWebSocketProtocol::CloseCodeNormal) { m_socket->close(code); }
 
@@ -127,21 +126,18 @@ private:
 
     std::unique_ptr<QWebSocket> m_socket;
     QStringList m_receivedTexts;
-    /// Connected channels as (id, name), in the order of connection.
-    QList<QPair<QString, QString>> m_channels;
+    QList<QPair<QString, QString>> m_channels; ///< (id, name), in the order of connection
     int m_pongCount = 0;
     std::optional<QWebSocketProtocol::CloseCode> m_clientCloseCode;
 };
 
 /**
- * @brief A local stand-in for a Misskey instance, for tests.
+ * @brief A local stand-in for a Misskey instance on 127.0.0.1, on a free port.
  *
- * Listens on 127.0.0.1 on a free port. Every request is recorded. A request is answered with the
- * next queued response for its path, else the standing response for its path, else 404 (with a
- * Misskey error object under "/api/"). With a required token, "/api/" requests without the matching
- * bearer header get Misskey's 401 instead (with its WWW-Authenticate header), and a stream whose "i"
- * is not the token is closed at once like a refused one. WebSocket upgrades to "/streaming" become
- * FakeStreamConnection objects; an upgrade to any other path is refused with a 404.
+ * Every request is recorded and answered with the next queued response for its path, else the
+ * standing one, else 404 (a Misskey error object under "/api/"). With a required token, "/api/"
+ * requests without the matching bearer header get Misskey's 401, and a stream whose "i" is not the
+ * token is closed at once. Upgrades to "/streaming" become FakeStreamConnection objects.
  */
 class FakeMisskeyServer : public QObject {
     Q_OBJECT
@@ -151,19 +147,15 @@ public:
     ~FakeMisskeyServer() override;
 
     bool start();
-    quint16 port() const { return m_port; }
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
-    /// Answers requests (any method) to a path such as "/api/i" or "/elsewhere".
+    /// Answers requests (any method) to a path ("/api/i", "/elsewhere") or to an endpoint ("i").
     void setResponse(const QString &path, const FakeResponse &response) { m_responses.insert(path, response); }
-    void setEndpointResponse(const QString &endpoint, const FakeResponse &response)
-    {
-        setResponse(QStringLiteral("/api/") + endpoint, response);
-    }
+    void setEndpointResponse(const QString &endpoint, const FakeResponse &response) { setResponse(QStringLiteral("/api/") + endpoint, response); }
     /// A one-time answer for an endpoint, used before the standing one; several are used in order.
     void queueEndpointResponse(const QString &endpoint, const FakeResponse &response)
     {
-        m_queuedResponses[QStringLiteral("/api/") + endpoint].enqueue(response);
+        m_queued[QStringLiteral("/api/") + endpoint].enqueue(response);
     }
     /// Realistic answers for "i", the four timelines, "notes/create", reactions and deletion.
     void serveDefaultFixtures();
@@ -187,7 +179,7 @@ private:
     quint16 m_port = 0;
     QList<RecordedRequest> m_requests;
     QHash<QString, FakeResponse> m_responses;
-    QHash<QString, QQueue<FakeResponse>> m_queuedResponses;
+    QHash<QString, QQueue<FakeResponse>> m_queued;
     std::optional<QString> m_requiredToken;
     QList<QPointer<FakeStreamConnection>> m_streams;
     bool m_refuseStreams = false;

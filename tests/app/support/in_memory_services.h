@@ -21,50 +21,51 @@ public:
 
     QCoro::Task<SecretCopy> copy(QString service, QString account) override
     {
-        operations.append(QStringLiteral("copy"));
-        if (failWith)
-            co_return SecretCopy{*failWith, {}};
+        if (const auto failed = begin("copy"))
+            co_return SecretCopy{*failed, {}};
         const auto found = items.constFind({service, account});
-        if (found == items.constEnd())
-            co_return SecretCopy{{SecretStatus::itemNotFound, {}}, {}};
-        co_return SecretCopy{{}, *found};
+        co_return found == items.constEnd() ? SecretCopy{notFound(), {}} : SecretCopy{{}, *found};
     }
     QCoro::Task<SecretStatus> update(QString service, QString account, QByteArray data) override
     {
-        operations.append(QStringLiteral("update"));
-        if (failWith)
-            co_return *failWith;
+        if (const auto failed = begin("update"))
+            co_return *failed;
         if (!items.contains({service, account}))
-            co_return SecretStatus{SecretStatus::itemNotFound, {}};
+            co_return notFound();
         items.insert({service, account}, data);
         co_return SecretStatus{};
     }
     QCoro::Task<SecretStatus> add(QString service, QString account, QByteArray data) override
     {
-        operations.append(QStringLiteral("add"));
-        if (failWith)
-            co_return *failWith;
+        if (const auto failed = begin("add"))
+            co_return *failed;
         items.insert({service, account}, data);
         co_return SecretStatus{};
     }
     QCoro::Task<SecretStatus> remove(QString service, QString account) override
     {
-        operations.append(QStringLiteral("remove"));
-        if (failWith)
-            co_return *failWith;
-        co_return items.remove({service, account}) ? SecretStatus{} : SecretStatus{SecretStatus::itemNotFound, {}};
+        if (const auto failed = begin("remove"))
+            co_return *failed;
+        co_return items.remove({service, account}) ? SecretStatus{} : notFound();
     }
+
+private:
+    std::optional<SecretStatus> begin(const char *operation)
+    {
+        operations.append(QLatin1String(operation));
+        return failWith;
+    }
+    static SecretStatus notFound() { return SecretStatus{SecretStatus::itemNotFound, {}}; }
 };
 
-/// File panels that answer with preset choices and remember what they were asked.
+/// File panels that answer with preset choices and remember the save panel's options.
 class ScriptedFileDialogs final : public FileDialogs {
 public:
-    std::optional<QUrl> openChoice;
     std::optional<QUrl> scriptChoice;
     std::optional<QUrl> saveChoice;
     std::optional<SavePanelOptions> lastSaveOptions;
 
-    std::optional<QUrl> chooseTextFile() override { return openChoice; }
+    std::optional<QUrl> chooseTextFile() override { return std::nullopt; }
     std::optional<QUrl> chooseScriptFile() override { return scriptChoice; }
     std::optional<QUrl> chooseSaveLocation(const SavePanelOptions &options) override
     {
@@ -81,10 +82,9 @@ public:
 
     bool openInBrowser(const QUrl &url) override
     {
-        if (!available)
-            return false;
-        opened.append(url);
-        return true;
+        if (available)
+            opened.append(url);
+        return available;
     }
 };
 
@@ -94,8 +94,7 @@ public:
 
     std::optional<QString> value(const QString &key) const override
     {
-        const auto found = values.constFind(key);
-        return found == values.constEnd() ? std::nullopt : std::optional<QString>(*found);
+        return values.contains(key) ? std::optional<QString>(values.value(key)) : std::nullopt;
     }
     void setValue(const QString &key, const QString &value) override { values.insert(key, value); }
     void remove(const QString &key) override { values.remove(key); }
