@@ -1,6 +1,6 @@
-// The line parser: splitting into statements with their line numbers, statement kinds, the
-// block links of unusual nestings, nest labels, and preparing malformed statements. What the
-// parsed lines do when run is checked by the script tests.
+// The line parser: splitting into statements with their line numbers, the block links of unusual
+// nestings, nest labels, and preparing malformed statements. What the parsed lines do when run
+// (carriage returns and statement kinds included) is checked by the script tests.
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,6 @@ std::string parseFailure(const std::string& source)
 }
 
 using Texts = std::vector<std::string>;
-using K = StatementKind;
 
 // Each statement as "line number:text".
 Texts numberedTexts(const ParsedLines& lines)
@@ -64,29 +63,6 @@ TEST(LineSplitting, SourcesSplitIntoTheseStatements)
     };
     for (const auto& [source, texts] : cases) EXPECT_EQ(numberedTexts(parse(source)), texts) << source;
     EXPECT_EQ(parse("s = \"one\ntwo\"")[0].tokens, (TokenList{"s", "=", "\"one two\""}));
-}
-
-TEST(LineSplitting, CarriageReturnsStayInTheTextButNotInTheTokens)
-{
-    ParsedLines lines = parse("a = 1\r\n\r\nif a\r\nend\r\n");
-    EXPECT_EQ(numberedTexts(lines), (Texts{"0:a = 1\r", "1:\r", "2:if a\r", "3:end\r"}));
-    EXPECT_EQ(lines[0].tokens, (TokenList{"a", "=", "1"}));
-    EXPECT_EQ(lines[1].kind, K::Empty);
-    EXPECT_EQ(lines[2].kind, K::If);
-    EXPECT_EQ(lines[2].matchingEnd, 3u);
-}
-
-TEST(StatementKinds, FirstTokensDecide)
-{
-    ParsedLines lines = parse(
-        "if a\nelseif b\nelse\nend\nwhile c\nrepeat\nuntil d\nfor i = 1, 2\nfunction f()\n"
-        "decay function g()\nnative function h()\nlocal function k()\nnest \"n\"\nreturn 1\nbreak\nx = 1\n\n"
-        "If a\nlocal x = 1\ndecay = 2");
-    std::vector<K> kinds;
-    for (const ParsedScriptLine& line : lines) kinds.push_back(line.kind);
-    EXPECT_EQ(kinds, (std::vector<K>{K::If, K::ElseIf, K::Else, K::End, K::While, K::Repeat, K::Until, K::For,
-                                     K::Function, K::DecayFunction, K::NativeFunction, K::LocalFunction, K::Nest,
-                                     K::Return, K::Break, K::Simple, K::Empty, K::Simple, K::Simple, K::Simple}));
 }
 
 // Ordinary nestings are checked by running them; these are the ones whose links are a choice.
