@@ -2,10 +2,7 @@
 // recording host cannot produce (very deep or out-of-range) and request bodies with values JSON
 // cannot say. The callback contract is checked in embed_test.cpp.
 
-#include <gtest/gtest.h>
-
 #include <limits>
-#include <string>
 
 #include "engine/embed/json_bridge.h"
 #include "tests/engine/unit/engine_fixture.h"

@@ -2,14 +2,6 @@
 // stack, the failures of malformed programs, and the inline runner against the nested-activation
 // path on the same programs. What compiled scripts do is checked by the scripts in bytecode/.
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "engine/bytecode/disassembler.h"
 #include "tests/engine/unit/engine_fixture.h"
 

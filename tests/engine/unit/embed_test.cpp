@@ -4,18 +4,10 @@
 // under `cobalt --dry-run` cannot reach it, and destroy frees containers that refer to each
 // other. The host's side (result codes, texts, ownership, threads) is tests/embed/host_test.c.
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <memory>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "engine/embed/quill_script.h"
 #include "engine/embed/script_runtime.h"

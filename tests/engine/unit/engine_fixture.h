@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"

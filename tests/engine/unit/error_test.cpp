@@ -3,12 +3,6 @@
 // yet, the context guard, and the native stack guard. Soft errors are checked through pcall by
 // the scripts in calls/.
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <stdexcept>
-#include <string>
-
 #include "engine/error/position_context_guard.h"
 #include "tests/engine/unit/engine_fixture.h"
 

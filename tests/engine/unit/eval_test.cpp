@@ -3,12 +3,7 @@
 // deep nesting by the hostile scripts, and the fast expressions are compared with this
 // evaluator), skipping without calls, and the in-place operations.
 
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "tests/engine/unit/engine_fixture.h"
 

@@ -3,11 +3,7 @@
 // protect against bodies changing what they iterate. Script files run through the bytecode
 // interpreter and never reach the tree-walker, so its statements are checked here.
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-
-#include <string>
 
 #include "tests/engine/unit/engine_fixture.h"
 

@@ -2,12 +2,7 @@
 // same value (kind and text form), or the same failure text with the same near-token, and
 // the same calls made. Then fast function bodies against ordinary calls of the same body.
 
-#include <gtest/gtest.h>
-
-#include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "tests/engine/unit/engine_fixture.h"
 

@@ -2,16 +2,11 @@
 // corrupted and hostile images of both formats (table-driven), the random generator's text
 // form, and hostile programs whose indices only the interpreter can check.
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <optional>
 #include <random>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "tests/engine/unit/engine_fixture.h"
 

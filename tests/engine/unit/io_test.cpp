@@ -1,14 +1,9 @@
 // What scripts cannot observe of their streams: descriptors and child processes after the
 // engine is gone, close-on-exec, and SIGPIPE kept away from the process.
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <set>
-#include <string>
-#include <string_view>
 
 #include <fcntl.h>
 #include <sys/wait.h>

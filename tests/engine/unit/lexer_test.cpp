@@ -1,15 +1,9 @@
 // The tokeniser and the token rules: where tokens split, comments, string literals and
 // their decoding, names, boolean spellings, pointer literals and number shapes.
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "engine/lexer/token_analysis.h"
 #include "tests/engine/unit/engine_fixture.h"

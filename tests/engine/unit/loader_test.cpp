@@ -3,11 +3,7 @@
 // jump targets. (The text of a file that cannot be opened: tests/embed.)
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include <string>
-#include <vector>
 
 #include "engine/bytecode/paths.h"
 #include "tests/engine/unit/engine_fixture.h"

@@ -2,13 +2,6 @@
 // nestings, nest labels, and preparing malformed statements. What the parsed lines do when run
 // (carriage returns and statement kinds included) is checked by the script tests.
 
-#include <gtest/gtest.h>
-
-#include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {

@@ -3,11 +3,7 @@
 // per-token resolution cache, which may shorten a search but never change its answer, and the
 // global slots it points into.
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-
-#include <string>
 
 #include "tests/engine/unit/engine_fixture.h"
 

@@ -2,12 +2,6 @@
 // shortcut of builtins, and the table cache. Scripts check the builtins themselves (and the call
 // state after failures, calls/; external names after the outermost chunk, loader/).
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {

@@ -1,13 +1,8 @@
 // Script values: text forms, equality, ordering and the numeric conversions.
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "engine/value/variable.h"
 #include "tests/engine/unit/engine_fixture.h"
