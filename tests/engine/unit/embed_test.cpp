@@ -107,23 +107,6 @@ TEST_F(EmbedTest, NoFailureIsCaughtOnceAStopIsRequested)
     EXPECT_EQ(log, (Lines{"false\tx", "false"}));
 }
 
-TEST_F(EmbedTest, PositionedStopKeepsItsKind)
-{
-    const ParsedLines lines = engine().parseLines("x = 1");
-    engine().setPositionContext(lines[0]);
-    try {
-        try {
-            throw ScriptStopRequested("Bot stop requested");
-        } catch (...) {
-            engine().rethrowPositioned(lines[0]);
-        }
-    } catch (const ScriptStopRequested& stopped) {
-        EXPECT_TRUE(std::string(stopped.what()).starts_with("CobaltScript error: Bot stop requested")) << stopped.what();
-        return;
-    }
-    ADD_FAILURE() << "the stop lost its kind";
-}
-
 // ----- the grace period after a stop -----
 
 TEST_F(EmbedTest, EndlessLoopsEndOnceTheGracePeriodIsOver)
@@ -173,20 +156,18 @@ TEST_F(EmbedTest, ScriptsThatEndByThemselvesKeepTheirCleanUpTime)
 
 // ----- every run starts clean -----
 
-TEST_F(EmbedTest, FailedRunDoesNotPoisonTheNext)
+TEST_F(EmbedTest, EachRunStartsFromCleanTransientState)
 {
+    // A run that fails deep inside calls, loops and protected calls leaves only its globals.
     std::string error;
     const char* failing = "count = 1\nfunction deep(n)\n  local here = n\n  for i = 1, 2\n    if n == 0; error(\"boom\"); end\n"
                           "    deep(n - 1)\n  end\nend\ndeep(5)";
     EXPECT_EQ(run(failing, &error), QUILL_SCRIPT_FAILED);
     EXPECT_TRUE(error.starts_with("CobaltScript error: boom\n")) << error;
-    // Globals stay from one run to the next; nothing else does.
     EXPECT_EQ(run("print(count + 1, here)\nok, e = pcall(error, \"fresh\")\nprint(ok, e)"), QUILL_SCRIPT_FINISHED);
     EXPECT_EQ(log, (Lines{"2\tnot", "false\tfresh"}));
-}
 
-TEST_F(EmbedTest, LeftoverTransientStateIsClearedBeforeARun)
-{
+    // Whatever else is left over (as a host's own calls into the engine may leave it) is cleared.
     engine().softError = SoftErrorState{true, 0, "stale"};
     engine().calls.protectedCalls = {0, 1};
     engine().calls.callDepth = 7;
@@ -196,17 +177,13 @@ TEST_F(EmbedTest, LeftoverTransientStateIsClearedBeforeARun)
     engine().pushBlockScope();
     CobaltScript::setInScope(engine().scopes.blocks.back(), "shadow", Variable(int32_t{99}));
     engine().scopes.currentFrame = 3;
-
-    std::string error;
+    log.clear();
     EXPECT_EQ(run("print(shadow)\nlocal y = 5\nprint(y)\nerror(\"late\")", &error), QUILL_SCRIPT_FAILED);
     EXPECT_EQ(log, (Lines{"not", "5"}));
     EXPECT_TRUE(error.starts_with("CobaltScript error: late\n  at " + lastPath + ":4")) << error;
-
     // ...and the run's own leftovers are gone afterwards.
-    EXPECT_EQ(engine().calls.callDepth, 0u);
-    EXPECT_TRUE(engine().calls.protectedCalls.empty());
-    EXPECT_TRUE(engine().scopes.blocks.empty());
-    EXPECT_TRUE(engine().loader.pathStack.empty());
+    EXPECT_TRUE(engine().calls.callDepth == 0 && engine().calls.protectedCalls.empty() && engine().scopes.blocks.empty() &&
+                engine().loader.pathStack.empty());
 }
 
 TEST_F(EmbedTest, OverlappingRunIsRefused)
