@@ -20,17 +20,8 @@ struct Image {
     Image& u16(uint16_t v) { return u8(v & 0xFF).u8(v >> 8); }
     Image& u32(uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
     Image& u64(uint64_t v) { return u32(static_cast<uint32_t>(v)).u32(static_cast<uint32_t>(v >> 32)); }
-    Image& str(const std::string& s)
-    {
-        u32(static_cast<uint32_t>(s.size()));
-        bytes.insert(bytes.end(), s.begin(), s.end());
-        return *this;
-    }
-    Image& raw(const std::vector<uint8_t>& more)
-    {
-        bytes.insert(bytes.end(), more.begin(), more.end());
-        return *this;
-    }
+    Image& raw(const std::vector<uint8_t>& more) { bytes.insert(bytes.end(), more.begin(), more.end()); return *this; }
+    Image& str(const std::string& s) { return u32(static_cast<uint32_t>(s.size())).raw({s.begin(), s.end()}); }
 };
 
 struct HandLine {
@@ -96,19 +87,15 @@ TEST_P(HandBuiltVersion, ReadsItsLayoutAndRuns)
     CobaltScript engine;
     ProgramRef program = engine.deserialiseBytecode(handBuiltProgram(version), "hand");
     EXPECT_EQ(program->version, version);
-    EXPECT_EQ(program->path, version >= 5 ? "prog.cbs" : "");
-    EXPECT_EQ(program->functionDecls.at(0).path, version >= 5 ? "prog.cbs" : "");
+    EXPECT_EQ(program->path + "|" + program->functionDecls.at(0).path, version >= 5 ? "prog.cbs|prog.cbs" : "|");
     EXPECT_EQ(program->lines.at(4).lineNumber, version >= 6 ? 14u : 4u);
     EXPECT_EQ(program->chunks.at(1).functionBody, version >= 8 ? 1 : 0);
     ASSERT_EQ(program->nestBlocks.size(), version >= 8 ? 1u : 0u);
-    if (version >= 8) {
-        EXPECT_EQ(program->nestBlocks[0].label, "top");  // read, or taken from the nest line
-        EXPECT_EQ(program->nestBlocks[0].parentChunk, 0u);
-    }
+    // the label read, or taken from the nest line
+    EXPECT_TRUE(version < 8 || (program->nestBlocks[0].label == "top" && program->nestBlocks[0].parentChunk == 0u));
     // Reading analysed and prepared the lines again.
-    EXPECT_EQ(program->lines[1].analyses.size(), 3u);
-    EXPECT_TRUE(program->lines[1].isAssignment);
-    EXPECT_EQ(program->lines[3].kind, StatementKind::Function);
+    EXPECT_TRUE(program->lines[1].analyses.size() == 3 && program->lines[1].isAssignment &&
+                program->lines[3].kind == StatementKind::Function);
 
     runChunkZero(engine, program);
     EXPECT_EQ(engine.resolveVariablePtr("x")->asInt(), 41);
