@@ -1,9 +1,7 @@
-// Script errors behind the layouts the script tests show: the caret for every kind of near
-// token, texts without a script or a source, positioning of failures that carry no position
-// yet, the context guard, and the native stack guard. Soft errors are checked through pcall by
-// the scripts in calls/.
+// Script errors behind the layouts the script tests show: texts without a script or a source,
+// positioning of failures that carry no position yet, and the native stack guard. (The context a
+// call restores is checked by where failures after a call are placed, exec_test.cpp.)
 
-#include "engine/error/position_context_guard.h"
 #include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
@@ -96,30 +94,6 @@ TEST(Positioning, PlainFailuresArePlacedAtTheirStatement)
             EXPECT_EQ(text.substr(0, row.expected.size()), row.expected) << text;
         }
     }
-}
-
-TEST(Positioning, GuardRestoresTheStatementContext)
-{
-    CobaltScript engine;
-    const ParsedScriptLine outer = lineOf("x = f()", 1, {"x", "=", "f", "(", ")"});
-    engine.setPositionContext(outer);
-    engine.setNearToken("f", 2);
-    {
-        PositionContextGuard guard(engine.errorContext);
-        engine.tokenise("inner = 'text'");  // points the context at its own copy
-        engine.errorContext.currentLine = 40;
-        engine.setNearToken("inner", 0);
-    }
-    EXPECT_EQ(engine.errorContext.sourceText, &outer.text);
-    EXPECT_EQ(engine.errorContext.currentLine, 1u);
-    EXPECT_EQ(engine.errorContext.nearToken, "f");
-
-    engine.tokenise("kept = 1");
-    {
-        PositionContextGuard guard(engine.errorContext);
-        engine.tokenise("replaced = 2");
-    }
-    EXPECT_EQ(*engine.errorContext.sourceText, "kept = 1");
 }
 
 // ---- native stack guard ----

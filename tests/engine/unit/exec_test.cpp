@@ -125,7 +125,7 @@ TEST(ExecFailures, ArePlacedAtTheFailingStatementAndLeaveNoScopes)
         {"if false\nelseif 1 / 0\nend", "Division by zero\n  at line 2, near token '0'\n  elseif 1 / 0\n             ^\n"},
         {"for i = 1, 2\n  for k in [1]\n    while true\n      local z = 1\n      x = 1 / 0\n    end\n  end\nend",
          "Division by zero\n  at line 5"},
-        // in the callee, and in the caller once the call has returned
+        // in the callee, and in the caller once the call has returned (its context restored)
         {"function f()\n  y = 1 / 0\nend\nf()", "at line 2, near token '0'\n  y = 1 / 0\n"},
         {"function f()\n  return 1\nend\nx = f() + [1]", "at line 4"},
         {"function r(n)\n  x = n\n  return r(n + 1)\nend\nr(1)", kRecursionTooDeep},

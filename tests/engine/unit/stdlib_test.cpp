@@ -1,6 +1,7 @@
-// The builtin registry as an embedder sees it: replaced and empty native functions, the scalar
-// shortcut of builtins, and the table cache. Scripts check the builtins themselves (and the call
-// state after failures, calls/; external names after the outermost chunk, loader/).
+// The builtin registry as an embedder sees it: replaced and empty native functions, and the table
+// cache. Scripts check the builtins themselves (and the call state after failures, calls/;
+// external names after the outermost chunk, loader/); the scalar shortcut of builtins is compared
+// with the general call by the fast-expression tests.
 
 #include "tests/engine/unit/engine_fixture.h"
 
@@ -43,44 +44,6 @@ TEST_F(StdlibTest, AnEmptyNativeFunctionFailsAsAnInvalidFunction)
     EXPECT_EQ(engine.calls.callDepth, 0u);
     run("ok, message = pcall(broken, 1)\nprint(ok, message)");
     EXPECT_EQ(output, "false Attempted to call an invalid function value\n");
-}
-
-TEST_F(StdlibTest, ScalarShortcutAcceptsOnlyScalarResults)
-{
-    const struct {
-        BuiltinId id;
-        std::vector<Variable> args;
-        const char* expected;  // "declined", the scalar's kind and value, or the failure
-    } rows[] = {
-        {BuiltinId::ToNumber, {Variable("12")}, "int 12"},
-        {BuiltinId::ToNumber, {Variable("x")}, "empty"},
-        {BuiltinId::ToNumber, {Variable("ffffffff"), Variable(int32_t{16})}, "declined"},  // a pointer
-        {BuiltinId::Len, {Variable("abc")}, "int 3"},
-        {BuiltinId::ToString, {Variable("abc")}, "declined"},
-        {BuiltinId::MathMax, {Variable("abc")}, "declined"},  // a string
-        {BuiltinId::MathFloor, {Variable("abc")}, "Expected a numeric value"},
-        {BuiltinId::MathMin, {Variable(int32_t{3}), Variable(1.5f), Variable(int32_t{2})}, "float 1.500000"},
-        {BuiltinId::MathFloor, {Variable(1.5f)}, "int 1"},
-        {BuiltinId::GetTimeMs, {Variable("abc")}, "getTimeMs function takes no arguments"},
-    };
-    for (const auto& row : rows) {
-        FastScalarValue out;
-        bool taken = false;
-        std::string actual = failureOf([&] {
-            taken = engine.tryEvaluateNativeBuiltinScalar(row.id, row.args.data(), row.args.size(), out);
-        });
-        if (actual == "(no failure)") {
-            actual = !taken                                 ? "declined"
-                     : out.kind == FastScalarValue::Int     ? "int " + std::to_string(out.intValue)
-                     : out.kind == FastScalarValue::Float   ? "float " + Variable(static_cast<float>(out.floatValue)).toString()
-                     : out.kind == FastScalarValue::Empty   ? "empty"
-                                                            : "other";
-        }
-        EXPECT_EQ(actual, row.expected) << row.args.size() << " arguments, first " << row.args[0].toString();
-    }
-    FastScalarValue now;
-    EXPECT_TRUE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::GetTimeMs, nullptr, 0, now));
-    EXPECT_TRUE(now.kind == FastScalarValue::Int && now.intValue >= 0);
 }
 
 TEST_F(StdlibTest, CollectGarbageDropsTheCacheEntriesOfDeadTables)
