@@ -22,7 +22,6 @@ protected:
         EXPECT_EQ(position, tokens.size()) << text;
         return value;
     }
-
     void prepare(const std::string& text)
     {
         source = text;
@@ -30,7 +29,6 @@ protected:
         analyses.clear();
         for (const auto& token : tokens) analyses.push_back(engine.analyseToken(token));
     }
-
     CobaltScript engine;
     std::string source;
     TokenList tokens;
@@ -136,7 +134,6 @@ TEST_F(EvalTest, InPlaceOperationsMatchTheBinaryOperator)
                     if (!engine.performOperationInPlace(target, op, right)) target = engine.performOperation(target, op, right);
                 });
                 EXPECT_EQ(general == "(no failure)" ? text(target) : general, expected) << row;
-
                 FastScalarValue scalar;
                 if (!tryFastScalarFromVariable(right, scalar)) continue;
                 target = left;

@@ -15,7 +15,6 @@ struct Outcome {
     std::string text;  // "kind:text form", or the failure message
     std::string near;
     std::string calls;  // the script's call counter afterwards
-
     bool operator==(const Outcome&) const = default;
 };
 
@@ -40,7 +39,6 @@ std::string describe(const Variable& value) { return std::string(typeName(value.
 class FastExpressionTest : public ::testing::Test, public EngineFixture {
 protected:
     void SetUp() override { load(kState); }
-
     ParsedScriptLine lineOf(const std::string& expression)
     {
         ParsedScriptLine line;
@@ -49,13 +47,11 @@ protected:
         for (const Token& token : line.tokens) line.analyses.push_back(engine.analyseToken(token));
         return line;
     }
-
     static FastExpression compile(const ParsedScriptLine& line, uint32_t begin = 0, uint32_t end = UINT32_MAX)
     {
         const auto size = static_cast<uint32_t>(line.tokens.size());
         return compileFastExpressionRange(line.tokens, line.analyses, TokenRange{begin, std::min(end, size)});
     }
-
     template <typename Evaluate>
     Outcome observe(const ParsedScriptLine& line, Evaluate evaluate)
     {
@@ -70,7 +66,6 @@ protected:
         outcome.calls = global("calls").toString();
         return outcome;
     }
-
     Outcome general(const ParsedScriptLine& line)
     {
         return observe(line, [&] {
@@ -80,12 +75,10 @@ protected:
             return value;
         });
     }
-
     Outcome fast(const ParsedScriptLine& line, const FastExpression& expression)
     {
         return observe(line, [&] { return engine.evaluateFastExpression(expression, line); });
     }
-
     // Both paths on the same state; false when the range has no fast form.
     bool compare(const std::string& expression)
     {
@@ -97,7 +90,6 @@ protected:
         cheapDecisions += cheapPathsAgree(line, tree, reference);
         return true;
     }
-
     // Whatever the int, scalar and bool paths decide must be what the value path gives, and
     // they decide without effects (no calls). Returns how many of them decided.
     int cheapPathsAgree(const ParsedScriptLine& line, const FastExpression& tree, const Outcome& reference)
@@ -125,9 +117,7 @@ protected:
         EXPECT_EQ(global("calls").toString(), "0") << "a cheap path made a call: " << line.text;
         return decided;
     }
-
     int cheapDecisions = 0;
-
     // Compares `count` generated expressions; returns how many had a fast form.
     int compareRandomExpressions(uint32_t seed, int count);
 };
@@ -200,7 +190,6 @@ TEST_F(FastExpressionTest, OperandsAreTakenBeforeACallCanRebindThem)
 class ExpressionGenerator {
 public:
     explicit ExpressionGenerator(uint32_t seed) : m_random(seed) {}
-
     std::string expression(int depth)
     {
         if (depth <= 0 || pick(4) == 0) return atom();
@@ -222,14 +211,12 @@ public:
 private:
     size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(m_random); }
     std::string choose(std::initializer_list<const char*> options) { return options.begin()[pick(options.size())]; }
-
     std::string atom()
     {
         return choose({"0", "1", "2", "7", "2147483647", "0.5", "1.5", "0.1", "3.", "i", "n", "z", "big", "small",
                        "fl", "g", "h", "tiny", "s", "e", "b", "nb", "arr", "tab", "nested", "missing", "\"a\"",
                        "\"\"", "tre", "flse", "not"});
     }
-
     // Operands of operators are atoms or bracketed, so no "not" swallows an operator.
     std::string operand(int depth)
     {
@@ -244,7 +231,6 @@ private:
         bracketed += ')';
         return bracketed;
     }
-
     std::mt19937 m_random;
 };
 
@@ -299,21 +285,18 @@ protected:
         EXPECT_EQ(value.type, VarType::Function) << name;
         return value.type == VarType::Function ? value.asCallable() : nullptr;
     }
-
     // The values of a script argument list such as "1, \"x\"".
     std::vector<Variable> arguments(const std::string& list)
     {
         load("argumentList = [" + list + "]");
         return global("argumentList").asArray()->items;
     }
-
     Outcome call(const Variable& callee, std::vector<Variable> args, bool isProtected = false)
     {
         if (!isProtected) return observe(lineOf("f()"), [&] { return engine.invokeCallableFast(callee, args.data(), args.size()); });
         args.insert(args.begin(), callee);
         return observe(lineOf("pcall(f)"), [&] { return engine.pcallFunctionFast(args.data(), args.size()); });
     }
-
     // Each argument list, called plainly and protected, against the same function with its
     // fast body turned off: the ordinary call of the same lines. What the scalar forms decide,
     // they decide as the ordinary call does, without effects.
@@ -354,7 +337,6 @@ protected:
             EXPECT_EQ(engine.scopes.blocks.size(), engine.scopes.blockBase);
         }
     }
-
     int scalarDecisions = 0, protectedFailures = 0;
 };
 

@@ -43,7 +43,6 @@ TEST_F(PatternCacheTest, SharedUntilEvictedBoundedAndOnlyForShortValidTexts)
     EXPECT_EQ(getCachedGsubPattern("(%a+)=(%d+)"), first);
     EXPECT_EQ(captureCount(*first), 2u);
     EXPECT_EQ(regexText(*first), "([A-Za-z]+)=(\\d+)");
-
     // A full cache drops its oldest entries; a holder's reference still matches.
     setPatternCacheCapacity(3);
     const PatternRef oldest = getCachedGsubPattern("%d+");
@@ -55,7 +54,6 @@ TEST_F(PatternCacheTest, SharedUntilEvictedBoundedAndOnlyForShortValidTexts)
     EXPECT_EQ(firstMatch(again, "ab 123 cd"), "123");
     setPatternCacheCapacity(1);  // lowering the bound trims at once
     EXPECT_EQ(patternCacheSize(), 1u);
-
     // Long texts are used but not cached, rejected ones neither.
     clearPatternCache();
     const std::string text(kMaxCachedPatternBytes + 1, 'n');
@@ -126,7 +124,6 @@ TEST(DirectMatcherTest, AgreesWithTheRegexEngineOnGeneratedPatterns)
     const std::string alphabet = "ab1 _-x^%.\n\xc3\xa9";
     std::mt19937 random(12345);
     auto pick = [&random](size_t n) { return static_cast<size_t>(random() % n); };
-
     int compared = 0, direct = 0;
     for (int round = 0; round < 3000; ++round) {
         std::string text = pick(6) == 0 ? "^" : "";
