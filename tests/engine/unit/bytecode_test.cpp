@@ -55,27 +55,6 @@ TEST(BytecodeCompiler, NestedChunksGetHigherIndicesButEarlierInstructions)
               "function 0: line 1 -> chunk 2, body lines 2..6  function f(x)\n");
 }
 
-TEST(BytecodeDisassembler, DumpsMalformedProgramsWithoutFailing)
-{
-    BytecodeProgram program;
-    program.path = "bot.cbs";
-    program.instructions = {Instruction{Opcode::Line, 7, 0}, Instruction{static_cast<Opcode>(200), 1, 3}};
-    program.chunks = {BytecodeChunk{0, 2, 0, 0}, BytecodeChunk{1, 5, 1, 1}};
-    program.nestBlocks.push_back(BytecodeNestBlock{9, 1, 0, "say \"hi\""});
-    program.ifGroups.push_back(BytecodeIfGroup{{BytecodeIfBranch{4, 1, 0}}});
-    EXPECT_EQ(disassembleProgram(program),
-              "program version 60: 0 lines, 2 chunks, 2 instructions\n"
-              "path \"bot.cbs\"\n"
-              "chunk 0 top-level: first 0, count 2\n"
-              "  0000  line           7  (line out of range)\n"
-              "  0001  opcode 200     1 (second operand 3)\n"
-              "chunk 1 body, declares locals: first 1, count 5\n"
-              "  (instruction range out of bounds)\n"
-              "if-group 0\n"
-              "  branch  line 4 -> chunk 1  (line out of range)\n"
-              "nest 0: line 9 -> chunk 1, in chunk 0, label \"say \\\"hi\\\"\"\n");
-}
-
 // ===== recursion limits on a small stack =====
 
 TEST(BytecodeRecursion, DeepNestingAndRunawayCallsFailWithTheRecursionError)
