@@ -250,19 +250,6 @@ TEST_F(EmbedTest, ARunDoesNotInheritAnEarlierRunsCoroutine)
     EXPECT_EQ(log, Lines{"one"});
 }
 
-TEST_F(EmbedTest, MalformedResponsesFailWithTheParsersDescription)
-{
-    for (const char* answer : {"{\"a\": ", "nul", "[1,]", "\"\xff\"", "{} {}", " "}) {
-        onRequest = [answer](const char*, const char*, char** response, char**) {
-            *response = strdup(answer);
-            return int32_t{1};
-        };
-        std::string error;
-        EXPECT_EQ(run("misskeyMe()", &error), QUILL_SCRIPT_FAILED) << answer;
-        EXPECT_EQ(error.rfind("CobaltScript error: [json.exception.parse_error.", 0), 0u) << error;
-    }
-}
-
 // ----- destroy frees containers that refer to each other -----
 
 TEST_F(EmbedTest, DroppedCyclesAreFreedWhileRunningAndAtDestroy)

@@ -85,6 +85,16 @@ struct EngineFixture {
         if (chunk.type != VarType::Function) throw std::runtime_error("not loaded: " + chunk.toString());
         return engine.invokeCallableFast(chunk, nullptr, 0);
     }
+    /// `text` as one statement, tokenised and analysed, as the parser would leave it.
+    ParsedScriptLine lineOf(const std::string& text)
+    {
+        ParsedScriptLine line;
+        line.text = text;
+        line.tokens = engine.tokenise(line.text);
+        for (const Token& token : line.tokens) line.analyses.push_back(engine.analyseToken(token));
+        return line;
+    }
+
     /// The first line of the failure of running `source` through the tree-walker.
     std::string message(std::string_view source)
     {

@@ -10,29 +10,18 @@
 namespace cobalt {
 namespace {
 
-class EvalTest : public ::testing::Test {
+class EvalTest : public ::testing::Test, public EngineFixture {
 protected:
-    // Tokenises `text` (kept alive for error texts) and evaluates one expression that must
-    // use up every token.
+    // Evaluates one expression that must use up every token (the line stays alive for error texts).
     Variable eval(const std::string& text)
     {
-        prepare(text);
+        line = lineOf(text);
         size_t position = 0;
-        Variable value = engine.evaluateExpression(tokens, position, &analyses);
-        EXPECT_EQ(position, tokens.size()) << text;
+        Variable value = engine.evaluateExpression(line.tokens, position, &line.analyses);
+        EXPECT_EQ(position, line.tokens.size()) << text;
         return value;
     }
-    void prepare(const std::string& text)
-    {
-        source = text;
-        tokens = engine.tokenise(source);
-        analyses.clear();
-        for (const auto& token : tokens) analyses.push_back(engine.analyseToken(token));
-    }
-    CobaltScript engine;
-    std::string source;
-    TokenList tokens;
-    AnalysisList analyses;
+    ParsedScriptLine line;
 };
 
 // One expression each: its kind and text form, or "error: " and the failure message.
@@ -80,9 +69,9 @@ TEST_F(EvalTest, EachExpressionGivesItsValueOrFailure)
     EXPECT_EQ(failureOf([&] { engine.performOperation(one, '&', one); }), "Unsupported operation: &");
     // Without stored analyses the tokens are analysed as they are read.
     engine.pushVariable("x", Variable(int32_t{4}));
-    prepare("x * 2 + 0.5");
+    line = lineOf("x * 2 + 0.5");
     size_t position = 0;
-    EXPECT_EQ(engine.evaluateExpression(tokens, position, nullptr).toString(), "8.500000");
+    EXPECT_EQ(engine.evaluateExpression(line.tokens, position, nullptr).toString(), "8.500000");
 }
 
 TEST_F(EvalTest, ExtraArgumentsOfTheInnermostCall)
@@ -105,10 +94,10 @@ TEST_F(EvalTest, SkipStopsAtTheEndOfOneExpressionWithoutCalls)
     counter->native = [&](NativeArgs) { ++calls; return Variable(); };
     engine.pushVariable("f", Variable(CallableRef(counter)));
     for (const auto& [text, precedence, stop] : {std::tuple{"a + f(1)[2] * {k: f()} , rest", 1, ","}, {"a ^ b + c", 6, "+"}}) {
-        prepare(text);
+        line = lineOf(text);
         size_t position = 0;
-        engine.skipExpression(tokens, position, precedence, &analyses);
-        EXPECT_EQ(tokens.at(position), stop) << text;
+        engine.skipExpression(line.tokens, position, precedence, &line.analyses);
+        EXPECT_EQ(line.tokens.at(position), stop) << text;
     }
     EXPECT_EQ(calls, 0);
 }

@@ -102,18 +102,6 @@ TEST_F(ExecTest, RightSideGrowingTheTargetsScopeDoesNotDisturbTheStore)
               "8 7 {k: 7}\n");
 }
 
-TEST_F(ExecTest, BlockValueIsTheLastExpressionOrTheReturnedValue)
-{
-    BlockSignal signal = BlockSignal::None;
-    Variable value;
-    run("1 + 1\nx = 5", &signal, &value);
-    EXPECT_EQ(value.toString() + (signal == BlockSignal::None ? " none" : " signal"), "2 none");
-    run("return 1, 2", &signal, &value);
-    EXPECT_TRUE(value.type == VarType::Multi && signal == BlockSignal::Return);
-    run("x = 1\nbreak\nx = 2", &signal);
-    EXPECT_EQ(global("x").toString() + (signal == BlockSignal::Break ? " break" : " other"), "1 break");
-}
-
 // ----- failures: where they are placed, and the scopes they leave -----
 
 TEST(ExecFailures, ArePlacedAtTheFailingStatementAndLeaveNoScopes)

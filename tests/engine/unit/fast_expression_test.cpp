@@ -39,14 +39,6 @@ std::string describe(const Variable& value) { return std::string(typeName(value.
 class FastExpressionTest : public ::testing::Test, public EngineFixture {
 protected:
     void SetUp() override { load(kState); }
-    ParsedScriptLine lineOf(const std::string& expression)
-    {
-        ParsedScriptLine line;
-        line.text = expression;
-        line.tokens = engine.tokenise(line.text);
-        for (const Token& token : line.tokens) line.analyses.push_back(engine.analyseToken(token));
-        return line;
-    }
     static FastExpression compile(const ParsedScriptLine& line, uint32_t begin = 0, uint32_t end = UINT32_MAX)
     {
         const auto size = static_cast<uint32_t>(line.tokens.size());

@@ -19,9 +19,7 @@ Variable rawOf(std::initializer_list<uint8_t> bytes) { return Variable(RawBytes(
 // What scripts can print is checked by values/text_forms.cbs; these are the forms they cannot reach.
 TEST(ValueText, FormsScriptsCannotReach)
 {
-    EXPECT_EQ(Variable(INT32_MIN).toString(), "-2147483648");
     EXPECT_EQ(rawOf({1, 2}).toString(), "[unconvertible type]");
-    EXPECT_EQ(Variable(std::make_shared<ScriptCallable>()).toString(), "[function]");
     EXPECT_EQ(Variable(reinterpret_cast<void*>(uintptr_t{0xabc0ff})).toString(), "$ABC0FF");
 }
 
