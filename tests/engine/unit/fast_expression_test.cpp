@@ -270,12 +270,6 @@ TEST_F(FastExpressionTest, RangesWithAndWithoutAFastForm)
 
 class FastCallableTest : public FastExpressionTest {
 protected:
-    CallableRef function(const std::string& name)
-    {
-        const Variable value = global(name);
-        EXPECT_EQ(value.type, VarType::Function) << name;
-        return value.type == VarType::Function ? value.asCallable() : nullptr;
-    }
     // The values of a script argument list such as "1, \"x\"".
     std::vector<Variable> arguments(const std::string& list)
     {
@@ -291,10 +285,11 @@ protected:
     // Each argument list, called plainly and protected, against the same function with its
     // fast body turned off: the ordinary call of the same lines. What the scalar forms decide,
     // they decide as the ordinary call does, without effects.
-    void expectSameCalls(const std::string& name, std::initializer_list<const char*> argumentLists)
+    void expectSameCalls(const std::string& name, const std::vector<const char*>& argumentLists)
     {
         const Variable fastFunction = global(name);
-        auto copy = std::make_shared<ScriptCallable>(*function(name));
+        ASSERT_EQ(fastFunction.type, VarType::Function) << name;
+        auto copy = std::make_shared<ScriptCallable>(*fastFunction.asCallable());
         copy->fastBodyKind = FastBodyKind::None;
         const Variable ordinary{CallableRef(copy)};
         for (const char* list : argumentLists) {
@@ -337,17 +332,13 @@ TEST_F(FastCallableTest, FastBodiesBehaveAsOrdinaryCalls)
          "function both(a); return a, a + 1; end\nfunction noisy(a); return bump(a); end\n"
          "function down(k); return k <= 0 and 0 or down(k - 1) + 1; end\n"
          "function label(k); return k <= 0 and \"end\" or label(k - 1) + \"\"; end\n");
-    expectSameCalls("add", {"2, 3", "0.1, 0.2", "\"x\", 1", "1", ""});
-    expectSameCalls("div", {"1, 0", "7, 2"});
-    expectSameCalls("tally", {"4"});
-    expectSameCalls("both", {"4"});
-    expectSameCalls("guarded", {"3", "-1", "\"a\"", ""});
-    expectSameCalls("noisy", {"3"});
-    expectSameCalls("bump", {"3"});
-    // recursive bodies (a runaway one is a recursion/ script)
-    EXPECT_EQ(function("down")->fastBodyKind, FastBodyKind::SingleReturn);
-    expectSameCalls("down", {"0", "300"});
-    expectSameCalls("label", {"300"});
+    // recursive bodies among them (a runaway one is a recursion/ script)
+    for (const auto& [name, lists] : std::vector<std::pair<const char*, std::vector<const char*>>>{
+             {"add", {"2, 3", "0.1, 0.2", "\"x\", 1", "1", ""}}, {"div", {"1, 0", "7, 2"}}, {"tally", {"4"}}, {"both", {"4"}},
+             {"guarded", {"3", "-1", "\"a\"", ""}}, {"noisy", {"3"}}, {"bump", {"3"}}, {"down", {"0", "300"}}, {"label", {"300"}}}) {
+        expectSameCalls(name, lists);
+    }
+    EXPECT_EQ(global("down").asCallable()->fastBodyKind, FastBodyKind::SingleReturn);
     EXPECT_GT(scalarDecisions, 3);
     EXPECT_GT(protectedFailures, 0);
 }
