@@ -41,8 +41,6 @@ TEST_F(PatternCacheTest, SharedUntilEvictedBoundedAndOnlyForShortValidTexts)
     // More distinct patterns than a thread remembers, so the next look-up reaches the cache.
     for (int i = 0; i < 8; ++i) getCachedGsubPattern(std::string(1, 'x').append(std::to_string(i)));
     EXPECT_EQ(getCachedGsubPattern("(%a+)=(%d+)"), first);
-    EXPECT_EQ(captureCount(*first), 2u);
-    EXPECT_EQ(regexText(*first), "([A-Za-z]+)=(\\d+)");
     // A full cache drops its oldest entries; a holder's reference still matches.
     setPatternCacheCapacity(3);
     const PatternRef oldest = getCachedGsubPattern("%d+");
