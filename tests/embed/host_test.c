@@ -1,14 +1,9 @@
 /*
- * host_test: embeds CobaltScript through quill_script.h alone, as an application does, and
- * checks the interface from the host's side: result codes, error texts, who frees what, null
- * arguments, the request callback's answers, and stopping from another thread.
- *
- *   host_test SCRIPTS_DIR
- *
- * The scripts it runs live in tests/embed/scripts. Run under AddressSanitizer, its leak
- * checker also proves that every text changing hands is freed. The engine's side of embedding
- * (grace periods, runs after failures, freeing cycles) is tests/engine/unit/embed_test.cpp.
- * Exit status 0 when every check holds.
+ * host_test SCRIPTS_DIR: embeds CobaltScript through quill_script.h alone, as an application does,
+ * and checks the interface from the host's side: result codes, error texts, who frees what, null
+ * arguments, the request callback's answers, and stopping from another thread. Under
+ * AddressSanitizer its leak checker also proves that every text changing hands is freed. The
+ * engine's side is tests/engine/unit/embed_test.cpp. Exit status 0 when every check holds.
  */
 #define _POSIX_C_SOURCE 200809L
 
@@ -40,11 +35,6 @@ static int g_failures = 0;
             ++g_failures;                                                                       \
         }                                                                                       \
     } while (0)
-
-static int startsWith(const char* text, const char* prefix)
-{
-    return text && strncmp(text, prefix, strlen(prefix)) == 0;
-}
 
 static void sleepMilliseconds(long milliseconds)
 {
@@ -79,20 +69,10 @@ typedef struct Host {
     atomic_int cancelled; /* set by the stopping thread, as a host cancels its network task */
 } Host;
 
-static void hostReset(Host* host)
-{
-    memset(host->log, 0, sizeof host->log);
-    host->requests = 0;
-    host->endpoint[0] = host->parameters[0] = '\0';
-    host->answerCount = 0;
-    atomic_init(&host->cancelled, 0);
-}
-
 static void plan(Host* host, enum Answer answer, const char* text)
 {
     host->answers[host->answerCount] = answer;
-    host->texts[host->answerCount] = text;
-    ++host->answerCount;
+    host->texts[host->answerCount++] = text;
 }
 
 static void onLog(void* context, const char* message)
@@ -100,13 +80,6 @@ static void onLog(void* context, const char* message)
     Host* host = context;
     size_t used = strlen(host->log);
     snprintf(host->log + used, sizeof host->log - used, "%s\n", message);
-}
-
-static char* copyText(const char* text)
-{
-    char* copy = malloc(strlen(text) + 1);
-    if (copy) strcpy(copy, text);
-    return copy;
 }
 
 static int32_t onRequest(void* context, const char* endpoint, const char* parameters, char** response, char** error)
@@ -120,17 +93,17 @@ static int32_t onRequest(void* context, const char* endpoint, const char* parame
     const char* text = index < host->answerCount ? host->texts[index] : "";
     switch (answer) {
     case ANSWER_TEXT:
-        *response = copyText(text);
+        *response = strdup(text);
         return 1;
     case ANSWER_NO_RESPONSE:
         return 1;
     case ANSWER_FAILURE:
-        *response = copyText("{\"ignored\":true}");
-        *error = copyText(text);
+        *response = strdup("{\"ignored\":true}");
+        *error = strdup(text);
         return 0;
     case ANSWER_BLOCK:
         while (!atomic_load(&host->cancelled)) sleepMilliseconds(5);
-        *error = copyText("request cancelled");
+        *error = strdup("request cancelled");
         return 0;
     }
     return 0;
@@ -149,47 +122,33 @@ static const char* scriptPath(const char* name)
 
 static QuillScriptRuntime* newRuntime(Host* host)
 {
-    hostReset(host);
+    memset(host, 0, sizeof *host);
+    atomic_init(&host->cancelled, 0);
     QuillScriptRuntime* runtime = quill_script_runtime_create(host, onLog, onRequest, NULL, NULL);
     CHECK(runtime != NULL);
     return runtime;
 }
 
-/* Runs a script; *error receives run's error text, which the caller frees. */
-static int32_t runScript(QuillScriptRuntime* runtime, const char* name, char** error)
-{
-    return quill_script_runtime_run(runtime, scriptPath(name), error);
-}
-
 typedef struct Stopper {
-    pthread_t thread;
     QuillScriptRuntime* runtime;
     Host* host;
-    long delayMilliseconds;
 } Stopper;
 
+/* After 200 ms: a stop, and the host cancels its network task. */
 static void* stopLater(void* argument)
 {
     Stopper* stopper = argument;
-    sleepMilliseconds(stopper->delayMilliseconds);
+    sleepMilliseconds(200);
     quill_script_runtime_request_stop(stopper->runtime);
     atomic_store(&stopper->host->cancelled, 1);
     return NULL;
 }
 
-static void startStopper(Stopper* stopper, QuillScriptRuntime* runtime, Host* host, long delayMilliseconds)
-{
-    stopper->runtime = runtime;
-    stopper->host = host;
-    stopper->delayMilliseconds = delayMilliseconds;
-    CHECK(pthread_create(&stopper->thread, NULL, stopLater, stopper) == 0);
-}
-
 /* ----- the checks ----- */
 
-/* Runs the named script (no path at all when `name` is null or empty) and checks its result
-   and the start of its error text, in which "%s" stands for the script's path ("" for no error
-   text at all). Run must store its answer over whatever the pointer held; the text is freed. */
+/* Runs the named script (no path when `name` is null or empty); checks its result and the start
+   of its error text ("%s": the script's path; "": no text at all), which run must store over
+   whatever the pointer held. */
 static void expectRun(QuillScriptRuntime* runtime, const char* name, int32_t result, const char* errorStart, int line)
 {
     const char* path = !name || !name[0] ? name : scriptPath(name);
@@ -197,7 +156,8 @@ static void expectRun(QuillScriptRuntime* runtime, const char* name, int32_t res
     snprintf(expected, sizeof expected, errorStart, path, path);
     char* error = (char*)expected;
     const int32_t actual = quill_script_runtime_run(runtime, path, &error);
-    if (actual != result || error == expected || (*expected ? !startsWith(error, expected) : error != NULL)) {
+    const int textWrong = *expected ? !error || strncmp(error, expected, strlen(expected)) != 0 : error != NULL;
+    if (actual != result || error == expected || textWrong) {
         fprintf(stderr, "%s:%d: run of %s gave %d and \"%s\"\n", __FILE__, line, name ? name : "(null)", actual,
                 error ? error : "(null)");
         ++g_failures;
@@ -212,14 +172,12 @@ static void runsAndFailures(void)
     quill_script_runtime_destroy(NULL);
     quill_script_runtime_request_stop(NULL);
     quill_script_free_string(NULL);
-
     Host host;
     QuillScriptRuntime* runtime = newRuntime(&host);
     const char* required = "A CobaltScript file path is required";
     EXPECT_RUN(NULL, "hello.cbs", QUILL_SCRIPT_FAILED, required);
     EXPECT_RUN(runtime, NULL, QUILL_SCRIPT_FAILED, required);
     EXPECT_RUN(runtime, "", QUILL_SCRIPT_FAILED, required);
-
     EXPECT_RUN(runtime, "hello.cbs", QUILL_SCRIPT_FINISHED, "");
     CHECK_TEXT(host.log, "hello\t3\nhello\t3\n");
     EXPECT_RUN(runtime, "does_not_exist.cbs", QUILL_SCRIPT_FAILED,
@@ -250,7 +208,7 @@ static void requestAnswers(void)
     plan(&host, ANSWER_NO_RESPONSE, NULL);
     plan(&host, ANSWER_FAILURE, "server said no");
     char* error = NULL;
-    CHECK(runScript(runtime, "requests.cbs", &error) == QUILL_SCRIPT_FINISHED);
+    CHECK(quill_script_runtime_run(runtime, scriptPath("requests.cbs"), &error) == QUILL_SCRIPT_FINISHED);
     CHECK(error == NULL);
     CHECK_TEXT(host.log, "42\ntrue\nfalse\tMisskey request failed\nfalse\tserver said no\n");
     CHECK(host.requests == 4);
@@ -266,12 +224,13 @@ static void stopFromAnotherThread(const char* script, enum Answer answer, const 
     Host host;
     QuillScriptRuntime* runtime = newRuntime(&host);
     if (answer == ANSWER_BLOCK) plan(&host, answer, NULL);
-    Stopper stopper;
+    Stopper stopper = {runtime, &host};
+    pthread_t thread;
     const double started = nowSeconds();
-    startStopper(&stopper, runtime, &host, 200);
+    CHECK(pthread_create(&thread, NULL, stopLater, &stopper) == 0);
     char* error = NULL;
-    CHECK(runScript(runtime, script, &error) == QUILL_SCRIPT_STOPPED);
-    pthread_join(stopper.thread, NULL);
+    CHECK(quill_script_runtime_run(runtime, scriptPath(script), &error) == QUILL_SCRIPT_STOPPED);
+    pthread_join(thread, NULL);
     CHECK(error == NULL);
     CHECK(nowSeconds() - started < 3.0); /* not the minute it asked for */
     CHECK_TEXT(host.log, log);

@@ -64,10 +64,6 @@ TEST(ReplInput, BlankInputIsCompleteAndClearForgetsEverything)
         EXPECT_TRUE(input.complete()) << line;
     }
     input.clear();
-    input.addLine("s = \"open (");
-    EXPECT_FALSE(input.complete());
-    EXPECT_EQ(input.text(), "s = \"open (");
-    input.clear();
     EXPECT_TRUE(input.blank());
     input.addLine("while x");
     input.addLine("x = 1");

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -64,7 +65,6 @@ struct EngineFixture {
     {
         engine.printHandler = [this](std::string_view line) { output += std::string(line) + "\n"; };
     }
-
     /// Parses `source` and runs it through the tree-walker as one top-level block; returns
     /// everything printed so far. The lines stay alive, since functions declared there keep them.
     std::string run(std::string_view source, BlockSignal* signalOut = nullptr, Variable* valueOut = nullptr)
@@ -77,7 +77,6 @@ struct EngineFixture {
         if (valueOut) *valueOut = std::move(value);
         return output;
     }
-
     /// Runs `source` as a loaded chunk (compiled, through the bytecode interpreter).
     Variable load(const std::string& source)
     {
@@ -86,24 +85,30 @@ struct EngineFixture {
         if (chunk.type != VarType::Function) throw std::runtime_error("not loaded: " + chunk.toString());
         return engine.invokeCallableFast(chunk, nullptr, 0);
     }
+    /// `text` as one statement, tokenised and analysed, as the parser would leave it.
+    ParsedScriptLine lineOf(const std::string& text)
+    {
+        ParsedScriptLine line;
+        line.text = text;
+        line.tokens = engine.tokenise(line.text);
+        for (const Token& token : line.tokens) line.analyses.push_back(engine.analyseToken(token));
+        return line;
+    }
 
     /// The first line of the failure of running `source` through the tree-walker.
     std::string message(std::string_view source)
     {
         return firstLine(failureOf([&] { run(source); }));
     }
-
     Variable global(const std::string& name)
     {
         const Variable* slot = engine.resolveVariablePtr(name);
         return slot ? *slot : Variable();
     }
-
     void defineNative(const std::string& name, NativeFunction function)
     {
         engine.pushVariable(name, engine.makeNativeCallable(std::move(function), name, BuiltinId::None));
     }
-
     CobaltScript engine;
     std::string output;
     std::shared_ptr<ParsedLines> lines;
@@ -125,12 +130,10 @@ public:
     }
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
     std::string path(const std::string& relative = "") const
     {
         return relative.empty() ? m_path : (std::filesystem::path(m_path) / relative).string();
     }
-
     /// Writes `text` to a file at `relative`, making its folders; returns its full path.
     std::string file(const std::string& relative, const std::string& text) const
     {

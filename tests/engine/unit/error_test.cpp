@@ -1,14 +1,7 @@
-// Script errors behind the layouts the script tests show: the caret for every kind of near
-// token, texts without a script or a source, positioning of failures that carry no position
-// yet, the context guard, and the native stack guard. Soft errors are checked through pcall by
-// the scripts in calls/.
+// Script errors behind the layouts the script tests show: texts without a script or a source,
+// positioning of failures that carry no position yet, and the native stack guard. (The context a
+// call restores is checked by where failures after a call are placed, exec_test.cpp.)
 
-#include <gtest/gtest.h>
-
-#include <stdexcept>
-#include <string>
-
-#include "engine/error/position_context_guard.h"
 #include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
@@ -25,11 +18,6 @@ ParsedScriptLine lineOf(const std::string& text, uint64_t lineNumber, TokenList 
     return line;
 }
 
-std::string textOfThrowError(CobaltScript& engine, std::string_view message, std::string_view nearToken)
-{
-    return failureOf([&] { engine.throwError(message, nearToken); });
-}
-
 /// Runs `failing` inside a statement and positions what it throws, as an executor does.
 template <typename Failing>
 std::string positioned(CobaltScript& engine, const ParsedScriptLine& line, Failing failing)
@@ -43,123 +31,69 @@ std::string positioned(CobaltScript& engine, const ParsedScriptLine& line, Faili
     });
 }
 
-// ---- the error text ----
+// ---- the error text where the scripts in errors/ cannot show it: without a script name, with an
+// empty one, with another source shown, without any source, a near-token ending the statement ----
 
-TEST(ErrorText, WithoutAScriptTheLineIsNamedAlone)
+TEST(ErrorText, LayoutsWithoutAScriptOrASource)
 {
-    CobaltScript engine;
-    const std::string source = "x = y";
-    engine.errorContext.sourceText = &source;
-    engine.errorContext.currentLine = 0;
-    EXPECT_EQ(textOfThrowError(engine, "Oops", ""),
-              std::string("CobaltScript error: Oops\n  at line 1\n  x = y\n       ^\n") + kHintLine);
-}
-
-// Where the caret and its tildes go under the statement, for each near token.
-TEST(ErrorText, CaretMarksTheNearToken)
-{
-    struct Case {
-        const char* source;
+    const struct {
+        const char* source;  // nullptr: no source at all
+        const char* pathOnStack;  // nullptr: none
+        const char* overrideSource;
         const char* near;
-        const char* marked;
+        std::string expected;
+    } rows[] = {
+        {"x = y", nullptr, "", "", std::string("CobaltScript error: m\n  at line 1\n  x = y\n       ^\n") + kHintLine},
+        {"abc + d", nullptr, "", "+ d", std::string("CobaltScript error: m\n  at line 1, near token '+ d'\n  abc + d\n      ^~~\n") + kHintLine},
+        {"a", "", "", "a", std::string("CobaltScript error: m\n  at line 1, near token 'a'\n  a\n  ^\n") + kHintLine},
+        {"shown = never", nullptr, "other text", "text",
+         std::string("CobaltScript error: m\n  at line 1, near token 'text'\n  other text\n        ^~~~\n") + kHintLine},
+        {nullptr, nullptr, "", "t", std::string("CobaltScript error: m\n  at line 1, near token 't'\n  \n  ^\n") + kHintLine},
     };
-    const Case cases[] = {
-        {"abc + d", "abc", "\n  abc + d\n  ^~~\n"},
-        {"abc + d", "+", "\n  abc + d\n      ^\n"},
-        {"abc + d", "+ d", "\n      ^~~\n"},  // a token that runs to the very last byte
-        {"a = b / c / 0", "/", "\n  a = b / c / 0\n        ^\n"},  // the first occurrence
-        {"ab", "zzz", "\n  ab\n    ^\n"},  // a missing token gets no tildes
-    };
-    for (const Case& c : cases) {
+    for (const auto& row : rows) {
         CobaltScript engine;
-        const std::string source = c.source;
-        engine.errorContext.sourceText = &source;
-        const std::string text = textOfThrowError(engine, "m", c.near);
-        EXPECT_NE(text.find(c.marked), std::string::npos) << c.source << " / " << c.near << ":\n" << text;
+        const std::string source = row.source ? row.source : "";
+        if (row.source) engine.errorContext.sourceText = &source;
+        if (row.pathOnStack) engine.loader.pathStack.push_back(row.pathOnStack);
+        engine.errorContext.overrideSource = row.overrideSource;
+        EXPECT_EQ(failureOf([&] { engine.throwError("m", row.near); }), row.expected) << source << " / " << row.near;
     }
-    // An empty script name on the stack counts as none.
-    CobaltScript engine;
-    const std::string source = "a";
-    engine.loader.pathStack.push_back("");
-    engine.errorContext.sourceText = &source;
-    EXPECT_NE(textOfThrowError(engine, "m", "a").find("  at line 1, near token 'a'\n"), std::string::npos);
-}
-
-TEST(ErrorText, OverrideSourceWinsAndNoSourceIsEmpty)
-{
-    CobaltScript engine;
-    const std::string source = "shown = never";
-    engine.errorContext.sourceText = &source;
-    engine.errorContext.overrideSource = "other text";
-    EXPECT_NE(textOfThrowError(engine, "m", "text").find("\n  other text\n        ^~~~\n"), std::string::npos);
-
-    CobaltScript bare;
-    EXPECT_EQ(textOfThrowError(bare, "m", "t"),
-              std::string("CobaltScript error: m\n  at line 1, near token 't'\n  \n  ^\n") + kHintLine);
 }
 
 // ---- positioning plain failures ----
 
-TEST(Positioning, WithoutANearTokenTheFirstTokenIsUsed)
+// A failure is placed at the statement that positions it (not where a call left the context),
+// at the near-token or else the first token; one that is placed already, or was raised with its
+// text, stays as it is.
+TEST(Positioning, PlainFailuresArePlacedAtTheirStatement)
 {
-    CobaltScript engine;
-    const ParsedScriptLine line = lineOf("  pop(list)", 0, {"pop", "(", "list", ")"});
-    engine.setPositionContext(line);
-    const std::string text = positioned(engine, line, [] { fail("pop(array): array is empty"); });
-    EXPECT_NE(text.find("at line 1, near token 'pop'\n    pop(list)\n    ^~~\n"), std::string::npos) << text;
-}
-
-TEST(Positioning, OnlyErrorsWithoutAPositionArePositioned)
-{
-    CobaltScript engine;
-    const ParsedScriptLine line = lineOf("f()", 2, {"f", "(", ")"});
-    engine.setPositionContext(line);
     const std::string inner = "CobaltScript error: inner\n  at other.cbs:9\n  boom\n  ^\n";
-    EXPECT_EQ(positioned(engine, line, [&] { throw std::runtime_error(inner); }), inner);
-    EXPECT_EQ(positioned(engine, line, [&] { throw RaisedScriptError("CobaltScript error: raised"); }),
-              "CobaltScript error: raised");
-    // Script-raised and unknown errors are positioned.
-    engine.setNearToken(")", 2);
-    EXPECT_EQ(positioned(engine, line, [] { throw RaisedScriptError("bad"); }).substr(0, 28),
-              "CobaltScript error: bad\n  at");
-    EXPECT_EQ(positioned(engine, line, [] { throw 42; }).substr(0, 34), "CobaltScript error: Unknown error\n");
-}
-
-TEST(Positioning, TheStatementNamesItsOwnLineEvenIfTheContextMoved)
-{
-    CobaltScript engine;
-    const ParsedScriptLine caller = lineOf("y = g() + 1", 7, {"y", "=", "g", "(", ")", "+", "1"});
-    const ParsedScriptLine callee = lineOf("return 1", 30, {"return", "1"});
-    engine.loader.pathStack.push_back("main.cbs");
-    engine.setPositionContext(callee);  // left behind by the call
-    engine.setNearToken("+", 5);
-    const std::string text = positioned(engine, caller, [] { fail("Unsupported operation '+' between types"); });
-    EXPECT_NE(text.find("  at main.cbs:8, near token '+'\n  y = g() + 1\n          ^\n"), std::string::npos)
-        << text;
-}
-
-TEST(Positioning, GuardRestoresTheStatementContext)
-{
-    CobaltScript engine;
-    const ParsedScriptLine outer = lineOf("x = f()", 1, {"x", "=", "f", "(", ")"});
-    engine.setPositionContext(outer);
-    engine.setNearToken("f", 2);
-    {
-        PositionContextGuard guard(engine.errorContext);
-        engine.tokenise("inner = 'text'");  // points the context at its own copy
-        engine.errorContext.currentLine = 40;
-        engine.setNearToken("inner", 0);
+    const struct {
+        const char* near;  // "" for none
+        std::function<void()> failing;
+        std::string expected;  // the start of the text, or with a leading '*' a part of it
+    } rows[] = {
+        {"", [] { fail("pop(array): array is empty"); }, "*at main.cbs:8, near token 'y'\n  y = g() + 1\n  ^\n"},
+        {"+", [] { fail("Unsupported operation '+' between types"); }, "*  at main.cbs:8, near token '+'\n  y = g() + 1\n          ^\n"},
+        {"+", [&] { throw std::runtime_error(inner); }, inner},
+        {"+", [] { throw RaisedScriptError("CobaltScript error: raised"); }, "CobaltScript error: raised"},
+        {"+", [] { throw RaisedScriptError("bad"); }, "CobaltScript error: bad\n  at main.cbs:8"},
+        {"+", [] { throw 42; }, "CobaltScript error: Unknown error\n"},
+    };
+    for (const auto& row : rows) {
+        CobaltScript engine;
+        const ParsedScriptLine caller = lineOf("y = g() + 1", 7, {"y", "=", "g", "(", ")", "+", "1"});
+        const ParsedScriptLine callee = lineOf("return 1", 30, {"return", "1"});
+        engine.loader.pathStack.push_back("main.cbs");
+        engine.setPositionContext(*row.near ? callee : caller);  // the callee's: left behind by a call
+        if (*row.near) engine.setNearToken(row.near, 5);
+        const std::string text = positioned(engine, caller, row.failing);
+        if (row.expected.starts_with('*')) {
+            EXPECT_NE(text.find(row.expected.substr(1)), std::string::npos) << row.expected << "\n" << text;
+        } else {
+            EXPECT_EQ(text.substr(0, row.expected.size()), row.expected) << text;
+        }
     }
-    EXPECT_EQ(engine.errorContext.sourceText, &outer.text);
-    EXPECT_EQ(engine.errorContext.currentLine, 1u);
-    EXPECT_EQ(engine.errorContext.nearToken, "f");
-
-    engine.tokenise("kept = 1");
-    {
-        PositionContextGuard guard(engine.errorContext);
-        engine.tokenise("replaced = 2");
-    }
-    EXPECT_EQ(*engine.errorContext.sourceText, "kept = 1");
 }
 
 // ---- native stack guard ----

@@ -2,12 +2,7 @@
 // same value (kind and text form), or the same failure text with the same near-token, and
 // the same calls made. Then fast function bodies against ordinary calls of the same body.
 
-#include <gtest/gtest.h>
-
-#include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "tests/engine/unit/engine_fixture.h"
 
@@ -20,7 +15,6 @@ struct Outcome {
     std::string text;  // "kind:text form", or the failure message
     std::string near;
     std::string calls;  // the script's call counter afterwards
-
     bool operator==(const Outcome&) const = default;
 };
 
@@ -45,22 +39,11 @@ std::string describe(const Variable& value) { return std::string(typeName(value.
 class FastExpressionTest : public ::testing::Test, public EngineFixture {
 protected:
     void SetUp() override { load(kState); }
-
-    ParsedScriptLine lineOf(const std::string& expression)
-    {
-        ParsedScriptLine line;
-        line.text = expression;
-        line.tokens = engine.tokenise(line.text);
-        for (const Token& token : line.tokens) line.analyses.push_back(engine.analyseToken(token));
-        return line;
-    }
-
     static FastExpression compile(const ParsedScriptLine& line, uint32_t begin = 0, uint32_t end = UINT32_MAX)
     {
         const auto size = static_cast<uint32_t>(line.tokens.size());
         return compileFastExpressionRange(line.tokens, line.analyses, TokenRange{begin, std::min(end, size)});
     }
-
     template <typename Evaluate>
     Outcome observe(const ParsedScriptLine& line, Evaluate evaluate)
     {
@@ -75,7 +58,6 @@ protected:
         outcome.calls = global("calls").toString();
         return outcome;
     }
-
     Outcome general(const ParsedScriptLine& line)
     {
         return observe(line, [&] {
@@ -85,12 +67,10 @@ protected:
             return value;
         });
     }
-
     Outcome fast(const ParsedScriptLine& line, const FastExpression& expression)
     {
         return observe(line, [&] { return engine.evaluateFastExpression(expression, line); });
     }
-
     // Both paths on the same state; false when the range has no fast form.
     bool compare(const std::string& expression)
     {
@@ -102,7 +82,6 @@ protected:
         cheapDecisions += cheapPathsAgree(line, tree, reference);
         return true;
     }
-
     // Whatever the int, scalar and bool paths decide must be what the value path gives, and
     // they decide without effects (no calls). Returns how many of them decided.
     int cheapPathsAgree(const ParsedScriptLine& line, const FastExpression& tree, const Outcome& reference)
@@ -130,50 +109,38 @@ protected:
         EXPECT_EQ(global("calls").toString(), "0") << "a cheap path made a call: " << line.text;
         return decided;
     }
-
     int cheapDecisions = 0;
-
     // Compares `count` generated expressions; returns how many had a fast form.
     int compareRandomExpressions(uint32_t seed, int count);
 };
 
-// Expressions that all have a fast form, each compared with the token evaluator.
+// Expressions that all have a fast form, each compared with the token evaluator: the edges of
+// every operator (the random expressions below cover the everyday combinations).
 const char* const kExpressions[] = {
-    // arithmetic
-    "1 + 2 * 3", "(1 + 2) * 3", "10 - 4 - 3", "2 ^ 3 ^ 2", "-2 ^ 2", "7 / 2", "4 / 2", "7 \\ 2", "-7 \\ 2",
-    "7 \\ -1", "small \\ -1", "-7 % 3", "small % -1", "7.5 % 2", "-7.5 % 2", "i * n + z", "i + 1", "fl + 1",
-    "i + fl", "tiny + 0.5", "tiny * 1.0", "tiny - fl", "big + 1", "small - 1", "big * big", "-small",
-    "- - i", "+i", "+ fl", "-b", "-nb", "b + b", "b * 3", "b \\ 1", "nb % 2", "fl \\ 1", "2.9 \\ 1",
-    "i / 0.5", "g + h", "g * h - h", "1 / 3 * 3", "2 ^ 10", "2 ^ -1", "2 ^ 31", "2 ^ 0", "0 ^ 0",
-    "2.0 ^ 2", "(-8) ^ 0.5", "3 <- 2", "2 -> 3", "1 <- 0.5", "2 <- 2 <- 2", "3.", ".5 + 1",
-    "2147483648", "-2147483648", "(i)", "((i + 1) * (n - 1))", "not", "not not", "not + 1",
+    // arithmetic at the edges of the int range, division kinds, powers and hyper-operations
+    "2 ^ 3 ^ 2", "-2 ^ 2", "7 / 2", "4 / 2", "-7 \\ 2", "7 \\ -1", "small \\ -1", "-7 % 3", "small % -1", "-7.5 % 2",
+    "tiny + 0.5", "tiny * 1.0", "tiny - fl", "big + 1", "small - 1", "big * big", "-small", "- - i", "+ fl", "-b",
+    "b + b", "b \\ 1", "nb % 2", "fl \\ 1", "2.9 \\ 1", "2 ^ -1", "2 ^ 31", "0 ^ 0", "(-8) ^ 0.5", "3 <- 2", "2 -> 3",
+    "1 <- 0.5", "2 <- 2 <- 2", "3.", ".5 + 1", "2147483648", "-2147483648", "not + 1",
     // float results are rounded after every operation
     "0.1 + 0.2 == 0.3", "g + h == 0.3", "g + h + g + h + g + h", "tiny + 1.5 + 1.5",
-    // comparisons and equality
-    "1 == 1.0", "b == 1", "\"1\" == 1", "fl == 0", "not == not", "not == 0", "i != 7", "i ~= 8", "i < 8",
-    "i > fl", "i <= 7", "i >= 7.5", "s < \"abd\"", "s > \"ab\"", "e < s", "b > 0", "nb < b", "arr == arr",
-    "arr == nested", "tab ~= tab", "2 * 3 < 7 == true", "1 < 2 < 3", "s == \"abc\"",
+    // comparisons and equality across kinds
+    "1 == 1.0", "b == 1", "\"1\" == 1", "not == not", "not == 0", "i ~= 8", "i >= 7.5", "s < \"abd\"", "e < s",
+    "b > 0", "nb < b", "arr == nested", "tab ~= tab", "2 * 3 < 7 == true", "1 < 2 < 3",
     // short circuits skip the calls they do not need
-    "false or s", "0 or bump(1)", "nb and bump(1)", "not and bump(1)", "b and bump(2)", "nb or bump(3)",
-    "bump(1) and bump(2)", "bump(nb) or bump(4)", "i > 5 and bump(5) or bump(6)", "i < 5 and bump(5) or bump(6)",
-    "b or bump(1) and bump(2)", "(nb or b) and bump(7)", "1 < 2 and 3 > 4 or 5", "nb || bump(8)", "b && bump(9)",
-    "(b or bump(1))", "bump(1) + bump(2) * bump(3)",
+    "0 or bump(1)", "nb and bump(1)", "not and bump(1)", "bump(nb) or bump(4)", "i > 5 and bump(5) or bump(6)",
+    "b or bump(1) and bump(2)", "(nb or b) and bump(7)", "nb || bump(8)", "b && bump(9)", "bump(1) + bump(2) * bump(3)",
     // strings and concatenation
-    "s + 1", "1 + 2 + s", "s + 1 + 2", "fl + e", "s + fl", "s + b + not", "\"a\" + \"b\" + \"c\"",
-    "\"n=\" + toString(i)", "\"x\" + toString(fl) + \"y\" + toString(arr)", "toString(tab) + \"\"",
-    "\"a\" + (\"b\" + toString(1))", "'q' + s", "\"it's\" + \"\\\"\"", "s + arr", "#s", "#e", "#\"abc\" + 1",
-    "s[1]", "s[3]", "s[4]", "s[0]", "s[\"len\"]", "s - 1", "s * 2", "-s",
+    "1 + 2 + s", "s + 1 + 2", "fl + e", "s + b + not", "\"x\" + toString(fl) + \"y\" + toString(arr)", "'q' + s",
+    "\"it's\" + \"\\\"\"", "s + arr", "#\"abc\" + 1", "s[3]", "s[4]", "s[0]", "s[\"len\"]", "s - 1", "s * 2", "-s",
     // calls of builtins and script functions
-    "add(2, 3)", "add(fl, 1)", "add(s, 1)", "add(1)", "add(1, 2, 3)", "len(arr) + 1", "len(s)",
-    "toNumber(\"12\") + 1", "toNumber(\"1.5\")", "toNumber(\"x\")", "typeOf(i)", "toString(1, 2)",
-    "getTimeMs() >= 0", "bump(i) * 2", "guarded(3) + 1", "pair()", "select(2, 7, 8, 9)", "len(5)",
-    "5(1)", "undefinedName(1)", "s[\"upper\"]", "tab[\"a\"](1)", "add(add(1, 2), add(3, 4))",
+    "add(s, 1)", "add(1)", "add(1, 2, 3)", "toNumber(\"x\")", "toString(1, 2)", "getTimeMs() >= 0", "guarded(3) + 1",
+    "pair()", "select(2, 7, 8, 9)", "len(5)", "5(1)", "undefinedName(1)", "s[\"upper\"]", "tab[\"a\"](1)",
     "bump(1) + bump(2) + bump(3) + bump(4) + bump(5) + bump(6)",
     // failures name the same token as the token evaluator
-    "1 \\ 0", "i % z", "fl % 0", "fl % 0.0", "1 / 0", "1 / z", "\"a\" - 1", "-\"a\"", "-arr", "#5",
-    "# i + 1", "1 < \"a\"", "s >= 1", "arr < arr", "(1 + 2) * (3 - \"x\")", "i + (2 - s)", "1 + -s",
-    "0.5 <- 2", "5 <- 10", "2 ^ s", "-2147483648 \\ 0", "tab[arr] + 1", "len(1) + 1", "guarded(-1) + 1",
-    "add(1, 2) - \"x\"", "bump(1) + s - 1", "2 ^ 200 * 0",
+    "1 \\ 0", "i % z", "fl % 0", "fl % 0.0", "1 / z", "-\"a\"", "-arr", "#5", "# i + 1", "1 < \"a\"", "arr < arr",
+    "(1 + 2) * (3 - \"x\")", "1 + -s", "0.5 <- 2", "5 <- 10", "2 ^ s", "-2147483648 \\ 0", "tab[arr] + 1",
+    "guarded(-1) + 1", "bump(1) + s - 1", "2 ^ 200 * 0",
 };
 
 // Array literals and dotted names stay with the token evaluator; the rest must agree.
@@ -215,7 +182,6 @@ TEST_F(FastExpressionTest, OperandsAreTakenBeforeACallCanRebindThem)
 class ExpressionGenerator {
 public:
     explicit ExpressionGenerator(uint32_t seed) : m_random(seed) {}
-
     std::string expression(int depth)
     {
         if (depth <= 0 || pick(4) == 0) return atom();
@@ -237,14 +203,12 @@ public:
 private:
     size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(m_random); }
     std::string choose(std::initializer_list<const char*> options) { return options.begin()[pick(options.size())]; }
-
     std::string atom()
     {
         return choose({"0", "1", "2", "7", "2147483647", "0.5", "1.5", "0.1", "3.", "i", "n", "z", "big", "small",
                        "fl", "g", "h", "tiny", "s", "e", "b", "nb", "arr", "tab", "nested", "missing", "\"a\"",
                        "\"\"", "tre", "flse", "not"});
     }
-
     // Operands of operators are atoms or bracketed, so no "not" swallows an operator.
     std::string operand(int depth)
     {
@@ -259,7 +223,6 @@ private:
         bracketed += ')';
         return bracketed;
     }
-
     std::mt19937 m_random;
 };
 
@@ -274,21 +237,17 @@ int FastExpressionTest::compareRandomExpressions(uint32_t seed, int count)
 TEST_F(FastExpressionTest, RandomExpressionsMatchTheTokenEvaluator)
 {
     EXPECT_GT(compareRandomExpressions(20240611, 4000), 3000);
-}
-
-TEST_F(FastExpressionTest, RandomExpressionsWithReplacedBuiltins)
-{
-    load("function toString(x)\n  calls = calls + 1\n  return \"T\"\nend\n"
-         "function len(x)\n  return 99\nend\n"
-         "function error(m)\n  calls = calls + 10\nend\n");
+    // Replaced builtins are called as the script defines them, never through their shortcut.
+    load("function toString(x); calls = calls + 1; return \"T\"; end\nfunction len(x); return 99; end\n"
+         "function error(m); calls = calls + 10; end");
     EXPECT_GT(compareRandomExpressions(99, 2000), 1500);
 }
 
 TEST_F(FastExpressionTest, RangesWithAndWithoutAFastForm)
 {
-    for (const char* text : {"{a: 1}", "[1, 2]", "{}", "...", "$1F", "tab.a", "a.b(1)", "1 +", "(1", "f(1,)", "f(",
-                             "x[1", "1 2", "not .", "1e5", "1e3"}) {
-        EXPECT_FALSE(compile(lineOf(text)).valid()) << text;
+    const std::string nested = std::string(3000, '(').append("1").append(3000, ')');
+    for (const std::string text : {"{a: 1}", "[1, 2]", "...", "tab.a", "1 +", "(1", "f(1,)", "1 2", nested.c_str()}) {
+        EXPECT_FALSE(compile(lineOf(text)).valid()) << text.substr(0, 20);
     }
     const struct {
         const char* text;
@@ -297,95 +256,40 @@ TEST_F(FastExpressionTest, RangesWithAndWithoutAFastForm)
     } rows[] = {
         // a range that would not be the whole expression: the token evaluator reads on
         {"1 + 2 * 3", 0, 3, false}, {"1 + 2 * 3", 2, 5, true}, {"f(not x)", 2, 3, false}, {"f(not, x)", 2, 3, true},
-        // out of bounds or empty
-        {"f(not, x)", 2, 99, false}, {"f(not, x)", 2, 2, false},
+        {"f(not, x)", 2, 99, false}, {"f(not, x)", 2, 2, false},  // out of bounds or empty
     };
     for (const auto& row : rows) {
         const ParsedScriptLine line = lineOf(row.text);
         EXPECT_EQ(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{row.begin, row.end}).valid(), row.fast)
             << row.text << " [" << row.begin << ", " << row.end << ")";
     }
-    const ParsedScriptLine line = lineOf("1");
-    EXPECT_FALSE(compileFastExpressionRange(line.tokens, AnalysisList{}, TokenRange{0, 1}).valid());
-}
-
-TEST_F(FastExpressionTest, DeepNestingFallsBackToTheTokenEvaluator)
-{
-    EXPECT_FALSE(compile(lineOf(std::string(3000, '(') + "1" + std::string(3000, ')'))).valid());
-    std::string chain = "1", moderate = "1";
-    for (int k = 0; k < 3000; ++k) chain += " + 1";
-    for (int k = 0; k < 100; ++k) moderate += " + i";
-    EXPECT_FALSE(compile(lineOf(chain)).valid());
-    EXPECT_EQ(general(lineOf(chain)).text, "int:3001");
-    EXPECT_TRUE(compare(moderate));
-}
-
-// Whatever the in-place scalar operation decides must be what the binary operator gives.
-TEST_F(FastExpressionTest, InPlaceScalarOperationsMatchTheBinaryOperator)
-{
-    const std::vector<Variable> operands = {Variable(int32_t{7}), Variable(int32_t{-1}), Variable(int32_t{2147483647}),
-                                            Variable(int32_t{0}), Variable(int32_t{16777217}), Variable(0.1f),
-                                            Variable(7.5f),       Variable(0.0f),       Variable(true)};
-    const auto text = [](const Variable& value) { return value.toString() + typeName(value.type); };
-    int decided = 0;
-    for (char op : std::string("+-*/\\%^")) {
-        for (const Variable& left : operands) {
-            for (const Variable& right : operands) {
-                FastScalarValue scalar;
-                ASSERT_TRUE(tryFastScalarFromVariable(right, scalar));
-                Variable target = left;
-                bool applied = false;
-                std::string actual = failureOf([&] { applied = engine.tryApplyFastScalarOperationInPlace(target, op, scalar); });
-                if (actual == "(no failure)" && !applied) continue;
-                if (applied) actual = text(target);
-                ++decided;
-                Variable result;
-                std::string expected = failureOf([&] { result = engine.performOperation(left, op, right); });
-                if (expected == "(no failure)") expected = text(result);
-                EXPECT_EQ(actual, expected) << left.toString() << ' ' << op << ' ' << right.toString();
-            }
-        }
-    }
-    EXPECT_GT(decided, 300);
-    Variable word("abc"), number(int32_t{1});
-    FastScalarValue one;
-    ASSERT_TRUE(tryFastScalarFromVariable(Variable(int32_t{1}), one));
-    EXPECT_FALSE(engine.tryApplyFastScalarOperationInPlace(word, '+', one));
-    EXPECT_FALSE(engine.tryApplyFastScalarOperationInPlace(number, '+', FastScalarValue{}));
+    EXPECT_FALSE(compileFastExpressionRange(lineOf("1").tokens, AnalysisList{}, TokenRange{0, 1}).valid());
 }
 
 // ----- fast function bodies -----
 
 class FastCallableTest : public FastExpressionTest {
 protected:
-    CallableRef function(const std::string& name)
-    {
-        const Variable value = global(name);
-        EXPECT_EQ(value.type, VarType::Function) << name;
-        return value.type == VarType::Function ? value.asCallable() : nullptr;
-    }
-
     // The values of a script argument list such as "1, \"x\"".
     std::vector<Variable> arguments(const std::string& list)
     {
         load("argumentList = [" + list + "]");
         return global("argumentList").asArray()->items;
     }
-
     Outcome call(const Variable& callee, std::vector<Variable> args, bool isProtected = false)
     {
         if (!isProtected) return observe(lineOf("f()"), [&] { return engine.invokeCallableFast(callee, args.data(), args.size()); });
         args.insert(args.begin(), callee);
         return observe(lineOf("pcall(f)"), [&] { return engine.pcallFunctionFast(args.data(), args.size()); });
     }
-
     // Each argument list, called plainly and protected, against the same function with its
     // fast body turned off: the ordinary call of the same lines. What the scalar forms decide,
     // they decide as the ordinary call does, without effects.
-    void expectSameCalls(const std::string& name, std::initializer_list<const char*> argumentLists)
+    void expectSameCalls(const std::string& name, const std::vector<const char*>& argumentLists)
     {
         const Variable fastFunction = global(name);
-        auto copy = std::make_shared<ScriptCallable>(*function(name));
+        ASSERT_EQ(fastFunction.type, VarType::Function) << name;
+        auto copy = std::make_shared<ScriptCallable>(*fastFunction.asCallable());
         copy->fastBodyKind = FastBodyKind::None;
         const Variable ordinary{CallableRef(copy)};
         for (const char* list : argumentLists) {
@@ -419,51 +323,24 @@ protected:
             EXPECT_EQ(engine.scopes.blocks.size(), engine.scopes.blockBase);
         }
     }
-
     int scalarDecisions = 0, protectedFailures = 0;
 };
 
 TEST_F(FastCallableTest, FastBodiesBehaveAsOrdinaryCalls)
 {
-    load("function div(a, c)\n  return a / c\nend\n"
-         "function tally(a)\n  return bump(a) + bump(a)\nend\n"
-         "function both(a)\n  return a, a + 1\nend\n");
-    expectSameCalls("add", {"2, 3", "0.1, 0.2", "\"x\", 1", "1", ""});
-    expectSameCalls("div", {"1, 0", "7, 2"});
-    expectSameCalls("tally", {"4"});
-    expectSameCalls("both", {"4"});
-    expectSameCalls("guarded", {"3", "-1", "\"a\"", ""});
-    load("function noisy(a)\n  return bump(a)\nend\n");
-    expectSameCalls("noisy", {"3"});
-    expectSameCalls("bump", {"3"});
+    load("function div(a, c); return a / c; end\nfunction tally(a); return bump(a) + bump(a); end\n"
+         "function both(a); return a, a + 1; end\nfunction noisy(a); return bump(a); end\n"
+         "function down(k); return k <= 0 and 0 or down(k - 1) + 1; end\n"
+         "function label(k); return k <= 0 and \"end\" or label(k - 1) + \"\"; end\n");
+    // recursive bodies among them (a runaway one is a recursion/ script)
+    for (const auto& [name, lists] : std::vector<std::pair<const char*, std::vector<const char*>>>{
+             {"add", {"2, 3", "0.1, 0.2", "\"x\", 1", "1", ""}}, {"div", {"1, 0", "7, 2"}}, {"tally", {"4"}}, {"both", {"4"}},
+             {"guarded", {"3", "-1", "\"a\"", ""}}, {"noisy", {"3"}}, {"bump", {"3"}}, {"down", {"0", "300"}}, {"label", {"300"}}}) {
+        expectSameCalls(name, lists);
+    }
+    EXPECT_EQ(global("down").asCallable()->fastBodyKind, FastBodyKind::SingleReturn);
     EXPECT_GT(scalarDecisions, 3);
     EXPECT_GT(protectedFailures, 0);
-}
-
-TEST_F(FastCallableTest, ReplacedErrorIsCalledAsReplaced)
-{
-    load("function error(message)\n  calls = calls + 1\nend\n");
-    expectSameCalls("guarded", {"-1", "2"});
-    const Outcome replaced = call(global("guarded"), arguments("-1"));
-    EXPECT_EQ(replaced.text + " calls " + replaced.calls, "int:-2 calls 1");
-}
-
-TEST_F(FastCallableTest, RecursiveFastBodies)
-{
-    load("function down(k)\n  return k <= 0 and 0 or down(k - 1) + 1\nend\n"
-         "function label(k)\n  return k <= 0 and \"end\" or label(k - 1) + \"\"\nend\n");
-    EXPECT_EQ(function("down")->fastBodyKind, FastBodyKind::SingleReturn);
-    expectSameCalls("down", {"0", "300"});
-    expectSameCalls("label", {"300"});
-    EXPECT_EQ(call(global("down"), arguments("500")).text, "int:500");
-
-    // Without end: a positioned script error, never a crash.
-    const Outcome runaway = call(global("down"), arguments("2000000000"));
-    EXPECT_TRUE(runaway.failed);
-    EXPECT_NE(runaway.text.find("CobaltScript error: Maximum recursion depth exceeded"), std::string::npos);
-    EXPECT_EQ(engine.calls.callDepth, 0u);
-    EXPECT_FALSE(call(global("down"), arguments("2000000000"), true).failed);
-    EXPECT_EQ(engine.scopes.blocks.size(), 0u);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +29,6 @@ protected:
     {
         return engine.getIndexedValue(container, key).toString();
     }
-
     CobaltScript engine;
 };
 
@@ -39,21 +37,15 @@ TEST_F(IndexingTest, BoundStringMethodsAreNeverDispatchedWithoutTheirString)
     auto upper = std::make_shared<ScriptCallable>();
     upper->isNative = true;
     upper->name = "string.upper";
-    upper->native = [](NativeArgs args) {
-        std::string text = args[0].toString();
-        for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return Variable(text + std::to_string(args.size()));
-    };
+    upper->native = [](NativeArgs args) { return Variable(args[0].toString() + std::to_string(args.size())); };
     Variable library = Variable::makeTable();
     library.asTable()->map["upper"] = Variable(CallableRef(upper));
     engine.pushVariable("string", library);
-
     const Variable bound = engine.getIndexedValue(Variable("abc"), Variable("upper"));
     ASSERT_EQ(bound.type, VarType::Function);
     EXPECT_EQ(bound.asCallable()->builtinId, BuiltinId::None);
     const Variable extra("z");
-    EXPECT_EQ(engine.invokeCallableFast(bound, &extra, 1).toString(), "ABC2");
-
+    EXPECT_EQ(engine.invokeCallableFast(bound, &extra, 1).toString(), "abc2");
     engine.pushVariable("string", intValue(1));
     EXPECT_EQ(get(Variable("abc"), Variable("upper")), "not");
 }

@@ -1,15 +1,9 @@
 // The tokeniser and the token rules: where tokens split, comments, string literals and
 // their decoding, names, boolean spellings, pointer literals and number shapes.
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "engine/lexer/token_analysis.h"
 #include "tests/engine/unit/engine_fixture.h"
@@ -23,12 +17,6 @@ TokenList tokensOf(const std::string& text)
     return engine.tokenise(text);
 }
 
-std::string tokeniseFailure(const std::string& text)
-{
-    CobaltScript engine;
-    return failureOf([&] { engine.tokenise(text); });
-}
-
 using Tokens = std::vector<std::string>;
 
 // ---- splitting, comments and string literals ----
@@ -36,13 +24,11 @@ using Tokens = std::vector<std::string>;
 TEST(Tokeniser, TextsSplitIntoTheseTokens)
 {
     const std::vector<std::pair<std::string, Tokens>> cases{
-        // operators split without spaces
-        {"a==b", {"a", "==", "b"}}, {"a=-1", {"a", "=", "-", "1"}}, {"x<-1", {"x", "<-", "1"}},
-        {"x< -1", {"x", "<", "-", "1"}}, {"a<=-1", {"a", "<=", "-", "1"}},
+        // operators split without spaces (the scripts in tokens/ show the everyday ones)
+        {"a<=-1", {"a", "<=", "-", "1"}},
         {"f(a,b)[1]{k:v};x^y%z\\w/v*u+t-s<r>q!p",
          {"f", "(", "a", ",", "b", ")", "[", "1", "]", "{", "k", ":", "v", "}", ";", "x", "^", "y",
           "%", "z", "\\", "w", "/", "v", "*", "u", "+", "t", "-", "s", "<", "r", ">", "q", "!", "p"}},
-        {"==", {"=="}}, {"a = b", {"a", "=", "b"}},
         // dots and lone logic bytes stay inside words
         {"3.25 a.b string.len ...", {"3.25", "a.b", "string.len", "..."}},
         {"a&b c|d ~e f?g h`i", {"a&b", "c|d", "~e", "f?g", "h`i"}}, {"a&&&b", {"a", "&&", "&b"}},
@@ -54,10 +40,10 @@ TEST(Tokeniser, TextsSplitIntoTheseTokens)
         {"count#2", {"count#2"}}, {"count #2", {"count", "#", "2"}}, {"#t", {"#", "t"}}, {"#2", {"#", "2"}},
         {"a#b", {"a", "#", "b"}}, {"a#", {"a", "#"}}, {"count#12", {"count#12"}},
         // "@@" starts a comment
-        {"print(\"x\") @@ comment", {"print", "(", "\"x\"", ")"}}, {"a@@b", {"a"}}, {"a@b @c", {"a@b", "@c"}},
+        {"a@@b", {"a"}}, {"a@b @c", {"a@b", "@c"}},
         {"\"@@\" x", {"\"@@\"", "x"}},
         // string literals are one token with their escapes kept
-        {"\"it's inside double quotes\"", {"\"it's inside double quotes\""}}, {"'a\\'b'", {"'a\\'b'"}},
+        {"'a\\'b'", {"'a\\'b'"}},
         {"x=\"a\\\\\"+y", {"x", "=", "\"a\\\\\"", "+", "y"}}, {"ab\"c\"d", {"ab", "\"c\"", "d"}},
         {"\"\"''", {"\"\"", "''"}},
     };
@@ -68,24 +54,16 @@ TEST(Tokeniser, TextsSplitIntoTheseTokens)
     }
 }
 
-TEST(Tokeniser, UnterminatedStringNamesItsToken)
-{
-    // The layout of the failure is checked by tokens/unterminated_string.cbs; an escaped closing
-    // quote does not close.
-    EXPECT_NE(tokeniseFailure("s = \"ab\\\"").find("near token '\"ab\\\"'"), std::string::npos);
-}
-
 TEST(Tokeniser, TokenisingMakesTheTextTheCurrentSourceLine)
 {
     CobaltScript engine;
     engine.errorContext.nearToken = "old";
-    {
-        std::string temporary = "y = 2";
-        engine.tokenise(temporary);
-    }
+    engine.tokenise(std::string("y = 2"));
     ASSERT_NE(engine.errorContext.sourceText, nullptr);
     EXPECT_EQ(*engine.errorContext.sourceText, "y = 2");  // survives the caller's string
     EXPECT_TRUE(engine.errorContext.nearToken.empty());
+    // An escaped closing quote does not close (the layout: tokens/unterminated_string.cbs).
+    EXPECT_NE(failureOf([&] { engine.tokenise("s = \"ab\\\""); }).find("near token '\"ab\\\"'"), std::string::npos);
 }
 
 // Tokens that are no complete quoted string come back unchanged.
@@ -139,38 +117,23 @@ TEST(TokenRules, NumberShapes)
     for (const char* other : {"1e5", "1.2.3", ".", "-", "+", "", "-.", "1a", "0x10", "1,5", "--1", " 1"}) {
         EXPECT_FALSE(tokenLooksNumeric(other)) << other;
     }
-    struct Case {
-        const char* token;
-        bool numeric, floatMarker, integer;
-        int32_t value;
-    };
-    const Case cases[] = {{"007", true, false, true, 7},          {"2147483648", true, false, false, 0},
-                          {"-2147483648", true, false, true, INT32_MIN}, {"+5", true, false, false, 0},
-                          {"7.", true, true, false, 0},             {"1e5", false, false, false, 0}};
-    for (const Case& c : cases) {
-        const TokenAnalysis analysis = analyseToken(c.token);
-        EXPECT_EQ(analysis.isNumeric, c.numeric) << c.token;
-        EXPECT_EQ(analysis.hasFloatMarker, c.floatMarker) << c.token;
-        EXPECT_EQ(analysis.isInteger, c.integer) << c.token;
-        if (c.integer) {
-            EXPECT_EQ(analysis.intValue, c.value) << c.token;
-        }
-        EXPECT_FALSE(analysis.isIdentifier) << c.token;
-    }
+    // What the token analysis records of a number: integer and its value only in the int range.
+    const TokenAnalysis big = analyseToken("2147483648"), low = analyseToken("-2147483648"), dotted = analyseToken("7.");
+    EXPECT_TRUE(big.isNumeric && !big.isInteger && !big.hasFloatMarker && !big.isIdentifier);
+    EXPECT_TRUE(low.isInteger && low.intValue == INT32_MIN);
+    EXPECT_TRUE(dotted.isNumeric && dotted.hasFloatMarker && !dotted.isInteger);
+    EXPECT_FALSE(analyseToken("1e5").isNumeric);
 }
 
 // ---- strict number parsing ----
 
 TEST(NumberParsing, IntegersMustBeWholeAndInRange)
 {
+    for (const auto& [text, expected] : {std::pair{"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"-0", 0}}) {
+        int32_t value = 99;
+        EXPECT_TRUE(parseIntStrict(text, value) && value == expected) << text;
+    }
     int32_t value = 99;
-    EXPECT_TRUE(parseIntStrict("2147483647", value));
-    EXPECT_EQ(value, INT32_MAX);
-    EXPECT_TRUE(parseIntStrict("-2147483648", value));
-    EXPECT_EQ(value, INT32_MIN);
-    EXPECT_TRUE(parseIntStrict("-0", value));
-    EXPECT_EQ(value, 0);
-    value = 99;
     for (const char* other : {"", "+1", " 1", "1 ", "2147483648", "-2147483649", "-", "12a", "1.0", "0x10"}) {
         EXPECT_FALSE(parseIntStrict(other, value)) << other;
     }

@@ -1,12 +1,7 @@
-// The builtin registry and the general call path as an embedder sees them: replaced and empty
-// native functions, the scalar shortcut of builtins, the call state after failures, external
-// names after the outermost chunk, and the table cache. Scripts check the builtins themselves.
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <utility>
-#include <vector>
+// The builtin registry as an embedder sees it: replaced and empty native functions, and the table
+// cache. Scripts check the builtins themselves (and the call state after failures, calls/;
+// external names after the outermost chunk, loader/); the scalar shortcut of builtins is compared
+// with the general call by the fast-expression tests.
 
 #include "tests/engine/unit/engine_fixture.h"
 
@@ -22,33 +17,19 @@ protected:
         EXPECT_EQ(function.type, VarType::Function) << name;
         return engine.invokeCallableFast(function, args.data(), args.size());
     }
-
     std::string failure(const std::string& name, std::vector<Variable> args = {})
     {
         return failureOf([&] { call(name, std::move(args)); });
     }
 };
 
-// ----- registry -----
-
 TEST_F(StdlibTest, PushFunctionReplacesPrintEverywhere)
 {
     std::string captured;
-    engine.pushFunction("print", [&](NativeArgs args) {
-        captured += "log:" + args[0].toString();
-        return Variable();
-    });
+    engine.pushFunction("print", [&](NativeArgs args) { captured += "log:" + args[0].toString(); return Variable(); });
     run("print(\"hi\")");
-    EXPECT_EQ(captured, "log:hi");
-    EXPECT_EQ(output, "");
+    EXPECT_EQ(captured + "|" + output, "log:hi|");
     EXPECT_EQ(engine.calls.nativeFunctions.count("print"), 1u);
-}
-
-TEST_F(StdlibTest, BuiltinWithAnIdIsDispatchedWithoutItsFunctionObject)
-{
-    Variable bare = engine.makeNativeCallable(NativeFunction(), "toString", BuiltinId::None);
-    Variable argument(int32_t{5});
-    EXPECT_EQ(engine.invokeCallableFast(bare, &argument, 1).toString(), "5");
 }
 
 TEST_F(StdlibTest, AnEmptyNativeFunctionFailsAsAnInvalidFunction)
@@ -56,84 +37,17 @@ TEST_F(StdlibTest, AnEmptyNativeFunctionFailsAsAnInvalidFunction)
     // Registered by an embedder without a body: fails cleanly, also inside pcall.
     engine.pushFunction("broken", NativeFunction());
     EXPECT_EQ(failure("broken"), "Attempted to call an invalid function value");
-    Variable bare = engine.makeNativeCallable(NativeFunction(), "mine", BuiltinId::None);
+    const Variable bare = engine.makeNativeCallable(NativeFunction(), "mine", BuiltinId::None), null{CallableRef()};
     EXPECT_THROW(engine.invokeCallableFast(bare, nullptr, 0), std::runtime_error);
-    const Variable null{CallableRef()};
     EXPECT_EQ(failureOf([&] { engine.invokeCallableFast(null, nullptr, 0); }), "Attempted to call an invalid function value");
     EXPECT_EQ(engine.calls.callDepth, 0u);
     run("ok, message = pcall(broken, 1)\nprint(ok, message)");
     EXPECT_EQ(output, "false Attempted to call an invalid function value\n");
 }
 
-TEST_F(StdlibTest, ScalarShortcutAcceptsOnlyScalarResults)
-{
-    const struct {
-        BuiltinId id;
-        std::vector<Variable> args;
-        const char* expected;  // "declined", the scalar's kind and value, or the failure
-    } rows[] = {
-        {BuiltinId::ToNumber, {Variable("12")}, "int 12"},
-        {BuiltinId::ToNumber, {Variable("x")}, "empty"},
-        {BuiltinId::ToNumber, {Variable("ffffffff"), Variable(int32_t{16})}, "declined"},  // a pointer
-        {BuiltinId::Len, {Variable("abc")}, "int 3"},
-        {BuiltinId::ToString, {Variable("abc")}, "declined"},
-        {BuiltinId::MathMax, {Variable("abc")}, "declined"},  // a string
-        {BuiltinId::MathFloor, {Variable("abc")}, "Expected a numeric value"},
-        {BuiltinId::MathMin, {Variable(int32_t{3}), Variable(1.5f), Variable(int32_t{2})}, "float 1.500000"},
-        {BuiltinId::MathFloor, {Variable(1.5f)}, "int 1"},
-        {BuiltinId::GetTimeMs, {Variable("abc")}, "getTimeMs function takes no arguments"},
-    };
-    for (const auto& row : rows) {
-        FastScalarValue out;
-        bool taken = false;
-        std::string actual = failureOf([&] {
-            taken = engine.tryEvaluateNativeBuiltinScalar(row.id, row.args.data(), row.args.size(), out);
-        });
-        if (actual == "(no failure)") {
-            actual = !taken                                 ? "declined"
-                     : out.kind == FastScalarValue::Int     ? "int " + std::to_string(out.intValue)
-                     : out.kind == FastScalarValue::Float   ? "float " + Variable(static_cast<float>(out.floatValue)).toString()
-                     : out.kind == FastScalarValue::Empty   ? "empty"
-                                                            : "other";
-        }
-        EXPECT_EQ(actual, row.expected) << row.args.size() << " arguments, first " << row.args[0].toString();
-    }
-    FastScalarValue now;
-    EXPECT_TRUE(engine.tryEvaluateNativeBuiltinScalar(BuiltinId::GetTimeMs, nullptr, 0, now));
-    EXPECT_TRUE(now.kind == FastScalarValue::Int && now.intValue >= 0);
-}
-
-// ----- the call path -----
-
-TEST_F(StdlibTest, CallStateIsRestoredAfterAFailingCall)
-{
-    run("function f(...)\n  local x = 1\n  return 1 / 0\nend");
-    EXPECT_NE(failure("f", {Variable(int32_t{1})}), "(no failure)");
-    EXPECT_EQ(engine.calls.callDepth, 0u);
-    EXPECT_TRUE(engine.calls.varargs.empty());
-    EXPECT_TRUE(engine.scopes.blocks.empty());
-    EXPECT_EQ(engine.scopes.blockBase, 0u);
-    EXPECT_EQ(engine.scopes.currentFrame, 0u);
-}
-
-TEST_F(StdlibTest, ExternalNamesBecomeGlobalsWhenTheOutermostChunkEnds)
-{
-    load("inner = load(\"external shared = 5\")\ninner()\nseenInside = shared");
-    EXPECT_TRUE(global("seenInside").isNot());  // not yet published while the outer chunk ran
-    EXPECT_EQ(global("shared").toString(), "5");
-    EXPECT_EQ(engine.loader.loadedChunkDepth, 0u);
-    EXPECT_EQ(engine.scopes.external.entries.size(), 1u);
-}
-
-// ----- core builtins -----
-
 TEST_F(StdlibTest, CollectGarbageDropsTheCacheEntriesOfDeadTables)
 {
-    {
-        Variable table = Variable::makeTable();
-        table.asTable()->map.emplace("a", Variable(int32_t{1}));
-        engine.getSortedTableKeys(table.asTable());
-    }
+    engine.getSortedTableKeys(Variable::makeTable().asTable());
     Variable kept = Variable::makeTable();
     engine.getSortedTableKeys(kept.asTable());
     ASSERT_EQ(engine.tableCache.entries.size(), 2u);

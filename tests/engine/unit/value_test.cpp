@@ -1,13 +1,8 @@
 // Script values: text forms, equality, ordering and the numeric conversions.
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "engine/value/variable.h"
 #include "tests/engine/unit/engine_fixture.h"
@@ -24,9 +19,7 @@ Variable rawOf(std::initializer_list<uint8_t> bytes) { return Variable(RawBytes(
 // What scripts can print is checked by values/text_forms.cbs; these are the forms they cannot reach.
 TEST(ValueText, FormsScriptsCannotReach)
 {
-    EXPECT_EQ(Variable(INT32_MIN).toString(), "-2147483648");
     EXPECT_EQ(rawOf({1, 2}).toString(), "[unconvertible type]");
-    EXPECT_EQ(Variable(std::make_shared<ScriptCallable>()).toString(), "[function]");
     EXPECT_EQ(Variable(reinterpret_cast<void*>(uintptr_t{0xabc0ff})).toString(), "$ABC0FF");
 }
 
@@ -39,19 +32,17 @@ TEST(ValueText, FloatFormattingMatchesPrintfOfTheWidenedValue)
         std::snprintf(expected, sizeof expected, "%.6f", static_cast<double>(sample));
         EXPECT_EQ(formatFloat(sample), expected) << "for " << sample;
     }
-    const float largest = std::numeric_limits<float>::max();
-    EXPECT_EQ(formatFloat(-largest), "-340282346638528859811704183484516925440.000000");
-    EXPECT_EQ(formatFloat(std::numeric_limits<float>::infinity()), "inf");
-    EXPECT_EQ(formatFloat(-std::numeric_limits<float>::infinity()), "-inf");
-    EXPECT_EQ(formatFloat(std::numeric_limits<float>::quiet_NaN()), "nan");
+    const float largest = std::numeric_limits<float>::max(), infinity = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(formatFloat(-largest) + " " + formatFloat(infinity) + " " + formatFloat(-infinity) + " " +
+                  formatFloat(std::numeric_limits<float>::quiet_NaN()),
+              "-340282346638528859811704183484516925440.000000 inf -inf nan");
 }
 
 constexpr int kDeep = 20'000;
 
 TEST(ValueText, VeryDeepValuesPrintAndFreeWithoutRecursion)
 {
-    size_t arrayText = 0;
-    size_t tableText = 0;
+    size_t arrayText = 0, tableText = 0;
     // Any recursion per nesting level of a value this deep would overflow a 256 KiB stack.
     onSmallStack(256 * 1024, [&] {
         Variable value = Variable::makeArray();
@@ -61,8 +52,8 @@ TEST(ValueText, VeryDeepValuesPrintAndFreeWithoutRecursion)
         Variable table = Variable::makeTable();
         for (int i = 0; i < kDeep; ++i) {
             Variable next = Variable::makeTable();
-            next.asTable()->map["t"] = table;
-            table = next;
+            next.asTable()->map["t"] = std::move(table);
+            table = std::move(next);
         }
         tableText = table.toString().size();
         table = Variable();
@@ -76,16 +67,10 @@ TEST(ValueText, VeryDeepValuesPrintAndFreeWithoutRecursion)
 
 TEST(ValueText, DeepCycleIsDetectedBeyondTheLinearScanDepth)
 {
-    Variable root = Variable::makeArray();
-    Variable current = root;
-    for (int i = 0; i < 40; ++i) {
-        Variable next = Variable::makeArray();
-        current.asArray()->items.push_back(next);
-        current = next;
-    }
+    Variable root = Variable::makeArray(), current = root;
+    for (int i = 0; i < 40; ++i) current = current.asArray()->items.emplace_back(Variable::makeArray());
     current.asArray()->items.push_back(root);
-    const std::string text = root.toString();
-    EXPECT_EQ(text, std::string(41, '[') + "[...]" + std::string(41, ']'));
+    EXPECT_EQ(root.toString(), std::string(41, '[') + "[...]" + std::string(41, ']'));
     root.asArray()->items.clear();
 }
 
@@ -100,13 +85,11 @@ TEST(ValueEquality, NaNBytesPointersAndIdentities)
     EXPECT_TRUE(variablesEqual(rawOf({1, 2}), rawOf({1, 2})));
     EXPECT_FALSE(variablesEqual(rawOf({1, 2}), rawOf({1, 2, 3})));
     int target = 0;
-    EXPECT_TRUE(variablesEqual(Variable(static_cast<void*>(&target)), Variable(static_cast<void*>(&target))));
-    EXPECT_FALSE(variablesEqual(Variable(static_cast<void*>(&target)), Variable(static_cast<void*>(nullptr))));
-    auto function = std::make_shared<ScriptCallable>();
-    EXPECT_TRUE(variablesEqual(Variable(function), Variable(function)));
-    EXPECT_FALSE(variablesEqual(Variable(function), Variable(std::make_shared<ScriptCallable>())));
-    Variable multi = Variable::makeMulti({});
-    EXPECT_TRUE(variablesEqual(multi, Variable(multi)));
+    const Variable pointer(static_cast<void*>(&target)), function(std::make_shared<ScriptCallable>()), multi = Variable::makeMulti({});
+    EXPECT_TRUE(variablesEqual(pointer, Variable(static_cast<void*>(&target))));
+    EXPECT_FALSE(variablesEqual(pointer, Variable(static_cast<void*>(nullptr))));
+    EXPECT_TRUE(variablesEqual(function, Variable(function)) && variablesEqual(multi, Variable(multi)));
+    EXPECT_FALSE(variablesEqual(function, Variable(std::make_shared<ScriptCallable>())));
     EXPECT_FALSE(variablesEqual(multi, Variable::makeMulti({})));
 }
 
@@ -114,10 +97,9 @@ TEST(ValueEquality, NaNBytesPointersAndIdentities)
 
 TEST(ValueConversion, NumericKindsOnlyTruncatedAndSaturated)
 {
-    EXPECT_EQ(toDouble(Variable(0.1f)), static_cast<double>(0.1f));
-    EXPECT_EQ(toDouble(Variable(true)), 1.0);
-    EXPECT_EQ(failureOf([] { toDouble(Variable("3")); }), "Expected a numeric value");
-    EXPECT_EQ(failureOf([] { toInt(Variable::makeTable()); }), "Expected a numeric value");
+    EXPECT_TRUE(toDouble(Variable(0.1f)) == static_cast<double>(0.1f) && toDouble(Variable(true)) == 1.0);
+    EXPECT_EQ(failureOf([] { toDouble(Variable("3")); }) + "|" + failureOf([] { toInt(Variable::makeTable()); }),
+              "Expected a numeric value|Expected a numeric value");
     EXPECT_EQ(toInt(Variable(-2.9f)), -2);
     EXPECT_EQ(toInt(Variable(std::numeric_limits<float>::infinity())), INT32_MAX);
     EXPECT_EQ(toInt(Variable(std::numeric_limits<float>::quiet_NaN())), 0);
