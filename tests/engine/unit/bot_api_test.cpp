@@ -29,6 +29,7 @@ TEST(JSONBridgeTest, NumbersBeyondTheirRangeBecomeTheNearestFloat)
               "[json.exception.out_of_range.406] number overflow parsing '1e400'");
     const std::string nines(400, '9');
     EXPECT_EQ(failureOf([&] { bot::decodeJSONResponse(nines); }).rfind("[json.exception.out_of_range.406]", 0), 0u);
+
     auto number = [](const char* text) { return bot::decodeJSONResponse(text); };
     EXPECT_EQ(number("-0").asInt(), 0);
     EXPECT_EQ(number("-2147483649").asFloat(), -2147483649.0f);
@@ -56,6 +57,7 @@ TEST(JSONBridgeTest, BodiesKeepEveryValueAndRefuseWhatJSONCannotSay)
     EXPECT_EQ(bot::serialiseJSONTable(body),
               "{\"float\":0.1,\"k\\u0000ey\":true,\"multi\":[1,\"two\"],\"nul\":\"a\\u0000b\",\"raw\":null,"
               "\"tiny\":1e-45,\"whole\":2.0}");
+
     const std::string nonJSON = "Misskey request data contains a non-JSON CobaltScript value";
     for (const Variable& value : {Variable(RawBytes{1, 2}), Variable(std::numeric_limits<float>::quiet_NaN()),
                                   Variable::makeMulti({Variable(-std::numeric_limits<float>::infinity())})}) {

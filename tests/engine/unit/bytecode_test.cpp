@@ -17,18 +17,21 @@ struct Harness : EngineFixture {
         engine.compileBytecodeChunk(*program, program->lines, 0, program->lines.size(), "", 0);
         return program;
     }
+
     /// Runs chunk 0 (from `start`) as the body of a script and returns what it returned.
     Variable run(const ProgramRef& program, uint32_t chunk = 0, uint32_t start = CobaltScript::kStartOfChunk)
     {
         BlockSignal signal = BlockSignal::None;
         return engine.executeBytecodeChunkInternal(program, chunk, signal, true, start);
     }
+
     /// The printed lines, then "error: " and the failure if there is one.
     std::string runProgram(const ProgramRef& program)
     {
         const std::string failure = failureOf([&] { run(program); });
         return output + (failure == "(no failure)" ? "" : "error: " + failure);
     }
+
     ProgramRef program;  // the program a malformed case damages
 };
 

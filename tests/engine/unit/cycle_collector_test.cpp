@@ -51,6 +51,7 @@ TEST_F(CollectorTest, KeepsCyclesHeldFromOutsideAndWhatTheyReach)
     inner.asTable()->map["leaf"] = Variable::makeArray({Variable(7)});
     held.asArray()->items.push_back(inner);
     inner = Variable();  // reachable only through `held` now
+
     // A garbage cycle that refers to a live container frees itself only.
     std::weak_ptr<ScriptArray> garbage;
     {
@@ -64,6 +65,7 @@ TEST_F(CollectorTest, KeepsCyclesHeldFromOutsideAndWhatTheyReach)
     EXPECT_TRUE(held.asArray()->items[0].asArray() == held.asArray() && map.at("back").asArray() == held.asArray());
     EXPECT_EQ(map.at("leaf").toString(), "[7]");
     EXPECT_EQ(registry.count(), 3u);
+
     // A container not owned by a shared pointer (here on the stack) counts as in use.
     ScriptArray onStack;
     onStack.items.push_back(selfContainingArray());

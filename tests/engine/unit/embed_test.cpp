@@ -25,9 +25,12 @@ protected:
         if (!runtime) throw std::runtime_error("quill_script_runtime_create failed");
     }
     ~EmbedTest() override { quill_script_runtime_destroy(runtime); }
+
     /// A runtime whose request, upload and HTTP callbacks all answer through `onRequest`.
     QuillScriptRuntime* create() { return quill_script_runtime_create(this, &logLine, &request, &request, &request); }
+
     static void logLine(void* context, const char* line) { static_cast<EmbedTest*>(context)->log.emplace_back(line); }
+
     static int32_t request(void* context, const char* endpoint, const char* json, char** response, char** error)
     {
         auto& test = *static_cast<EmbedTest*>(context);
@@ -37,9 +40,12 @@ protected:
         *response = strdup("");
         return 1;
     }
+
     std::string write(const std::string& source) { return folder.file("script" + std::to_string(++scripts) + ".cbs", source); }
+
     /// Runs `source` from a new file; `errorText` receives run's error text ("" for none).
     int32_t run(const std::string& source, std::string* errorText = nullptr) { return runOn(runtime, source, errorText); }
+
     int32_t runOn(QuillScriptRuntime* target, const std::string& source, std::string* errorText = nullptr)
     {
         lastPath = write(source);
@@ -49,6 +55,7 @@ protected:
         quill_script_free_string(error);
         return result;
     }
+
     void stop() { quill_script_runtime_request_stop(runtime); }
     /// Replaces the runtime with a new one, without a grace period after a stop.
     void renewWithoutGrace()
@@ -58,6 +65,7 @@ protected:
         engine().stop.gracePeriod = std::chrono::milliseconds(0);
     }
     CobaltScript& engine() { return runtime->engine; }
+
     TemporaryFolder folder;
     QuillScriptRuntime* runtime = nullptr;
     std::vector<std::string> log;
@@ -158,6 +166,7 @@ TEST_F(EmbedTest, EachRunStartsFromCleanTransientState)
     EXPECT_TRUE(error.starts_with("CobaltScript error: boom\n")) << error;
     EXPECT_EQ(run("print(count + 1, here)\nok, e = pcall(error, \"fresh\")\nprint(ok, e)"), QUILL_SCRIPT_FINISHED);
     EXPECT_EQ(log, (Lines{"2\tnot", "false\tfresh"}));
+
     // Whatever else is left over (as a host's own calls into the engine may leave it) is cleared.
     engine().softError = SoftErrorState{true, 0, "stale"};
     engine().calls.protectedCalls = {0, 1};
@@ -218,6 +227,7 @@ TEST_F(EmbedTest, FailedAndMissingCallbacksFailByName)
     // Without a log callback, log lines go nowhere and the script carries on.
     EXPECT_EQ(runOn(bare, "print(1)\nlog(2)"), QUILL_SCRIPT_FINISHED);
     quill_script_runtime_destroy(bare);
+
     // Success without a response text, and a failure's own text, are checked from the C
     // host's side (tests/embed/host_test.c). An error text stored beside a success is freed
     // too, and the response wins.
@@ -271,6 +281,7 @@ TEST_F(EmbedTest, DroppedCyclesAreFreedWhileRunningAndAtDestroy)
     EXPECT_LT(resource.use_count(), noHandles + 50);
     EXPECT_EQ(run("collectGarbage()"), QUILL_SCRIPT_FINISHED);
     EXPECT_EQ(resource.use_count(), noHandles);
+
     const Variable kept = *engine().resolveVariablePtr("kept");
     quill_script_runtime_destroy(runtime);
     runtime = nullptr;

@@ -65,6 +65,7 @@ struct EngineFixture {
     {
         engine.printHandler = [this](std::string_view line) { output += std::string(line) + "\n"; };
     }
+
     /// Parses `source` and runs it through the tree-walker as one top-level block; returns
     /// everything printed so far. The lines stay alive, since functions declared there keep them.
     std::string run(std::string_view source, BlockSignal* signalOut = nullptr, Variable* valueOut = nullptr)
@@ -77,6 +78,7 @@ struct EngineFixture {
         if (valueOut) *valueOut = std::move(value);
         return output;
     }
+
     /// Runs `source` as a loaded chunk (compiled, through the bytecode interpreter).
     Variable load(const std::string& source)
     {
@@ -100,15 +102,18 @@ struct EngineFixture {
     {
         return firstLine(failureOf([&] { run(source); }));
     }
+
     Variable global(const std::string& name)
     {
         const Variable* slot = engine.resolveVariablePtr(name);
         return slot ? *slot : Variable();
     }
+
     void defineNative(const std::string& name, NativeFunction function)
     {
         engine.pushVariable(name, engine.makeNativeCallable(std::move(function), name, BuiltinId::None));
     }
+
     CobaltScript engine;
     std::string output;
     std::shared_ptr<ParsedLines> lines;
@@ -130,10 +135,12 @@ public:
     }
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
     std::string path(const std::string& relative = "") const
     {
         return relative.empty() ? m_path : (std::filesystem::path(m_path) / relative).string();
     }
+
     /// Writes `text` to a file at `relative`, making its folders; returns its full path.
     std::string file(const std::string& relative, const std::string& text) const
     {

@@ -123,6 +123,7 @@ TEST_F(EvalTest, InPlaceOperationsMatchTheBinaryOperator)
                     if (!engine.performOperationInPlace(target, op, right)) target = engine.performOperation(target, op, right);
                 });
                 EXPECT_EQ(general == "(no failure)" ? text(target) : general, expected) << row;
+
                 FastScalarValue scalar;
                 if (!tryFastScalarFromVariable(right, scalar)) continue;
                 target = left;

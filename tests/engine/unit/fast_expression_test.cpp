@@ -15,6 +15,7 @@ struct Outcome {
     std::string text;  // "kind:text form", or the failure message
     std::string near;
     std::string calls;  // the script's call counter afterwards
+
     bool operator==(const Outcome&) const = default;
 };
 
@@ -44,6 +45,7 @@ protected:
         const auto size = static_cast<uint32_t>(line.tokens.size());
         return compileFastExpressionRange(line.tokens, line.analyses, TokenRange{begin, std::min(end, size)});
     }
+
     template <typename Evaluate>
     Outcome observe(const ParsedScriptLine& line, Evaluate evaluate)
     {
@@ -58,6 +60,7 @@ protected:
         outcome.calls = global("calls").toString();
         return outcome;
     }
+
     Outcome general(const ParsedScriptLine& line)
     {
         return observe(line, [&] {
@@ -67,10 +70,12 @@ protected:
             return value;
         });
     }
+
     Outcome fast(const ParsedScriptLine& line, const FastExpression& expression)
     {
         return observe(line, [&] { return engine.evaluateFastExpression(expression, line); });
     }
+
     // Both paths on the same state; false when the range has no fast form.
     bool compare(const std::string& expression)
     {
@@ -82,6 +87,7 @@ protected:
         cheapDecisions += cheapPathsAgree(line, tree, reference);
         return true;
     }
+
     // Whatever the int, scalar and bool paths decide must be what the value path gives, and
     // they decide without effects (no calls). Returns how many of them decided.
     int cheapPathsAgree(const ParsedScriptLine& line, const FastExpression& tree, const Outcome& reference)
@@ -109,7 +115,9 @@ protected:
         EXPECT_EQ(global("calls").toString(), "0") << "a cheap path made a call: " << line.text;
         return decided;
     }
+
     int cheapDecisions = 0;
+
     // Compares `count` generated expressions; returns how many had a fast form.
     int compareRandomExpressions(uint32_t seed, int count);
 };
@@ -182,6 +190,7 @@ TEST_F(FastExpressionTest, OperandsAreTakenBeforeACallCanRebindThem)
 class ExpressionGenerator {
 public:
     explicit ExpressionGenerator(uint32_t seed) : m_random(seed) {}
+
     std::string expression(int depth)
     {
         if (depth <= 0 || pick(4) == 0) return atom();
@@ -203,12 +212,14 @@ public:
 private:
     size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(m_random); }
     std::string choose(std::initializer_list<const char*> options) { return options.begin()[pick(options.size())]; }
+
     std::string atom()
     {
         return choose({"0", "1", "2", "7", "2147483647", "0.5", "1.5", "0.1", "3.", "i", "n", "z", "big", "small",
                        "fl", "g", "h", "tiny", "s", "e", "b", "nb", "arr", "tab", "nested", "missing", "\"a\"",
                        "\"\"", "tre", "flse", "not"});
     }
+
     // Operands of operators are atoms or bracketed, so no "not" swallows an operator.
     std::string operand(int depth)
     {
@@ -223,6 +234,7 @@ private:
         bracketed += ')';
         return bracketed;
     }
+
     std::mt19937 m_random;
 };
 
@@ -276,12 +288,14 @@ protected:
         load("argumentList = [" + list + "]");
         return global("argumentList").asArray()->items;
     }
+
     Outcome call(const Variable& callee, std::vector<Variable> args, bool isProtected = false)
     {
         if (!isProtected) return observe(lineOf("f()"), [&] { return engine.invokeCallableFast(callee, args.data(), args.size()); });
         args.insert(args.begin(), callee);
         return observe(lineOf("pcall(f)"), [&] { return engine.pcallFunctionFast(args.data(), args.size()); });
     }
+
     // Each argument list, called plainly and protected, against the same function with its
     // fast body turned off: the ordinary call of the same lines. What the scalar forms decide,
     // they decide as the ordinary call does, without effects.
@@ -323,6 +337,7 @@ protected:
             EXPECT_EQ(engine.scopes.blocks.size(), engine.scopes.blockBase);
         }
     }
+
     int scalarDecisions = 0, protectedFailures = 0;
 };
 

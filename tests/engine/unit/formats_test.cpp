@@ -96,10 +96,12 @@ TEST_P(HandBuiltVersion, ReadsItsLayoutAndRuns)
     // Reading analysed and prepared the lines again.
     EXPECT_TRUE(program->lines[1].analyses.size() == 3 && program->lines[1].isAssignment &&
                 program->lines[3].kind == StatementKind::Function);
+
     runChunkZero(engine, program);
     EXPECT_EQ(engine.resolveVariablePtr("x")->asInt(), 41);
     Variable argument(int32_t{1});
     EXPECT_EQ(engine.invokeCallableFast(*engine.resolveVariablePtr("f"), &argument, 1).asInt(), 2);
+
     // Written back it is the current layout, and reads back to the same records.
     ProgramRef again = engine.deserialiseBytecode(engine.serialiseBytecode(*program), "again");
     EXPECT_EQ(again->version, 60);

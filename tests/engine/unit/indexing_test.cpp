@@ -29,6 +29,7 @@ protected:
     {
         return engine.getIndexedValue(container, key).toString();
     }
+
     CobaltScript engine;
 };
 
@@ -41,11 +42,13 @@ TEST_F(IndexingTest, BoundStringMethodsAreNeverDispatchedWithoutTheirString)
     Variable library = Variable::makeTable();
     library.asTable()->map["upper"] = Variable(CallableRef(upper));
     engine.pushVariable("string", library);
+
     const Variable bound = engine.getIndexedValue(Variable("abc"), Variable("upper"));
     ASSERT_EQ(bound.type, VarType::Function);
     EXPECT_EQ(bound.asCallable()->builtinId, BuiltinId::None);
     const Variable extra("z");
     EXPECT_EQ(engine.invokeCallableFast(bound, &extra, 1).toString(), "abc2");
+
     engine.pushVariable("string", intValue(1));
     EXPECT_EQ(get(Variable("abc"), Variable("upper")), "not");
 }

@@ -46,6 +46,7 @@ TEST(IoStreams, DestroyingTheEngineClosesEveryStreamAndReapsEveryChild)
                              "writer[\"write\"](\"x\")\nsilent = io[\"popen\"](\"echo unread\")\n"
                              "keep = {file: r, twice: [r, r]}\nkeep[\"self\"] = keep\n"),
                   "y\n");
+
         const std::set<int> during = openDescriptors();
         int added = 0;
         for (const int descriptor : during) {
@@ -80,12 +81,14 @@ TEST(IoStreams, WritingToAGoneReaderFailsWithoutSigpipe)
     ASSERT_EQ(::sigaction(SIGPIPE, &defaults, &previous), 0);
     sigset_t maskBefore;
     ::pthread_sigmask(SIG_BLOCK, nullptr, &maskBefore);
+
     EngineFixture engine;
     EXPECT_EQ(engine.run("p = io[\"popen\"](\"exit 0\", \"w\")\nblock = \"0123456789abcdef\"\n"
                          "for i = 1, 10\n block = block + block\nend\nok = true\nn = 0\n"
                          "while ok and n < 100\n ok, message = pcall(p[\"write\"], block)\n n += 1\nend\n"
                          "print(ok, message)\np[\"close\"]()"),
               "false file['write'] failed to write to the stream\n");
+
     // Nothing of the signal is left behind: not pending, not blocked, the disposition unchanged.
     sigset_t pending;
     sigemptyset(&pending);

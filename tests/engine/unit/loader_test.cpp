@@ -58,6 +58,7 @@ TEST(LoadFile, NewModificationTimeCompilesAgain)
     CobaltScript engine;
     const Variable first = callLoadFile(engine, script);
     ASSERT_EQ(first.type, VarType::Function);
+
     // Same size, a different modification time: the cache entry is stale.
     struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 123}};
     ASSERT_EQ(::utimensat(AT_FDCWD, script.c_str(), times, 0), 0);
@@ -78,6 +79,7 @@ TEST(LoadFile, CompileFailureLeavesStacksAndContext)
     engine.errorContext.sourceText = &running;
     engine.errorContext.currentLine = 41;
     engine.errorContext.nearToken = "loadFile";
+
     EXPECT_EQ(failureMessage(callLoadFile(engine, script)), "Missing 'end' for if block");
     EXPECT_EQ(engine.loader.directoryStack, std::vector<std::string>{"outer"});
     EXPECT_EQ(engine.loader.pathStack, std::vector<std::string>{"outer/main.cbs"});

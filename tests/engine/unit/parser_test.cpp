@@ -79,6 +79,7 @@ TEST(NestLabels, LabelMustBeOneNonEmptyStringLiteral)
     }
     EXPECT_EQ(parseFailure("x = 1\nnest ''\nend"), "nest label must not be empty");
     EXPECT_EQ(parseFailure("nest 'ok'\nend\nnest \"\\n\"\nend"), "(no failure)");
+
     // The failing line is left in the position context, so the failure can be placed.
     CobaltScript engine;
     EXPECT_THROW(engine.parseLines("a = 1\n\nnest   oops\nend"), std::runtime_error);
@@ -86,6 +87,7 @@ TEST(NestLabels, LabelMustBeOneNonEmptyStringLiteral)
     ASSERT_NE(engine.errorContext.sourceText, nullptr);
     EXPECT_EQ(*engine.errorContext.sourceText, "nest   oops");
     EXPECT_EQ(engine.errorContext.nearToken, "oops");
+
     // After a parse that succeeds, the context points at a text that outlives it.
     engine.parseLines("a = 1\nb = 'x'");
     ASSERT_NE(engine.errorContext.sourceText, nullptr);

@@ -17,10 +17,12 @@ protected:
         const Variable* found = engine.resolveVariableFastPtr(name, &analysis);
         return found ? found->toString() : "(none)";
     }
+
     void setLocal(const std::string& name, int32_t value)
     {
         engine.assignVariable(name, Variable(value), ScopeTarget::Local);
     }
+
     CobaltScript engine;
 };
 
@@ -33,12 +35,14 @@ TEST_F(ScopeTest, CachedBlockEntryIsNotReturnedFromAnotherList)
     EXPECT_EQ(readCached("x", x), "2");
     EXPECT_EQ(x.resolvedKind, ResolutionKind::BlockScope);
     engine.popBlockScope();
+
     // Another list now stands at the same depth, with another name at the cached index.
     engine.pushBlockScope();
     setLocal("a", 3);
     setLocal("b", 4);
     EXPECT_EQ(readCached("x", x), "(none)");
     engine.popBlockScope();
+
     // And the same name at the cached index of a new list is that list's own entry.
     engine.pushBlockScope();
     setLocal("q", 0);
@@ -53,6 +57,7 @@ TEST_F(ScopeTest, AnalysisSharedWithAnotherEngineNeverReadsTheWrongSlot)
     TokenAnalysis name;
     engine.pushVariable("alpha", Variable(int32_t{1}));
     EXPECT_EQ(readCached("alpha", name), "1");
+
     CobaltScript other;
     other.pushVariable("beta", Variable(int32_t{2}));
     EXPECT_EQ(other.resolveVariableFastPtr("alpha", &name), nullptr);

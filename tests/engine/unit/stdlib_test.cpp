@@ -17,6 +17,7 @@ protected:
         EXPECT_EQ(function.type, VarType::Function) << name;
         return engine.invokeCallableFast(function, args.data(), args.size());
     }
+
     std::string failure(const std::string& name, std::vector<Variable> args = {})
     {
         return failureOf([&] { call(name, std::move(args)); });

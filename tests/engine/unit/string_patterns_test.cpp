@@ -52,6 +52,7 @@ TEST_F(PatternCacheTest, SharedUntilEvictedBoundedAndOnlyForShortValidTexts)
     EXPECT_EQ(firstMatch(again, "ab 123 cd"), "123");
     setPatternCacheCapacity(1);  // lowering the bound trims at once
     EXPECT_EQ(patternCacheSize(), 1u);
+
     // Long texts are used but not cached, rejected ones neither.
     clearPatternCache();
     const std::string text(kMaxCachedPatternBytes + 1, 'n');
@@ -122,6 +123,7 @@ TEST(DirectMatcherTest, AgreesWithTheRegexEngineOnGeneratedPatterns)
     const std::string alphabet = "ab1 _-x^%.\n\xc3\xa9";
     std::mt19937 random(12345);
     auto pick = [&random](size_t n) { return static_cast<size_t>(random() % n); };
+
     int compared = 0, direct = 0;
     for (int round = 0; round < 3000; ++round) {
         std::string text = pick(6) == 0 ? "^" : "";
