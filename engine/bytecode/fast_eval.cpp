@@ -126,8 +126,24 @@ Variable FastEvaluator::callValue(const FastExprNode& n, int depth)
     const Variable callee = value(call.callee, depth);
     const size_t count = call.arguments.size();
     ArgumentSlots arguments(count);
-    for (size_t i = 0; i < count; ++i) arguments[i] = value(call.arguments[i], depth);
+    for (size_t i = 0; i < count; ++i) argumentValue(call.arguments[i], arguments[i], depth);
     return invoke(n, callee, count == 0 ? &kAbsent : arguments.data(), count);
+}
+
+void FastEvaluator::argumentValue(int32_t index, Variable& out, int depth)
+{
+    // An operator over plain values (f(n - 1), g(a * 2 + b)) goes through the scalar path:
+    // the same value without building and combining an operand value per node. Calls and
+    // bare names, whose scalar attempt would mostly repeat the value path's work, go there.
+    const FastExprNode& argument = node(index);
+    if (!argument.hasCall && argument.kind >= FastExprNodeKind::Negate && argument.kind != FastExprNodeKind::Length) {
+        FastScalarValue scalar;
+        if (scalarNode(index, scalar)) {
+            assignFastScalarToVariable(scalar, out);
+            return;
+        }
+    }
+    out = value(index, depth);
 }
 
 Variable FastEvaluator::invoke(const FastExprNode& n, const Variable& callee, const Variable* args, size_t count)
@@ -184,6 +200,24 @@ Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
     const Variable& left =
         node(n.right).hasCall ? (leftScratch = value(n.left, depth), leftScratch) : operand(n.left, leftScratch, depth);
     const Variable& right = operand(n.right, rightScratch, depth);
+    if (left.type == VarType::Int && right.type == VarType::Int) {
+        // Two ints, the commonest case (the results of two calls): the kernels of
+        // performOperation and compareVariables without their dispatch.
+        const int32_t a = left.asInt();
+        const int32_t b = right.asInt();
+        switch (n.kind) {
+        case FastExprNodeKind::Add: return Variable(wrappingAdd(a, b));
+        case FastExprNodeKind::Subtract: return Variable(wrappingSubtract(a, b));
+        case FastExprNodeKind::Multiply: return Variable(wrappingMultiply(a, b));
+        case FastExprNodeKind::Equal: return Variable(a == b);
+        case FastExprNodeKind::NotEqual: return Variable(a != b);
+        case FastExprNodeKind::Less: return Variable(a < b);
+        case FastExprNodeKind::Greater: return Variable(a > b);
+        case FastExprNodeKind::LessEqual: return Variable(a <= b);
+        case FastExprNodeKind::GreaterEqual: return Variable(a >= b);
+        default: break;
+        }
+    }
     try {
         switch (n.kind) {
         case FastExprNodeKind::Equal: return Variable(m_engine.variablesEqual(left, right));

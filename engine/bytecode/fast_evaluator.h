@@ -132,6 +132,8 @@ private:
 
     Variable indexValue(const FastExprNode& n, int depth);
     Variable callValue(const FastExprNode& n, int depth);
+    /// One call argument's value, stored into its slot.
+    void argumentValue(int32_t index, Variable& out, int depth);
     Variable invoke(const FastExprNode& n, const Variable& callee, const Variable* args, size_t count);
     Variable negateValue(const FastExprNode& n, int depth);
     Variable lengthValue(const FastExprNode& n, int depth);
