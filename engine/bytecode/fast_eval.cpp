@@ -9,7 +9,9 @@
 //   tokenIndex), and a completed evaluation leaves the near-token where it would leave it;
 // - a value read in place is used before anything that could run script code.
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,15 @@ constexpr int kStackCheckInterval = 16;
 // ---------------------------------------------------------------------------------------
 
 FastEvaluator::FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
-    : m_engine(engine), m_expression(expression), m_line(line)
+    : m_engine(engine),
+      m_expression(expression),
+      m_line(line),
+      m_nodes(expression.nodes.data()),
+      // Trees and lines are far below 2^32 nodes and tokens; a larger count would only make
+      // the checks below stricter.
+      m_nodeCount(static_cast<uint32_t>(std::min<size_t>(expression.nodes.size(), UINT32_MAX))),
+      m_tokenCount(static_cast<uint32_t>(std::min<size_t>(line.tokens.size(), UINT32_MAX))),
+      m_analysisCount(static_cast<uint32_t>(std::min<size_t>(line.analyses.size(), UINT32_MAX)))
 {
 }
 
@@ -50,9 +60,9 @@ void FastEvaluator::markNear(uint32_t tokenIndex) const
 
 const Variable* FastEvaluator::lookUp(const FastExprNode& variable) const
 {
-    const size_t index = variable.tokenIndex;
-    if (index >= m_line.tokens.size()) fail("Invalid fast expression node");
-    const TokenAnalysis* analysis = index < m_line.analyses.size() ? &m_line.analyses[index] : nullptr;
+    const uint32_t index = variable.tokenIndex;
+    if (index >= m_tokenCount) fail("Invalid fast expression node");
+    const TokenAnalysis* analysis = index < m_analysisCount ? &m_line.analyses[index] : nullptr;
     return m_engine.resolveVariableFastPtr(m_line.tokens[index], analysis);
 }
 

@@ -105,7 +105,9 @@ ScopeList& CobaltScript::currentFrameScope()
 
 void CobaltScript::pushBlockScope()
 {
+    const uint64_t below = ScopeState::stackMask(scopes.blocks);
     scopes.blocks.push_back(reusedScope(scopes, 4));
+    scopes.blocks.back().belowMask = below;
 }
 
 void CobaltScript::popBlockScope()
@@ -115,7 +117,9 @@ void CobaltScript::popBlockScope()
 
 void CobaltScript::pushLoopScope()
 {
+    const uint64_t below = ScopeState::stackMask(scopes.loops);
     scopes.loops.push_back(reusedScope(scopes, 2));
+    scopes.loops.back().belowMask = below;
 }
 
 void CobaltScript::popLoopScope()
