@@ -132,12 +132,23 @@ Variable FastEvaluator::callValue(const FastExprNode& n, int depth)
         fail("Invalid fast call argument range");
     }
     const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
-    // Copied: the call may rebind the name that held the function.
-    const Variable callee = value(call.callee, depth);
     const size_t count = call.arguments.size();
     ArgumentSlots arguments(count);
+    const Variable* const args = count == 0 ? &kAbsent : arguments.data();
+    // A function named by a plain name with arguments that call nothing (f(n - 1)) is read in
+    // place once the arguments are computed: nothing in between can rebind or move it, and
+    // the call path holds the function itself while it runs.
+    bool argumentsCall = false;
+    for (const int32_t argument : call.arguments) argumentsCall = argumentsCall || node(argument).hasCall;
+    if (node(call.callee).kind == FastExprNodeKind::Variable && !argumentsCall) {
+        for (size_t i = 0; i < count; ++i) argumentValue(call.arguments[i], arguments[i], depth);
+        const Variable* found = lookUp(node(call.callee));
+        return invoke(n, found ? *found : kAbsent, args, count);
+    }
+    // Copied: the arguments may rebind the name that held the function.
+    const Variable callee = value(call.callee, depth);
     for (size_t i = 0; i < count; ++i) argumentValue(call.arguments[i], arguments[i], depth);
-    return invoke(n, callee, count == 0 ? &kAbsent : arguments.data(), count);
+    return invoke(n, callee, args, count);
 }
 
 void FastEvaluator::argumentValue(int32_t index, Variable& out, int depth)

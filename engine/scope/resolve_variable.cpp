@@ -298,13 +298,25 @@ Variable* CobaltScript::resolveVariablePtr(std::string_view name)
     return locate(scopes, name, false).variable;
 }
 
+namespace {
+
+// The search after a cache miss, kept out of line so that a hit (nearly every look-up) runs
+// in a small function that saves and restores few registers.
+[[gnu::noinline]] Variable* locateAndRemember(ScopeState& scopes, std::string_view name,
+                                              const TokenAnalysis& analysis)
+{
+    const Location location = locate(scopes, name, false);
+    remember(analysis, location);
+    return location.variable;
+}
+
+} // namespace
+
 Variable* CobaltScript::resolveVariableFastPtr(std::string_view name, const TokenAnalysis* analysis)
 {
     if (analysis == nullptr || (!analysis->noScopeMark && isScopedName(name))) return resolveVariablePtr(name);
     if (Variable* hit = cachedHit(scopes, name, *analysis)) return hit;
-    const Location location = locate(scopes, name, false);
-    remember(*analysis, location);
-    return location.variable;
+    return locateAndRemember(scopes, name, *analysis);
 }
 
 bool CobaltScript::resolveVariableFast(std::string_view name, const TokenAnalysis* analysis, Variable& out)
