@@ -317,7 +317,21 @@ bool FastEvaluator::readScalar(int32_t index, FastScalarValue& out)
     Variable keyScratch;
     const Variable* container = nullptr;
     const Variable* key = nullptr;
-    if (!pureValue(n.left, container, containerScratch) || !pureValue(n.right, key, keyScratch)) return false;
+    if (!pureValue(n.left, container, containerScratch)) return false;
+    const FastExprNode& keyNode = node(n.right);
+    if (keyNode.kind == FastExprNodeKind::StringLiteral && container->type == VarType::Table &&
+        keyNode.intValue >= 0 && static_cast<size_t>(keyNode.intValue) < m_expression.strings.size()) {
+        // A field written as a literal (self["balance"]): looked up by the literal itself,
+        // without copying it into a key value first.
+        const auto& map = container->asTable()->map;
+        const auto found = map.find(stringLiteral(keyNode));
+        if (found == map.end()) {
+            out = FastScalarValue{};
+            return true;
+        }
+        return tryFastScalarFromVariable(found->second, out);
+    }
+    if (!pureValue(n.right, key, keyScratch)) return false;
     return m_engine.tryFastScalarFromIndexedValue(*container, *key, out);
 }
 
