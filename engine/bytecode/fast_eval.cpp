@@ -117,6 +117,15 @@ Variable FastEvaluator::indexValue(const FastExprNode& n, int depth)
     Variable keyScratch;
     const Variable& container =
         node(n.right).hasCall ? (containerCopy = value(n.left, depth), containerCopy) : operand(n.left, containerCopy, depth);
+    const FastExprNode& keyNode = node(n.right);
+    if (keyNode.kind == FastExprNodeKind::StringLiteral && container.type == VarType::Table &&
+        keyNode.intValue >= 0 && static_cast<size_t>(keyNode.intValue) < m_expression.strings.size()) {
+        // A field written as a literal (obj["method"]): found by the literal itself, with no
+        // key value and no key text copied for it.
+        const auto& map = container.asTable()->map;
+        const auto found = map.find(stringLiteral(keyNode));
+        return found == map.end() ? Variable() : found->second;
+    }
     const Variable& key = operand(n.right, keyScratch, depth);
     try {
         return m_engine.getIndexedValue(container, key);
