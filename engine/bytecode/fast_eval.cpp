@@ -9,7 +9,9 @@
 //   tokenIndex), and a completed evaluation leaves the near-token where it would leave it;
 // - a value read in place is used before anything that could run script code.
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,15 @@ constexpr int kStackCheckInterval = 16;
 // ---------------------------------------------------------------------------------------
 
 FastEvaluator::FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
-    : m_engine(engine), m_expression(expression), m_line(line)
+    : m_engine(engine),
+      m_expression(expression),
+      m_line(line),
+      m_nodes(expression.nodes.data()),
+      // Trees and lines are far below 2^32 nodes and tokens; a larger count would only make
+      // the checks below stricter.
+      m_nodeCount(static_cast<uint32_t>(std::min<size_t>(expression.nodes.size(), UINT32_MAX))),
+      m_tokenCount(static_cast<uint32_t>(std::min<size_t>(line.tokens.size(), UINT32_MAX))),
+      m_analysisCount(static_cast<uint32_t>(std::min<size_t>(line.analyses.size(), UINT32_MAX)))
 {
 }
 
@@ -50,9 +60,9 @@ void FastEvaluator::markNear(uint32_t tokenIndex) const
 
 const Variable* FastEvaluator::lookUp(const FastExprNode& variable) const
 {
-    const size_t index = variable.tokenIndex;
-    if (index >= m_line.tokens.size()) fail("Invalid fast expression node");
-    const TokenAnalysis* analysis = index < m_line.analyses.size() ? &m_line.analyses[index] : nullptr;
+    const uint32_t index = variable.tokenIndex;
+    if (index >= m_tokenCount) fail("Invalid fast expression node");
+    const TokenAnalysis* analysis = index < m_analysisCount ? &m_line.analyses[index] : nullptr;
     return m_engine.resolveVariableFastPtr(m_line.tokens[index], analysis);
 }
 
@@ -107,6 +117,15 @@ Variable FastEvaluator::indexValue(const FastExprNode& n, int depth)
     Variable keyScratch;
     const Variable& container =
         node(n.right).hasCall ? (containerCopy = value(n.left, depth), containerCopy) : operand(n.left, containerCopy, depth);
+    const FastExprNode& keyNode = node(n.right);
+    if (keyNode.kind == FastExprNodeKind::StringLiteral && container.type == VarType::Table &&
+        keyNode.intValue >= 0 && static_cast<size_t>(keyNode.intValue) < m_expression.strings.size()) {
+        // A field written as a literal (obj["method"]): found by the literal itself, with no
+        // key value and no key text copied for it.
+        const auto& map = container.asTable()->map;
+        const auto found = map.find(stringLiteral(keyNode));
+        return found == map.end() ? Variable() : found->second;
+    }
     const Variable& key = operand(n.right, keyScratch, depth);
     try {
         return m_engine.getIndexedValue(container, key);
@@ -122,12 +141,39 @@ Variable FastEvaluator::callValue(const FastExprNode& n, int depth)
         fail("Invalid fast call argument range");
     }
     const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
-    // Copied: the call may rebind the name that held the function.
-    const Variable callee = value(call.callee, depth);
     const size_t count = call.arguments.size();
     ArgumentSlots arguments(count);
-    for (size_t i = 0; i < count; ++i) arguments[i] = value(call.arguments[i], depth);
-    return invoke(n, callee, count == 0 ? &kAbsent : arguments.data(), count);
+    const Variable* const args = count == 0 ? &kAbsent : arguments.data();
+    // A function named by a plain name with arguments that call nothing (f(n - 1)) is read in
+    // place once the arguments are computed: nothing in between can rebind or move it, and
+    // the call path holds the function itself while it runs.
+    bool argumentsCall = false;
+    for (const int32_t argument : call.arguments) argumentsCall = argumentsCall || node(argument).hasCall;
+    if (node(call.callee).kind == FastExprNodeKind::Variable && !argumentsCall) {
+        for (size_t i = 0; i < count; ++i) argumentValue(call.arguments[i], arguments[i], depth);
+        const Variable* found = lookUp(node(call.callee));
+        return invoke(n, found ? *found : kAbsent, args, count);
+    }
+    // Copied: the arguments may rebind the name that held the function.
+    const Variable callee = value(call.callee, depth);
+    for (size_t i = 0; i < count; ++i) argumentValue(call.arguments[i], arguments[i], depth);
+    return invoke(n, callee, args, count);
+}
+
+void FastEvaluator::argumentValue(int32_t index, Variable& out, int depth)
+{
+    // An operator over plain values (f(n - 1), g(a * 2 + b)) goes through the scalar path:
+    // the same value without building and combining an operand value per node. Calls and
+    // bare names, whose scalar attempt would mostly repeat the value path's work, go there.
+    const FastExprNode& argument = node(index);
+    if (!argument.hasCall && argument.kind >= FastExprNodeKind::Negate && argument.kind != FastExprNodeKind::Length) {
+        FastScalarValue scalar;
+        if (scalarNode(index, scalar)) {
+            assignFastScalarToVariable(scalar, out);
+            return;
+        }
+    }
+    out = value(index, depth);
 }
 
 Variable FastEvaluator::invoke(const FastExprNode& n, const Variable& callee, const Variable* args, size_t count)
@@ -184,6 +230,24 @@ Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
     const Variable& left =
         node(n.right).hasCall ? (leftScratch = value(n.left, depth), leftScratch) : operand(n.left, leftScratch, depth);
     const Variable& right = operand(n.right, rightScratch, depth);
+    if (left.type == VarType::Int && right.type == VarType::Int) {
+        // Two ints, the commonest case (the results of two calls): the kernels of
+        // performOperation and compareVariables without their dispatch.
+        const int32_t a = left.asInt();
+        const int32_t b = right.asInt();
+        switch (n.kind) {
+        case FastExprNodeKind::Add: return Variable(wrappingAdd(a, b));
+        case FastExprNodeKind::Subtract: return Variable(wrappingSubtract(a, b));
+        case FastExprNodeKind::Multiply: return Variable(wrappingMultiply(a, b));
+        case FastExprNodeKind::Equal: return Variable(a == b);
+        case FastExprNodeKind::NotEqual: return Variable(a != b);
+        case FastExprNodeKind::Less: return Variable(a < b);
+        case FastExprNodeKind::Greater: return Variable(a > b);
+        case FastExprNodeKind::LessEqual: return Variable(a <= b);
+        case FastExprNodeKind::GreaterEqual: return Variable(a >= b);
+        default: break;
+        }
+    }
     try {
         switch (n.kind) {
         case FastExprNodeKind::Equal: return Variable(m_engine.variablesEqual(left, right));

@@ -107,8 +107,10 @@ public:
     /// Defined here so that every walker inlines the check; the failure stays out of line.
     const FastExprNode& node(int32_t index) const
     {
-        if (index < 0 || static_cast<size_t>(index) >= m_expression.nodes.size()) [[unlikely]] invalidNode();
-        return m_expression.nodes[static_cast<size_t>(index)];
+        // One unsigned compare against the count taken at construction (a vector's size()
+        // divides by the 40-byte node size on every call).
+        if (static_cast<uint32_t>(index) >= m_nodeCount) [[unlikely]] invalidNode();
+        return m_nodes[static_cast<uint32_t>(index)];
     }
     /// Makes the line's token at `tokenIndex` the near-token.
     void markNear(uint32_t tokenIndex) const;
@@ -132,6 +134,8 @@ private:
 
     Variable indexValue(const FastExprNode& n, int depth);
     Variable callValue(const FastExprNode& n, int depth);
+    /// One call argument's value, stored into its slot.
+    void argumentValue(int32_t index, Variable& out, int depth);
     Variable invoke(const FastExprNode& n, const Variable& callee, const Variable* args, size_t count);
     Variable negateValue(const FastExprNode& n, int depth);
     Variable lengthValue(const FastExprNode& n, int depth);
@@ -158,6 +162,10 @@ private:
     CobaltScript& m_engine;
     const FastExpression& m_expression;
     const ParsedScriptLine& m_line;
+    const FastExprNode* m_nodes;
+    uint32_t m_nodeCount;
+    uint32_t m_tokenCount;
+    uint32_t m_analysisCount;
 };
 
 } // namespace cobalt

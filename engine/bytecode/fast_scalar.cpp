@@ -229,7 +229,20 @@ bool FastEvaluator::intNode(int32_t index, int32_t& out, bool allowBool)
         if (!allowBool) return false;
         out = n.boolValue ? 1 : 0;
         return true;
-    case FastExprNodeKind::Variable:
+    case FastExprNodeKind::Variable: {
+        // Read straight from the variable: the int path's commonest leaf.
+        const Variable* found = lookUp(n);
+        if (found == nullptr) return false;
+        if (found->type == VarType::Int) {
+            out = found->asInt();
+            return true;
+        }
+        if (allowBool && found->type == VarType::Bool) {
+            out = found->asBool() ? 1 : 0;
+            return true;
+        }
+        return false;
+    }
     case FastExprNodeKind::Index: {
         FastScalarValue scalar;
         if (!readScalar(index, scalar)) return false;
@@ -304,7 +317,21 @@ bool FastEvaluator::readScalar(int32_t index, FastScalarValue& out)
     Variable keyScratch;
     const Variable* container = nullptr;
     const Variable* key = nullptr;
-    if (!pureValue(n.left, container, containerScratch) || !pureValue(n.right, key, keyScratch)) return false;
+    if (!pureValue(n.left, container, containerScratch)) return false;
+    const FastExprNode& keyNode = node(n.right);
+    if (keyNode.kind == FastExprNodeKind::StringLiteral && container->type == VarType::Table &&
+        keyNode.intValue >= 0 && static_cast<size_t>(keyNode.intValue) < m_expression.strings.size()) {
+        // A field written as a literal (self["balance"]): looked up by the literal itself,
+        // without copying it into a key value first.
+        const auto& map = container->asTable()->map;
+        const auto found = map.find(stringLiteral(keyNode));
+        if (found == map.end()) {
+            out = FastScalarValue{};
+            return true;
+        }
+        return tryFastScalarFromVariable(found->second, out);
+    }
+    if (!pureValue(n.right, key, keyScratch)) return false;
     return m_engine.tryFastScalarFromIndexedValue(*container, *key, out);
 }
 
@@ -460,6 +487,24 @@ bool FastEvaluator::binaryScalar(const FastExprNode& n, FastScalarValue& out)
     FastScalarValue left;
     FastScalarValue right;
     if (!scalarNode(n.left, left) || !scalarNode(n.right, right)) return false;
+    if (left.kind == FastScalarValue::Int && right.kind == FastScalarValue::Int) {
+        // Two ints (a loop bound, a counter): compared and combined as ints, which is what
+        // the double and wrapping kernels below give for them.
+        const int32_t a = left.intValue;
+        const int32_t b = right.intValue;
+        switch (n.kind) {
+        case FastExprNodeKind::Equal: out = boolScalar(a == b); return true;
+        case FastExprNodeKind::NotEqual: out = boolScalar(a != b); return true;
+        case FastExprNodeKind::Less: out = boolScalar(a < b); return true;
+        case FastExprNodeKind::Greater: out = boolScalar(a > b); return true;
+        case FastExprNodeKind::LessEqual: out = boolScalar(a <= b); return true;
+        case FastExprNodeKind::GreaterEqual: out = boolScalar(a >= b); return true;
+        case FastExprNodeKind::Add: out = intScalar(wrappingAdd(a, b)); return true;
+        case FastExprNodeKind::Subtract: out = intScalar(wrappingSubtract(a, b)); return true;
+        case FastExprNodeKind::Multiply: out = intScalar(wrappingMultiply(a, b)); return true;
+        default: break;
+        }
+    }
     if (n.kind == FastExprNodeKind::Equal || n.kind == FastExprNodeKind::NotEqual) {
         bool equal = false;
         if (scalarIsNumeric(left) && scalarIsNumeric(right)) {

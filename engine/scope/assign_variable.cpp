@@ -37,15 +37,20 @@ constexpr size_t kMaxSpareEntryLists = 64;
 /// A list grown larger than this is freed rather than kept, so one big scope does not pin memory.
 constexpr size_t kMaxSpareCapacity = 64;
 
-/// A fresh block or loop scope, reusing the entry list of a popped one when there is one.
-ScopeList reusedScope(ScopeState& scopes, size_t reserve)
+/// Pushes a fresh block or loop scope, built in its place on the stack, reusing the entry
+/// list of a popped one when there is one (no temporary list to move in and destroy).
+void pushScope(ScopeState& scopes, std::vector<ScopeList>& stack, size_t reserve)
 {
-    if (scopes.spareEntries.empty()) return freshScope(scopes, reserve);
-    ScopeList list;
+    const uint64_t below = ScopeState::stackMask(stack);
+    ScopeList& list = stack.emplace_back();
     list.id = scopes.nextScopeId++;
-    list.entries = std::move(scopes.spareEntries.back());
+    list.belowMask = below;
+    if (scopes.spareEntries.empty()) {
+        list.entries.reserve(reserve);
+        return;
+    }
+    list.entries.swap(scopes.spareEntries.back());
     scopes.spareEntries.pop_back();
-    return list;
 }
 
 /// Removes the innermost scope of the stack. Its values are destroyed after it has left the
@@ -53,13 +58,19 @@ ScopeList reusedScope(ScopeState& scopes, size_t reserve)
 void popScope(ScopeState& scopes, std::vector<ScopeList>& stack)
 {
     if (stack.empty()) return;
-    std::vector<std::pair<std::string, Variable>> entries = std::move(stack.back().entries);
-    stack.pop_back();
-    entries.clear();
-    if (scopes.spareEntries.size() < kMaxSpareEntryLists && entries.capacity() > 0
-        && entries.capacity() <= kMaxSpareCapacity) {
-        scopes.spareEntries.push_back(std::move(entries));
+    std::vector<std::pair<std::string, Variable>>& top = stack.back().entries;
+    const size_t capacity = top.capacity();
+    if (scopes.spareEntries.size() < kMaxSpareEntryLists && capacity > 0 && capacity <= kMaxSpareCapacity) {
+        // Straight into the spare slot, where the values are destroyed once the list is off
+        // the stack: no list in between to move through and destroy.
+        std::vector<std::pair<std::string, Variable>>& spare = scopes.spareEntries.emplace_back();
+        spare.swap(top);
+        stack.pop_back();
+        spare.clear();
+        return;
     }
+    std::vector<std::pair<std::string, Variable>> entries = std::move(top);
+    stack.pop_back();
 }
 
 /// Stores a value into an existing variable. An int, float or bool over a payload of the same
@@ -105,7 +116,7 @@ ScopeList& CobaltScript::currentFrameScope()
 
 void CobaltScript::pushBlockScope()
 {
-    scopes.blocks.push_back(reusedScope(scopes, 4));
+    pushScope(scopes, scopes.blocks, 4);
 }
 
 void CobaltScript::popBlockScope()
@@ -115,7 +126,7 @@ void CobaltScript::popBlockScope()
 
 void CobaltScript::pushLoopScope()
 {
-    scopes.loops.push_back(reusedScope(scopes, 2));
+    pushScope(scopes, scopes.loops, 2);
 }
 
 void CobaltScript::popLoopScope()

@@ -5,6 +5,7 @@
 // used when its list is still on the stack at the recorded depth, the entry at the recorded
 // index still carries the name, and no scope searched earlier has gained the name since.
 
+#include <algorithm>
 #include <limits>
 #include <string>
 
@@ -47,29 +48,47 @@ ScopeList* existingFrameScope(ScopeState& scopes)
     return std::string::npos;
 }
 
+// True when a list in [first, last) holds the name. Walked by pointer: the stacks' sizes
+// would otherwise be recomputed (a division by the list size) on every step.
+[[gnu::always_inline]] inline bool rangeHolds(const ScopeList* first, const ScopeList* last, std::string_view name,
+                                              uint64_t bit)
+{
+    for (; first < last; ++first) {
+        if (entryIndex(*first, name, bit) != std::string::npos) return true;
+    }
+    return false;
+}
+
+[[gnu::always_inline]] inline const ScopeList* stackEnd(const std::vector<ScopeList>& stack)
+{
+    return stack.data() + stack.size();
+}
+
 // True when a visible block scope at stack index `from` or above holds the name.
 [[gnu::always_inline]] inline bool blocksFromHold(const ScopeState& scopes, size_t from, std::string_view name,
                                                   uint64_t bit)
 {
-    for (size_t i = from; i < scopes.blocks.size(); ++i) {
-        if (entryIndex(scopes.blocks[i], name, bit) != std::string::npos) return true;
-    }
-    return false;
+    return rangeHolds(scopes.blocks.data() + from, stackEnd(scopes.blocks), name, bit);
 }
 
 [[gnu::always_inline]] inline bool loopsFromHold(const ScopeState& scopes, size_t from, std::string_view name,
                                                  uint64_t bit)
 {
-    for (size_t i = from; i < scopes.loops.size(); ++i) {
-        if (entryIndex(scopes.loops[i], name, bit) != std::string::npos) return true;
-    }
-    return false;
+    return rangeHolds(scopes.loops.data() + from, stackEnd(scopes.loops), name, bit);
+}
+
+// The stack masks answer "not in any block scope" and "not in any loop scope" without a
+// walk, which is the common answer for a global or a loop variable.
+[[gnu::always_inline]] inline bool visibleBlocksHold(const ScopeState& scopes, std::string_view name, uint64_t bit)
+{
+    return (ScopeState::stackMask(scopes.blocks) & bit) != 0 &&
+           blocksFromHold(scopes, firstVisibleBlock(scopes), name, bit);
 }
 
 [[gnu::always_inline]] inline bool localsHold(ScopeState& scopes, std::string_view name, uint64_t bit)
 {
-    if (blocksFromHold(scopes, firstVisibleBlock(scopes), name, bit)) return true;
-    if (loopsFromHold(scopes, 0, name, bit)) return true;
+    if (visibleBlocksHold(scopes, name, bit)) return true;
+    if ((ScopeState::stackMask(scopes.loops) & bit) != 0 && loopsFromHold(scopes, 0, name, bit)) return true;
     const ScopeList* frame = existingFrameScope(scopes);
     return frame != nullptr && entryIndex(*frame, name, bit) != std::string::npos;
 }
@@ -81,7 +100,8 @@ Location locate(ScopeState& scopes, std::string_view name, bool forWriting)
 {
     Location found;
     const uint64_t bit = ScopeList::nameBit(name);
-    const size_t first = firstVisibleBlock(scopes);
+    const size_t first = (ScopeState::stackMask(scopes.blocks) & bit) != 0 ? firstVisibleBlock(scopes)
+                                                                            : scopes.blocks.size();
     for (size_t i = scopes.blocks.size(); i-- > first;) {
         const size_t index = entryIndex(scopes.blocks[i], name, bit);
         if (index == std::string::npos) continue;
@@ -89,7 +109,8 @@ Location locate(ScopeState& scopes, std::string_view name, bool forWriting)
         return {ResolutionKind::BlockScope, scopes.blocks.size() - 1 - i, index, list.id, 0,
                 &list.entries[index].second};
     }
-    for (size_t i = scopes.loops.size(); i-- > 0;) {
+    const size_t loopCount = (ScopeState::stackMask(scopes.loops) & bit) != 0 ? scopes.loops.size() : 0;
+    for (size_t i = loopCount; i-- > 0;) {
         const size_t index = entryIndex(scopes.loops[i], name, bit);
         if (index == std::string::npos) continue;
         ScopeList& list = scopes.loops[i];
@@ -135,10 +156,9 @@ void remember(const TokenAnalysis& analysis, const Location& location)
 }
 
 // The entry of a block or loop list found through the cache, or null.
-[[gnu::always_inline]] inline Variable* cachedListEntry(std::vector<ScopeList>& stack, size_t stackIndex, const TokenAnalysis& analysis,
-                          std::string_view name, bool namesUnique)
+[[gnu::always_inline]] inline Variable* cachedListEntry(ScopeList& list, const TokenAnalysis& analysis,
+                                                        std::string_view name, bool namesUnique)
 {
-    ScopeList& list = stack[stackIndex];
     const size_t index = analysis.resolvedIndex;
     if (index >= list.entries.size() || !sameName(list.entries[index].first, name)) return nullptr;
     // A name can occur twice only in a loop scope (for k, k in ...); elsewhere an entry that
@@ -153,20 +173,22 @@ void remember(const TokenAnalysis& analysis, const Location& location)
     const size_t depth = analysis.resolvedDepth;
     switch (analysis.resolvedKind) {
     case ResolutionKind::BlockScope: {
-        const size_t visible = scopes.blocks.size() - firstVisibleBlock(scopes);
+        ScopeList* const end = scopes.blocks.data() + scopes.blocks.size();
+        const size_t count = scopes.blocks.size();
+        const size_t visible = count - std::min(scopes.blockBase, count);
         if (depth >= visible) return nullptr;
-        const size_t at = scopes.blocks.size() - 1 - depth;
-        if (depth != 0 && blocksFromHold(scopes, at + 1, name, ScopeList::nameBit(name))) return nullptr;
-        return cachedListEntry(scopes.blocks, at, analysis, name, true);
+        ScopeList* const list = end - 1 - depth;
+        if (depth != 0 && rangeHolds(list + 1, end, name, ScopeList::nameBit(name))) return nullptr;
+        return cachedListEntry(*list, analysis, name, true);
     }
     case ResolutionKind::LoopScope: {
         if (depth >= scopes.loops.size()) return nullptr;
-        const size_t at = scopes.loops.size() - 1 - depth;
+        ScopeList* const list = scopes.loops.data() + scopes.loops.size() - 1 - depth;
         const uint64_t bit = ScopeList::nameBit(name);
-        if (blocksFromHold(scopes, firstVisibleBlock(scopes), name, bit) || loopsFromHold(scopes, at + 1, name, bit)) {
+        if (visibleBlocksHold(scopes, name, bit) || rangeHolds(list + 1, stackEnd(scopes.loops), name, bit)) {
             return nullptr;
         }
-        return cachedListEntry(scopes.loops, at, analysis, name, false);
+        return cachedListEntry(*list, analysis, name, false);
     }
     case ResolutionKind::GlobalSlot: {
         const uint64_t slot = analysis.globalSlot;
@@ -276,13 +298,25 @@ Variable* CobaltScript::resolveVariablePtr(std::string_view name)
     return locate(scopes, name, false).variable;
 }
 
+namespace {
+
+// The search after a cache miss, kept out of line so that a hit (nearly every look-up) runs
+// in a small function that saves and restores few registers.
+[[gnu::noinline]] Variable* locateAndRemember(ScopeState& scopes, std::string_view name,
+                                              const TokenAnalysis& analysis)
+{
+    const Location location = locate(scopes, name, false);
+    remember(analysis, location);
+    return location.variable;
+}
+
+} // namespace
+
 Variable* CobaltScript::resolveVariableFastPtr(std::string_view name, const TokenAnalysis* analysis)
 {
     if (analysis == nullptr || (!analysis->noScopeMark && isScopedName(name))) return resolveVariablePtr(name);
     if (Variable* hit = cachedHit(scopes, name, *analysis)) return hit;
-    const Location location = locate(scopes, name, false);
-    remember(*analysis, location);
-    return location.variable;
+    return locateAndRemember(scopes, name, *analysis);
 }
 
 bool CobaltScript::resolveVariableFast(std::string_view name, const TokenAnalysis* analysis, Variable& out)

@@ -54,6 +54,12 @@ struct ScopeList {
     // comparing a single name. Entries are only ever added through add(); a bit left set by
     // an entry that went away only costs a comparison.
     uint64_t nameMask = 0;
+    // The name bits of every list below this one in its stack, taken when it was pushed.
+    // Names are only ever added to the list on top of a stack, so the lists below a list
+    // cannot gain a name while it stands: this stays a superset of what they hold, and
+    // `belowMask | nameMask` of the top list tells for a whole stack at once that a name is
+    // not in it.
+    uint64_t belowMask = 0;
 
     static uint64_t nameBit(std::string_view name)
     {
@@ -120,6 +126,12 @@ struct ScopeState {
     std::vector<std::vector<std::pair<std::string, Variable>>> spareEntries;
 
     uint64_t nextScopeId = 1;
+
+    /// The name bits of a whole block or loop stack (see ScopeList::belowMask).
+    static uint64_t stackMask(const std::vector<ScopeList>& stack)
+    {
+        return stack.empty() ? 0 : (stack.back().belowMask | stack.back().nameMask);
+    }
 };
 
 } // namespace cobalt
