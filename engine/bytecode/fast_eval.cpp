@@ -110,6 +110,18 @@ const std::string& FastEvaluator::stringLiteral(const FastExprNode& literal) con
     return m_expression.strings[static_cast<size_t>(literal.intValue)];
 }
 
+bool FastEvaluator::literalField(const Variable& container, const FastExprNode& key, const Variable*& field) const
+{
+    if (key.kind != FastExprNodeKind::StringLiteral || container.type != VarType::Table || key.intValue < 0 ||
+        static_cast<size_t>(key.intValue) >= m_expression.strings.size()) {
+        return false;
+    }
+    const auto& map = container.asTable()->map;
+    const auto found = map.find(m_expression.strings[static_cast<size_t>(key.intValue)]);
+    field = found == map.end() ? nullptr : &found->second;
+    return true;
+}
+
 Variable FastEvaluator::indexValue(const FastExprNode& n, int depth)
 {
     // The container is read in place only when the key cannot run code that changes it.
@@ -117,14 +129,8 @@ Variable FastEvaluator::indexValue(const FastExprNode& n, int depth)
     Variable keyScratch;
     const Variable& container =
         node(n.right).hasCall ? (containerCopy = value(n.left, depth), containerCopy) : operand(n.left, containerCopy, depth);
-    const FastExprNode& keyNode = node(n.right);
-    if (keyNode.kind == FastExprNodeKind::StringLiteral && container.type == VarType::Table &&
-        keyNode.intValue >= 0 && static_cast<size_t>(keyNode.intValue) < m_expression.strings.size()) {
-        // A field written as a literal (obj["method"]): found by the literal itself, with no
-        // key value and no key text copied for it.
-        const auto& map = container.asTable()->map;
-        const auto found = map.find(stringLiteral(keyNode));
-        return found == map.end() ? Variable() : found->second;
+    if (const Variable* field = nullptr; literalField(container, node(n.right), field)) {
+        return field ? *field : Variable();
     }
     const Variable& key = operand(n.right, keyScratch, depth);
     try {
@@ -231,21 +237,11 @@ Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
         node(n.right).hasCall ? (leftScratch = value(n.left, depth), leftScratch) : operand(n.left, leftScratch, depth);
     const Variable& right = operand(n.right, rightScratch, depth);
     if (left.type == VarType::Int && right.type == VarType::Int) {
-        // Two ints, the commonest case (the results of two calls): the kernels of
-        // performOperation and compareVariables without their dispatch.
-        const int32_t a = left.asInt();
-        const int32_t b = right.asInt();
-        switch (n.kind) {
-        case FastExprNodeKind::Add: return Variable(wrappingAdd(a, b));
-        case FastExprNodeKind::Subtract: return Variable(wrappingSubtract(a, b));
-        case FastExprNodeKind::Multiply: return Variable(wrappingMultiply(a, b));
-        case FastExprNodeKind::Equal: return Variable(a == b);
-        case FastExprNodeKind::NotEqual: return Variable(a != b);
-        case FastExprNodeKind::Less: return Variable(a < b);
-        case FastExprNodeKind::Greater: return Variable(a > b);
-        case FastExprNodeKind::LessEqual: return Variable(a <= b);
-        case FastExprNodeKind::GreaterEqual: return Variable(a >= b);
-        default: break;
+        // The kernels of performOperation and compareVariables without their dispatch.
+        int32_t result = 0;
+        bool isBool = false;
+        if (combineInts(n.kind, left.asInt(), right.asInt(), result, isBool)) {
+            return isBool ? Variable(result != 0) : Variable(result);
         }
     }
     try {

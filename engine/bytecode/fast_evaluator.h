@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/cobalt_script.h"
+#include "engine/eval/arithmetic.h"
 
 namespace cobalt {
 
@@ -99,6 +100,30 @@ private:
     std::vector<Variable> m_heap;
 };
 
+/// Two ints under a comparison or "+", "-", "*" (the commonest operands: loop bounds, counters,
+/// results of calls), with the results the general kernels give for them: a comparison's truth
+/// (`isBool`) or a wrapped int. False for every other operator.
+inline bool combineInts(FastExprNodeKind kind, int32_t a, int32_t b, int32_t& result, bool& isBool)
+{
+    isBool = true;
+    switch (kind) {
+    case FastExprNodeKind::Equal: result = a == b; return true;
+    case FastExprNodeKind::NotEqual: result = a != b; return true;
+    case FastExprNodeKind::Less: result = a < b; return true;
+    case FastExprNodeKind::Greater: result = a > b; return true;
+    case FastExprNodeKind::LessEqual: result = a <= b; return true;
+    case FastExprNodeKind::GreaterEqual: result = a >= b; return true;
+    default: break;
+    }
+    isBool = false;
+    switch (kind) {
+    case FastExprNodeKind::Add: result = wrappingAdd(a, b); return true;
+    case FastExprNodeKind::Subtract: result = wrappingSubtract(a, b); return true;
+    case FastExprNodeKind::Multiply: result = wrappingMultiply(a, b); return true;
+    default: return false;
+    }
+}
+
 class FastEvaluator {
 public:
     FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line);
@@ -129,6 +154,10 @@ private:
 
     const Variable* lookUp(const FastExprNode& variable) const;
     const std::string& stringLiteral(const FastExprNode& literal) const;
+    /// `table["field"]` with the key written as a string literal: true when that shortcut
+    /// applies, with `field` the entry or nullptr when the table has none. The entry is found
+    /// by the literal itself, with no key value or key text built for it.
+    bool literalField(const Variable& container, const FastExprNode& key, const Variable*& field) const;
     /// The operand's value: in place for a variable, else evaluated into `scratch`.
     const Variable& operand(int32_t index, Variable& scratch, int depth);
 

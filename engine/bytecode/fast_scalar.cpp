@@ -318,18 +318,8 @@ bool FastEvaluator::readScalar(int32_t index, FastScalarValue& out)
     const Variable* container = nullptr;
     const Variable* key = nullptr;
     if (!pureValue(n.left, container, containerScratch)) return false;
-    const FastExprNode& keyNode = node(n.right);
-    if (keyNode.kind == FastExprNodeKind::StringLiteral && container->type == VarType::Table &&
-        keyNode.intValue >= 0 && static_cast<size_t>(keyNode.intValue) < m_expression.strings.size()) {
-        // A field written as a literal (self["balance"]): looked up by the literal itself,
-        // without copying it into a key value first.
-        const auto& map = container->asTable()->map;
-        const auto found = map.find(stringLiteral(keyNode));
-        if (found == map.end()) {
-            out = FastScalarValue{};
-            return true;
-        }
-        return tryFastScalarFromVariable(found->second, out);
+    if (const Variable* field = nullptr; literalField(*container, node(n.right), field)) {
+        return tryFastScalarFromVariable(field ? *field : kAbsent, out);
     }
     if (!pureValue(n.right, key, keyScratch)) return false;
     return m_engine.tryFastScalarFromIndexedValue(*container, *key, out);
@@ -488,21 +478,13 @@ bool FastEvaluator::binaryScalar(const FastExprNode& n, FastScalarValue& out)
     FastScalarValue right;
     if (!scalarNode(n.left, left) || !scalarNode(n.right, right)) return false;
     if (left.kind == FastScalarValue::Int && right.kind == FastScalarValue::Int) {
-        // Two ints (a loop bound, a counter): compared and combined as ints, which is what
-        // the double and wrapping kernels below give for them.
-        const int32_t a = left.intValue;
-        const int32_t b = right.intValue;
-        switch (n.kind) {
-        case FastExprNodeKind::Equal: out = boolScalar(a == b); return true;
-        case FastExprNodeKind::NotEqual: out = boolScalar(a != b); return true;
-        case FastExprNodeKind::Less: out = boolScalar(a < b); return true;
-        case FastExprNodeKind::Greater: out = boolScalar(a > b); return true;
-        case FastExprNodeKind::LessEqual: out = boolScalar(a <= b); return true;
-        case FastExprNodeKind::GreaterEqual: out = boolScalar(a >= b); return true;
-        case FastExprNodeKind::Add: out = intScalar(wrappingAdd(a, b)); return true;
-        case FastExprNodeKind::Subtract: out = intScalar(wrappingSubtract(a, b)); return true;
-        case FastExprNodeKind::Multiply: out = intScalar(wrappingMultiply(a, b)); return true;
-        default: break;
+        // Compared and combined as ints, which is what the double and wrapping kernels below
+        // give for them.
+        int32_t result = 0;
+        bool isBool = false;
+        if (combineInts(n.kind, left.intValue, right.intValue, result, isBool)) {
+            out = isBool ? boolScalar(result != 0) : intScalar(result);
+            return true;
         }
     }
     if (n.kind == FastExprNodeKind::Equal || n.kind == FastExprNodeKind::NotEqual) {
