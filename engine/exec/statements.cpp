@@ -71,15 +71,19 @@ void applyCompound(CobaltScript& engine, Variable& target, char op, const Variab
     if (!engine.performOperationInPlace(target, op, right)) target = engine.performOperation(target, op, right);
 }
 
+/// The target's key in brackets number `i`.
+Variable evaluateKey(CobaltScript& engine, const ParsedScriptLine& line, const ParsedAssignmentTarget& target, size_t i)
+{
+    const FastExpression* fast = i < target.indexFast.size() ? &target.indexFast[i] : nullptr;
+    return evaluateTokenRange(engine, line, target.indexRanges[i], fast, "Expected closing bracket", "]");
+}
+
 std::vector<Variable> evaluateKeys(CobaltScript& engine, const ParsedScriptLine& line,
                                    const ParsedAssignmentTarget& target)
 {
     std::vector<Variable> keys;
     keys.reserve(target.indexRanges.size());
-    for (size_t i = 0; i < target.indexRanges.size(); ++i) {
-        const FastExpression* fast = i < target.indexFast.size() ? &target.indexFast[i] : nullptr;
-        keys.push_back(evaluateTokenRange(engine, line, target.indexRanges[i], fast, "Expected closing bracket", "]"));
-    }
+    for (size_t i = 0; i < target.indexRanges.size(); ++i) keys.push_back(evaluateKey(engine, line, target, i));
     return keys;
 }
 
@@ -163,10 +167,7 @@ void assignOneValueToElement(CobaltScript& engine, const ParsedScriptLine& line)
     const ParsedAssignmentTarget& target = line.assignmentTargets.front();
     const size_t count = target.indexRanges.size();
     std::array<Variable, kInlineKeys> keys;
-    for (size_t i = 0; i < count; ++i) {
-        const FastExpression* fast = i < target.indexFast.size() ? &target.indexFast[i] : nullptr;
-        keys[i] = evaluateTokenRange(engine, line, target.indexRanges[i], fast, "Expected closing bracket", "]");
-    }
+    for (size_t i = 0; i < count; ++i) keys[i] = evaluateKey(engine, line, target, i);
     storeIndexed(engine, line.tokens[target.nameIndex], analysisAt(line, target.nameIndex), keys.data(), count,
                  std::move(value), scopeTargetOf(line.scopeModifier));
 }
