@@ -1,7 +1,11 @@
-// Fast function bodies: a script function whose body is one `return` line, or the guard
-// form
+// Fast function bodies: a script function whose body is one `return` line, the guard form
 //     if condition
 //         error("message")
+//     end
+//     return expression
+// or the guarded return (the base case of a recursion)
+//     if condition
+//         return expression
 //     end
 //     return expression
 // runs without a bytecode activation or a block walk. The call path binds the parameters
@@ -68,19 +72,37 @@ bool bodyRange(const ScriptCallable& function, uint64_t& first, uint64_t& end)
     return first < end && end <= program.lines.size();
 }
 
-bool isGuardForm(const ParsedLines& lines, uint64_t first)
+/// An `if` at `first` with one body line and no other branch, followed by its `end` and a
+/// `return` line.
+bool isOneLineIf(const ParsedLines& lines, uint64_t first)
 {
     const ParsedScriptLine& guard = lines[first];
     return guard.kind == StatementKind::If && guard.nextBranch == kNoLine && guard.matchingEnd == first + 2 &&
-           isErrorGuardLine(lines[first + 1]) && lines[first + 2].kind == StatementKind::End &&
-           lines[first + 3].kind == StatementKind::Return;
+           lines[first + 2].kind == StatementKind::End && lines[first + 3].kind == StatementKind::Return;
+}
+
+bool isGuardForm(const ParsedLines& lines, uint64_t first)
+{
+    return isOneLineIf(lines, first) && isErrorGuardLine(lines[first + 1]);
+}
+
+/// The guarded return's condition must have a fast form that calls nothing: between the two
+/// lines an activation would act on jumps and coroutine failures, which only a call could
+/// raise.
+bool isGuardedReturnForm(const ParsedLines& lines, uint64_t first)
+{
+    if (!isOneLineIf(lines, first) || lines[first + 1].kind != StatementKind::Return) return false;
+    const ParsedScriptLine& guard = lines[first];
+    if (guard.exprRanges.size() != 1 || guard.exprFast.size() != 1 || !guard.exprFast[0].valid()) return false;
+    const FastExpression& condition = guard.exprFast[0];
+    return static_cast<size_t>(condition.root) < condition.nodes.size() && !condition.nodes[condition.root].hasCall;
 }
 
 bool fastBodyIsIntact(const ScriptCallable& function)
 {
     const ParsedLines& lines = function.lines();
     if (function.fastReturnLine >= lines.size()) return false;
-    if (function.fastBodyKind == FastBodyKind::ErrorGuard) {
+    if (function.fastBodyKind == FastBodyKind::ErrorGuard || function.fastBodyKind == FastBodyKind::GuardedReturn) {
         return uint64_t{function.fastGuardLine} + 3 == function.fastReturnLine;
     }
     return function.fastBodyKind == FastBodyKind::SingleReturn;
@@ -163,7 +185,11 @@ bool scalarFormApplies(const CobaltScript& engine, const ScriptCallable& functio
 bool fastBodyHasScalarForm(const ScriptCallable& function)
 {
     if (function.isNative || function.isCoroutine || function.isLoadedChunk) return false;
-    if (function.fastBodyKind == FastBodyKind::None || !fastBodyIsIntact(function)) return false;
+    // A guarded return's scalar form would have to look ahead through the recursion it ends.
+    if (function.fastBodyKind == FastBodyKind::None || function.fastBodyKind == FastBodyKind::GuardedReturn ||
+        !fastBodyIsIntact(function)) {
+        return false;
+    }
     if (function.program && !function.program->nestBlocks.empty()) return false;
     const ParsedLines& lines = function.lines();
     if (!singleFastExpression(lines[function.fastReturnLine])) return false;
@@ -189,8 +215,8 @@ void CobaltScript::prepareFastCallableBody(ScriptCallable& function)
     if (end - first == 1 && lines[first].kind == StatementKind::Return) {
         function.fastBodyKind = FastBodyKind::SingleReturn;
         function.fastReturnLine = static_cast<uint32_t>(first);
-    } else if (end - first == 4 && isGuardForm(lines, first)) {
-        function.fastBodyKind = FastBodyKind::ErrorGuard;
+    } else if (end - first == 4 && (isGuardForm(lines, first) || isGuardedReturnForm(lines, first))) {
+        function.fastBodyKind = isGuardForm(lines, first) ? FastBodyKind::ErrorGuard : FastBodyKind::GuardedReturn;
         function.fastGuardLine = static_cast<uint32_t>(first);
         function.fastReturnLine = static_cast<uint32_t>(first + 3);
     }
@@ -223,7 +249,16 @@ Variable CobaltScript::evaluateFastCallableReturn(const ScriptCallable& function
         }
     }
 
-    const ParsedScriptLine& returnLine = lines[function.fastReturnLine];
+    uint32_t returnIndex = function.fastReturnLine;
+    if (function.fastBodyKind == FastBodyKind::GuardedReturn) {
+        const bool holds = evaluateCondition(lines[function.fastGuardLine], "Unexpected token after if condition");
+        if (holds) returnIndex = function.fastGuardLine + 1;
+        // The boundary before the return line, as in the activation.
+        checkStopBoundary();
+        if (softErrorUnwinding()) return Variable();
+    }
+
+    const ParsedScriptLine& returnLine = lines[returnIndex];
     setPositionContext(returnLine);
     try {
         if (const FastExpression* expression = singleFastExpression(returnLine)) {

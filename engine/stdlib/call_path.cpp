@@ -134,6 +134,12 @@ bool fastBodyApplies(CobaltScript& engine, const ScriptCallable& function)
         const Variable* error = engine.resolveVariablePtr("error");
         return error && engine.isNativeBuiltin(*error, BuiltinId::Error);
     }
+    case FastBodyKind::GuardedReturn:
+        // Its activation would first act on a pending jump or coroutine failure, and give a
+        // scheduled coroutine a turn after each of its two instructions: the activation runs
+        // the body whenever one of those could happen.
+        return !engine.loader.jumpPending && !engine.coroutines.pendingFailure &&
+               (!engine.coroutines.scheduled || engine.coroutines.inTurn != 0);
     }
     return false;
 }

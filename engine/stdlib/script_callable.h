@@ -18,7 +18,10 @@ namespace cobalt {
 using NativeArgs = std::span<const Variable>;
 using NativeFunction = std::function<Variable(NativeArgs)>;
 
-enum class FastBodyKind : uint8_t { None = 0, SingleReturn = 1, ErrorGuard = 2 };
+/// The body shapes that run without a bytecode activation (see prepareFastCallableBody):
+/// one `return` line; an `if` guard that raises a literal error, then a `return`; an `if`
+/// whose body is one `return`, then a `return` (the base case of a recursion).
+enum class FastBodyKind : uint8_t { None = 0, SingleReturn = 1, ErrorGuard = 2, GuardedReturn = 3 };
 
 struct ScriptCallable {
     bool isNative = false;
@@ -39,7 +42,7 @@ struct ScriptCallable {
     std::string sourcePath;
     uint64_t capturedScope = 0;
 
-    // Fast body (see prepareFastCallableBody): indices of the guard `if` line and the
+    // Fast body (see prepareFastCallableBody): indices of the guard `if` line and the last
     // `return` line, into program->lines for compiled bodies or bodyLines otherwise.
     FastBodyKind fastBodyKind = FastBodyKind::None;
     uint32_t fastGuardLine = 0;

@@ -346,14 +346,17 @@ TEST_F(FastCallableTest, FastBodiesBehaveAsOrdinaryCalls)
     load("function div(a, c); return a / c; end\nfunction tally(a); return bump(a) + bump(a); end\n"
          "function both(a); return a, a + 1; end\nfunction noisy(a); return bump(a); end\n"
          "function down(k); return k <= 0 and 0 or down(k - 1) + 1; end\n"
-         "function label(k); return k <= 0 and \"end\" or label(k - 1) + \"\"; end\n");
+         "function label(k); return k <= 0 and \"end\" or label(k - 1) + \"\"; end\n"
+         "function depth(k)\nif k < 1\nreturn k * 10\nend\nreturn depth(k - 1) + 1\nend\n");
     // recursive bodies among them (a runaway one is a recursion/ script)
     for (const auto& [name, lists] : std::vector<std::pair<const char*, std::vector<const char*>>>{
              {"add", {"2, 3", "0.1, 0.2", "\"x\", 1", "1", ""}}, {"div", {"1, 0", "7, 2"}}, {"tally", {"4"}}, {"both", {"4"}},
-             {"guarded", {"3", "-1", "\"a\"", ""}}, {"noisy", {"3"}}, {"bump", {"3"}}, {"down", {"0", "300"}}, {"label", {"300"}}}) {
+             {"guarded", {"3", "-1", "\"a\"", ""}}, {"noisy", {"3"}}, {"bump", {"3"}}, {"down", {"0", "300"}}, {"label", {"300"}},
+             {"depth", {"0", "5", "\"a\"", ""}}}) {
         expectSameCalls(name, lists);
     }
     EXPECT_EQ(global("down").asCallable()->fastBodyKind, FastBodyKind::SingleReturn);
+    EXPECT_EQ(global("depth").asCallable()->fastBodyKind, FastBodyKind::GuardedReturn);
     EXPECT_GT(scalarDecisions, 3);
     EXPECT_GT(protectedFailures, 0);
 }
