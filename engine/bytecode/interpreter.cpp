@@ -285,13 +285,18 @@ Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& program, u
                                                     BlockSignal& signal, bool /*functionBody*/,
                                                     uint32_t startInstruction)
 {
-    checkNativeStack();
-    signal = BlockSignal::None;
     // `program` is taken by reference, without a copy of our own: every caller passes one
     // that outlives the chunk (the program of the function its call path holds, the running
     // chunk's own, a local), never a script variable the chunk's statements could replace.
     // The active-chunk record below holds the program as well.
     if (!program || chunk >= program->chunks.size()) fail("Invalid bytecode chunk index");
+    // The active-chunk record only serves the search for a jump's nest label, and a chunk
+    // without nest blocks holds none: such a chunk (most function bodies) runs in place.
+    if (startInstruction == kStartOfChunk && interp::runsInPlace(*program, chunk)) {
+        return interp::runChunkInPlace(*this, program, chunk, signal);
+    }
+    checkNativeStack();
+    signal = BlockSignal::None;
     const BytecodeChunk record = program->chunks[chunk];
     const uint64_t end = uint64_t{record.firstInstruction} + record.instructionCount;
     if (end > program->instructions.size()) fail("Bytecode chunk range is out of bounds");
