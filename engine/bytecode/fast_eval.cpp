@@ -19,6 +19,7 @@
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 #include "engine/eval/arithmetic.h"
+#include "engine/scope/cached_resolution.h"
 
 namespace cobalt {
 
@@ -63,7 +64,12 @@ const Variable* FastEvaluator::lookUp(const FastExprNode& variable) const
     const uint32_t index = variable.tokenIndex;
     if (index >= m_tokenCount) fail("Invalid fast expression node");
     const TokenAnalysis* analysis = index < m_analysisCount ? &m_line.analyses[index] : nullptr;
-    return m_engine.resolveVariableFastPtr(m_line.tokens[index], analysis);
+    const std::string_view name = m_line.tokens[index];
+    // Nearly every look-up is answered by the token's cache: checked here, without a call.
+    if (analysis != nullptr && analysis->noScopeMark) {
+        if (const Variable* hit = resolution::cachedHit(m_engine.scopes, name, *analysis)) return hit;
+    }
+    return m_engine.resolveVariableFastPtr(name, analysis);
 }
 
 const Variable& FastEvaluator::operand(int32_t index, Variable& scratch, int depth)

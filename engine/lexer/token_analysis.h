@@ -13,6 +13,16 @@ namespace cobalt {
 using Token = std::string;
 using TokenList = std::vector<Token>;
 
+/// A name's bit in the scope lists' name masks: one of 64, mixed from its length and its
+/// first and last bytes, so that a clear bit in a mask proves the name absent.
+inline uint64_t scopeNameBit(std::string_view name)
+{
+    if (name.empty()) return 1;
+    const size_t mix = name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
+                       static_cast<unsigned char>(name.back());
+    return uint64_t{1} << (mix & 63);
+}
+
 enum class ResolutionKind : uint8_t {
     None = 0,
     BlockScope = 1,
@@ -32,6 +42,10 @@ struct TokenAnalysis {
     // Set by analyseToken when the token has no "#", so a look-up knows without scanning it
     // that it is no explicit-scope name (name#N). Clear in a default record: then it is scanned.
     bool noScopeMark = false;
+    // The token's scopeNameBit, so that a look-up tests the masks without mixing the name
+    // again. All bits in a record analyseToken did not fill: "it may be anywhere" is always
+    // a safe answer.
+    uint64_t nameBit = ~uint64_t{0};
 
     // Resolution cache. `lastScopeId` is the per-push identity of the scope list where the
     // name was last found (never an address, so a freed and reused list cannot match).

@@ -134,6 +134,7 @@ TokenAnalysis analyseToken(std::string_view token)
     analysis.isFalse = isFalseToken(token);
     analysis.isNumeric = tokenLooksNumeric(token);
     analysis.noScopeMark = token.find('#') == std::string_view::npos;
+    analysis.nameBit = scopeNameBit(token);
     if (analysis.isNumeric) {
         analysis.hasFloatMarker = token.find_first_of(".eE") != std::string_view::npos;
         // A leading "+" is no integer (it is read as a float later); "-" is.

@@ -1,9 +1,6 @@
 // Name resolution: the plain look-up through block, loop and frame scopes to the globals,
-// the explicit-scope names (name#0 .. name#3), and the per-token resolution cache.
-//
-// The cache only ever shortens the search; it never changes its answer. A cached entry is
-// used when its list is still on the stack at the recorded depth, the entry at the recorded
-// index still carries the name, and no scope searched earlier has gained the name since.
+// the explicit-scope names (name#0 .. name#3), and the per-token resolution cache (its
+// checks are in cached_resolution.h; this file records what a full search found).
 
 #include <algorithm>
 #include <limits>
@@ -11,9 +8,12 @@
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
+#include "engine/scope/cached_resolution.h"
 #include "engine/scope/scope_lookup.h"
 
 namespace cobalt {
+
+using namespace resolution;
 
 namespace {
 
@@ -28,70 +28,6 @@ struct Location {
     uint64_t slot = 0;
     Variable* variable = nullptr;
 };
-
-ScopeList* existingFrameScope(ScopeState& scopes)
-{
-    return scopes.currentFrame < scopes.frames.size() ? &scopes.frames[scopes.currentFrame] : nullptr;
-}
-
-// The helpers of the cached look-up are forced inline: each runs several times per look-up
-// and a look-up runs for nearly every name an expression reads. They take the name's bit
-// (ScopeList::nameBit), computed once per look-up rather than once per list.
-
-// Entry index of `name` in `list` (first match), or npos.
-[[gnu::always_inline]] inline size_t entryIndex(const ScopeList& list, std::string_view name, uint64_t bit)
-{
-    if ((list.nameMask & bit) == 0) return std::string::npos;
-    for (size_t i = 0; i < list.entries.size(); ++i) {
-        if (sameName(list.entries[i].first, name)) return i;
-    }
-    return std::string::npos;
-}
-
-// True when a list in [first, last) holds the name. Walked by pointer: the stacks' sizes
-// would otherwise be recomputed (a division by the list size) on every step.
-[[gnu::always_inline]] inline bool rangeHolds(const ScopeList* first, const ScopeList* last, std::string_view name,
-                                              uint64_t bit)
-{
-    for (; first < last; ++first) {
-        if (entryIndex(*first, name, bit) != std::string::npos) return true;
-    }
-    return false;
-}
-
-[[gnu::always_inline]] inline const ScopeList* stackEnd(const std::vector<ScopeList>& stack)
-{
-    return stack.data() + stack.size();
-}
-
-// True when a visible block scope at stack index `from` or above holds the name.
-[[gnu::always_inline]] inline bool blocksFromHold(const ScopeState& scopes, size_t from, std::string_view name,
-                                                  uint64_t bit)
-{
-    return rangeHolds(scopes.blocks.data() + from, stackEnd(scopes.blocks), name, bit);
-}
-
-[[gnu::always_inline]] inline bool loopsFromHold(const ScopeState& scopes, size_t from, std::string_view name,
-                                                 uint64_t bit)
-{
-    return rangeHolds(scopes.loops.data() + from, stackEnd(scopes.loops), name, bit);
-}
-
-// The stack masks answer "not in any block scope" and "not in any loop scope" without a
-// walk, which is the common answer for a global or a loop variable.
-[[gnu::always_inline]] inline bool visibleBlocksHold(const ScopeState& scopes, std::string_view name, uint64_t bit)
-{
-    return (ScopeState::stackMask(scopes.blocks) & bit) != 0 &&
-           blocksFromHold(scopes, firstVisibleBlock(scopes), name, bit);
-}
-
-[[gnu::always_inline]] inline bool localsHold(ScopeState& scopes, std::string_view name, uint64_t bit)
-{
-    if (visibleBlocksHold(scopes, name, bit)) return true;
-    if ((ScopeState::stackMask(scopes.loops) & bit) != 0 && loopsFromHold(scopes, 0, name, bit)) return true;
-    const ScopeList* frame = existingFrameScope(scopes);
-    return frame != nullptr && entryIndex(*frame, name, bit) != std::string::npos;
-}
 
 // Search order of a plain name: block scopes of the running call (innermost first), all loop
 // scopes (innermost first), the current frame scope, the globals. `forWriting` makes a global
@@ -152,53 +88,6 @@ void remember(const TokenAnalysis& analysis, const Location& location)
         analysis.globalSlotValid = true;
     } else {
         analysis.lastScopeId = location.scopeId;
-    }
-}
-
-// The entry of a block or loop list found through the cache, or null.
-[[gnu::always_inline]] inline Variable* cachedListEntry(ScopeList& list, const TokenAnalysis& analysis,
-                                                        std::string_view name, bool namesUnique)
-{
-    const size_t index = analysis.resolvedIndex;
-    if (index >= list.entries.size() || !sameName(list.entries[index].first, name)) return nullptr;
-    // A name can occur twice only in a loop scope (for k, k in ...); elsewhere an entry that
-    // carries the name is its first, as is the first entry everywhere.
-    if (!namesUnique && index != 0 && entryIndex(list, name, ScopeList::nameBit(name)) != index) return nullptr;
-    analysis.lastScopeId = list.id;
-    return &list.entries[index].second;
-}
-
-[[gnu::always_inline]] inline Variable* cachedHit(ScopeState& scopes, std::string_view name, const TokenAnalysis& analysis)
-{
-    const size_t depth = analysis.resolvedDepth;
-    switch (analysis.resolvedKind) {
-    case ResolutionKind::BlockScope: {
-        ScopeList* const end = scopes.blocks.data() + scopes.blocks.size();
-        const size_t count = scopes.blocks.size();
-        const size_t visible = count - std::min(scopes.blockBase, count);
-        if (depth >= visible) return nullptr;
-        ScopeList* const list = end - 1 - depth;
-        if (depth != 0 && rangeHolds(list + 1, end, name, ScopeList::nameBit(name))) return nullptr;
-        return cachedListEntry(*list, analysis, name, true);
-    }
-    case ResolutionKind::LoopScope: {
-        if (depth >= scopes.loops.size()) return nullptr;
-        ScopeList* const list = scopes.loops.data() + scopes.loops.size() - 1 - depth;
-        const uint64_t bit = ScopeList::nameBit(name);
-        if (visibleBlocksHold(scopes, name, bit) || rangeHolds(list + 1, stackEnd(scopes.loops), name, bit)) {
-            return nullptr;
-        }
-        return cachedListEntry(*list, analysis, name, false);
-    }
-    case ResolutionKind::GlobalSlot: {
-        const uint64_t slot = analysis.globalSlot;
-        if (!analysis.globalSlotValid || !globalSlotDefined(scopes, slot)) return nullptr;
-        if (slot >= scopes.globalNames.size() || !sameName(scopes.globalNames[slot], name)) return nullptr;
-        if (localsHold(scopes, name, ScopeList::nameBit(name))) return nullptr;
-        return &scopes.globalSlots[slot];
-    }
-    default:
-        return nullptr;
     }
 }
 

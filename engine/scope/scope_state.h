@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/lexer/token_analysis.h"
 #include "engine/value/variable.h"
 
 namespace cobalt {
@@ -61,13 +62,7 @@ struct ScopeList {
     // not in it.
     uint64_t belowMask = 0;
 
-    static uint64_t nameBit(std::string_view name)
-    {
-        if (name.empty()) return 1;
-        const size_t mix = name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
-                           static_cast<unsigned char>(name.back());
-        return uint64_t{1} << (mix & 63);
-    }
+    static uint64_t nameBit(std::string_view name) { return scopeNameBit(name); }
     bool mayHold(std::string_view name) const { return (nameMask & nameBit(name)) != 0; }
 
     void add(std::string_view name, Variable value)
