@@ -9,6 +9,7 @@
 namespace quill::test {
 
 struct WindowHarness : ClientFixture {
+    // Declared in this order so that the window goes before the state it shows.
     std::unique_ptr<AppState> state;
     std::unique_ptr<MainWindow> window;
 
@@ -34,12 +35,6 @@ struct WindowHarness : ClientFixture {
         if (!token)
             return QTest::qWaitFor([this] { return !state->log().entries().isEmpty(); }, 5000);
         return QTest::qWaitFor([this] { return !state->notes().isEmpty() && state->currentUser().has_value(); }, 10000);
-    }
-
-    ~WindowHarness()
-    {
-        window.reset();
-        state.reset();
     }
 };
 

