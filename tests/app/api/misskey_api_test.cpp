@@ -163,7 +163,7 @@ private Q_SLOTS:
         // No credentials without a token, absent or empty.
         for (const std::optional<QString> &token : {std::optional<QString>(), std::optional<QString>(QString())}) {
             QVERIFY(awaitTask(client(token).requestData(QStringLiteral("notes/timeline"), json{{"limit", 40}}))->ok());
-            QVERIFY(!f->last().hasHeader("Authorization"));
+            QVERIFY(f->last().header("Authorization").isNull());
             QCOMPARE(f->last().body, QByteArrayLiteral(R"({"limit":40})"));
         }
     }
@@ -183,27 +183,18 @@ private Q_SLOTS:
 
         // Built directly, without the address check of normaliseInstance.
         for (const auto &[address, message] : QList<QPair<QString, QString>>{{QStringLiteral("http://misskey.example"), insecure},
-                                                                             {QStringLiteral("file:///etc"), invalidInstance},
-                                                                             {QStringLiteral("https:"), invalidInstance}}) {
+                                                                             {QStringLiteral("file:///etc"), invalidInstance}}) {
             const MisskeyAPI direct(QUrl(address), QStringLiteral("tok-123"), f->network.get(), RequestLimits{1s, 1024});
             QCOMPARE(messageOf(awaitTask(direct.me(), 500ms)), message);
         }
     }
 
-    void writeCommands()
+    // The state suite posts, renotes and reacts through the client; a reaction's answer is not read.
+    void reactionAnswerIsNotRead()
     {
-        // Keys in byte order; the state suite sends replies and renotes through this call.
-        const auto created =
-            awaitTask(client().createNote(QStringLiteral("me too"), NoteVisibility::followers, QStringLiteral("r1"), std::nullopt));
-        QCOMPARE(created->value().id + u' ' + QString::fromUtf8(f->last(QStringLiteral("notes/create")).body),
-                 QStringLiteral(R"(9wq6f6y7z8 {"replyId":"r1","text":"me too","visibility":"followers"})"));
-        // A reaction's answer is not read; requestData hands the body back as it came.
         f->server.setEndpointResponse(endpoints::createReaction(), FakeResponse::text("not json", "text/plain"));
         QVERIFY(awaitTask(client().react(QStringLiteral("9wq6b2q3r4"), QStringLiteral("👍")))->ok());
         QVERIFY(f->last(QStringLiteral("notes/reactions/create")).jsonBody() == (json{{"noteId", "9wq6b2q3r4"}, {"reaction", "👍"}}));
-        f->server.setEndpointResponse(endpoints::deleteNote(), FakeResponse::json(" {\"a\": 1} \n"));
-        QCOMPARE(awaitTask(client().requestData(endpoints::deleteNote(), json{{"noteId", "n1"}}))->value(),
-                 QByteArrayLiteral(" {\"a\": 1} \n"));
     }
 
     void invalidRequestsSendNothing()
@@ -270,10 +261,12 @@ private Q_SLOTS:
         QTest::addColumn<FakeResponse>("response");
         QTest::addColumn<qint64>("timeoutMs");
         QTest::addColumn<qint64>("maxBytes");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("message"); // empty: any text, as Qt words a broken connection
+        QTest::addColumn<MisskeyAPIError::Kind>("kind");
+        const MisskeyAPIError::Kind transport = MisskeyAPIError::Kind::transport;
         const auto row = [](const char *name, const FakeResponse &response, qint64 timeoutMs = 500, qint64 maxBytes = 256 * 1024,
-                            const QString &message = invalidResponse) {
-            QTest::newRow(name) << response << timeoutMs << maxBytes << message;
+                            const QString &message = invalidResponse, MisskeyAPIError::Kind kind = MisskeyAPIError::Kind::invalidResponse) {
+            QTest::newRow(name) << response << timeoutMs << maxBytes << message << kind;
         };
         row("malformed JSON", FakeResponse::json(readFixture(QStringLiteral("misskey/malformed-note-truncated.txt"))));
         row("HTML", FakeResponse::json("<html><body>Welcome to nginx!</body></html>"));
@@ -294,10 +287,19 @@ private Q_SLOTS:
         row("endless body", trickle, 3600000, 1024);
         row("huge error page", FakeResponse::text(QByteArray(1024 * 1024, 'x'), "text/html", 500));
         const FakeResponse account = FakeResponse::fixture(QStringLiteral("i-alice.json"));
-        row("answer never comes", account.delayedBy(1h), 500, 256 * 1024, timedOut);
-        row("body stops halfway", account.withBehaviour(FakeBehaviour::stallMidBody), 500, 256 * 1024, timedOut);
+        row("answer never comes", account.delayedBy(1h), 500, 256 * 1024, timedOut, transport);
+        row("body stops halfway", account.withBehaviour(FakeBehaviour::stallMidBody), 500, 256 * 1024, timedOut, transport);
         // Bytes keep arriving, so only a deadline for the whole request can end it.
-        row("body trickles forever", trickle, 500, 1024 * 1024 * 1024, timedOut);
+        row("body trickles forever", trickle, 500, 1024 * 1024 * 1024, timedOut, transport);
+        // Whatever Qt makes of a broken answer before the connection closes, it is one clean failure.
+        const auto raw = [&row](const char *name, const QByteArray &bytes, MisskeyAPIError::Kind kind) {
+            row(name, FakeResponse::json(bytes).withBehaviour(FakeBehaviour::rawBytes), 10000, 1024 * 1024, QString(), kind);
+        };
+        row("closed without answer", FakeResponse().withBehaviour(FakeBehaviour::closeConnection), 10000, 1024 * 1024, QString(), transport);
+        raw("garbage", "SSH-2.0-OpenSSH_9.2\r\n", transport);
+        raw("bad status line", "HTTP/1.1 abc Nope\r\nContent-Length: 2\r\n\r\n{}", transport);
+        raw("short body then close", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"id\"", transport);
+        raw("bad chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n", MisskeyAPIError::Kind::invalidResponse);
     }
 
     void failsWithOneMessage()
@@ -306,11 +308,15 @@ private Q_SLOTS:
         QFETCH(qint64, timeoutMs);
         QFETCH(qint64, maxBytes);
         QFETCH(QString, message);
+        QFETCH(MisskeyAPIError::Kind, kind);
         serveAccount(response);
         const auto result = awaitTask(client(QStringLiteral("tok-123"), RequestLimits{std::chrono::milliseconds(timeoutMs), maxBytes}).me(), 30s);
-        QCOMPARE(messageOf(result), message);
-        if (message == timedOut)
-            QCOMPARE(result->error().kind(), MisskeyAPIError::Kind::transport);
+        QVERIFY2(result && !result->ok(), qPrintable(messageOf(result)));
+        QCOMPARE(result->error().kind(), kind);
+        if (message.isEmpty())
+            QVERIFY(!messageOf(result).isEmpty());
+        else
+            QCOMPARE(messageOf(result), message);
     }
 
     // The counterparts of the limits above: chunked within the size, and a larger size.
@@ -322,35 +328,6 @@ private Q_SLOTS:
         f->server.setEndpointResponse(timeline, FakeResponse::json(longTimeline(400)));
         const MisskeyAPI large = client(QStringLiteral("tok-123"), RequestLimits{10s, 32 * 1024 * 1024});
         QCOMPARE(awaitTask(large.request<QList<MisskeyNote>>(timeline, json::object()))->value().size(), 400);
-    }
-
-    void brokenConnections_data()
-    {
-        QTest::addColumn<FakeResponse>("response");
-        QTest::addColumn<MisskeyAPIError::Kind>("kind");
-        // Whatever Qt makes of a broken answer before the connection closes, it is one clean failure.
-        const auto raw = [](const char *name, const QByteArray &bytes, MisskeyAPIError::Kind kind) {
-            QTest::newRow(name) << FakeResponse::json(bytes).withBehaviour(FakeBehaviour::rawBytes) << kind;
-        };
-        QTest::newRow("closed without answer") << FakeResponse().withBehaviour(FakeBehaviour::closeConnection)
-                                               << MisskeyAPIError::Kind::transport;
-        raw("garbage", "SSH-2.0-OpenSSH_9.2\r\n", MisskeyAPIError::Kind::transport);
-        raw("bad status line", "HTTP/1.1 abc Nope\r\nContent-Length: 2\r\n\r\n{}", MisskeyAPIError::Kind::transport);
-        raw("short body then close", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"id\"", MisskeyAPIError::Kind::transport);
-        raw("bad chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n", MisskeyAPIError::Kind::invalidResponse);
-    }
-
-    void brokenConnections()
-    {
-        QFETCH(FakeResponse, response);
-        QFETCH(MisskeyAPIError::Kind, kind);
-        serveAccount(response);
-        const auto result = awaitTask(client().me());
-        QVERIFY(result && !result->ok());
-        QCOMPARE(result->error().kind(), kind);
-        QVERIFY(!result->error().errorDescription().isEmpty());
-        if (response.behaviour == FakeBehaviour::closeConnection)
-            QCOMPARE(result->error().networkError(), QNetworkReply::RemoteHostClosedError);
     }
 
     void redirects()

@@ -32,15 +32,6 @@ inline QByteArray readFixture(const QString &relativePath)
     return file.readAll();
 }
 
-/// Writes a test's input file and returns its path; a test that cannot write its input cannot run.
-inline QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
 /// One HTTP request as the fake server received it.
 struct RecordedRequest {
     QByteArray method; ///< upper case: "POST"
@@ -50,7 +41,6 @@ struct RecordedRequest {
     QByteArray body;
 
     QByteArray header(const QByteArray &name) const; ///< any case, as in HTTP; a null array when absent
-    bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
     /// A discarded value when the body is not JSON.
     nlohmann::json jsonBody() const { return nlohmann::json::parse(body.cbegin(), body.cend(), nullptr, false); }
     /// A text field of the JSON body, or an empty text.
