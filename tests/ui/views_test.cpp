@@ -1,7 +1,6 @@
-// The window's models and helpers on their own: log rows, timeline rows, remote images, times.
+// The window's models and helpers on their own: timeline rows, remote images, times.
 #include "app/model/misskey_json.h"
 #include "tests/app/support/fake_misskey_server.h"
-#include "ui/log_list_model.h"
 #include "ui/relative_time.h"
 #include "ui/remote_image.h"
 #include "ui/shown_note.h"
@@ -41,23 +40,6 @@ class ViewsTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void logModelFollowsTheLogRowByRow()
-    {
-        AppLog log;
-        LogListModel model(&log);
-        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
-        for (int i = 1; i <= 1001; ++i)
-            log.append(LogEntry::Level::script, QString::number(i));
-        QCOMPARE(inserted.size(), 1001);
-        QCOMPARE(ranges(removed), QStringLiteral("0-0")); // the 1001st pushes the oldest out of the 1000 rows
-        QCOMPARE(model.index(0).data(LogListModel::MessageRole).toString() + u' ' + model.index(999).data(LogListModel::MessageRole).toString()
-                     + u' ' + model.index(999).data(LogListModel::LevelLabelRole).toString(),
-                 QStringLiteral("2 1001 BOT"));
-        const QString time = model.index(0).data(LogListModel::TimeTextRole).toString();
-        QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$")).match(time).hasMatch(), qPrintable(time));
-    }
-
     // Only http(s) images are fetched, and plain http only from this machine.
     void remoteImages()
     {

@@ -3,6 +3,7 @@
 #include "ui/command_line.h"
 #include "ui/common_widgets.h"
 #include "ui/composer_view.h"
+#include "ui/log_list_model.h"
 #include "ui/log_pane.h"
 #include "ui/note_delegate.h"
 #include "ui/sidebar_view.h"
@@ -16,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QToolButton>
 
 using namespace quill;
@@ -174,12 +176,23 @@ private Q_SLOTS:
         window.alert()->accept();
         QVERIFY(QTest::qWaitFor([&] { return !harness.state->presentedError(); }, 2000));
 
-        // The log follows the newest entry.
+        // The log follows the newest entry and keeps the newest 1000, dropping the oldest row by row.
         LogPane *pane = window.logPane();
-        for (int i = 0; i < 300; ++i)
-            harness.state->log().append(LogEntry::Level::script, QStringLiteral("line %1").arg(i));
+        QAbstractItemModel *rows = pane->list()->model();
+        QSignalSpy removed(rows, &QAbstractItemModel::rowsRemoved);
+        for (int i = 1; i <= 1000; ++i)
+            harness.state->log().append(LogEntry::Level::script, QString::number(i));
         QScrollBar *bar = pane->list()->verticalScrollBar();
         QVERIFY(QTest::qWaitFor([&] { return !pane->showsEmptyView() && bar->maximum() > 0 && bar->value() == bar->maximum(); }, 2000));
+        const auto cell = [rows](int index, int role) { return rows->index(index, 0).data(role).toString(); };
+        QCOMPARE(cell(0, LogListModel::MessageRole) + u' ' + cell(999, LogListModel::MessageRole) + u' ' + cell(999, LogListModel::LevelLabelRole)
+                     + u' ' + QString::number(rows->rowCount()),
+                 QStringLiteral("1 1000 BOT 1000"));
+        QVERIFY(!removed.isEmpty() && std::all_of(removed.begin(), removed.end(), [](const QList<QVariant> &range) {
+            return range.at(1).toInt() == 0 && range.at(2).toInt() == 0;
+        }));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$")).match(cell(0, LogListModel::TimeTextRole)).hasMatch(),
+                 qPrintable(cell(0, LogListModel::TimeTextRole)));
         QCOMPARE(pane->clearButton()->toolTip(), QStringLiteral("Clear log"));
         QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
         QVERIFY(pane->showsEmptyView());

