@@ -238,7 +238,7 @@ private Q_SLOTS:
             launchBot(bot, path(script), instance);
             QVERIFY2(finish(bot) && bot.exitCode() == 1 && !bot.readAllStandardOutput().contains("BOT 1"), qPrintable(script));
             const QByteArray errors = bot.readAllStandardError();
-            QVERIFY2(errors.startsWith(error), qPrintable(script + u": " + QString::fromUtf8(errors)));
+            QVERIFY2(errors.startsWith(error), qPrintable(script + QStringLiteral(": ") + QString::fromUtf8(errors)));
         }
     }
 
