@@ -106,6 +106,7 @@ private Q_SLOTS:
             seed.setValue(tokenPathSettingsKey(), f->file(QStringLiteral("key.txt"), kToken.toUtf8() + "\n"));
         }
         makeState();
+
         run(m_state->start());
         run(m_state->start()); // once only
         QVERIFY(QTest::qWaitFor([this] { return m_state->currentUser().has_value() && !m_state->notes().isEmpty(); }, 10000));
