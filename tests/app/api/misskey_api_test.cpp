@@ -1,7 +1,7 @@
-// The REST client: instance addresses, endpoints and the error messages on their own; then over real
-// HTTP against the fake server: request shape, decoding, error mapping, cancellation, and broken or
-// hostile servers, which never crash the client or hold it past its time-out: every failure ends as
-// one message.
+// The REST client: instance addresses and endpoints on their own; then over real HTTP against the
+// fake server: request shape, Misskey's error answers, cancellation, and broken or hostile servers,
+// which never crash the client or hold it past its time-out: every failure ends as one message of
+// its kind.
 #include "app/api/misskey_api.h"
 
 #include "app/api/endpoints.h"

@@ -280,7 +280,7 @@ private Q_SLOTS:
         QCOMPARE(m_state->token(), std::optional<QString>(kToken));
         QVERIFY(m_state->scriptURL() == first && !m_state->presentedError());
 
-        // The window's suite shows the alert for a file of another kind.
+        // An empty drop is refused; the window's suite shows the alert for a file of another kind.
         const QUrl image = QUrl::fromLocalFile(f->file(QStringLiteral("cat.png"), "png"));
         QVERIFY(!m_state->acceptDroppedFiles({}));
         QVERIFY(m_state->presentedError());
