@@ -1,5 +1,6 @@
 // quill-sandbox as a process: its start-up lines and key file, the example bots run against it with
-// quill-bot, streaming delivery, Misskey's error shapes, MiAuth, and state that survives a restart.
+// quill-bot and quill-bot's failures, streaming delivery, Misskey's error shapes, MiAuth, and state that
+// survives a restart.
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -101,11 +102,11 @@ private:
         return found == mine.end() ? json() : *found;
     }
 
-    void launchBot(QProcess &bot, const QString &script)
+    void launchBot(QProcess &bot, const QString &script, const QString &instance = {})
     {
         bot.setWorkingDirectory(m_files.path());
-        bot.start(QStringLiteral(QUILL_BOT_PATH),
-                  {QStringLiteral("--instance"), m_base.toString(), QStringLiteral("--token-file"), path(QStringLiteral("key.txt")), script});
+        bot.start(QStringLiteral(QUILL_BOT_PATH), {QStringLiteral("--instance"), instance.isEmpty() ? m_base.toString() : instance,
+                                                   QStringLiteral("--token-file"), path(QStringLiteral("key.txt")), script});
     }
 
     // Stops a long-running bot and returns what it printed; nothing, with a warning that shows
@@ -220,6 +221,25 @@ private Q_SLOTS:
         launchBot(feed, QStringLiteral(QUILL_EXAMPLES_DIR "/feed_bot.cbs"));
         QVERIFY(QTest::qWaitFor([&] { return accountReads() > before; }, 15000));
         QVERIFY(!stopBot(feed).isEmpty());
+    }
+
+    // A failing script, an address the token must not travel to and a file of the wrong kind: exit
+    // status 1 with the reason on standard error, and the script never runs.
+    void botFailuresExitWithOne()
+    {
+        QVERIFY(write(QStringLiteral("fail.cbs"), "misskeyRequest(\"no/such\", {})\n") && write(QStringLiteral("ok.cbs"), "print(1)\n")
+                && write(QStringLiteral("bot.txt"), "print(1)\n"));
+        for (const auto &[script, instance, error] : QList<std::tuple<QString, QString, QByteArray>>{
+                 {QStringLiteral("fail.cbs"), QString(), "CobaltScript error: Unknown API endpoint. (UNKNOWN_API_ENDPOINT)"},
+                 {QStringLiteral("ok.cbs"), QStringLiteral("http://example.com"),
+                  "quill-bot: Misskey instances must use HTTPS unless they run on this Mac.\n"},
+                 {QStringLiteral("bot.txt"), QString(), "The selected bot script is not a .cbs file.\n"}}) {
+            QProcess bot;
+            launchBot(bot, path(script), instance);
+            QVERIFY2(finish(bot) && bot.exitCode() == 1 && !bot.readAllStandardOutput().contains("BOT 1"), qPrintable(script));
+            const QByteArray errors = bot.readAllStandardError();
+            QVERIFY2(errors.startsWith(error), qPrintable(script + QStringLiteral(": ") + QString::fromUtf8(errors)));
+        }
     }
 
     void stateSurvivesARestart()

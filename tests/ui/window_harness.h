@@ -9,37 +9,31 @@
 namespace quill::test {
 
 struct WindowHarness : ClientFixture {
+    // Declared in this order so that the window goes before the state it shows.
     std::unique_ptr<AppState> state;
     std::unique_ptr<MainWindow> window;
 
     /// Starts the server and shows the window, signed in with a key file when `signedIn`.
     bool open(bool signedIn)
     {
-        const QString token = QStringLiteral("window-test-token");
-        server.setRequiredToken(token);
-        return start() && openAt(server.url(), signedIn ? std::optional<QString>(token) : std::nullopt);
+        server.setRequiredToken(QStringLiteral("window-test-token"));
+        return start() && openAt(server.url(), signedIn ? file(QStringLiteral("key.txt"), "window-test-token\n") : QString());
     }
 
-    /// Shows the window for `instance`, signed in through a key file holding `token` when given.
-    bool openAt(const QUrl &instance, const std::optional<QString> &token)
+    /// Shows the window for `instance`, signed in through the key file at `keyPath` when one is given.
+    bool openAt(const QUrl &instance, const QString &keyPath)
     {
         settings.values.insert(instanceSettingsKey(), instance.toString());
-        if (token)
-            settings.values.insert(tokenPathSettingsKey(), file(QStringLiteral("key.txt"), token->toUtf8() + "\n"));
+        if (!keyPath.isEmpty())
+            settings.values.insert(tokenPathSettingsKey(), keyPath);
         setUpIconTheme();
         state = std::make_unique<AppState>(
             AppStateServices{secrets, dialogs, browser, settings, network.get(), QStringLiteral("org.quill.test")}, AppStateTimings{});
         window = std::make_unique<MainWindow>(state.get());
         window->show();
-        if (!token)
+        if (keyPath.isEmpty())
             return QTest::qWaitFor([this] { return !state->log().entries().isEmpty(); }, 5000);
         return QTest::qWaitFor([this] { return !state->notes().isEmpty() && state->currentUser().has_value(); }, 10000);
-    }
-
-    ~WindowHarness()
-    {
-        window.reset();
-        state.reset();
     }
 };
 

@@ -3,6 +3,7 @@
 #include "ui/command_line.h"
 #include "ui/common_widgets.h"
 #include "ui/composer_view.h"
+#include "ui/log_list_model.h"
 #include "ui/log_pane.h"
 #include "ui/note_delegate.h"
 #include "ui/sidebar_view.h"
@@ -16,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QToolButton>
 
 using namespace quill;
@@ -27,10 +29,8 @@ const QString insecure = QStringLiteral("Misskey instances must use HTTPS unless
 
 int rowOf(const TimelineModel &model, const QString &id)
 {
-    for (int row = 0; row < model.rowCount(); ++row)
-        if (model.noteAt(row).id == id)
-            return row;
-    return -1;
+    const auto found = std::find_if(model.notes().begin(), model.notes().end(), [&id](const MisskeyNote &note) { return note.id == id; });
+    return found == model.notes().end() ? -1 : int(found - model.notes().begin());
 }
 
 QStyleOptionViewItem rowOption(TimelineView *view, int row)
@@ -40,14 +40,6 @@ QStyleOptionViewItem rowOption(TimelineView *view, int row)
     option.widget = view->list();
     option.rect = view->list()->visualRect(view->model()->index(row));
     return option;
-}
-
-// The text field of the JSON body of the newest request to an endpoint, once there is one.
-QString sent(const WindowHarness &harness, const QString &endpoint, const char *key)
-{
-    if (!QTest::qWaitFor([&] { return !harness.server.requestsTo(endpoint).isEmpty(); }, 5000))
-        return QStringLiteral("<nothing sent>");
-    return harness.server.requestsTo(endpoint).constLast().field(key);
 }
 
 QString actionTexts(const QMenu &menu)
@@ -92,15 +84,14 @@ private Q_SLOTS:
                  (QStringList{QStringLiteral("API key required"), QStringLiteral("Client locked"), QStringLiteral("API key not verified"),
                               QStringLiteral("No API key"), QStringLiteral("None"), QStringLiteral("Choose CobaltScript"),
                               QStringLiteral("Clear API key"), QStringLiteral("Stopped")}));
-        QCOMPARE(sidebar->timelines()->count(), 4);
-        for (int row = 0; row < 4; ++row)
+        for (int row = 0; row < sidebar->timelines()->count(); ++row)
             QVERIFY(!(sidebar->timelines()->item(row)->flags() & Qt::ItemIsEnabled));
         QVERIFY(!timeline->refreshButton()->isEnabled() && !window.logPane()->startButton()->isEnabled()
                 && !window.logPane()->stopButton()->isEnabled());
         QVERIFY(harness.server.requests().isEmpty());
     }
 
-    void signedInShowsAccountTimelineAndSwitchesKinds()
+    void signedIn()
     {
         WindowHarness harness;
         QVERIFY(harness.open(true));
@@ -115,19 +106,12 @@ private Q_SLOTS:
         QVERIFY(timeline->refreshButton()->isEnabled());
 
         QListWidget *kinds = sidebar->timelines();
-        QCOMPARE(kinds->item(1)->text(), QStringLiteral("Local"));
         QTest::mouseClick(kinds->viewport(), Qt::LeftButton, {}, kinds->visualItemRect(kinds->item(1)).center());
         QVERIFY(QTest::qWaitFor([&] { return harness.server.requestsTo(QStringLiteral("notes/local-timeline")).size() == 1; }, 5000));
         QCOMPARE(timeline->titleLabel()->text(), QStringLiteral("Local"));
         QVERIFY(kinds->item(1)->isSelected());
-    }
 
-    // The composer, the row's reply button, the reaction, more and row menus, and the content warning.
-    void noteActions()
-    {
-        WindowHarness harness;
-        QVERIFY(harness.open(true));
-        TimelineView *timeline = harness.window->timeline();
+        // The composer, the row's reply button, the reaction, more and row menus, and the content warning.
         ComposerView *composer = timeline->composer();
         QCOMPARE(composer->editor()->placeholderText() + u'|' + composer->postButton()->text(), QStringLiteral("Write a note|Post"));
         composer->editor()->setPlainText(QStringLiteral("  \n "));
@@ -145,18 +129,18 @@ private Q_SLOTS:
 
         composer->editor()->setPlainText(QStringLiteral("hi 🌸"));
         QCOMPARE(composer->countLabel()->text(), QStringLiteral("4"));
-        QVERIFY(composer->postButton()->isEnabled());
         QTest::mouseClick(composer->postButton(), Qt::LeftButton);
-        QCOMPARE(sent(harness, QStringLiteral("notes/create"), "replyId"), QStringLiteral("9wq6e5w6x7"));
-        QCOMPARE(harness.server.requestsTo(QStringLiteral("notes/create")).constLast().field("text"), QStringLiteral("hi 🌸"));
+        QVERIFY(harness.waitForRequests(1, QStringLiteral("notes/create")));
+        const auto post = harness.last(QStringLiteral("notes/create"));
+        QCOMPARE(post.field("replyId") + u' ' + post.field("text"), QStringLiteral("9wq6e5w6x7 hi 🌸"));
         QVERIFY(QTest::qWaitFor([&] { return composer->editor()->toPlainText().isEmpty(); }, 5000));
-        QVERIFY(!composer->replyBanner()->isVisible());
 
         const MisskeyNote note = timeline->model()->noteAt(rowOf(*timeline->model(), QStringLiteral("9wq6e5w6x7")));
         std::unique_ptr<QMenu> reactions(timeline->createReactionMenu(note, nullptr));
         QCOMPARE(actionTexts(*reactions), QStringLiteral("👍|❤|🎉|😮"));
         reactions->actions().at(1)->trigger();
-        QCOMPARE(sent(harness, QStringLiteral("notes/reactions/create"), "reaction"), QStringLiteral("❤"));
+        QVERIFY(harness.waitForRequests(1, QStringLiteral("notes/reactions/create")));
+        QCOMPARE(harness.last(QStringLiteral("notes/reactions/create")).field("reaction"), QStringLiteral("❤"));
 
         std::unique_ptr<QMenu> more(timeline->createMoreMenu(note, nullptr));
         // The row menu ends with the more menu's actions.
@@ -178,18 +162,12 @@ private Q_SLOTS:
         const auto shown = timeline->delegate()->layout(rowOption(timeline, quote), quote);
         QVERIFY(!shown.text.isNull() && shown.row.height() > hidden.row.height());
         QCOMPARE(shown.attachments.size(), 1);
-    }
 
-    void droppedFilesTheErrorAlertTheLogAndBotControls()
-    {
-        WindowHarness harness;
-        QVERIFY(harness.open(true));
-        MainWindow &window = *harness.window;
+        // Dropped files, the error alert, the log and the bot controls.
         const QString script = harness.file(QStringLiteral("bot.cbs"), "print(\"hi\")\n");
         QVERIFY(sendDrop(window, {QUrl::fromLocalFile(harness.dir.path()), QUrl::fromLocalFile(script)}));
         QVERIFY(!window.dropOverlay()->isVisible());
         QCOMPARE(window.sidebar()->scriptRow()->nameLabel()->text(), QStringLiteral("bot.cbs"));
-        QVERIFY(window.logPane()->startButton()->isEnabled());
 
         sendDrop(window, {QUrl::fromLocalFile(harness.file(QStringLiteral("photo.png"), "png"))});
         QVERIFY(QTest::qWaitFor([&] { return window.alert() != nullptr; }, 2000));
@@ -198,24 +176,35 @@ private Q_SLOTS:
         window.alert()->accept();
         QVERIFY(QTest::qWaitFor([&] { return !harness.state->presentedError(); }, 2000));
 
-        // The log follows the newest entry.
+        // The log follows the newest entry and keeps the newest 1000, dropping the oldest row by row.
         LogPane *pane = window.logPane();
-        for (int i = 0; i < 300; ++i)
-            harness.state->log().append(LogEntry::Level::script, QStringLiteral("line %1").arg(i));
+        QAbstractItemModel *rows = pane->list()->model();
+        QSignalSpy removed(rows, &QAbstractItemModel::rowsRemoved);
+        for (int i = 1; i <= 1000; ++i)
+            harness.state->log().append(LogEntry::Level::script, QString::number(i));
         QScrollBar *bar = pane->list()->verticalScrollBar();
         QVERIFY(QTest::qWaitFor([&] { return !pane->showsEmptyView() && bar->maximum() > 0 && bar->value() == bar->maximum(); }, 2000));
+        const auto cell = [rows](int index, int role) { return rows->index(index, 0).data(role).toString(); };
+        QCOMPARE(cell(0, LogListModel::MessageRole) + u' ' + cell(999, LogListModel::MessageRole) + u' ' + cell(999, LogListModel::LevelLabelRole)
+                     + u' ' + QString::number(rows->rowCount()),
+                 QStringLiteral("1 1000 BOT 1000"));
+        QVERIFY(!removed.isEmpty() && std::all_of(removed.begin(), removed.end(), [](const QList<QVariant> &range) {
+            return range.at(1).toInt() == 0 && range.at(2).toInt() == 0;
+        }));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$")).match(cell(0, LogListModel::TimeTextRole)).hasMatch(),
+                 qPrintable(cell(0, LogListModel::TimeTextRole)));
         QCOMPARE(pane->clearButton()->toolTip(), QStringLiteral("Clear log"));
         QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
         QVERIFY(pane->showsEmptyView());
 
-        QMenu *bot = harness.window->botMenu();
+        QMenu *bot = window.botMenu();
         QCOMPARE(bot->title() + u'|' + bot->actions().first()->text(), QStringLiteral("Bot|Choose Script..."));
         QCOMPARE(bot->actions().first()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
 
         harness.state->useScript(QUrl::fromLocalFile(harness.file(QStringLiteral("loop.cbs"), "while botWait(100)\n  x = 1\nend\n")));
         QTest::mouseClick(pane->startButton(), Qt::LeftButton);
         QCOMPARE(pane->stateText(), QStringLiteral("Running"));
-        QVERIFY(pane->stopButton()->isEnabled() && !pane->startButton()->isEnabled());
+        QVERIFY(!pane->startButton()->isEnabled());
         QTest::mouseClick(pane->stopButton(), Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&] { return pane->stateText() == QStringLiteral("Stopped"); }, 5000));
         QVERIFY(pane->startButton()->isEnabled());

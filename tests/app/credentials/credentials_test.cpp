@@ -165,28 +165,25 @@ private Q_SLOTS:
         QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(m_manager->token(), QStringLiteral("token-one-b"));
 
+        // Forgetting goes on past a keyring failure, which is only a warning; a missing item is silent.
+        m_manager->useTokenFile(file(QStringLiteral("k.txt"), "abc"));
+        f->secrets.failWith = SecretStatus{5, QStringLiteral("The keyring is locked.")};
+        QVERIFY(finishTask(m_manager->forgetCredential()));
+        QCOMPARE(log(Level::warning), QStringList{QStringLiteral("The keyring is locked.")});
+        QCOMPARE(log(Level::info).constLast(), QStringLiteral("Forgot the active API key."));
+        QVERIFY(!m_manager->token() && !m_manager->tokenFileURL() && !f->settings.values.contains(tokenPathSettingsKey()));
+        f->secrets.failWith.reset();
+        f->secrets.items.clear();
+        QVERIFY(finishTask(m_manager->forgetCredential()));
+        QCOMPARE(log(Level::warning).size(), 1);
+        QVERIFY(m_presented.isEmpty());
+
         // Any status other than "not found" is a failure with the keyring's text or the number.
         f->secrets.failWith = SecretStatus{7, {}};
         QVERIFY(finishTask(m_manager->reloadCredential()));
         QCOMPARE(m_presented, QStringList{QStringLiteral("Keychain returned status 7.")});
         QCOMPARE(log(Level::error), m_presented);
         QVERIFY(!m_manager->token());
-    }
-
-    void forgetLogsKeyringFailureAsWarning()
-    {
-        m_manager->setInstanceURL(f->server.url());
-        m_manager->useTokenFile(file(QStringLiteral("k.txt"), "abc"));
-        f->secrets.failWith = SecretStatus{5, QStringLiteral("The keyring is locked.")};
-        QVERIFY(finishTask(m_manager->forgetCredential()));
-        QCOMPARE(log(Level::warning), QStringList{QStringLiteral("The keyring is locked.")});
-        QCOMPARE(log(Level::info).constLast(), QStringLiteral("Forgot the active API key."));
-        QVERIFY(m_presented.isEmpty());
-        QVERIFY(!m_manager->token() && !m_manager->tokenFileURL() && !f->settings.values.contains(tokenPathSettingsKey()));
-        // A missing item is silent.
-        f->secrets.failWith.reset();
-        QVERIFY(finishTask(m_manager->forgetCredential()));
-        QCOMPARE(log(Level::warning).size(), 1);
     }
 
     void exportWritesOwnerOnlyFile()
@@ -198,7 +195,6 @@ private Q_SLOTS:
         QVERIFY(!f->dialogs.lastSaveOptions);
 
         m_manager->activateToken(QStringLiteral("  secret-token \n"), CredentialSource::keychain());
-        QCOMPARE(m_manager->token(), QStringLiteral("secret-token"));
         const mode_t previous = ::umask(0);
         m_manager->exportAPIKey();
         ::umask(previous);
@@ -222,7 +218,6 @@ private Q_SLOTS:
         f->settings.values.insert(tokenPathSettingsKey(), file(QStringLiteral("old.txt"), "old").toLocalFile());
         makeManager();
         m_manager->beginSafariLogin(f->server.url().toString());
-        QVERIFY(m_manager->isAuthenticating());
         f->server.queueEndpointResponse(checkEndpoint(), FakeResponse::fixture(QStringLiteral("miauth-check-pending.json")));
         f->server.setEndpointResponse(checkEndpoint(), FakeResponse::fixture(QStringLiteral("miauth-check-ok.json")));
         m_manager->beginSafariLogin(f->server.url().toString()); // a second login does not start
@@ -234,7 +229,6 @@ private Q_SLOTS:
                  QStringLiteral("Quill read:account write:mutes write:votes 19"));
 
         QVERIFY(waitForLogin());
-        QVERIFY(m_presented.isEmpty());
         QCOMPARE(m_manager->credentialSource(), CredentialSource::keychain());
         QCOMPARE(f->secrets.items.value({m_manager->keychain().service(), TokenKeychain::account(f->server.url())}), kToken.toUtf8());
         QVERIFY(!f->settings.values.contains(tokenPathSettingsKey()));
@@ -242,15 +236,14 @@ private Q_SLOTS:
                                                 QStringLiteral("Safari login cached in Keychain.")}));
         const QList<RecordedRequest> checks = f->server.requestsTo(checkEndpoint());
         QCOMPARE(checks.size(), 2);
-        QVERIFY(!checks.constFirst().hasHeader("Authorization"));
+        QVERIFY(checks.constFirst().header("Authorization").isNull());
         QVERIFY(checks.constFirst().jsonBody() == nlohmann::json::object());
     }
 
-    void miAuthCancelWhileWaiting()
+    void miAuthCancelAndFailures()
     {
         makeManager({10s, 150});
         m_manager->beginSafariLogin(f->server.url().toString());
-        QVERIFY(m_manager->isAuthenticating());
         m_manager->cancelSafariLogin();
         QVERIFY(!m_manager->isAuthenticating());
         QTest::qWait(50);
@@ -259,10 +252,7 @@ private Q_SLOTS:
         // A new login after the cancelled one runs normally.
         m_manager->beginSafariLogin(f->server.url().toString());
         QVERIFY(m_manager->isAuthenticating());
-    }
 
-    void miAuthFailures()
-    {
         // Time-out: every check stays pending.
         makeManager({5ms, 3});
         m_manager->beginSafariLogin(f->server.url().toString());
@@ -286,7 +276,6 @@ private Q_SLOTS:
         m_manager->beginSafariLogin(QStringLiteral("ftp://"));
         QCOMPARE(m_presented.size(), 4);
         QCOMPARE(log(Level::error).size(), 3);
-        QVERIFY(!m_manager->token());
     }
 };
 

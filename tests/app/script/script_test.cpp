@@ -95,9 +95,7 @@ private Q_SLOTS:
         row("request: bad endpoint", "request", QStringLiteral("../admin"), "{}", QStringLiteral("error: The Misskey API endpoint is invalid."));
         row("request: deep", "request", i, QByteArray(100000, '[') + QByteArray(100000, ']'),
             QStringLiteral("error: The JSON text is nested too deeply."));
-        // The same error as the application's own calls: Misskey's error object, or the status.
-        row("request: Misskey error", "request", QStringLiteral("no/such"), "{}",
-            QStringLiteral("error: Unknown API endpoint. (UNKNOWN_API_ENDPOINT)"), true);
+        // The same error as the application's own calls; the sandbox suite's bots meet Misskey's error objects.
         row("request: HTTP error", "request", QStringLiteral("broken"), "{}", QStringLiteral("error: Misskey returned HTTP 502: <html>"), true);
         row("upload: folder id", "upload", QStringLiteral("a.txt"), R"({"folderId":5})", invalidResponse);
         row("upload: missing file", "upload", QStringLiteral("gone.png"), "{}", QStringLiteral("error: No such file: %1/gone.png"));
@@ -110,7 +108,6 @@ private Q_SLOTS:
         const QString body = QStringLiteral("error: The HTTP body is invalid.");
         const QString feed = QStringLiteral("/feed");
         row("http: ftp", "http", QStringLiteral("ftp://example.com/"), "{}", address);
-        row("http: relative", "http", QStringLiteral("relative"), "{}", address);
         row("http: options", "http", feed, "[1]", QStringLiteral("error: HTTP request options must be a table."));
         row("http: method name", "http", feed, R"({"method":"GET-X"})", method);
         row("http: query array", "http", feed, R"({"query":[1]})", query);
@@ -118,7 +115,6 @@ private Q_SLOTS:
         row("http: header number", "http", feed, R"({"headers":{"A":1}})", headers);
         row("http: header value break", "http", feed, R"({"headers":{"A":"x\r\nB: y"}})", headers);
         row("http: json scalar", "http", feed, R"({"json":5})", body);
-        row("http: body number", "http", feed, R"({"body":1})", body);
         row("http: binary answer", "http", QStringLiteral("/binary"), "{}",
             QStringLiteral("error: The HTTP response is neither JSON nor UTF-8 text."), true);
         row("http: over the limit", "http", QStringLiteral("/over"), "{}", tooLarge, true);
@@ -186,7 +182,6 @@ private Q_SLOTS:
                                               R"("json":{"k":"v"},"headers":{"X-Test":"yes","accept":"text/csv"}})"));
         QVERIFY(reply["status"] == 200 && reply["body"] == json::parse(R"({"items":[1,2]})")
                 && reply["headers"]["content-type"].get<std::string>().starts_with("application/json"));
-        QVERIFY(reply["url"].get<std::string>().ends_with("/feed?x=1&a=%2541&b=1&b=true&b=a%20b%2Bc"));
 
         const RecordedRequest request = f->last();
         QCOMPARE(request.method + ' ' + request.body, QByteArrayLiteral(R"(POST {"k":"v"})"));
@@ -194,11 +189,11 @@ private Q_SLOTS:
         QCOMPARE(request.header("Content-Type") + '|' + request.header("Accept") + '|' + request.header("User-Agent") + '|'
                      + request.header("X-Test"),
                  QByteArrayLiteral("application/json|text/csv|Quill/1.0|yes"));
-        QVERIFY(!request.hasHeader("Authorization"));
+        QVERIFY(request.header("Authorization").isNull());
 
         QVERIFY(m_host->performHTTP(url(QStringLiteral("/feed")), R"({"body":"raw","json":null})"));
         QCOMPARE(f->last().method + ' ' + f->last().body, QByteArrayLiteral("GET raw"));
-        QVERIFY(!f->last().hasHeader("Content-Type"));
+        QVERIFY(f->last().header("Content-Type").isNull());
         QCOMPARE(f->last().header("Accept"), QByteArrayLiteral("application/json, text/plain;q=0.9, */*;q=0.8"));
     }
 
@@ -221,19 +216,14 @@ private Q_SLOTS:
         QVERIFY(answer(m_host->performHTTP(url(QStringLiteral("/exact")), "{}"))["body"] == exact.toStdString());
     }
 
-    void timeoutIsClampedToOneSecond()
+    // A time-out below one second waits one second; a cancellation ends the request at once.
+    void timeoutIsClampedAndCancelEndsTheRequestInFlight()
     {
-        f->server.setResponse(QStringLiteral("/slow"), FakeResponse::json("{}").delayedBy(3s));
+        f->server.setResponse(QStringLiteral("/slow"), FakeResponse::json("{}").delayedBy(5s));
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(outcome(m_host->performHTTP(url(QStringLiteral("/slow")), R"({"timeout":0})")), QStringLiteral("error: The request timed out."));
         QVERIFY2(clock.elapsed() >= 900 && clock.elapsed() < 2500, QByteArray::number(clock.elapsed()).constData());
-    }
-
-    void cancelEndsTheRequestInFlight()
-    {
-        f->server.setResponse(QStringLiteral("/slow"), FakeResponse::json("{}").delayedBy(5s));
-        QElapsedTimer clock;
         QTimer::singleShot(300ms, this, [this, &clock] {
             clock.start();
             m_host->cancel();
@@ -242,7 +232,7 @@ private Q_SLOTS:
         QVERIFY2(clock.elapsed() < 150, QByteArray::number(clock.elapsed()).constData());
         // Every later request of the run fails at once, without being sent.
         QCOMPARE(outcome(m_host->performRequest(QStringLiteral("i"), "{}")), cancelled);
-        QCOMPARE(f->server.requests().size(), 1);
+        QCOMPARE(f->server.requests().size(), 2);
     }
 
     void aRunIsLoggedFromStartToFinishOnce()
@@ -265,7 +255,7 @@ private Q_SLOTS:
     }
 
 
-    void aScriptThatCallsNothingStopsAtItsEnd()
+    void stopsBusyAndWaitingScripts()
     {
         QVERIFY(start(QStringLiteral("busy.cbs"), "t = getTimeMs()\nwhile getTimeMs() - t < 700\n  x = 1\nend\n"));
         m_controller->stop();
@@ -274,6 +264,19 @@ private Q_SLOTS:
         QVERIFY(waitIdle());
         QCOMPARE(lines(), (QStringList{QStringLiteral("INFO Started busy.cbs"), QStringLiteral("INFO Bot stop requested."),
                                        QStringLiteral("INFO Bot script stopped.")}));
+
+        // A stop ends the request in flight at once.
+        m_log->clear();
+        f->server.setResponse(QStringLiteral("/slow"), FakeResponse::json("{}").delayedBy(8s));
+        QVERIFY(start(QStringLiteral("slow.cbs"), "httpGet(\"" + url(QStringLiteral("/slow")).toUtf8() + "\")\nprint(\"not reached\")\n"));
+        QVERIFY(f->waitForRequests(1));
+        QTest::qWait(200);
+        QElapsedTimer clock;
+        clock.start();
+        m_controller->stop();
+        QVERIFY(waitIdle());
+        QVERIFY2(clock.elapsed() < 600, QByteArray::number(clock.elapsed()).constData());
+        QCOMPARE(lines().mid(1), (QStringList{QStringLiteral("INFO Bot stop requested."), QStringLiteral("INFO Bot script stopped.")}));
     }
 
     // A file that is missing does not start; a script error is reported once, as the outcome says.
@@ -293,20 +296,6 @@ private Q_SLOTS:
         QCOMPARE(errors.size(), 1);
         QVERIFY(errors.at(0).startsWith(QStringLiteral("ERROR CobaltScript error: boom")));
         QCOMPARE(QStringLiteral("ERROR ") + outcome.failure.value_or(QString()).trimmed(), errors.at(0));
-    }
-
-    void stopCancelsTheRequestInFlight()
-    {
-        f->server.setResponse(QStringLiteral("/slow"), FakeResponse::json("{}").delayedBy(8s));
-        QVERIFY(start(QStringLiteral("slow.cbs"), "httpGet(\"" + url(QStringLiteral("/slow")).toUtf8() + "\")\nprint(\"not reached\")\n"));
-        QVERIFY(f->waitForRequests(1));
-        QTest::qWait(200);
-        QElapsedTimer clock;
-        clock.start();
-        m_controller->stop();
-        QVERIFY(waitIdle());
-        QVERIFY2(clock.elapsed() < 600, QByteArray::number(clock.elapsed()).constData());
-        QCOMPARE(lines().mid(1), (QStringList{QStringLiteral("INFO Bot stop requested."), QStringLiteral("INFO Bot script stopped.")}));
     }
 };
 

@@ -64,7 +64,14 @@ struct ClientFixture {
         server.serveDefaultFixtures();
         return server.start() && dir.isValid();
     }
-    QString file(const QString &name, const QByteArray &bytes) const { return writeFile(dir.filePath(name), bytes); }
+    /// Writes a test's input file and returns its path; a test that cannot write its input cannot run.
+    QString file(const QString &name, const QByteArray &bytes) const
+    {
+        QFile out(dir.filePath(name));
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(out.fileName()));
+        return out.fileName();
+    }
     /// The newest request, to `endpoint` when one is named ("notes/create").
     RecordedRequest last(const QString &endpoint = {}) const
     {

@@ -6,6 +6,7 @@
 #include <QMetaEnum>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QtTest/QTest>
 
 namespace quill::test {
 
@@ -85,16 +86,12 @@ QByteArray RecordedRequest::header(const QByteArray &name) const
 FakeStreamConnection::FakeStreamConnection(std::unique_ptr<QWebSocket> socket, QObject *parent)
     : QObject(parent), m_socket(std::move(socket))
 {
-    connect(m_socket.get(), &QWebSocket::textMessageReceived, this, [this](const QString &text) {
-        m_receivedTexts.append(text);
-        handleClientMessage(text);
-    });
-    connect(m_socket.get(), &QWebSocket::pong, this, [this] { ++m_pongCount; });
+    connect(m_socket.get(), &QWebSocket::textMessageReceived, this, &FakeStreamConnection::handleClientMessage);
     connect(m_socket.get(), &QWebSocket::disconnected, this, [this] { m_clientCloseCode = m_socket->closeCode(); });
 }
 
 // Misskey's channel bookkeeping: {"type":"connect","body":{"channel","id","params"}} and
-// {"type":"disconnect","body":{"id"}}; anything else is only recorded.
+// {"type":"disconnect","body":{"id"}}; a connection without a params object connects nothing.
 void FakeStreamConnection::handleClientMessage(const QString &text)
 {
     const nlohmann::json message = nlohmann::json::parse(text.toStdString(), nullptr, false);
@@ -107,7 +104,7 @@ void FakeStreamConnection::handleClientMessage(const QString &text)
     const QString id = textOf("id");
     if (id.isEmpty())
         return;
-    if (message.value("type", nlohmann::json()) == "connect")
+    if (message.value("type", nlohmann::json()) == "connect" && body.contains("params") && body["params"].is_object())
         m_channels.append({id, textOf("channel")});
     else if (message.value("type", nlohmann::json()) == "disconnect")
         m_channels.removeIf([&id](const QPair<QString, QString> &entry) { return entry.first == id; });
@@ -191,6 +188,15 @@ QList<FakeStreamConnection *> FakeMisskeyServer::streamConnections() const
         if (stream)
             alive.append(stream.data());
     return alive;
+}
+
+FakeStreamConnection *FakeMisskeyServer::subscribedStream(qsizetype count) const
+{
+    const auto ready = [this, count] {
+        const QList<FakeStreamConnection *> streams = streamConnections();
+        return streams.size() >= count && streams.at(count - 1)->connectedChannels().size() == 2;
+    };
+    return QTest::qWaitFor(ready, 10000) ? streamConnections().at(count - 1) : nullptr;
 }
 
 FakeResponse FakeMisskeyServer::responseFor(const RecordedRequest &request)

@@ -32,15 +32,6 @@ inline QByteArray readFixture(const QString &relativePath)
     return file.readAll();
 }
 
-/// Writes a test's input file and returns its path; a test that cannot write its input cannot run.
-inline QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
 /// One HTTP request as the fake server received it.
 struct RecordedRequest {
     QByteArray method; ///< upper case: "POST"
@@ -50,7 +41,6 @@ struct RecordedRequest {
     QByteArray body;
 
     QByteArray header(const QByteArray &name) const; ///< any case, as in HTTP; a null array when absent
-    bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
     /// A discarded value when the body is not JSON.
     nlohmann::json jsonBody() const { return nlohmann::json::parse(body.cbegin(), body.cend(), nullptr, false); }
     /// A text field of the JSON body, or an empty text.
@@ -104,30 +94,25 @@ public:
     ~FakeStreamConnection() override { m_socket->disconnect(this); }
 
     QUrl requestURL() const { return m_socket->requestUrl(); }
-    QStringList receivedTexts() const { return m_receivedTexts; }
     /// The close code the client sent, once it has closed.
     std::optional<QWebSocketProtocol::CloseCode> clientCloseCode() const { return m_clientCloseCode; }
     /// Channel names ("homeTimeline", "main") the client has connected and not disconnected, in order.
     QStringList connectedChannels() const;
     /// The id the client gave a connected channel, or an empty text.
     QString channelID(const QString &channel) const;
-    int pongCount() const { return m_pongCount; }
 
     void sendText(const QString &text) { m_socket->sendTextMessage(text); }
     void sendBinary(const QByteArray &bytes) { m_socket->sendBinaryMessage(bytes); }
     /// Sends {"type":"channel","body":{"id":<the channel's id>,"type":type,"body":body}}; false
     /// (and nothing sent) when the client has not connected that channel.
     bool sendChannelMessage(const QString &channel, const QString &type, const nlohmann::json &body);
-    void ping() { m_socket->ping(); }
     void close(QWebSocketProtocol::CloseCode code = QWebSocketProtocol::CloseCodeNormal) { m_socket->close(code); }
 
 private:
     void handleClientMessage(const QString &text);
 
     std::unique_ptr<QWebSocket> m_socket;
-    QStringList m_receivedTexts;
     QList<QPair<QString, QString>> m_channels; ///< (id, name), in the order of connection
-    int m_pongCount = 0;
     std::optional<QWebSocketProtocol::CloseCode> m_clientCloseCode;
 };
 
@@ -167,6 +152,9 @@ public:
     void clearRequests() { m_requests.clear(); }
 
     QList<FakeStreamConnection *> streamConnections() const;
+    /// The `count`th stream connection once it has connected two channels (a timeline and main);
+    /// null when that does not happen within ten seconds.
+    FakeStreamConnection *subscribedStream(qsizetype count = 1) const;
     /// When set, every new stream connection is closed at once with 1011 (a failing server).
     void setRefuseStreams(bool refuse) { m_refuseStreams = refuse; }
 
