@@ -1,5 +1,5 @@
-// The Misskey model: decoding of every fixture, the decoding rules, the derived values of the model
-// types and the two choice enumerations.
+// The Misskey model: decoding of every fixture, the decoding rules, encoding back to JSON, the
+// derived values of the model types and the two choice enumerations.
 #include "app/model/internet_date.h"
 #include "app/model/misskey_json.h"
 #include "app/model/note_visibility.h"
@@ -87,6 +87,7 @@ constexpr Expectation fixtureRules[] = {
 
 // Hand-written bodies at the edges of the decoding rules.
 constexpr Expectation bodyTable[] = {
+    {R"({"id":1,"username":"a"})", decodes<MisskeyUser>, false},
     {R"({"id":"u","username":null})", decodes<MisskeyUser>, false},
     {R"([{"id":"u","username":"a"}])", decodes<MisskeyUser>, false},
     {R"({"id":"u","username":"a"} x)", decodes<MisskeyUser>, false},
@@ -152,10 +153,12 @@ private Q_SLOTS:
                               QStringLiteral("Look at this, and here is today's tide chart. @alice"), QStringLiteral("long post about tides"),
                               QStringLiteral("@bob"), QStringLiteral("home"), QStringLiteral("9wq5yd2f3g"), QStringLiteral(":misskey@.:"),
                               QStringLiteral("chart.png"), QStringLiteral("image/png")}));
+        QVERIFY(!quote.replyID);
         QCOMPARE(quote.reactions, std::optional<ReactionCounts>(ReactionCounts{
                                       {QStringLiteral("👍"), 1}, {QStringLiteral("🎉"), 2}, {QStringLiteral(":misskey@.:"), 1}}));
         const MisskeyRenote &renote = *quote.renote;
         QCOMPARE(renote.user.displayName() + u' ' + *renote.myReaction, QStringLiteral("Alice 🌸 👍"));
+        QVERIFY(!renote.cw);
         // The video has no thumbnail, so its preview is the file itself.
         QCOMPARE(renote.files->at(1).previewURL(), std::optional<QUrl>(QUrl(*renote.files->at(1).urlString)));
 
@@ -173,6 +176,13 @@ private Q_SLOTS:
         QCOMPARE(ids.join(u' '), QStringLiteral("9wq6e5w6x7 9wq6c3s4t5 9wq6b2q3r4 9wq6a0r1n2"));
         QByteArray body = test::readFixture(QStringLiteral("misskey/timeline-notes.json"));
         QVERIFY(!decodeJSON<QList<MisskeyNote>>(body.replace(R"("username": "weatherbot")", R"("username": 7)")));
+
+        const auto error = fixture<MisskeyAPIErrorEnvelope>("error-400-invalid-param.json").error;
+        QCOMPARE(*error.id + u' ' + *error.kind, QStringLiteral("3d81ceae-475f-4600-b2a8-2bc116157532 client"));
+        // isBot has three states.
+        for (const auto &[field, isBot] : QList<QPair<QByteArray, std::optional<bool>>>{
+                 {"", std::nullopt}, {R"(,"isBot":null)", std::nullopt}, {R"(,"isBot":true)", true}})
+            QCOMPARE(decodeJSON<MisskeyUser>(R"({"id":"u","username":"a")" + field + '}').value().isBot, isBot);
     }
 
     void nestingLimit()
@@ -181,10 +191,22 @@ private Q_SLOTS:
         QVERIFY(parseJSONBody(nested(maxJSONNesting)));
         QVERIFY(!parseJSONBody(nested(maxJSONNesting + 1)));
         QVERIFY(!parseJSONBody(QByteArray(maxJSONNesting + 1, '{')));
+        // Far deeper bodies are refused without exhausting the stack.
+        QVERIFY(!decodeJSON<QList<MisskeyNote>>(nested(200000)));
         // Brackets inside texts, also after escaped quotes, are not nesting.
         QVERIFY(isNestingWithin(QByteArrayLiteral("[\"[[[\", \"\\\"[[[\", {\"{{\": \"]]]\"}]"), 2));
         QVERIFY(!isNestingWithin(QByteArrayLiteral("[{\"a\": [1]}]"), 2));
         QVERIFY(isNestingWithin("]]]][[", 2));
+    }
+
+    void encodingRoundTripsAndLeavesOutAbsentOptionals()
+    {
+        for (const char *file : {"note-quote-with-files.json", "note-renote-with-files.json", "note-minimal.json"}) {
+            const auto decoded = fixture<MisskeyNote>(file);
+            QCOMPARE(decodeJSON<MisskeyNote>(encodeJSON(decoded)).value(), decoded);
+        }
+        const nlohmann::json minimal = toJSON(fixture<MisskeyNote>("note-minimal.json"));
+        QVERIFY(minimal.size() == 3 && !minimal["user"].contains("host"));
     }
 
     void displayNameHandleAndPreview()
@@ -202,12 +224,13 @@ private Q_SLOTS:
         const QString full = QStringLiteral("https://a.example/full.png");
         const QString thumbnail = QStringLiteral("https://a.example/thumb.webp");
         QCOMPARE(preview(full, thumbnail), std::optional<QUrl>(QUrl(thumbnail)));
+        QCOMPARE(preview(full, std::nullopt), std::optional<QUrl>(QUrl(full)));
         QVERIFY(!preview(QString(), std::nullopt));
         QVERIFY(!preview(QStringLiteral("http://exa mple.com/a b"), std::nullopt));
     }
 
     // A pure renote shows the renoted note and its date; anything of its own makes a note a quote.
-    void pureRenotesAndDates()
+    void onlyARenoteWithNothingOfItsOwnIsPure()
     {
         MisskeyNote pure = noteCreatedAt(QStringLiteral("2025-11-20T13:05:11.020Z"));
         pure.renote = MisskeyRenote{};
@@ -228,30 +251,37 @@ private Q_SLOTS:
         }
         emptyFiles.files = QList<MisskeyFile>{};
         QVERIFY(emptyFiles.isPureRenote());
+    }
 
-        // Dates in any offset, and text that is no date.
+    void internetDates()
+    {
         QCOMPARE(parseInternetDate(u"2025-11-20T22:10:42+09:00"), utc(20, 13, 10, 42));
         QCOMPARE(parseInternetDate(u"2025-11-20T08:40:42.5-04:30"), utc(20, 13, 10, 42, 500));
         QCOMPARE(parseInternetDate(u"2025-11-20t13:10:42.123456789z"), utc(20, 13, 10, 42, 123));
+        QVERIFY(!noteCreatedAt(QStringLiteral("yesterday")).createdDate());
         for (const char *text : {"2025-11-20", "2025-11-20T13:10:42", "2025-11-20 13:10:42Z", "2025-11-20T13:10:42.Z",
                                  "2025-02-30T13:10:42Z", "2025-11-20T24:00:00Z", "2025-11-20T13:10:42+01:60",
                                  "2025-11-20T13:10:42Z and more", "٢٠٢٥-11-20T13:10:42Z"})
             QVERIFY2(!parseInternetDate(QString::fromUtf8(text)), text);
     }
 
-    // The raw visibilities are sent to Misskey; the order is the menus' order.
+    // The raw values are stored in settings and sent to Misskey; the order is the menus' order.
     void choicesInMenuOrder()
     {
+        const auto roundTrip = [](bool ok) { return ok ? QString() : QStringLiteral(" (no round trip)"); };
         QStringList rows;
         for (NoteVisibility visibility : allNoteVisibilities)
-            rows.append(rawValue(visibility));
+            rows.append(rawValue(visibility) + roundTrip(noteVisibilityFromRawValue(rawValue(visibility)) == visibility));
         for (TimelineKind kind : allTimelineKinds)
-            rows.append(QStringList{rawValue(kind), title(kind), endpoint(kind), streamChannel(kind)}.join(u'|'));
+            rows.append(QStringList{rawValue(kind), title(kind), endpoint(kind), streamChannel(kind)}.join(u'|')
+                        + roundTrip(timelineKindFromRawValue(rawValue(kind)) == kind));
         QCOMPARE(rows, (QStringList{QStringLiteral("public"), QStringLiteral("home"), QStringLiteral("followers"),
                                     QStringLiteral("home|Home|notes/timeline|homeTimeline"),
                                     QStringLiteral("local|Local|notes/local-timeline|localTimeline"),
                                     QStringLiteral("social|Social|notes/hybrid-timeline|hybridTimeline"),
                                     QStringLiteral("global|Global|notes/global-timeline|globalTimeline")}));
+        QVERIFY(!noteVisibilityFromRawValue(u"Public") && !noteVisibilityFromRawValue(u"specified"));
+        QVERIFY(!timelineKindFromRawValue(u"Home") && !timelineKindFromRawValue(u"hybrid") && !timelineKindFromRawValue(u" home"));
     }
 };
 
