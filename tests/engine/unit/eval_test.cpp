@@ -74,18 +74,6 @@ TEST_F(EvalTest, EachExpressionGivesItsValueOrFailure)
     EXPECT_EQ(engine.evaluateExpression(line.tokens, position, nullptr).toString(), "8.500000");
 }
 
-TEST_F(EvalTest, ExtraArgumentsOfTheInnermostCall)
-{
-    EXPECT_EQ(eval("...").type, VarType::Not);
-    engine.calls.varargs.push_back(std::make_shared<std::vector<Variable>>(std::vector<Variable>{Variable(int32_t{1}), Variable("x")}));
-    const Variable extra = eval("...");
-    ASSERT_EQ(extra.type, VarType::Multi);
-    extra.asMulti()->values.pop_back();  // a copy: the call's own list is untouched
-    EXPECT_EQ(engine.calls.varargs.back()->size(), 2u);
-    engine.calls.varargs.push_back(nullptr);
-    EXPECT_EQ(eval("...").type, VarType::Not);
-}
-
 TEST_F(EvalTest, SkipStopsAtTheEndOfOneExpressionWithoutCalls)
 {
     int calls = 0;

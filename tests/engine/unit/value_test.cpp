@@ -1,7 +1,6 @@
-// Script values: text forms, equality, ordering and the numeric conversions.
+// Script values: the text forms and equalities scripts cannot reach, and values too deep for
+// recursion. (Float text, saturating conversions: the scripts in values/.)
 
-#include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "engine/value/variable.h"
@@ -21,21 +20,6 @@ TEST(ValueText, FormsScriptsCannotReach)
 {
     EXPECT_EQ(rawOf({1, 2}).toString(), "[unconvertible type]");
     EXPECT_EQ(Variable(reinterpret_cast<void*>(uintptr_t{0xabc0ff})).toString(), "$ABC0FF");
-}
-
-TEST(ValueText, FloatFormattingMatchesPrintfOfTheWidenedValue)
-{
-    const float samples[] = {0.0f,     1.0f / 3.0f,  2.0f / 3.0f, 0.0000005f, 0.0000015f, 0.0000025f, 123456.789f,
-                             16777217.0f, 1e10f,     -7.125f,     1e-45f,     0.3f,       0.7f,       100.0000005f};
-    for (float sample : samples) {
-        char expected[128];
-        std::snprintf(expected, sizeof expected, "%.6f", static_cast<double>(sample));
-        EXPECT_EQ(formatFloat(sample), expected) << "for " << sample;
-    }
-    const float largest = std::numeric_limits<float>::max(), infinity = std::numeric_limits<float>::infinity();
-    EXPECT_EQ(formatFloat(-largest) + " " + formatFloat(infinity) + " " + formatFloat(-infinity) + " " +
-                  formatFloat(std::numeric_limits<float>::quiet_NaN()),
-              "-340282346638528859811704183484516925440.000000 inf -inf nan");
 }
 
 constexpr int kDeep = 20'000;
@@ -91,22 +75,6 @@ TEST(ValueEquality, NaNBytesPointersAndIdentities)
     EXPECT_TRUE(variablesEqual(function, Variable(function)) && variablesEqual(multi, Variable(multi)));
     EXPECT_FALSE(variablesEqual(function, Variable(std::make_shared<ScriptCallable>())));
     EXPECT_FALSE(variablesEqual(multi, Variable::makeMulti({})));
-}
-
-// ---- numeric conversions (values/float_to_int_saturates.cbs has the script's view) ----
-
-TEST(ValueConversion, NumericKindsOnlyTruncatedAndSaturated)
-{
-    EXPECT_TRUE(toDouble(Variable(0.1f)) == static_cast<double>(0.1f) && toDouble(Variable(true)) == 1.0);
-    EXPECT_EQ(failureOf([] { toDouble(Variable("3")); }) + "|" + failureOf([] { toInt(Variable::makeTable()); }),
-              "Expected a numeric value|Expected a numeric value");
-    EXPECT_EQ(toInt(Variable(-2.9f)), -2);
-    EXPECT_EQ(toInt(Variable(std::numeric_limits<float>::infinity())), INT32_MAX);
-    EXPECT_EQ(toInt(Variable(std::numeric_limits<float>::quiet_NaN())), 0);
-    const std::pair<double, int32_t> edges[] = {{2147483647.0, INT32_MAX}, {2147483646.9, 2147483646},
-                                                {-2147483648.0, INT32_MIN}, {-2147483647.5, -2147483647},
-                                                {1e300, INT32_MAX},         {-0.5, 0}, {std::nan(""), 0}};
-    for (const auto& [value, expected] : edges) EXPECT_EQ(saturateToInt32(value), expected) << value;
 }
 
 } // namespace
