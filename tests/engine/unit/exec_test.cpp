@@ -1,7 +1,8 @@
 // The tree-walking executor over parsed lines: every statement kind, the messages of its
 // syntax checks, scope cleanup on every exit, soft-error unwinding, and the loop rules that
 // protect against bodies changing what they iterate. Script files run through the bytecode
-// interpreter and never reach the tree-walker, so its statements are checked here.
+// interpreter and never reach the tree-walker, so its statements are checked here. (Where its
+// failures are placed: the positioning tests in error_test.cpp.)
 
 #include <cstdio>
 
@@ -88,31 +89,6 @@ TEST_F(ExecTest, RightSideGrowingTheTargetsScopeDoesNotDisturbTheStore)
     EXPECT_EQ(run("external x = 1\nx#0 += grow()\nfirst = x#0\nexternal t = {}\nt#0[\"k\"] = grow()\n"
                   "x#0, y = grow(), 2\nprint(first, x#0, t#0)"),
               "8 7 {k: 7}\n");
-}
-
-// ----- failures: where they are placed, and the scopes they leave -----
-
-TEST(ExecFailures, ArePlacedAtTheFailingStatementAndLeaveNoScopes)
-{
-    const struct {
-        const char* source;
-        const char* placed;  // a part of the failure text
-    } rows[] = {
-        {"if false\nelseif 1 / 0\nend", "Division by zero\n  at line 2, near token '0'\n  elseif 1 / 0\n             ^\n"},
-        {"for i = 1, 2\n  for k in [1]\n    while true\n      local z = 1\n      x = 1 / 0\n    end\n  end\nend",
-         "Division by zero\n  at line 5"},
-        // in the callee, and in the caller once the call has returned (its context restored)
-        {"function f()\n  y = 1 / 0\nend\nf()", "at line 2, near token '0'\n  y = 1 / 0\n"},
-        {"function f()\n  return 1\nend\nx = f() + [1]", "at line 4"},
-        {"function r(n)\n  x = n\n  return r(n + 1)\nend\nr(1)", kRecursionTooDeep},
-    };
-    for (const auto& row : rows) {
-        EngineFixture fixture;
-        const std::string text = failureOf([&] { fixture.run(row.source); });
-        EXPECT_NE(text.find(row.placed), std::string::npos) << row.source << "\n" << text;
-        EXPECT_EQ(fixture.engine.calls.callDepth, 0u) << row.source;
-        EXPECT_TRUE(fixture.engine.scopes.blocks.empty() && fixture.engine.scopes.loops.empty()) << row.source;
-    }
 }
 
 } // namespace
