@@ -64,16 +64,6 @@ TEST_F(IndexingTest, PromotionOfAnArrayHeldInsideItself)
     a.asArray()->items.clear();  // break the cycle
 }
 
-TEST_F(IndexingTest, CachedLengthFollowsKeyRemoval)
-{
-    Variable t = tableWithKeys({"1", "2", "4"});
-    engine.setIndexedValue(t, intValue(3), intValue(0), true);
-    EXPECT_EQ(engine.numericTableLength(t.asTable()), 4);
-    t.asTable()->map.erase("2");
-    CobaltScript::bumpTableVersion(*t.asTable());
-    EXPECT_EQ(engine.numericTableLength(t.asTable()), 1);
-}
-
 TEST_F(IndexingTest, DeadTablesArePrunedFromTheCache)
 {
     {
