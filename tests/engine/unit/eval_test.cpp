@@ -27,15 +27,12 @@ protected:
 // One expression each: its kind and text form, or "error: " and the failure message.
 constexpr const char* kExpressionCases[][2] = {
     {"7 \\ 0.5", "error: Division by zero"}, {"1.5 % 0.0", "error: Division by zero"},
-    {"(-2147483647 - 1) \\ -1", "int -2147483648"}, {"(-2147483647 - 1) % -1", "int 0"},
-    {"(0 - 2) ^ 31", "int -2147483648"}, {"5 ^ 0", "int 1"}, {"4 / 2", "float 2.000000"},
-    {"0 ^ -1", "error: Invalid exponentiation result"}, {"\"a\" ^ 2", "error: Unsupported operation '^' between types"},
-    {"\"n=\" + [1, not]", "string n=[1, not]"}, {"[1] * 2", "error: Unsupported operation '*' between types"},
-    {"{} \\ 2", "error: Unsupported operation '\\' between types"}, {"not 1", "bool false"},
-    {"[not, 1]", "array [not, 1]"}, {"not undefinedName", "bool true"}, {"missing", "not not"},
+    {"(0 - 2) ^ 31", "int -2147483648"}, {"0 ^ -1", "error: Invalid exponentiation result"},
+    {"\"a\" ^ 2", "error: Unsupported operation '^' between types"}, {"\"n=\" + [1, not]", "string n=[1, not]"},
+    {"[1] * 2", "error: Unsupported operation '*' between types"},
+    {"{} \\ 2", "error: Unsupported operation '\\' between types"}, {"not undefinedName", "bool true"},
     {"not 1 == false", "bool true"},  // (not 1) == false
-    {"not == 1", "bool false"}, {"!0", "bool false"}, {"0 <- 5", "int 1"}, {"3 <- 0", "int 0"},
-    {"(0 - 1) <- 2", "error: tetration height must be a non-negative integer"},
+    {"not == 1", "bool false"}, {"(0 - 1) <- 2", "error: tetration height must be a non-negative integer"},
     {"\"a\" <- 2", "error: tetration requires numeric operands"}, {"2 -> 0.5", "error: pentation count must be an integer"},
     {"1.5 -> 3", "error: pentation intermediate height must be an integer"},
     {"(0 - 2) -> 3", "error: pentation intermediate height must be a non-negative integer"},
@@ -47,8 +44,7 @@ constexpr const char* kExpressionCases[][2] = {
     {"2147483647 <- (0 - 1)", "int -1"},
     {"true or )", "error: Unknown token: )"}, {"false and {(: 1}", "error: Invalid table key"},
     // a later entry with the same key replaces the earlier one, positional or keyed
-    {"{[1]: 7, 5}", "table {1: 5}"}, {"{5, [1]: 7}", "table {1: 7}"}, {"\"abc\"[2]", "string b"},
-    {"'a\\'b'", "string a'b"}, {"$1F == $1f", "bool true"}, {"$0", "pointer $0"},
+    {"{[1]: 7, 5}", "table {1: 5}"}, {"{5, [1]: 7}", "table {1: 7}"}, {"$1F == $1f", "bool true"},
     {"{1 2}", "error: Expected ',' or '}' in table literal"}, {"{1,", "error: Unexpected end of table literal"},
     {"{[1] 2}", "error: Expected ':' after table key"}, {"{[1 2]: 3}", "error: Expected ']' after table key"},
     {"`", "error: Unknown token: `"},
