@@ -1,27 +1,16 @@
 // Fuzz target for the bytecode image reader. Every input is read as an image; one that reads
 // must write back to bytes that read again to the same bytes. The program's nest labels are
 // registered from every chunk (a walk over hostile body links), and when the program can
-// only run briefly (no loop opcodes, no token naming a loop, function or code-loading word)
-// chunk 0 runs too, so the interpreter's index checks meet hostile records. A failure must
-// arrive as an exception; anything else is a finding.
+// only run briefly and touches no files (no loop opcodes, no token naming a loop, function,
+// code-loading or snapshot word) chunk 0 runs too, so the interpreter's index checks meet
+// hostile records. A failure must arrive as an exception; anything else is a finding.
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <exception>
 #include <memory>
 #include <span>
-#include <string_view>
 
-#include "engine/cobalt_script.h"
-#include "tests/engine/fuzz/large_stack.h"
+#include "tests/engine/fuzz/harness.h"
 
 namespace {
-
-constexpr std::array<std::string_view, 8> kUnboundedWords = {
-    "while", "repeat", "for", "function", "jumpTo", "load", "runFile", "nest",
-};
 
 bool mayRunUnbounded(const cobalt::BytecodeProgram& program)
 {
@@ -36,9 +25,7 @@ bool mayRunUnbounded(const cobalt::BytecodeProgram& program)
     }
     for (const cobalt::ParsedScriptLine& line : program.lines) {
         for (const cobalt::Token& token : line.tokens) {
-            for (std::string_view word : kUnboundedWords) {
-                if (token.find(word) != std::string_view::npos) return true;
-            }
+            if (quill_fuzz::mayRunUnbounded(token)) return true;
         }
     }
     return false;
@@ -46,8 +33,7 @@ bool mayRunUnbounded(const cobalt::BytecodeProgram& program)
 
 void readImage(std::span<const uint8_t> bytes)
 {
-    cobalt::CobaltScript engine;
-    engine.printHandler = [](std::string_view) {};
+    quill_fuzz::QuietEngine engine;
     cobalt::ProgramRef program;
     try {
         program = engine.deserialiseBytecode(bytes, "fuzz");
@@ -56,9 +42,11 @@ void readImage(std::span<const uint8_t> bytes)
     }
     const std::vector<uint8_t> written = engine.serialiseBytecode(*program);
     try {
-        if (engine.serialiseBytecode(*engine.deserialiseBytecode(written, "again")) != written) std::abort();
-    } catch (const std::exception&) {
-        std::abort();  // what the writer wrote must read again
+        if (engine.serialiseBytecode(*engine.deserialiseBytecode(written, "again")) != written) {
+            quill_fuzz::invariantBroken("a written image reads back to other bytes", "");
+        }
+    } catch (const std::exception& failure) {
+        quill_fuzz::invariantBroken("a written image does not read again", failure.what());
     }
     auto function = std::make_shared<cobalt::ScriptCallable>();
     function->program = program;

@@ -4,31 +4,13 @@
 // message; anything else (a crash, a sanitizer report, a hang, a message-less failure, an
 // analysis that contradicts the strict number parser) is a finding.
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
-#include <string>
-#include <string_view>
-
 #include "engine/bytecode/disassembler.h"
-#include "engine/cobalt_script.h"
 #include "engine/lexer/token_analysis.h"
-#include "tests/engine/fuzz/large_stack.h"
+#include "tests/engine/fuzz/harness.h"
 
 namespace {
 
-[[noreturn]] void invariantBroken(const char* what, std::string_view detail)
-{
-    std::fprintf(stderr, "fuzz invariant broken: %s [%.*s]\n", what, static_cast<int>(detail.size()), detail.data());
-    std::abort();
-}
-
-void requireMessage(const std::exception& failure, const char* stage)
-{
-    if (failure.what() == nullptr || failure.what()[0] == '\0') invariantBroken("failure without a message", stage);
-}
+using quill_fuzz::invariantBroken;
 
 /// The facts token analysis records must agree with the strict parsers the library uses.
 void checkToken(const cobalt::CobaltScript& engine, const std::string& token)
@@ -51,26 +33,18 @@ void checkToken(const cobalt::CobaltScript& engine, const std::string& token)
 
 void readText(const std::string& text)
 {
-    cobalt::CobaltScript engine;
-    engine.printHandler = [](std::string_view) {};
-
-    try {
-        for (const std::string& token : engine.tokenise(text)) checkToken(engine, token);
-    } catch (const std::exception& failure) {
-        requireMessage(failure, "tokenise");
-    }
-
-    try {
-        (void)engine.parseLines(text);
-    } catch (const std::exception& failure) {
-        requireMessage(failure, "parseLines");
-    }
-
-    try {
-        const cobalt::ProgramRef program = engine.compileToBytecodeInternal(text);
-        (void)cobalt::disassembleProgram(*program);
-    } catch (const std::exception& failure) {
-        requireMessage(failure, "compileToBytecodeInternal");
+    quill_fuzz::QuietEngine engine;
+    const std::pair<const char*, std::function<void()>> stages[] = {
+        {"tokenise", [&] { for (const std::string& token : engine.tokenise(text)) checkToken(engine, token); }},
+        {"parseLines", [&] { (void)engine.parseLines(text); }},
+        {"compileToBytecodeInternal", [&] { (void)cobalt::disassembleProgram(*engine.compileToBytecodeInternal(text)); }},
+    };
+    for (const auto& [stage, work] : stages) {
+        try {
+            work();
+        } catch (const std::exception& failure) {
+            quill_fuzz::requireMessage(failure, stage);
+        }
     }
 }
 
@@ -78,7 +52,7 @@ void readText(const std::string& text)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string text = quill_fuzz::textOf(data, size);
     quill_fuzz::runOnLargeStack([&text] { readText(text); });
     return 0;
 }

@@ -4,14 +4,8 @@
 // function that takes a pattern runs on them. A script failure must arrive as an exception
 // carrying a message; anything else (a crash, a sanitizer report, a hang) is a finding.
 
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
-#include <string>
-#include <string_view>
-
-#include "engine/cobalt_script.h"
 #include "engine/stdlib/string_library.h"
+#include "tests/engine/fuzz/harness.h"
 
 namespace quill_fuzz {
 
@@ -21,8 +15,10 @@ struct PatternInput {
     std::string subject;
 };
 
-inline PatternInput splitPatternInput(std::string_view text)
+/// Cuts one input into its pattern, replacement and subject.
+inline PatternInput splitPatternInput(const uint8_t* data, size_t size)
 {
+    std::string_view text(reinterpret_cast<const char*>(data), size);
     PatternInput input;
     const size_t firstBreak = text.find('\n');
     input.pattern = std::string(text.substr(0, firstBreak));
@@ -34,27 +30,16 @@ inline PatternInput splitPatternInput(std::string_view text)
     return input;
 }
 
-[[noreturn]] inline void patternInvariantBroken(const char* what, const PatternInput& input)
-{
-    std::fprintf(stderr, "fuzz invariant broken: %s [pattern %s] [subject %s]\n", what, input.pattern.c_str(),
-                 input.subject.c_str());
-    std::abort();
-}
-
 /// Runs find, match, gmatch and gsub (with the text replacement and with a table) on `input`.
 inline void callPatternFunctions(const PatternInput& input)
 {
     using cobalt::Variable;
-    cobalt::CobaltScript engine;
-    engine.printHandler = [](std::string_view) {};
-    const Variable subject(input.subject);
-    const Variable pattern(input.pattern);
-    const Variable replacement(input.replacement);
-    Variable table = Variable::makeTable();
+    QuietEngine engine;
+    const Variable subject(input.subject), pattern(input.pattern), replacement(input.replacement);
     const Variable findArgs[] = {subject, pattern};
     const Variable findFromArgs[] = {subject, pattern, Variable(int32_t{2})};
     const Variable gsubArgs[] = {subject, pattern, replacement};
-    const Variable gsubTableArgs[] = {subject, pattern, table};
+    const Variable gsubTableArgs[] = {subject, pattern, Variable::makeTable()};
     using Builtin = Variable (*)(cobalt::CobaltScript&, const Variable*, size_t);
     const struct {
         Builtin function;
@@ -69,9 +54,7 @@ inline void callPatternFunctions(const PatternInput& input)
         try {
             (void)call.function(engine, call.args, call.count).toString();
         } catch (const std::exception& failure) {
-            if (failure.what() == nullptr || failure.what()[0] == '\0') {
-                patternInvariantBroken("failure without a message", input);
-            }
+            requireMessage(failure, input.pattern);
         }
     }
 }

@@ -4,18 +4,13 @@
 // (pattern_calls.h has the input layout). A pattern without either form is searched as
 // "re:" + pattern, so the mutations need not keep the prefix.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 #include "tests/engine/fuzz/pattern_calls.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > 4096) return -1;
-    quill_fuzz::PatternInput input =
-        quill_fuzz::splitPatternInput(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (!input.pattern.starts_with("re:") && !input.pattern.starts_with("/")) input.pattern = "re:" + input.pattern;
+    quill_fuzz::PatternInput input = quill_fuzz::splitPatternInput(data, size);
+    if (!input.pattern.starts_with("re:") && !input.pattern.starts_with("/")) input.pattern.insert(0, "re:");
     quill_fuzz::callPatternFunctions(input);
     return 0;
 }

@@ -13,18 +13,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
-#include <cstdint>
-#include <exception>
 #include <mutex>
 #include <stdexcept>
-#include <string>
-#include <string_view>
+#include <stop_token>
 #include <thread>
 
-#include "engine/cobalt_script.h"
-#include "tests/engine/fuzz/large_stack.h"
-#include "tests/engine/fuzz/run_script_text.h"
+#include "tests/engine/fuzz/harness.h"
 
 namespace {
 
@@ -33,42 +27,10 @@ using namespace std::chrono_literals;
 constexpr size_t kMaxScriptBytes = 4096;             // short scripts: the point is the engine, not the text
 constexpr auto kTimeLimit = std::chrono::milliseconds(300);
 
-/// Raises `flag` after kTimeLimit unless disarmed first.
-class Watchdog {
-public:
-    explicit Watchdog(std::atomic<bool>& flag)
-        : m_thread([this, &flag] {
-              std::unique_lock lock(m_lock);
-              if (!m_done.wait_for(lock, kTimeLimit, [this] { return m_disarmed; })) {
-                  flag.store(true, std::memory_order_release);
-              }
-          })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            std::lock_guard lock(m_lock);
-            m_disarmed = true;
-        }
-        m_done.notify_one();
-        m_thread.join();
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_done;
-    bool m_disarmed = false;
-    std::thread m_thread;  // last: starts once the members it uses exist
-};
-
 void runText(const std::string& text)
 {
     std::atomic<bool> stop{false};
-    cobalt::CobaltScript engine;
-    engine.printHandler = [](std::string_view) {};
+    quill_fuzz::QuietEngine engine;
     engine.stopFlag = &stop;
     engine.stop.gracePeriod = 0ms;
     for (const char* name : {"io", "loadFile", "runFile"}) engine.pushVariable(name, cobalt::Variable());
@@ -84,7 +46,14 @@ void runText(const std::string& text)
         return state->importStateFunction(args);
     });
 
-    Watchdog watchdog(stop);
+    // Raises the stop flag after kTimeLimit unless the run ended first (the thread's stop
+    // request, made when it goes out of scope, disarms it).
+    const std::jthread watchdog([&stop](std::stop_token ended) {
+        std::mutex lock;
+        std::condition_variable_any wake;
+        std::unique_lock held(lock);
+        if (!wake.wait_for(held, ended, kTimeLimit, [&ended] { return ended.stop_requested(); })) stop = true;
+    });
     quill_fuzz::runScriptText(engine, text);
 }
 
@@ -93,7 +62,7 @@ void runText(const std::string& text)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > kMaxScriptBytes) return -1;
-    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string text = quill_fuzz::textOf(data, size);
     quill_fuzz::runOnLargeStack([&text] { runText(text); });
     return 0;
 }

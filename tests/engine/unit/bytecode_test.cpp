@@ -1,8 +1,7 @@
-// The bytecode compiler (checked through golden disassembly), recursion limits on a small
-// stack, the failures of malformed programs, and the inline runner against the nested-activation
-// path on the same programs. What compiled scripts do is checked by the scripts in bytecode/.
+// Recursion limits of the bytecode compiler and interpreter on a small stack, the failures of
+// malformed programs, and the inline runner against the nested-activation path on the same
+// programs. What compiled scripts do is checked by the scripts in bytecode/.
 
-#include "engine/bytecode/disassembler.h"
 #include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
@@ -36,27 +35,6 @@ struct Harness : EngineFixture {
 };
 
 constexpr size_t kSmallStack = size_t{1} << 20;
-
-// ===== compiler =====
-
-TEST(BytecodeCompiler, NestedChunksGetHigherIndicesButEarlierInstructions)
-{
-    const char* source = "nest \"outer\"\n  function f(x)\n    while x > 0\n      x -= 1\n    end\n    return x\n  end\nend";
-    EXPECT_EQ(disassembleProgram(*Harness().compile(source)),
-              "program version 60: 8 lines, 4 chunks, 5 instructions\n"
-              "chunk 0 top-level: first 4, count 1\n"
-              "  0004  nest           0\n"
-              "chunk 1 body: first 3, count 1\n"
-              "  0003  function       0\n"
-              "chunk 2 body: first 1, count 2\n"
-              "  0001  while          0\n"
-              "  0002  return         5  return x\n"
-              "chunk 3 body: first 0, count 1\n"
-              "  0000  line           3  x -= 1\n"
-              "while 0: line 2 -> chunk 3  while x > 0\n"
-              "nest 0: line 0 -> chunk 1, in chunk 0, label \"outer\"\n"
-              "function 0: line 1 -> chunk 2, body lines 2..6  function f(x)\n");
-}
 
 // ===== recursion limits on a small stack =====
 

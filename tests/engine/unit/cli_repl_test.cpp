@@ -55,22 +55,6 @@ TEST(ReplInput, KnowsWhenAnInputIsComplete)
     }
 }
 
-TEST(ReplInput, BlankInputIsCompleteAndClearForgetsEverything)
-{
-    ReplInput input;
-    for (const char* line : {"", "  \t", "@@ a comment if"}) {
-        input.addLine(line);
-        EXPECT_TRUE(input.blank()) << line;
-        EXPECT_TRUE(input.complete()) << line;
-    }
-    input.clear();
-    EXPECT_TRUE(input.blank());
-    input.addLine("while x");
-    input.addLine("x = 1");
-    EXPECT_FALSE(input.complete());
-    EXPECT_EQ(input.text(), "while x\nx = 1");
-}
-
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 std::string contentsOf(std::FILE* file)

@@ -68,14 +68,12 @@ struct EngineFixture {
 
     /// Parses `source` and runs it through the tree-walker as one top-level block; returns
     /// everything printed so far. The lines stay alive, since functions declared there keep them.
-    std::string run(std::string_view source, BlockSignal* signalOut = nullptr, Variable* valueOut = nullptr)
+    std::string run(std::string_view source)
     {
         lines = std::make_shared<ParsedLines>(engine.parseLines(source));
         size_t index = 0;
         BlockSignal signal = BlockSignal::None;
-        Variable value = engine.executeParsedBlock(*lines, index, signal);
-        if (signalOut) *signalOut = signal;
-        if (valueOut) *valueOut = std::move(value);
+        engine.executeParsedBlock(*lines, index, signal);
         return output;
     }
 

@@ -1,6 +1,6 @@
 // Script errors behind the layouts the script tests show: texts without a script or a source,
-// positioning of failures that carry no position yet, and the native stack guard. (The context a
-// call restores is checked by where failures after a call are placed, exec_test.cpp.)
+// positioning of failures that carry no position yet (also where a call left another statement's
+// context behind), and the native stack guard.
 
 #include "tests/engine/unit/engine_fixture.h"
 

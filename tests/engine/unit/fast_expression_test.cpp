@@ -40,10 +40,9 @@ std::string describe(const Variable& value) { return std::string(typeName(value.
 class FastExpressionTest : public ::testing::Test, public EngineFixture {
 protected:
     void SetUp() override { load(kState); }
-    static FastExpression compile(const ParsedScriptLine& line, uint32_t begin = 0, uint32_t end = UINT32_MAX)
+    static FastExpression compile(const ParsedScriptLine& line)
     {
-        const auto size = static_cast<uint32_t>(line.tokens.size());
-        return compileFastExpressionRange(line.tokens, line.analyses, TokenRange{begin, std::min(end, size)});
+        return compileFastExpressionRange(line.tokens, line.analyses, TokenRange{0, static_cast<uint32_t>(line.tokens.size())});
     }
 
     template <typename Evaluate>
@@ -253,29 +252,6 @@ TEST_F(FastExpressionTest, RandomExpressionsMatchTheTokenEvaluator)
     load("function toString(x); calls = calls + 1; return \"T\"; end\nfunction len(x); return 99; end\n"
          "function error(m); calls = calls + 10; end");
     EXPECT_GT(compareRandomExpressions(99, 2000), 1500);
-}
-
-TEST_F(FastExpressionTest, RangesWithAndWithoutAFastForm)
-{
-    const std::string nested = std::string(3000, '(').append("1").append(3000, ')');
-    for (const std::string text : {"{a: 1}", "[1, 2]", "...", "tab.a", "1 +", "(1", "f(1,)", "1 2", nested.c_str()}) {
-        EXPECT_FALSE(compile(lineOf(text)).valid()) << text.substr(0, 20);
-    }
-    const struct {
-        const char* text;
-        uint32_t begin, end;
-        bool fast;
-    } rows[] = {
-        // a range that would not be the whole expression: the token evaluator reads on
-        {"1 + 2 * 3", 0, 3, false}, {"1 + 2 * 3", 2, 5, true}, {"f(not x)", 2, 3, false}, {"f(not, x)", 2, 3, true},
-        {"f(not, x)", 2, 99, false}, {"f(not, x)", 2, 2, false},  // out of bounds or empty
-    };
-    for (const auto& row : rows) {
-        const ParsedScriptLine line = lineOf(row.text);
-        EXPECT_EQ(compileFastExpressionRange(line.tokens, line.analyses, TokenRange{row.begin, row.end}).valid(), row.fast)
-            << row.text << " [" << row.begin << ", " << row.end << ")";
-    }
-    EXPECT_FALSE(compileFastExpressionRange(lineOf("1").tokens, AnalysisList{}, TokenRange{0, 1}).valid());
 }
 
 // ----- fast function bodies -----

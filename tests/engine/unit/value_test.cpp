@@ -1,9 +1,14 @@
-// Script values: text forms, equality, ordering and the numeric conversions.
+// Script values: the text forms and equalities scripts cannot reach, values too deep for
+// recursion, and strict float parsing of whole texts in the shapes no script writes (hexadecimal
+// floats, infinities and NaNs, values past the float range). (Float text, saturating conversions:
+// the scripts in values/; token shapes: the scripts in tokens/ and builtins/to_number.cbs.)
 
+#include <cerrno>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
+#include "engine/lexer/token_analysis.h"
 #include "engine/value/variable.h"
 #include "tests/engine/unit/engine_fixture.h"
 
@@ -21,21 +26,6 @@ TEST(ValueText, FormsScriptsCannotReach)
 {
     EXPECT_EQ(rawOf({1, 2}).toString(), "[unconvertible type]");
     EXPECT_EQ(Variable(reinterpret_cast<void*>(uintptr_t{0xabc0ff})).toString(), "$ABC0FF");
-}
-
-TEST(ValueText, FloatFormattingMatchesPrintfOfTheWidenedValue)
-{
-    const float samples[] = {0.0f,     1.0f / 3.0f,  2.0f / 3.0f, 0.0000005f, 0.0000015f, 0.0000025f, 123456.789f,
-                             16777217.0f, 1e10f,     -7.125f,     1e-45f,     0.3f,       0.7f,       100.0000005f};
-    for (float sample : samples) {
-        char expected[128];
-        std::snprintf(expected, sizeof expected, "%.6f", static_cast<double>(sample));
-        EXPECT_EQ(formatFloat(sample), expected) << "for " << sample;
-    }
-    const float largest = std::numeric_limits<float>::max(), infinity = std::numeric_limits<float>::infinity();
-    EXPECT_EQ(formatFloat(-largest) + " " + formatFloat(infinity) + " " + formatFloat(-infinity) + " " +
-                  formatFloat(std::numeric_limits<float>::quiet_NaN()),
-              "-340282346638528859811704183484516925440.000000 inf -inf nan");
 }
 
 constexpr int kDeep = 20'000;
@@ -93,20 +83,28 @@ TEST(ValueEquality, NaNBytesPointersAndIdentities)
     EXPECT_FALSE(variablesEqual(multi, Variable::makeMulti({})));
 }
 
-// ---- numeric conversions (values/float_to_int_saturates.cbs has the script's view) ----
+// ---- strict number parsing ----
 
-TEST(ValueConversion, NumericKindsOnlyTruncatedAndSaturated)
+// The C conversion under the "C" locale is the reference for whole-text parsing.
+TEST(NumberParsing, FloatsAgreeWithStrtofOnWholeTexts)
 {
-    EXPECT_TRUE(toDouble(Variable(0.1f)) == static_cast<double>(0.1f) && toDouble(Variable(true)) == 1.0);
-    EXPECT_EQ(failureOf([] { toDouble(Variable("3")); }) + "|" + failureOf([] { toInt(Variable::makeTable()); }),
-              "Expected a numeric value|Expected a numeric value");
-    EXPECT_EQ(toInt(Variable(-2.9f)), -2);
-    EXPECT_EQ(toInt(Variable(std::numeric_limits<float>::infinity())), INT32_MAX);
-    EXPECT_EQ(toInt(Variable(std::numeric_limits<float>::quiet_NaN())), 0);
-    const std::pair<double, int32_t> edges[] = {{2147483647.0, INT32_MAX}, {2147483646.9, 2147483646},
-                                                {-2147483648.0, INT32_MIN}, {-2147483647.5, -2147483647},
-                                                {1e300, INT32_MAX},         {-0.5, 0}, {std::nan(""), 0}};
-    for (const auto& [value, expected] : edges) EXPECT_EQ(saturateToInt32(value), expected) << value;
+    const char* samples[] = {
+        "0", "-0", "3.4028235e38", "3.4028236e38", "1e-38", "1.17549435e-38", "1e-40", "1e-45", "0x1p-149", "0x1p-150",
+        "0X1.8P1", "INF", "Infinity", "nan(1)", "0.1", "16777217", "1e", "e5", "5.", "0x.8", "00012.5000", "1e+5",
+        "1e-5x", "\n7", "1.5", "+2.5", " \t-3", "1e3", "0x10", ".5", "-inf", "nan", "", "1.5 ", "1,5", "--1", "+-1",
+        "0x", "0xinf", "1e39", "-1e39", "1e-50", "abc", " "};
+    for (const char* sample : samples) {
+        errno = 0;
+        char* end = nullptr;
+        const float expected = std::strtof(sample, &end);
+        const bool expectedOk = *sample != '\0' && *end == '\0' && errno != ERANGE;
+        float value = 0.0f;
+        const bool ok = parseFloatStrict(sample, value);
+        EXPECT_EQ(ok, expectedOk) << sample;
+        if (ok && expectedOk && !std::isnan(expected)) {
+            EXPECT_EQ(value, expected) << sample;
+        }
+    }
 }
 
 } // namespace
