@@ -2,6 +2,7 @@
 // The engine's scope stacks: globals, the external scope, frame scopes (one per lexical
 // nesting depth of running functions), block scopes and loop scopes.
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -120,7 +121,16 @@ struct ScopeState {
     // pushing a scope (every script call, every loop) does not allocate.
     std::vector<std::vector<std::pair<std::string, Variable>>> spareEntries;
 
-    uint64_t nextScopeId = 1;
+    // Scope ids are never reused, and the engines of one process count in ranges of their
+    // own: a resolution cache recorded by one engine's look-up can then never take a list of
+    // another engine for the list it found (see cached_resolution.h).
+    uint64_t nextScopeId = firstScopeIdOfEngine();
+
+    static uint64_t firstScopeIdOfEngine()
+    {
+        static std::atomic<uint64_t> engines{0};
+        return ((engines.fetch_add(1, std::memory_order_relaxed) + 1) << 40) + 1;
+    }
 
     /// The name bits of a whole block or loop stack (see ScopeList::belowMask).
     static uint64_t stackMask(const std::vector<ScopeList>& stack)

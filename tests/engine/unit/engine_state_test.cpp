@@ -19,6 +19,30 @@ protected:
     }
 };
 
+// ----- the resolution cache -----
+
+// Two engines built and used alike: a token's cache, recorded by a look-up in one, never gives
+// the other engine's entry at the same place (a local, then a global).
+TEST(ResolutionCache, RecordedByOneEngineNeverReadsAnotherEnginesEntry)
+{
+    CobaltScript first;
+    CobaltScript second;
+    const TokenAnalysis x = analyseToken("x");
+    for (auto [engine, names] : {std::pair{&first, "yx"}, std::pair{&second, "ab"}}) {
+        engine->pushBlockScope();
+        engine->assignVariable(std::string(1, names[0]), Variable(int32_t{1}), ScopeTarget::Local);
+        engine->assignVariable(std::string(1, names[1]), Variable(int32_t{2}), ScopeTarget::Local);
+    }
+    ASSERT_NE(first.resolveVariableFastPtr("x", &x), nullptr);
+    EXPECT_EQ(second.resolveVariableFastPtr("x", &x), nullptr);
+
+    const TokenAnalysis alpha = analyseToken("alpha");
+    first.pushVariable("alpha", Variable(int32_t{1}));
+    second.pushVariable("beta", Variable(int32_t{2}));
+    ASSERT_NE(first.resolveVariableFastPtr("alpha", &alpha), nullptr);
+    EXPECT_EQ(second.resolveVariableFastPtr("alpha", &alpha), nullptr);
+}
+
 // ----- global slots -----
 
 TEST_F(EngineStateTest, GlobalSlotsStayPutWhileGlobalsAreAdded)
