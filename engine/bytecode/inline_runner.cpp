@@ -13,10 +13,6 @@
 namespace cobalt::interp {
 namespace {
 
-constexpr uint8_t kUnknown = 0;
-constexpr uint8_t kNo = 1;
-constexpr uint8_t kYes = 2;
-
 bool rangeValid(const BytecodeProgram& program, const BytecodeChunk& record)
 {
     return uint64_t{record.firstInstruction} + record.instructionCount <= program.instructions.size();
@@ -140,31 +136,31 @@ Variable executeInlineInstruction(CobaltScript& engine, const ProgramRef& progra
 
 } // namespace
 
-bool isInlineEligible(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk)
+bool learnInlineEligibility(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk)
 {
     if (chunk >= program.chunks.size()) return false;
     if (program.inlineEligibility.size() < program.chunks.size()) {
-        program.inlineEligibility.resize(program.chunks.size(), kUnknown);
+        program.inlineEligibility.resize(program.chunks.size(), kChunkFactUnknown);
     }
-    if (program.inlineEligibility[chunk] != kUnknown) return program.inlineEligibility[chunk] == kYes;
+    if (program.inlineEligibility[chunk] != kChunkFactUnknown) return program.inlineEligibility[chunk] == kChunkFactYes;
     // Marked "no" while its bodies are examined, so a malformed program whose chunks refer
     // to each other in a cycle ends the walk instead of recursing for ever.
-    program.inlineEligibility[chunk] = kNo;
+    program.inlineEligibility[chunk] = kChunkFactNo;
     const bool eligible = computeEligibility(engine, program, chunk);
-    program.inlineEligibility[chunk] = eligible ? kYes : kNo;
+    program.inlineEligibility[chunk] = eligible ? kChunkFactYes : kChunkFactNo;
     return eligible;
 }
 
-bool bodyNeedsOwnScope(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk)
+bool learnOwnScopeNeed(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk)
 {
     if (chunk >= program.chunks.size()) return false;
     if (program.ownScopeNeeds.size() < program.chunks.size()) {
-        program.ownScopeNeeds.resize(program.chunks.size(), kUnknown);
+        program.ownScopeNeeds.resize(program.chunks.size(), kChunkFactUnknown);
     }
-    if (program.ownScopeNeeds[chunk] == kUnknown) {
-        program.ownScopeNeeds[chunk] = computeOwnScopeNeed(engine, program, chunk) ? kYes : kNo;
+    if (program.ownScopeNeeds[chunk] == kChunkFactUnknown) {
+        program.ownScopeNeeds[chunk] = computeOwnScopeNeed(engine, program, chunk) ? kChunkFactYes : kChunkFactNo;
     }
-    return program.ownScopeNeeds[chunk] == kYes;
+    return program.ownScopeNeeds[chunk] == kChunkFactYes;
 }
 
 Variable runInlineChunk(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal)

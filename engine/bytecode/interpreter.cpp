@@ -250,7 +250,7 @@ Variable runInstructions(CobaltScript& engine, const ProgramRef& program, uint32
 
 namespace interp {
 
-bool runsInPlace(BytecodeProgram& program, uint32_t chunk)
+bool learnInPlaceBody(BytecodeProgram& program, uint32_t chunk)
 {
     if (chunk >= program.chunks.size()) return false;
     if (program.inPlaceBodies.size() < program.chunks.size()) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/cobalt_script.h"
 
@@ -46,19 +47,47 @@ Variable executeNumericForInstruction(CobaltScript& engine, const ProgramRef& pr
 Variable executeGenericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
                                       BlockSignal& signal);
 
-/// Whether a chunk may run in the inline runner (cached per chunk in the program).
-bool isInlineEligible(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk);
-/// Whether a block body needs a block scope of its own while it runs: it declares locals or
-/// names an explicit block-scope variable (name#3) in its own lines (cached per chunk).
-bool bodyNeedsOwnScope(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk);
 /// Values of the per-chunk fact caches kept in the program.
 inline constexpr uint8_t kChunkFactUnknown = 0;
 inline constexpr uint8_t kChunkFactNo = 1;
 inline constexpr uint8_t kChunkFactYes = 2;
+
+/// The cached fact of a chunk, or kChunkFactUnknown when it has not been worked out yet.
+/// A loop asks for its body's facts on every iteration, so the known answer comes inline.
+inline uint8_t knownChunkFact(const std::vector<uint8_t>& facts, uint32_t chunk)
+{
+    return chunk < facts.size() ? facts[chunk] : kChunkFactUnknown;
+}
+
+/// Work out a chunk's fact the first time it is asked for, and record it in the program.
+bool learnInlineEligibility(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk);
+bool learnOwnScopeNeed(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk);
+bool learnInPlaceBody(BytecodeProgram& program, uint32_t chunk);
+
+/// Whether a chunk may run in the inline runner.
+inline bool isInlineEligible(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk)
+{
+    const uint8_t known = knownChunkFact(program.inlineEligibility, chunk);
+    return known != kChunkFactUnknown ? known == kChunkFactYes : learnInlineEligibility(engine, program, chunk);
+}
+
+/// Whether a block body needs a block scope of its own while it runs: it declares locals or
+/// names an explicit block-scope variable (name#3) in its own lines.
+inline bool bodyNeedsOwnScope(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk)
+{
+    const uint8_t known = knownChunkFact(program.ownScopeNeeds, chunk);
+    return known != kChunkFactUnknown ? known == kChunkFactYes : learnOwnScopeNeed(engine, program, chunk);
+}
+
 /// Whether a block body may run in place (runChunkInPlace): its range is valid and it holds
 /// no nest block, so no jump can land in it and its active-chunk record would never be
-/// searched with success (cached per chunk in the program).
-bool runsInPlace(BytecodeProgram& program, uint32_t chunk);
+/// searched with success.
+inline bool runsInPlace(BytecodeProgram& program, uint32_t chunk)
+{
+    const uint8_t known = knownChunkFact(program.inPlaceBodies, chunk);
+    return known != kChunkFactUnknown ? known == kChunkFactYes : learnInPlaceBody(program, chunk);
+}
+
 /// Runs a block body as a nested activation would (same instruction loop, same scope for its
 /// locals, same boundaries for jumps, soft errors and coroutine turns) but without the
 /// activation's own bookkeeping: the body's active-chunk record, which nothing could find a
