@@ -75,7 +75,6 @@ private Q_SLOTS:
         // A FIFO with no writer would block an ordinary open forever.
         QCOMPARE(::mkfifo(QFile::encodeName(f->dir.filePath(QStringLiteral("f.txt"))).constData(), 0600), 0);
         const QList<QPair<QUrl, QString>> failures{
-            {file(QStringLiteral("b.txt"), " \n\t \n"), credentialMessages::emptyTokenFile()},
             {file(QStringLiteral("e.txt"), ""), credentialMessages::emptyTokenFile()},
             {file(QStringLiteral("u.txt"), "ab\xff\xfe"), QStringLiteral("The API key file \"u.txt\" is not UTF-8 text.")},
             {file(QStringLiteral("h.txt"), QByteArray(maxTokenFileBytes + 1, 'a')),

@@ -161,8 +161,6 @@ private Q_SLOTS:
         const QByteArray contentType = request.header("Content-Type");
         QVERIFY(contentType.startsWith("multipart/form-data; boundary=Quill-"));
         const QByteArray boundary = contentType.mid(contentType.indexOf('=') + 1);
-        QCOMPARE(boundary.size(), 6 + 36);
-        QCOMPARE(boundary.mid(6), boundary.mid(6).toUpper());
         const QByteArray d = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"";
         QCOMPARE(request.body, d + "folderId\"\r\n\r\nd1\r\n" + d + "name\"\r\n\r\n say \"hi\"\n.png \r\n" + d
                                    + "isSensitive\"\r\n\r\ntrue\r\n" + d + "force\"\r\n\r\nfalse\r\n" + d

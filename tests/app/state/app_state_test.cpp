@@ -132,7 +132,9 @@ private Q_SLOTS:
         QVERIFY(!m_state->scriptURL());
     }
 
-    void instanceChangesAndBadInput()
+    // A bad address, posting and replying, then renotes, reactions, opening and deleting, and at last
+    // a change of instance with a post in flight.
+    void noteCommands()
     {
         signIn();
         m_state->setInstanceInput(QStringLiteral("ftp://nowhere"));
@@ -140,38 +142,6 @@ private Q_SLOTS:
         QVERIFY(m_state->presentedError() && m_state->hasAPIKey());
         QVERIFY(log(Level::error).isEmpty());
 
-        // A post still in flight when the instance changes leaves the new session alone.
-        f->server.setEndpointResponse(create, FakeResponse::fixture(QStringLiteral("notes-create-response.json")).delayedBy(300ms));
-        m_state->setComposerText(QStringLiteral("late"));
-        m_state->post();
-        QVERIFY(m_state->isPosting());
-        m_state->configureInstance(QUrl(QStringLiteral("https://other.example")));
-        QVERIFY(!m_state->token() && !m_state->currentUser() && m_state->notes().isEmpty());
-        QVERIFY(log(Level::info).contains(QStringLiteral("Instance set to other.example")));
-        QVERIFY(QTest::qWaitFor([this] { return !m_state->isPosting(); }, 5000));
-        QVERIFY(m_state->notes().isEmpty());
-        QCOMPARE(m_state->composerText(), QStringLiteral("late"));
-    }
-
-    void commandsOutliveTheState()
-    {
-        signIn();
-        for (const char *endpoint : {"notes/timeline", "notes/create", "notes/delete"})
-            f->server.setEndpointResponse(QLatin1String(endpoint), FakeResponse::json("{}").delayedBy(200ms));
-        m_state->refresh();
-        m_state->setComposerText(QStringLiteral("bye"));
-        m_state->post();
-        m_state->delete_(m_state->notes().constFirst());
-        QVERIFY(m_state->isLoadingTimeline() && m_state->isPosting());
-        m_state.reset();
-        QVERIFY(f->waitForRequests(3));
-        QTest::qWait(400); // the answers arrive with nobody left to take them
-    }
-
-    // Posting and replying, then renotes, reactions, opening and deleting.
-    void noteCommands()
-    {
-        signIn();
         m_state->setComposerText(QStringLiteral(" \n\t "));
         run(m_state->postNote());
         QVERIFY(f->server.requestsTo(create).isEmpty());
@@ -217,9 +187,22 @@ private Q_SLOTS:
         QCOMPARE(m_state->notes().size(), 3);
         QVERIFY(log(Level::request).contains(QStringLiteral("Deleted note ") + kPureRenote));
         f->server.setEndpointResponse(QStringLiteral("notes/delete"), FakeResponse::fixture(QStringLiteral("error-500-no-message.json"), 500));
+        m_state->setPresentedError(std::nullopt);
         run(m_state->deleteNote(note(kQuote)));
         QCOMPARE(m_state->notes().size(), 3);
         QVERIFY(m_state->presentedError());
+
+        // A post still in flight when the instance changes leaves the new session alone.
+        f->server.setEndpointResponse(create, FakeResponse::fixture(QStringLiteral("notes-create-response.json")).delayedBy(300ms));
+        m_state->setComposerText(QStringLiteral("late"));
+        m_state->post();
+        QVERIFY(m_state->isPosting());
+        m_state->configureInstance(QUrl(QStringLiteral("https://other.example")));
+        QVERIFY(!m_state->token() && !m_state->currentUser() && m_state->notes().isEmpty());
+        QVERIFY(log(Level::info).contains(QStringLiteral("Instance set to other.example")));
+        QVERIFY(QTest::qWaitFor([this] { return !m_state->isPosting(); }, 5000));
+        QVERIFY(m_state->notes().isEmpty());
+        QCOMPARE(m_state->composerText(), QStringLiteral("late"));
     }
 
     void streamKeepsTheTimelineCurrent()
@@ -252,6 +235,19 @@ private Q_SLOTS:
         run(m_state->refreshTimeline(false));
         QVERIFY(!m_state->isLoadingTimeline());
         QCOMPARE(log(Level::error), QStringList{m_state->presentedError().value_or(QString())});
+
+        // Commands in flight outlive the state: the answers arrive with nobody left to take them.
+        f->server.clearRequests();
+        for (const char *endpoint : {"notes/global-timeline", "notes/create", "notes/delete"})
+            f->server.setEndpointResponse(QLatin1String(endpoint), FakeResponse::json("{}").delayedBy(200ms));
+        m_state->refresh();
+        m_state->setComposerText(QStringLiteral("bye"));
+        m_state->post();
+        m_state->delete_(m_state->notes().constFirst());
+        QVERIFY(m_state->isLoadingTimeline() && m_state->isPosting());
+        m_state.reset();
+        QVERIFY(f->waitForRequests(3));
+        QTest::qWait(400);
     }
 
     // Without a key nothing reaches the server; dropped files then bring a key and a script.
