@@ -90,8 +90,8 @@ FakeStreamConnection::FakeStreamConnection(std::unique_ptr<QWebSocket> socket, Q
     connect(m_socket.get(), &QWebSocket::disconnected, this, [this] { m_clientCloseCode = m_socket->closeCode(); });
 }
 
-// Misskey's channel bookkeeping: {"type":"connect","body":{"channel","id","params"}} and
-// {"type":"disconnect","body":{"id"}}; a connection without a params object connects nothing.
+// Misskey's channel bookkeeping for {"type":"connect","body":{"channel","id","params"}}; a connection
+// without a params object connects nothing. The client closes a socket rather than disconnect a channel.
 void FakeStreamConnection::handleClientMessage(const QString &text)
 {
     const nlohmann::json message = nlohmann::json::parse(text.toStdString(), nullptr, false);
@@ -106,8 +106,6 @@ void FakeStreamConnection::handleClientMessage(const QString &text)
         return;
     if (message.value("type", nlohmann::json()) == "connect" && body.contains("params") && body["params"].is_object())
         m_channels.append({id, textOf("channel")});
-    else if (message.value("type", nlohmann::json()) == "disconnect")
-        m_channels.removeIf([&id](const QPair<QString, QString> &entry) { return entry.first == id; });
 }
 
 QStringList FakeStreamConnection::connectedChannels() const

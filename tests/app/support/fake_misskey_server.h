@@ -85,7 +85,7 @@ struct FakeResponse {
 };
 
 /// One WebSocket connection accepted by the fake server: the server side of Misskey's streaming
-/// API, keeping track of the channels the client connects and disconnects by id.
+/// API, keeping track of the channels the client connects by id.
 class FakeStreamConnection : public QObject {
     Q_OBJECT
 
@@ -96,7 +96,7 @@ public:
     QUrl requestURL() const { return m_socket->requestUrl(); }
     /// The close code the client sent, once it has closed.
     std::optional<QWebSocketProtocol::CloseCode> clientCloseCode() const { return m_clientCloseCode; }
-    /// Channel names ("homeTimeline", "main") the client has connected and not disconnected, in order.
+    /// Channel names ("homeTimeline", "main") the client has connected, in order.
     QStringList connectedChannels() const;
     /// The id the client gave a connected channel, or an empty text.
     QString channelID(const QString &channel) const;
