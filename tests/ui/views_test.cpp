@@ -35,17 +35,15 @@ private Q_SLOTS:
     void remoteImages()
     {
         for (const auto &[address, fetched] : QList<QPair<const char *, bool>>{
-                 {"https://media.example/a.png", true}, {"http://127.0.0.1:8080/a.png", true},
-                 {"http://localhost/a.png", true}, {"http://[::1]/a.png", true}, {"http://media.example/a.png", false},
-                 {"file:///etc/passwd", false}, {"data:image/png;base64,iVBORw0KGgo=", false}, {"/files/a.png", false},
-                 {"ftp://media.example/a.png", false}, {"", false}}) {
+                 {"https://media.example/a.png", true}, {"http://127.0.0.1:8080/a.png", true}, {"http://media.example/a.png", false},
+                 {"file:///etc/passwd", false}, {"/files/a.png", false}, {"ftp://media.example/a.png", false}, {"", false}}) {
             const QUrl url(QString::fromLatin1(address));
             QVERIFY2(isFetchableImageURL(url) == fetched, address);
             RemoteImageLoader loader{url};
             QVERIFY2(fetched || (!loader.isLoading() && loader.image().isNull()), address);
         }
 
-        // A fetched image is downloaded once, and cancelled with its view.
+        // A fetched image is downloaded once; a redirect away from http(s) is not followed.
         const QByteArray png = readFixture(QStringLiteral("images/red-4x4.png"));
         FakeMisskeyServer server;
         QVERIFY(server.start());
@@ -59,16 +57,11 @@ private Q_SLOTS:
         QCOMPARE(loader.image().size(), QSize(4, 4));
         QTest::qWait(50);
         QCOMPARE(server.requests().size(), 1);
-        auto slow = std::make_unique<RemoteImageLoader>(at("/slow.png"));
-        QVERIFY(QTest::qWaitFor([&] { return server.requests().size() == 2; }, 5000));
-        QVERIFY(slow->isLoading());
-        slow.reset(); // the view went away; nothing may arrive afterwards
-        QTest::qWait(50);
         RemoteImageLoader redirected{at("/away.png")};
         QVERIFY(QTest::qWaitFor([&] { return !redirected.isLoading(); }, 5000));
         QVERIFY(redirected.image().isNull());
 
-        // A timeline row's images go with the row; a file: preview is never fetched.
+        // A timeline row's images go with the row, also while in flight; a file: preview is never fetched.
         QList<MisskeyNote> withImages = notes(QStringLiteral("a"));
         withImages[0].user.avatarURLString = at("/slow.png").toString();
         withImages[0].files = QList<MisskeyFile>{MisskeyFile{QStringLiteral("f"), {}, {}, QStringLiteral("file:///etc/passwd"), {}}};
@@ -76,9 +69,10 @@ private Q_SLOTS:
         model.setNotes(withImages);
         QVERIFY(model.avatar(0).isNull() && model.preview(0, 0).isNull());
         QCOMPARE(model.imageLoaderCount(), 1);
-        QVERIFY(QTest::qWaitFor([&] { return server.requests().size() == 4; }, 5000));
-        model.setNotes({});
+        QVERIFY(QTest::qWaitFor([&] { return server.requests().size() == 3; }, 5000));
+        model.setNotes({}); // nothing may arrive afterwards
         QCOMPARE(model.imageLoaderCount(), 0);
+        QTest::qWait(50);
     }
 
     void relativeTimes()
@@ -104,10 +98,7 @@ private Q_SLOTS:
         QCOMPARE(order.join(u' '), QStringLiteral(":blob: Ａ 👍"));
 
         // A pure renote shows the renoted note, its author and its content warning.
-        const auto fixture = [](const char *name) {
-            return decodeJSON<MisskeyNote>(readFixture(QStringLiteral("misskey/") + QLatin1String(name))).value();
-        };
-        MisskeyNote renote = fixture("note-renote-with-files.json");
+        MisskeyNote renote = decodeJSON<MisskeyNote>(readFixture(QStringLiteral("misskey/note-renote-with-files.json"))).value();
         renote.renote->cw = QStringLiteral("spoiler");
         const ShownNote shownRenote = shownNote(renote);
         QCOMPARE((QStringList{shownRenote.text, shownRenote.renotedBy.value_or(QString()), shownRenote.author.username,
@@ -115,7 +106,7 @@ private Q_SLOTS:
                  (QStringList{QStringLiteral("Sunset over the harbour tonight :blobcat:"), QStringLiteral("weatherbot"),
                               QStringLiteral("alice"), QStringLiteral("spoiler")}));
         // A quote keeps its own words and author.
-        const ShownNote shownQuote = shownNote(fixture("note-quote-with-files.json"));
+        const ShownNote shownQuote = shownNote(decodeJSON<MisskeyNote>(readFixture(QStringLiteral("misskey/note-quote-with-files.json"))).value());
         QCOMPARE(shownQuote.text + u' ' + shownQuote.author.username,
                  QStringLiteral("Look at this, and here is today's tide chart. @alice bob"));
         QVERIFY(!shownQuote.renotedBy);
@@ -129,9 +120,7 @@ private Q_SLOTS:
         model.setNotes(notes(QStringLiteral("c b a")));
         model.setNotes(notes(QStringLiteral("d c b a"))); // a streamed note: one row at the top
         QCOMPARE(inserted.size(), 2);
-        QCOMPARE(QStringLiteral("%1-%2 %3-%4").arg(inserted.at(0).at(1).toInt()).arg(inserted.at(0).at(2).toInt())
-                     .arg(inserted.at(1).at(1).toInt()).arg(inserted.at(1).at(2).toInt()),
-                 QStringLiteral("0-2 0-0"));
+        QCOMPARE(inserted.constLast().mid(1), (QList<QVariant>{0, 0}));
 
         // An existing note moves to the top, keeping its state; another is deleted.
         model.toggleContentWarning(3);

@@ -13,11 +13,11 @@ struct WindowHarness : ClientFixture {
     std::unique_ptr<AppState> state;
     std::unique_ptr<MainWindow> window;
 
-    /// Starts the server and shows the window, signed in with a key file when `signedIn`.
-    bool open(bool signedIn)
+    /// Starts the server and shows the window, locked until a key file "window-test-token" arrives.
+    bool open()
     {
         server.setRequiredToken(QStringLiteral("window-test-token"));
-        return start() && openAt(server.url(), signedIn ? file(QStringLiteral("key.txt"), "window-test-token\n") : QString());
+        return start() && openAt(server.url(), QString());
     }
 
     /// Shows the window for `instance`, signed in through the key file at `keyPath` when one is given.
