@@ -193,10 +193,8 @@ private Q_SLOTS:
         QCOMPARE(f->last().method + ' ' + f->last().body, QByteArrayLiteral("GET raw"));
         QVERIFY(f->last().header("Content-Type").isNull());
         QCOMPARE(f->last().header("Accept"), QByteArrayLiteral("application/json, text/plain;q=0.9, */*;q=0.8"));
-    }
 
-    void httpAnswers()
-    {
+        // Answers of other kinds: an error status with text, no body, a redirect, a body of exactly the limit.
         FakeResponse plain = FakeResponse::text("plain words", "text/plain", 404);
         plain.headers.append(qMakePair(QByteArray("X-Custom-Header"), QByteArray("V1")));
         f->server.setResponse(QStringLiteral("/text"), plain);
