@@ -82,6 +82,7 @@ private Q_SLOTS:
                  {{}, QStringLiteral("https://@misskey.example"), invalidInstance},
                  {{}, QStringLiteral("misskey example.com"), invalidInstance},
                  {{}, QStringLiteral("http://misskey.example"), insecure},
+                 {{}, QStringLiteral("http://192.168.1.20:3000"), insecure},
                  {{}, QStringLiteral("http://localhost.example.com"), insecure},
                  {example, QStringLiteral("i"), QStringLiteral("https://misskey.example/api/i")},
                  {example, QStringLiteral("//notes/create/"), QStringLiteral("https://misskey.example/api/notes/create")},
