@@ -1,8 +1,8 @@
 // Engine state behind what scripts see: the global slots the resolution cache points into (the
 // search order, explicit-scope names and cached names are the scope scripts' checks), bound
-// string methods and the promotion of an array that holds itself, the per-table caches, and empty
-// native functions an embedder registers. Scripts check the builtins themselves; the scalar
-// shortcut of builtins is compared with the general call by the fast-expression tests.
+// string methods, the per-table caches, and empty native functions an embedder registers.
+// Scripts check the builtins themselves; the scalar shortcut of builtins is compared with the
+// general call by the fast-expression tests.
 
 #include <cstdio>
 
@@ -88,17 +88,6 @@ TEST_F(EngineStateTest, BoundStringMethodsAreNeverDispatchedWithoutTheirString)
 
     engine.pushVariable("string", Variable(int32_t{1}));
     EXPECT_EQ(get(Variable("abc"), Variable("upper")), "not");
-}
-
-TEST_F(EngineStateTest, PromotionOfAnArrayHeldInsideItself)
-{
-    Variable a = Variable::makeArray({Variable(int32_t{1})});
-    engine.setIndexedValue(a, Variable(int32_t{2}), a, true);  // a[2] = a
-    Variable& inner = engine.getIndexedValueMutable(a, Variable(int32_t{2}), false);
-    engine.setIndexedValue(inner, Variable("k"), Variable(int32_t{3}), true);
-    ASSERT_EQ(inner.type, VarType::Table);
-    EXPECT_EQ(get(inner, Variable("k")), "3");
-    a.asArray()->items.clear();  // break the cycle
 }
 
 // ----- the per-table caches -----
