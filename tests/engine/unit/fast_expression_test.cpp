@@ -1,6 +1,7 @@
 // Fast expressions against the token evaluator, side by side on the same engine state: the
 // same value (kind and text form), or the same failure text with the same near-token, and
 // the same calls made. Then fast function bodies against ordinary calls of the same body.
+// (Operands taken before a later call rebinds them: expressions/precedence_and_associativity.cbs.)
 
 #include <random>
 
@@ -160,21 +161,6 @@ TEST_F(FastExpressionTest, EveryExpressionMatchesTheTokenEvaluator)
 {
     for (const char* expression : kExpressions) EXPECT_TRUE(compare(expression)) << "no fast form: " << expression;
     EXPECT_GT(cheapDecisions, 200);
-}
-
-TEST_F(FastExpressionTest, OperandsAreTakenBeforeACallCanRebindThem)
-{
-    load("function rebind()\n  i = 100\n  arr = 5\n  return 1\nend\n");
-    for (const char* expression : {"i + rebind()", "arr[1] + rebind() + i", "add(i, rebind())", "arr[rebind()]",
-                                   "i == rebind()", "i < rebind() + i"}) {
-        const ParsedScriptLine line = lineOf(expression);
-        const FastExpression tree = compile(line);
-        ASSERT_TRUE(tree.valid()) << expression;
-        load("i = 7\narr = [1, 2.5]");
-        const Outcome reference = general(line);
-        load("i = 7\narr = [1, 2.5]");
-        EXPECT_EQ(fast(line, tree), reference) << expression;
-    }
 }
 
 // Random expressions over the whole grammar the fast compiler takes, with values of every
