@@ -37,9 +37,8 @@ constexpr const char* kExpressionCases[][2] = {
     {"(0 - 2) ^ 31", "int -2147483648"}, {"0 ^ -1", "error: Invalid exponentiation result"},
     {"\"a\" ^ 2", "error: Unsupported operation '^' between types"}, {"\"n=\" + [1, not]", "string n=[1, not]"},
     {"[1] * 2", "error: Unsupported operation '*' between types"},
-    {"{} \\ 2", "error: Unsupported operation '\\' between types"}, {"not undefinedName", "bool true"},
-    {"not 1 == false", "bool true"},  // (not 1) == false
-    {"not == 1", "bool false"}, {"(0 - 1) <- 2", "error: tetration height must be a non-negative integer"},
+    {"{} \\ 2", "error: Unsupported operation '\\' between types"}, {"not 1 == false", "bool true"},  // (not 1) == false
+    {"(0 - 1) <- 2", "error: tetration height must be a non-negative integer"},
     {"\"a\" <- 2", "error: tetration requires numeric operands"}, {"2 -> 0.5", "error: pentation count must be an integer"},
     {"1.5 -> 3", "error: pentation intermediate height must be an integer"},
     {"(0 - 2) -> 3", "error: pentation intermediate height must be a non-negative integer"},
