@@ -136,8 +136,8 @@ constexpr StatementCase kStatementCases[] = {
     {"for i = 1, 2\n  x = 1", "error: Missing 'end' for block"},
     {"t = {a: 1, b: 2}\nfor k, v in pairs(t)\n  t[\"z\" + k] = v\n  print(k)\nend\nprint(t[\"za\"], t[\"zb\"])", "a\nb\n1 2\n"},
     // a function body is a copy of its lines: the block links inside it must point into the copy
-    {"function outer()\n  function inner(a)\n    if a\n      return \"yes\"\n    end\n    return \"no\"\n  end\n"
-     "  return inner(true) + inner(false)\nend\nprint(outer())", "yesno\n"},
+    {"function outer()\n  function inner(a)\n    while a\n      if a == 2\n        return \"y\"\n      else\n        a = 2\n"
+     "      end\n    end\n    return \"n\"\n  end\n  return inner(1) + inner(false)\nend\nprint(outer())", "yn\n"},
     {"function f(a,\nend", "error: Expected ')' after function parameters"},
     {"function lib[1](x)\n  return x * 2\nend\nprint(lib[1](4), lib)", "8 [[function]]\n"},  // a new container
     {"function f()\n  for i = 1, 10\n    while true\n      print(i)\n      error(\"stop\")\n      print(\"no\")\n    end\n"
