@@ -1,8 +1,9 @@
 // Engine state behind what scripts see: the global slots the resolution cache points into (the
-// search order, explicit-scope names and cached names are the scope scripts' checks), bound
-// string methods and the promotion of an array that holds itself, the per-table caches, and empty
-// native functions an embedder registers. Scripts check the builtins themselves; the scalar
-// shortcut of builtins is compared with the general call by the fast-expression tests.
+// search order, explicit-scope names and cached names are the scope scripts' checks), the
+// per-table caches, and empty native functions an embedder registers. (A bound string method is
+// called with its string, never dispatched as the bare builtin: indexing/failures.cbs.)
+// Scripts check the builtins themselves; the scalar shortcut of builtins is compared with the
+// general call by the fast-expression tests.
 
 #include <cstdio>
 
@@ -11,13 +12,7 @@
 namespace cobalt {
 namespace {
 
-class EngineStateTest : public ::testing::Test, public EngineFixture {
-protected:
-    std::string get(const Variable& container, const Variable& key)
-    {
-        return engine.getIndexedValue(container, key).toString();
-    }
-};
+class EngineStateTest : public ::testing::Test, public EngineFixture {};
 
 // ----- the resolution cache -----
 
@@ -66,39 +61,6 @@ TEST_F(EngineStateTest, BrokenGlobalIndexIsReportedNotFollowed)
               "Internal slot error while assigning variable: ghost");
     EXPECT_EQ(failureOf([&] { engine.pushVariable("ghost", Variable(int32_t{1})); }),
               "Internal slot error while setting variable: ghost");
-}
-
-// ----- indexing -----
-
-TEST_F(EngineStateTest, BoundStringMethodsAreNeverDispatchedWithoutTheirString)
-{
-    auto upper = std::make_shared<ScriptCallable>();
-    upper->isNative = true;
-    upper->name = "string.upper";
-    upper->native = [](NativeArgs args) { return Variable(args[0].toString() + std::to_string(args.size())); };
-    Variable library = Variable::makeTable();
-    library.asTable()->map["upper"] = Variable(CallableRef(upper));
-    engine.pushVariable("string", library);
-
-    const Variable bound = engine.getIndexedValue(Variable("abc"), Variable("upper"));
-    ASSERT_EQ(bound.type, VarType::Function);
-    EXPECT_EQ(bound.asCallable()->builtinId, BuiltinId::None);
-    const Variable extra("z");
-    EXPECT_EQ(engine.invokeCallableFast(bound, &extra, 1).toString(), "abc2");
-
-    engine.pushVariable("string", Variable(int32_t{1}));
-    EXPECT_EQ(get(Variable("abc"), Variable("upper")), "not");
-}
-
-TEST_F(EngineStateTest, PromotionOfAnArrayHeldInsideItself)
-{
-    Variable a = Variable::makeArray({Variable(int32_t{1})});
-    engine.setIndexedValue(a, Variable(int32_t{2}), a, true);  // a[2] = a
-    Variable& inner = engine.getIndexedValueMutable(a, Variable(int32_t{2}), false);
-    engine.setIndexedValue(inner, Variable("k"), Variable(int32_t{3}), true);
-    ASSERT_EQ(inner.type, VarType::Table);
-    EXPECT_EQ(get(inner, Variable("k")), "3");
-    a.asArray()->items.clear();  // break the cycle
 }
 
 // ----- the per-table caches -----

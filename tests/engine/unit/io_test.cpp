@@ -1,6 +1,7 @@
 // What scripts cannot observe of the files the engine opens. Streams: descriptors and child
 // processes after the engine is gone, close-on-exec, and SIGPIPE kept away from the process.
-// Script loading: path edges, which nest labels a load registers, and expired jump targets.
+// Script loading: path edges. (Which nest labels a load registers, and when they expire:
+// bytecode/jump_to_label_of_loaded_file.cbs.)
 // (The text of a file that cannot be opened: tests/embed; the state a failed load leaves:
 // loader/load_file_compile_failure.cbs and failure_positions.cbs.)
 
@@ -110,39 +111,16 @@ TEST(IoStreams, WritingToAGoneReaderFailsWithoutSigpipe)
 
 // ----- script loading -----
 
-Variable callLoad(CobaltScript& engine, const std::string& text)
-{
-    const Variable argument(text);
-    return engine.loadScriptChunk(NativeArgs(&argument, 1));
-}
-
-// Where the scripts in loader/ cannot reach: a loaded text (no folder of its own) resolves names
-// beside the script that runs it, and "Resources" must end a path component.
-TEST(ResolvePath, RunningPathAndResourcesEdge)
+// Where the scripts in loader/ cannot reach: "Resources" must end a path component. (A loaded
+// text, which has no folder of its own, resolves names beside the script that runs it:
+// loader/failure_positions.cbs.)
+TEST(ResolvePath, ResourcesMustEndAPathComponent)
 {
     TemporaryFolder folder;
-    const std::string helper = folder.file("lib/helper.cbs", "");
     folder.file("ResourcesX/shared.cbs", "");
     CobaltScript engine;
-    engine.loader.directoryStack.push_back("");
-    engine.loader.pathStack.push_back(folder.path("lib/main.cbs"));
-    EXPECT_EQ(engine.resolvePath("helper.cbs"), helper);
     engine.loader.directoryStack.push_back(folder.path("ResourcesX/bots"));
     EXPECT_EQ(engine.resolvePath("shared.cbs"), folder.path("ResourcesX/bots") + "/shared.cbs");
-}
-
-TEST(Load, NestLabelsOutsideFunctionsAreRegisteredAndExpireWithTheirChunk)
-{
-    CobaltScript engine;
-    {
-        const Variable loaded = callLoad(engine, "nest \"outer\"\n  if true\n    nest \"inner\"\n    end\n  end\nend\n"
-                                                 "function f()\n  nest \"hidden\"\n  end\nend\n");
-        ASSERT_EQ(loaded.type, VarType::Function);
-        EXPECT_EQ(engine.loader.jumpTargets.count("outer") + engine.loader.jumpTargets.count("inner"), 2u);
-        EXPECT_EQ(engine.loader.jumpTargets.count("hidden"), 0u);  // inside a function: not until it runs
-    }
-    EXPECT_FALSE(engine.executeRegisteredJumpTarget("outer"));
-    EXPECT_FALSE(engine.executeRegisteredJumpTarget("never"));
 }
 
 } // namespace
