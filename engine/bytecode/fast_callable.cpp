@@ -215,8 +215,14 @@ void CobaltScript::prepareFastCallableBody(ScriptCallable& function)
     if (end - first == 1 && lines[first].kind == StatementKind::Return) {
         function.fastBodyKind = FastBodyKind::SingleReturn;
         function.fastReturnLine = static_cast<uint32_t>(first);
-    } else if (end - first == 4 && (isGuardForm(lines, first) || isGuardedReturnForm(lines, first))) {
-        function.fastBodyKind = isGuardForm(lines, first) ? FastBodyKind::ErrorGuard : FastBodyKind::GuardedReturn;
+    } else if (end - first == 4) {
+        if (isGuardForm(lines, first)) {
+            function.fastBodyKind = FastBodyKind::ErrorGuard;
+        } else if (isGuardedReturnForm(lines, first)) {
+            function.fastBodyKind = FastBodyKind::GuardedReturn;
+        } else {
+            return;
+        }
         function.fastGuardLine = static_cast<uint32_t>(first);
         function.fastReturnLine = static_cast<uint32_t>(first + 3);
     }

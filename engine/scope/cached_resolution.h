@@ -27,7 +27,7 @@ inline ScopeList* existingFrameScope(ScopeState& scopes)
 
 // The helpers of the cached look-up are forced inline: each runs several times per look-up
 // and a look-up runs for nearly every name an expression reads. They take the name's bit
-// (the token's nameBit, or ScopeList::nameBit on a full search), found once per look-up.
+// (the token's nameBit, or scopeNameBit on a full search), found once per look-up.
 
 // Entry index of `name` in `list` (first match), or npos.
 [[gnu::always_inline]] inline size_t entryIndex(const ScopeList& list, std::string_view name, uint64_t bit)

@@ -35,7 +35,7 @@ struct Location {
 Location locate(ScopeState& scopes, std::string_view name, bool forWriting)
 {
     Location found;
-    const uint64_t bit = ScopeList::nameBit(name);
+    const uint64_t bit = scopeNameBit(name);
     const size_t first = (ScopeState::stackMask(scopes.blocks) & bit) != 0 ? firstVisibleBlock(scopes)
                                                                             : scopes.blocks.size();
     for (size_t i = scopes.blocks.size(); i-- > first;) {

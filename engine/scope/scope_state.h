@@ -51,7 +51,7 @@ struct NameEqual {
 struct ScopeList {
     uint64_t id = 0;
     std::vector<std::pair<std::string, Variable>> entries;
-    // One bit per name ever added (nameBit): a clear bit proves the name is absent, so the
+    // One bit per name ever added (scopeNameBit): a clear bit proves the name is absent, so the
     // look-ups that must make sure a scope does not hide a name skip most lists without
     // comparing a single name. Entries are only ever added through add(); a bit left set by
     // an entry that went away only costs a comparison.
@@ -63,12 +63,11 @@ struct ScopeList {
     // not in it.
     uint64_t belowMask = 0;
 
-    static uint64_t nameBit(std::string_view name) { return scopeNameBit(name); }
-    bool mayHold(std::string_view name) const { return (nameMask & nameBit(name)) != 0; }
+    bool mayHold(std::string_view name) const { return (nameMask & scopeNameBit(name)) != 0; }
 
     void add(std::string_view name, Variable value)
     {
-        nameMask |= nameBit(name);
+        nameMask |= scopeNameBit(name);
         entries.emplace_back(std::string(name), std::move(value));
     }
 
@@ -76,7 +75,7 @@ struct ScopeList {
     /// into its place: what binding an argument to a parameter needs on every call.
     void setCopy(std::string_view name, const Variable& value)
     {
-        const uint64_t bit = nameBit(name);
+        const uint64_t bit = scopeNameBit(name);
         if ((nameMask & bit) != 0) {
             for (auto& entry : entries) {
                 if (sameName(entry.first, name)) {
