@@ -59,17 +59,12 @@ void FastEvaluator::markNear(uint32_t tokenIndex) const
     if (tokenIndex < m_line.tokens.size()) m_engine.markNearToken(m_line, tokenIndex);
 }
 
-const Variable* FastEvaluator::lookUp(const FastExprNode& variable) const
+const Variable* FastEvaluator::lookUpUncached(const FastExprNode& variable) const
 {
     const uint32_t index = variable.tokenIndex;
     if (index >= m_tokenCount) fail("Invalid fast expression node");
     const TokenAnalysis* analysis = index < m_analysisCount ? &m_line.analyses[index] : nullptr;
-    const std::string_view name = m_line.tokens[index];
-    // Nearly every look-up is answered by the token's cache: checked here, without a call.
-    if (analysis != nullptr && analysis->noScopeMark) {
-        if (const Variable* hit = resolution::cachedHit(m_engine.scopes, name, *analysis)) return hit;
-    }
-    return m_engine.resolveVariableFastPtr(name, analysis);
+    return m_engine.resolveVariableFastPtr(m_line.tokens[index], analysis);
 }
 
 const Variable& FastEvaluator::operand(int32_t index, Variable& scratch, int depth)

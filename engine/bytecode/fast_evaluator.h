@@ -11,6 +11,7 @@
 
 #include "engine/cobalt_script.h"
 #include "engine/eval/arithmetic.h"
+#include "engine/scope/cached_resolution.h"
 
 namespace cobalt {
 
@@ -152,7 +153,22 @@ public:
 private:
     [[noreturn, gnu::cold]] static void invalidNode();
 
-    const Variable* lookUp(const FastExprNode& variable) const;
+    /// The variable a name node reads, or null. Nearly every look-up is answered by the
+    /// token's cache, checked here inline; the rest go out of line to the full search.
+    [[gnu::always_inline]] const Variable* lookUp(const FastExprNode& variable) const
+    {
+        const uint32_t index = variable.tokenIndex;
+        if (index < m_analysisCount && index < m_tokenCount) {
+            const TokenAnalysis& analysis = m_line.analyses[index];
+            if (analysis.noScopeMark) {
+                if (const Variable* hit = resolution::cachedHit(m_engine.scopes, m_line.tokens[index], analysis)) {
+                    return hit;
+                }
+            }
+        }
+        return lookUpUncached(variable);
+    }
+    [[gnu::noinline]] const Variable* lookUpUncached(const FastExprNode& variable) const;
     const std::string& stringLiteral(const FastExprNode& literal) const;
     /// `table["field"]` with the key written as a string literal: true when that shortcut
     /// applies, with `field` the entry or nullptr when the table has none. The entry is found

@@ -119,8 +119,7 @@ std::vector<uint8_t> CobaltScript::exportState()
     std::vector<std::pair<uint64_t, const std::string*>> globals;
     globals.reserve(scopes.globalIndex.size());
     for (const auto& [name, slot] : scopes.globalIndex) {
-        const bool defined = slot < scopes.globalSlots.size() && slot < scopes.globalDefined.size() &&
-                             scopes.globalDefined[slot];
+        const bool defined = scopes.globalSlots.defined(slot);
         if (defined) globals.emplace_back(slot, &name);
     }
     std::sort(globals.begin(), globals.end(),

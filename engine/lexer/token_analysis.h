@@ -48,7 +48,8 @@ struct TokenAnalysis {
     uint64_t nameBit = ~uint64_t{0};
 
     // Resolution cache. `lastScopeId` is the per-push identity of the scope list where the
-    // name was last found (never an address, so a freed and reused list cannot match).
+    // name was last found (never an address, so a freed and reused list cannot match), or,
+    // with a global slot, the identity of the globals of the engine that recorded it.
     // Mutable: a look-up refreshes it while the parsed line itself stays read-only.
     mutable ResolutionKind resolvedKind = ResolutionKind::None;
     mutable uint16_t resolvedDepth = 0;

@@ -30,6 +30,7 @@ void rememberGlobal(CobaltScript& engine, std::string_view name, const TokenAnal
     analysis.resolvedDepth = static_cast<uint16_t>(std::min<size_t>(engine.scopes.loops.size(), 0xFFFF));
     analysis.globalSlot = slot;
     analysis.globalSlotValid = true;
+    analysis.lastScopeId = engine.scopes.globalsId;
 }
 
 /// Keeps at most this many emptied entry lists; deeper nesting than this is rare.
@@ -141,17 +142,10 @@ void CobaltScript::pushVariable(std::string_view name, Variable value)
         if (slot >= scopes.globalSlots.size()) {
             fail("Internal slot error while setting variable: " + std::string(name));
         }
-        if (scopes.globalDefined.size() <= slot) scopes.globalDefined.resize(slot + 1, false);
         scopes.globalSlots[slot] = std::move(value);
-        scopes.globalDefined[slot] = true;
         return;
     }
-    slot = scopes.globalSlots.size();
-    scopes.globalSlots.push_back(std::move(value));
-    scopes.globalDefined.resize(slot + 1, false);
-    scopes.globalDefined[slot] = true;
-    if (scopes.globalNames.size() <= slot) scopes.globalNames.resize(slot + 1);
-    scopes.globalNames[slot] = std::string(name);
+    slot = scopes.globalSlots.append(std::move(value));
     scopes.globalIndex.emplace(std::string(name), slot);
 }
 

@@ -29,14 +29,15 @@ inline ScopeList* existingFrameScope(ScopeState& scopes)
 // and a look-up runs for nearly every name an expression reads. They take the name's bit
 // (the token's nameBit, or scopeNameBit on a full search), found once per look-up.
 
-// Entry index of `name` in `list` (first match), or npos.
+// Entry index of `name` in `list` (first match), or npos. The name comparisons stay out of
+// line: a mask bit set by another name is rare, and the look-ups that inline these helpers
+// stay small enough to need few registers.
+[[gnu::noinline]] size_t findEntry(const ScopeList& list, std::string_view name);
+
 [[gnu::always_inline]] inline size_t entryIndex(const ScopeList& list, std::string_view name, uint64_t bit)
 {
     if ((list.nameMask & bit) == 0) return std::string::npos;
-    for (size_t i = 0; i < list.entries.size(); ++i) {
-        if (sameName(list.entries[i].first, name)) return i;
-    }
-    return std::string::npos;
+    return findEntry(list, name);
 }
 
 // True when a list in [first, last) holds the name. Walked by pointer: the stacks' sizes
@@ -45,7 +46,7 @@ inline ScopeList* existingFrameScope(ScopeState& scopes)
                                               uint64_t bit)
 {
     for (; first < last; ++first) {
-        if (entryIndex(*first, name, bit) != std::string::npos) return true;
+        if ((first->nameMask & bit) != 0 && findEntry(*first, name) != std::string::npos) return true;
     }
     return false;
 }
@@ -125,9 +126,10 @@ inline ScopeList* existingFrameScope(ScopeState& scopes)
         return cachedListEntry(*list, analysis, name, false);
     }
     case ResolutionKind::GlobalSlot: {
+        // Recorded by this engine (its globals id): the slot still belongs to the name.
         const uint64_t slot = analysis.globalSlot;
-        if (!analysis.globalSlotValid || !globalSlotDefined(scopes, slot)) return nullptr;
-        if (slot >= scopes.globalNames.size() || !sameName(scopes.globalNames[slot], name)) return nullptr;
+        if (analysis.lastScopeId != scopes.globalsId || !analysis.globalSlotValid) return nullptr;
+        if (!globalSlotDefined(scopes, slot)) return nullptr;
         if (localsHold(scopes, name, analysis.nameBit)) return nullptr;
         return &scopes.globalSlots[slot];
     }

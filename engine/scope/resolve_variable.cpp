@@ -13,6 +13,14 @@
 
 namespace cobalt {
 
+size_t resolution::findEntry(const ScopeList& list, std::string_view name)
+{
+    for (size_t i = 0; i < list.entries.size(); ++i) {
+        if (sameName(list.entries[i].first, name)) return i;
+    }
+    return std::string::npos;
+}
+
 using namespace resolution;
 
 namespace {
@@ -73,7 +81,7 @@ Location locate(ScopeState& scopes, std::string_view name, bool forWriting)
     return found;
 }
 
-void remember(const TokenAnalysis& analysis, const Location& location)
+void remember(const ScopeState& scopes, const TokenAnalysis& analysis, const Location& location)
 {
     const bool fits = location.depth <= kMaxCachedPosition && location.index <= kMaxCachedPosition;
     if (location.variable == nullptr || location.kind == ResolutionKind::None || !fits) {
@@ -86,6 +94,7 @@ void remember(const TokenAnalysis& analysis, const Location& location)
     if (location.kind == ResolutionKind::GlobalSlot) {
         analysis.globalSlot = location.slot;
         analysis.globalSlotValid = true;
+        analysis.lastScopeId = scopes.globalsId;
     } else {
         analysis.lastScopeId = location.scopeId;
     }
@@ -195,7 +204,7 @@ namespace {
                                               const TokenAnalysis& analysis)
 {
     const Location location = locate(scopes, name, false);
-    remember(analysis, location);
+    remember(scopes, analysis, location);
     return location.variable;
 }
 
@@ -232,7 +241,7 @@ Variable* CobaltScript::resolveExistingVariableFastMutable(std::string_view name
         if (Variable* hit = cachedHit(scopes, name, *analysis)) return hit;
     }
     const Location location = locate(scopes, name, true);
-    if (analysis != nullptr) remember(*analysis, location);
+    if (analysis != nullptr) remember(scopes, *analysis, location);
     return location.variable;
 }
 

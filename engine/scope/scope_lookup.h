@@ -26,10 +26,10 @@ inline bool findGlobalSlot(const ScopeState& scopes, std::string_view name, uint
     return true;
 }
 
-/// True when `slot` addresses an existing slot whose defined bit is set.
+/// True when `slot` addresses an existing, defined global.
 inline bool globalSlotDefined(const ScopeState& scopes, uint64_t slot)
 {
-    return slot < scopes.globalSlots.size() && slot < scopes.globalDefined.size() && scopes.globalDefined[slot];
+    return scopes.globalSlots.defined(slot);
 }
 
 } // namespace cobalt

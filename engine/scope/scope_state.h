@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "engine/lexer/token_analysis.h"
+#include "engine/scope/global_slots.h"
 #include "engine/value/variable.h"
 
 namespace cobalt {
@@ -99,12 +99,9 @@ struct ScopeList {
 };
 
 struct ScopeState {
-    // Globals. Slots live in a deque so their addresses stay put while new globals are
-    // defined in the middle of an evaluation.
+    // Globals: each name's slot index, given once for the life of the engine, and the slots.
     std::unordered_map<std::string, uint64_t, NameHash, NameEqual> globalIndex;
-    std::deque<Variable> globalSlots;
-    std::vector<bool> globalDefined;
-    std::vector<std::string> globalNames;  // name of each slot; lets a cached slot be checked
+    GlobalSlots globalSlots;
 
     ScopeList external;
 
@@ -124,6 +121,10 @@ struct ScopeState {
     // own: a resolution cache recorded by one engine's look-up can then never take a list of
     // another engine for the list it found (see cached_resolution.h).
     uint64_t nextScopeId = firstScopeIdOfEngine();
+    // The identity a resolution cache records with a global slot: the engine's own, one below
+    // its first scope id, so no scope list ever carries it. A slot recorded under it names the
+    // same global for the life of this engine.
+    const uint64_t globalsId = nextScopeId - 1;
 
     static uint64_t firstScopeIdOfEngine()
     {

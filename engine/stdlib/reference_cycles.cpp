@@ -103,7 +103,9 @@ void walkScope(CycleBreaker& breaker, ScopeList& scope)
 void releaseReferenceCycles(CobaltScript& engine)
 {
     CycleBreaker breaker;
-    for (Variable& slot : engine.scopes.globalSlots) breaker.walkFrom(slot);
+    for (size_t slot = 0; slot < engine.scopes.globalSlots.size(); ++slot) {
+        breaker.walkFrom(engine.scopes.globalSlots[slot]);
+    }
     walkScope(breaker, engine.scopes.external);
     for (ScopeList& scope : engine.scopes.frames) walkScope(breaker, scope);
     for (ScopeList& scope : engine.scopes.blocks) walkScope(breaker, scope);
