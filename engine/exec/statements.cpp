@@ -108,17 +108,20 @@ void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& lin
                                ? engine.evaluateRange(line, 0, "Unexpected token in assignment expression")
                                : evaluateRightSide(engine, line).front();
     const ParsedAssignmentTarget& target = line.assignmentTargets.front();
+    const std::string& name = line.tokens[target.nameIndex];
+    if (target.indexRanges.empty()) {
+        // x += e, the counter of a loop: no key list to build.
+        Variable* current = engine.resolveExistingVariableFastMutable(name, analysisAt(line, target.nameIndex), false);
+        if (!current) fail("Variable not found: " + name);
+        applyCompound(engine, *current, op, right);
+        return;
+    }
     const std::vector<Variable> keys = evaluateKeys(engine, line, target);
 
     // Resolved only now: the right side and the keys may have called functions that
     // defined globals or grew scopes, which would leave an earlier reference dangling.
-    const std::string& name = line.tokens[target.nameIndex];
     Variable* current = engine.resolveExistingVariableFastMutable(name, analysisAt(line, target.nameIndex), false);
     if (!current) fail("Variable not found: " + name);
-    if (keys.empty()) {
-        applyCompound(engine, *current, op, right);
-        return;
-    }
     for (size_t i = 0; i + 1 < keys.size(); ++i) current = &engine.getIndexedValueMutable(*current, keys[i], false);
     if (current->type == VarType::String) {
         Variable element = engine.getIndexedValue(*current, keys.back());

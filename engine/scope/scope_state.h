@@ -65,9 +65,11 @@ struct ScopeList {
 
     bool mayHold(std::string_view name) const { return (nameMask & scopeNameBit(name)) != 0; }
 
-    void add(std::string_view name, Variable value)
+    void add(std::string_view name, Variable value) { add(name, scopeNameBit(name), std::move(value)); }
+    /// The same with the name's bit already known (a token's nameBit).
+    void add(std::string_view name, uint64_t bit, Variable value)
     {
-        nameMask |= scopeNameBit(name);
+        nameMask |= bit;
         entries.emplace_back(std::string(name), std::move(value));
     }
 
