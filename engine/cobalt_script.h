@@ -154,6 +154,8 @@ public:
     void recordNumericTableLength(const TableRef& table, int32_t length);
     const std::vector<std::string>& getSortedTableKeys(const TableRef& table);
     const std::vector<std::string>& getIterationTableKeys(const TableRef& table);
+    /// The same keys (and key values), shared: held by a loop that may change the table.
+    std::shared_ptr<const TableIterationKeys> sharedIterationKeys(const TableRef& table);
     const std::vector<Variable>& getIterationTableKeyValues(const TableRef& table);
     const std::unordered_map<std::string, size_t>& getIterationTableKeyIndex(const TableRef& table);
     std::string keyToString(const Variable& key) const;

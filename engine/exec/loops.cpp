@@ -178,8 +178,9 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
         const ArrayRef array = container.asArray();
         for (size_t i = 0; i < array->items.size(); ++i) {
             if (i >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) break;
-            Variable element = array->items[i];
-            auto [outcome, result] = iterate(Variable(static_cast<int32_t>(i + 1)), element);
+            // Bound straight from the container (one copy): binding the loop variables runs no
+            // script code, and the loop holds the container.
+            auto [outcome, result] = iterate(Variable(static_cast<int32_t>(i + 1)), array->items[i]);
             if (outcome == IterationOutcome::Leave) return result;
             if (outcome == IterationOutcome::Stop) break;
         }
@@ -199,13 +200,16 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
         }
         return Variable();
     }
-    const std::vector<std::string> keys = engine.getIterationTableKeys(table);
-    const std::vector<Variable> keyValues = engine.getIterationTableKeyValues(table);
+    // The body may change the table; the loop walks the keys it started with.
+    const std::shared_ptr<const TableIterationKeys> iteration = engine.sharedIterationKeys(table);
+    const std::vector<std::string>& keys = iteration->keys;
+    const std::vector<Variable>& keyValues = iteration->keyValues;
+    Variable textKey;
     for (size_t i = 0; i < keys.size(); ++i) {
         auto found = table->map.find(keys[i]);
         if (found == table->map.end()) failKeyRemoved(engine, line);
-        Variable element = found->second;
-        auto [outcome, result] = iterate(i < keyValues.size() ? keyValues[i] : Variable(keys[i]), element);
+        const Variable& key = i < keyValues.size() ? keyValues[i] : (textKey = Variable(keys[i]));
+        auto [outcome, result] = iterate(key, found->second);
         if (outcome == IterationOutcome::Leave) return result;
         if (outcome == IterationOutcome::Stop) break;
     }

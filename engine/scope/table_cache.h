@@ -14,6 +14,13 @@ namespace cobalt {
 
 inline constexpr uint64_t kNoVersion = ~uint64_t{0};
 
+/// The keys of one version of a table in iteration order. Shared: a pairs loop holds the list
+/// it started with, without a copy, while its body may change the table (and the cache).
+struct TableIterationKeys {
+    std::vector<std::string> keys;
+    std::vector<Variable> keyValues;  // each key as a script value (an int, a float or text)
+};
+
 struct TableCacheEntry {
     std::weak_ptr<ScriptTable> table;
     uint64_t version = kNoVersion;
@@ -21,8 +28,7 @@ struct TableCacheEntry {
     std::vector<std::string> sortedKeys;
     uint64_t sortedVersion = kNoVersion;
 
-    std::vector<std::string> iterationKeys;
-    std::vector<Variable> iterationKeyValues;
+    std::shared_ptr<const TableIterationKeys> iteration;
     std::unordered_map<std::string, size_t> iterationKeyIndex;
     uint64_t iterationVersion = kNoVersion;
 

@@ -45,17 +45,19 @@ const std::vector<std::string>& sortedKeysOf(const TableRef& table, TableCacheEn
 TableCacheEntry& iterationEntry(CobaltScript& engine, const TableRef& table)
 {
     TableCacheEntry& entry = cacheEntryFor(engine, table);
-    if (entry.iterationVersion == table->version) return entry;
+    if (entry.iterationVersion == table->version && entry.iteration) return entry;
     const std::vector<std::string>& sorted = sortedKeysOf(table, entry);
-    entry.iterationKeys = sorted;
-    entry.iterationKeyValues.clear();
-    entry.iterationKeyValues.reserve(sorted.size());
+    // A new list, never an update in place: loops that started on the old one keep it.
+    auto iteration = std::make_shared<TableIterationKeys>();
+    iteration->keys = sorted;
+    iteration->keyValues.reserve(sorted.size());
     entry.iterationKeyIndex.clear();
     entry.iterationKeyIndex.reserve(sorted.size());
     for (size_t i = 0; i < sorted.size(); ++i) {
-        entry.iterationKeyValues.push_back(CobaltScript::iterationKeyValue(sorted[i]));
+        iteration->keyValues.push_back(CobaltScript::iterationKeyValue(sorted[i]));
         entry.iterationKeyIndex.emplace(sorted[i], i);
     }
+    entry.iteration = std::move(iteration);
     entry.iterationVersion = table->version;
     return entry;
 }
@@ -101,18 +103,25 @@ const std::vector<std::string>& CobaltScript::getSortedTableKeys(const TableRef&
     return sortedKeysOf(table, cacheEntryFor(*this, table));
 }
 
+std::shared_ptr<const TableIterationKeys> CobaltScript::sharedIterationKeys(const TableRef& table)
+{
+    static const auto kNoKeys = std::make_shared<const TableIterationKeys>();
+    if (!table) return kNoKeys;
+    return iterationEntry(*this, table).iteration;
+}
+
 const std::vector<std::string>& CobaltScript::getIterationTableKeys(const TableRef& table)
 {
     static const std::vector<std::string> kNoKeys;
     if (!table) return kNoKeys;
-    return iterationEntry(*this, table).iterationKeys;
+    return iterationEntry(*this, table).iteration->keys;
 }
 
 const std::vector<Variable>& CobaltScript::getIterationTableKeyValues(const TableRef& table)
 {
     static const std::vector<Variable> kNoValues;
     if (!table) return kNoValues;
-    return iterationEntry(*this, table).iterationKeyValues;
+    return iterationEntry(*this, table).iteration->keyValues;
 }
 
 const std::unordered_map<std::string, size_t>& CobaltScript::getIterationTableKeyIndex(const TableRef& table)
