@@ -155,7 +155,7 @@ private:
 
     /// The variable a name node reads, or null. Nearly every look-up is answered by the
     /// token's cache, checked here inline; the rest go out of line to the full search.
-    [[gnu::always_inline]] const Variable* lookUp(const FastExprNode& variable) const
+    const Variable* lookUp(const FastExprNode& variable) const
     {
         const uint32_t index = variable.tokenIndex;
         if (index < m_analysisCount && index < m_tokenCount) {
