@@ -1,8 +1,8 @@
 #pragma once
 // The scope that holds a script function's parameters during a call. Binding them is the
-// main cost of a call next to its body, so the entry list of a function's last call is kept
-// with the function: the names are already in place and the next call only copies the
-// argument values. A recursive call finds the list taken and builds its own as usual.
+// main cost of a call next to its body, so the entry lists of a function's last calls are
+// kept with the function: the names are already in place and a call only copies the argument
+// values. A recursion deeper than the lists kept builds its own as usual.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,10 @@
 #include "engine/stdlib/script_callable.h"
 
 namespace cobalt::parameterScope {
+
+/// How many lists a function keeps: enough for the levels of a recursion that a call tree
+/// revisits most (the leaves and the levels just above them).
+constexpr uint32_t kMaxKeptLists = 8;
 
 /// The value of a parameter that got no argument.
 inline const Variable kMissingArgument;
@@ -36,8 +40,10 @@ inline void store(Variable& slot, const Variable& value)
 inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const Variable* args, size_t count)
 {
     const size_t parameterCount = function.parameters.size();
-    if (function.parameterMask != 0 && function.spareParameters.size() == parameterCount) {
-        ScopeList& list = scopeStack::pushWithEntries(scopes, scopes.blocks, function.spareParameters);
+    if (function.keptParameterLists != 0) {
+        --function.keptParameterLists;
+        ScopeList& list =
+            scopeStack::pushWithEntries(scopes, scopes.blocks, function.spareParameters[function.keptParameterLists]);
         list.nameMask = function.parameterMask;
         for (size_t i = 0; i < parameterCount; ++i) store(list.entries[i].second, i < count ? args[i] : kMissingArgument);
         return list.id;
@@ -52,22 +58,25 @@ inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const V
 }
 
 /// Pops the scope bind() pushed (the top block scope, with id `scopeId`). A list that holds
-/// exactly the parameters goes back to the function, emptied of its values, unless the
-/// function already has one; any other list is popped as every block scope is.
+/// exactly the parameters goes back to the function, emptied of its values, while it keeps
+/// fewer than kMaxKeptLists; any other list is popped as every block scope is.
 [[gnu::always_inline]] inline void release(ScopeState& scopes, const ScriptCallable& function, uint64_t scopeId)
 {
     ScopeList& top = scopes.blocks.back();
-    const size_t parameterCount = function.parameters.size();
-    if (top.id != scopeId || function.parameterMask == 0 || top.entries.size() != parameterCount ||
-        !function.spareParameters.empty()) {
+    const uint32_t kept = function.keptParameterLists;
+    if (top.id != scopeId || function.parameterMask == 0 || top.entries.size() != function.parameters.size() ||
+        kept >= kMaxKeptLists) {
         scopeStack::pop(scopes, scopes.blocks);
         return;
     }
-    std::vector<std::pair<std::string, Variable>>& kept = function.spareParameters;
-    kept.swap(top.entries);
+    auto& lists = function.spareParameters;
+    if (kept == lists.size()) lists.emplace_back();
+    std::vector<std::pair<std::string, Variable>>& list = lists[kept];
+    list.swap(top.entries);
+    function.keptParameterLists = kept + 1;
     scopes.blocks.pop_back();
     // The values go once the list is off the stack, as a popped scope's do.
-    for (auto& entry : kept) {
+    for (auto& entry : list) {
         Variable& value = entry.second;
         value.type = VarType::Not;
         if (int32_t* number = std::get_if<int32_t>(&value.value)) {

@@ -47,10 +47,12 @@ struct ScriptCallable {
     // texts. 0 when none; a copy of the callable may keep them, as its texts are the same.
     mutable uint64_t directoryEntryId = 0;
     mutable uint64_t pathEntryId = 0;
-    // The entry list of this function's parameter scope, kept from its last call with the
-    // names in place and every value absent, so the next call binds its arguments without
-    // building a name (see parameter_scope.h). Empty while a call holds it.
-    mutable std::vector<std::pair<std::string, Variable>> spareParameters;
+    // Entry lists of this function's parameter scope, kept from its last calls with the names
+    // in place and every value absent, so that a call binds its arguments without building a
+    // name (see parameter_scope.h); a recursion takes one per level. The first
+    // `keptParameterLists` of them are kept lists, the others are empty slots.
+    mutable std::vector<std::vector<std::pair<std::string, Variable>>> spareParameters;
+    mutable uint32_t keptParameterLists = 0;
     // scopeNameBit of every parameter, or 0 while unknown or when two parameters share a
     // name (a list of such a function is never kept).
     mutable uint64_t parameterMask = 0;
