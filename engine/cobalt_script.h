@@ -32,6 +32,10 @@
 
 namespace cobalt {
 
+/// The lowest stack address the running thread may reach before checkNativeStack fails
+/// (native_stack.cpp). Above every address until the thread's first check measures its stack.
+extern constinit thread_local uintptr_t t_nativeStackLimit;
+
 class CobaltScript {
 public:
     /// Seeds the random generator, records the start time and registers the builtins.
@@ -101,8 +105,13 @@ public:
     /// setNearToken on the evaluator's hot path.
     void markNearToken(const ParsedScriptLine& line, size_t index);
     /// Fails with a positioned "Maximum recursion depth exceeded" when the native stack
-    /// is nearly used up.
-    void checkNativeStack();
+    /// is nearly used up. Inline, as it runs on every call: one compare with the thread's limit.
+    void checkNativeStack()
+    {
+        const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+        if (here < t_nativeStackLimit) [[unlikely]] checkNativeStackSlow(here);
+    }
+    [[gnu::cold, gnu::noinline]] void checkNativeStackSlow(uintptr_t here);
     /// True when a soft error is pending and the running call is deeper than its pcall.
     bool softErrorUnwinding() const { return softError.pending && calls.callDepth > softError.depth; }
 
@@ -305,7 +314,6 @@ public:
     std::vector<ActiveChunk> activeChunks;
     CallState calls;
     CoroutineEngineState coroutines;
-    uint64_t nativeStackLimit = 0;  // lowest safe stack address (see checkNativeStack)
 };
 
 } // namespace cobalt

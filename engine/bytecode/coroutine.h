@@ -49,8 +49,8 @@ struct CoroutineContext {
     size_t blockBase = 0;
     std::vector<ScopeList> loops;  // a for loop open across turns keeps its variable here
     uint64_t currentFrame = 0;
-    std::vector<std::string> directoryStack;
-    std::vector<std::string> pathStack;
+    SourceStack directoryStack;
+    SourceStack pathStack;
     std::vector<std::shared_ptr<std::vector<Variable>>> varargs;
     uint64_t callDepth = 0;
     std::vector<uint64_t> protectedCalls;

@@ -27,8 +27,8 @@ void swapExecutionContext(CobaltScript& engine, CoroutineContext& context)
     std::swap(engine.scopes.blockBase, context.blockBase);
     std::swap(engine.scopes.loops, context.loops);
     std::swap(engine.scopes.currentFrame, context.currentFrame);
-    std::swap(engine.loader.directoryStack, context.directoryStack);
-    std::swap(engine.loader.pathStack, context.pathStack);
+    swap(engine.loader.directoryStack, context.directoryStack);
+    swap(engine.loader.pathStack, context.pathStack);
     std::swap(engine.calls.varargs, context.varargs);
     std::swap(engine.calls.callDepth, context.callDepth);
     std::swap(engine.calls.protectedCalls, context.protectedCalls);

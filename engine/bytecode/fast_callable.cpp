@@ -22,6 +22,8 @@
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
+#include "engine/scope/scope_stack_ops.h"
+#include "engine/stdlib/parameter_scope.h"
 
 namespace cobalt {
 
@@ -123,6 +125,7 @@ class LightweightFrame {
 public:
     LightweightFrame(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count)
         : m_engine(engine),
+          m_function(function),
           m_frame(engine.scopes.currentFrame),
           m_blockBase(engine.scopes.blockBase),
           m_blocks(engine.scopes.blocks.size())
@@ -130,17 +133,14 @@ public:
         ++engine.calls.callDepth;
         engine.scopes.currentFrame = function.capturedScope + 1;
         engine.scopes.blockBase = engine.scopes.blocks.size();
-        engine.pushBlockScope();
-        ScopeList& parameters = engine.scopes.blocks.back();
-        static const Variable missing;
-        for (size_t i = 0; i < function.parameters.size(); ++i) {
-            parameters.setCopy(function.parameters[i], i < count ? args[i] : missing);
-        }
+        m_parameterScopeId = parameterScope::bind(engine.scopes, function, args, count);
     }
 
     ~LightweightFrame()
     {
-        while (m_engine.scopes.blocks.size() > m_blocks) m_engine.popBlockScope();
+        ScopeState& scopes = m_engine.scopes;
+        while (scopes.blocks.size() > m_blocks + 1) scopeStack::pop(scopes, scopes.blocks);
+        if (scopes.blocks.size() == m_blocks + 1) parameterScope::release(scopes, m_function, m_parameterScopeId);
         m_engine.scopes.blockBase = m_blockBase;
         m_engine.scopes.currentFrame = m_frame;
         --m_engine.calls.callDepth;
@@ -151,6 +151,8 @@ public:
 
 private:
     CobaltScript& m_engine;
+    const ScriptCallable& m_function;
+    uint64_t m_parameterScopeId = 0;
     uint64_t m_frame;
     size_t m_blockBase;
     size_t m_blocks;
@@ -170,19 +172,8 @@ public:
     PureBodyNesting& operator=(const PureBodyNesting&) = delete;
 };
 
-/// Whether a function's fast body can be tried on the pure paths at all.
-bool scalarFormApplies(const CobaltScript& engine, const ScriptCallable& function)
-{
-    // Unwinding, nesting near the call-depth cap and nest labels (which a call registers)
-    // are left to the call path.
-    if (engine.softError.pending || engine.calls.callDepth >= kFastCallDepthLimit) return false;
-    if (t_pureBodyNesting > 0) return false;
-    return fastBodyHasScalarForm(function);
-}
-
-} // namespace
-
-bool fastBodyHasScalarForm(const ScriptCallable& function)
+/// Decides ScriptCallable::fastScalarForm once the fast body is known.
+bool computeScalarForm(const ScriptCallable& function)
 {
     if (function.isNative || function.isCoroutine || function.isLoadedChunk) return false;
     // A guarded return's scalar form would have to look ahead through the recursion it ends.
@@ -197,6 +188,23 @@ bool fastBodyHasScalarForm(const ScriptCallable& function)
            singleFastExpression(lines[function.fastGuardLine]) != nullptr;
 }
 
+/// Whether a function's fast body can be tried on the pure paths at all.
+bool scalarFormApplies(const CobaltScript& engine, const ScriptCallable& function)
+{
+    // Unwinding, nesting near the call-depth cap and nest labels (which a call registers)
+    // are left to the call path.
+    if (engine.softError.pending || engine.calls.callDepth >= kFastCallDepthLimit) return false;
+    if (t_pureBodyNesting > 0) return false;
+    return fastBodyHasScalarForm(function);
+}
+
+} // namespace
+
+bool fastBodyHasScalarForm(const ScriptCallable& function)
+{
+    return function.fastScalarForm;
+}
+
 bool fastBodyScalarPossible(const CobaltScript& engine, const ScriptCallable& function)
 {
     return scalarFormApplies(engine, function);
@@ -207,6 +215,7 @@ void CobaltScript::prepareFastCallableBody(ScriptCallable& function)
     function.fastBodyKind = FastBodyKind::None;
     function.fastGuardLine = 0;
     function.fastReturnLine = 0;
+    function.fastScalarForm = false;
     if (function.isNative || function.isCoroutine || function.isLoadedChunk) return;
     uint64_t first = 0;
     uint64_t end = 0;
@@ -226,6 +235,7 @@ void CobaltScript::prepareFastCallableBody(ScriptCallable& function)
         function.fastGuardLine = static_cast<uint32_t>(first);
         function.fastReturnLine = static_cast<uint32_t>(first + 3);
     }
+    function.fastScalarForm = computeScalarForm(function);
 }
 
 Variable CobaltScript::evaluateFastCallableReturn(const ScriptCallable& function, const Variable* args, size_t count)

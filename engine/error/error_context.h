@@ -42,6 +42,14 @@ public:
         if (!m_ref) m_owned = other.m_owned;
     }
 
+    /// Takes back a token kept by saveFrom. A token held by reference leaves the owned text
+    /// as it is: it is never read while a reference is held.
+    void restoreFrom(NearToken&& saved)
+    {
+        m_ref = saved.m_ref;
+        if (!m_ref) m_owned = std::move(saved.m_owned);
+    }
+
     friend bool operator==(const NearToken& token, std::string_view other) { return token.text() == other; }
 
 private:

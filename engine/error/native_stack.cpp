@@ -45,25 +45,18 @@ uintptr_t measureLimit()
     return top - counted + marginFor(counted);
 }
 
+} // namespace
+
 // The lowest address a check may see on this thread without failing. It starts above every
 // address, so the first check of each thread takes the slow path and measures; an unknown
 // stack stores 0, which every check passes. Constant-initialised, so reading it is a single
 // thread-local load with no first-use guard: the check runs on every call and evaluation.
-thread_local uintptr_t t_stackLimit = UINTPTR_MAX;
+constinit thread_local uintptr_t t_nativeStackLimit = UINTPTR_MAX;
 
-[[gnu::noinline, gnu::cold]] bool belowLimitSlow(uintptr_t here)
+void CobaltScript::checkNativeStackSlow(uintptr_t here)
 {
-    if (t_stackLimit == UINTPTR_MAX) t_stackLimit = measureLimit();
-    return here < t_stackLimit;
-}
-
-} // namespace
-
-void CobaltScript::checkNativeStack()
-{
-    const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    if (here >= t_stackLimit) [[likely]] return;
-    if (belowLimitSlow(here)) throwError(kRecursionTooDeep, errorContext.nearToken);
+    if (t_nativeStackLimit == UINTPTR_MAX) t_nativeStackLimit = measureLimit();
+    if (here < t_nativeStackLimit) throwError(kRecursionTooDeep, errorContext.nearToken);
 }
 
 } // namespace cobalt

@@ -27,7 +27,7 @@ public:
     ~PositionContextGuard()
     {
         m_context.currentLine = m_line;
-        m_context.nearToken = std::move(m_nearToken);
+        m_context.nearToken.restoreFrom(std::move(m_nearToken));
         m_context.nearTokenIndex = m_nearTokenIndex;
         if (m_sourceIsOwned) {
             m_context.ownedSource = std::move(m_ownedSource);

@@ -10,6 +10,7 @@
 #include "engine/error/script_error.h"
 #include "engine/scope/cached_resolution.h"
 #include "engine/scope/scope_lookup.h"
+#include "engine/scope/scope_stack_ops.h"
 
 namespace cobalt {
 
@@ -32,47 +33,6 @@ void rememberGlobal(CobaltScript& engine, std::string_view name, const TokenAnal
     analysis.globalSlot = slot;
     analysis.globalSlotValid = true;
     analysis.lastScopeId = engine.scopes.globalsId;
-}
-
-/// Keeps at most this many emptied entry lists; deeper nesting than this is rare.
-constexpr size_t kMaxSpareEntryLists = 64;
-/// A list grown larger than this is freed rather than kept, so one big scope does not pin memory.
-constexpr size_t kMaxSpareCapacity = 64;
-
-/// Pushes a fresh block or loop scope, built in its place on the stack, reusing the entry
-/// list of a popped one when there is one (no temporary list to move in and destroy).
-void pushScope(ScopeState& scopes, std::vector<ScopeList>& stack, size_t reserve)
-{
-    const uint64_t below = ScopeState::stackMask(stack);
-    ScopeList& list = stack.emplace_back();
-    list.id = scopes.nextScopeId++;
-    list.belowMask = below;
-    if (scopes.spareEntries.empty()) {
-        list.entries.reserve(reserve);
-        return;
-    }
-    list.entries.swap(scopes.spareEntries.back());
-    scopes.spareEntries.pop_back();
-}
-
-/// Removes the innermost scope of the stack. Its values are destroyed after it has left the
-/// stack, as before; the emptied entry list is kept for the next push.
-void popScope(ScopeState& scopes, std::vector<ScopeList>& stack)
-{
-    if (stack.empty()) return;
-    std::vector<std::pair<std::string, Variable>>& top = stack.back().entries;
-    const size_t capacity = top.capacity();
-    if (scopes.spareEntries.size() < kMaxSpareEntryLists && capacity > 0 && capacity <= kMaxSpareCapacity) {
-        // Straight into the spare slot, where the values are destroyed once the list is off
-        // the stack: no list in between to move through and destroy.
-        std::vector<std::pair<std::string, Variable>>& spare = scopes.spareEntries.emplace_back();
-        spare.swap(top);
-        stack.pop_back();
-        spare.clear();
-        return;
-    }
-    std::vector<std::pair<std::string, Variable>> entries = std::move(top);
-    stack.pop_back();
 }
 
 /// Stores a value into an existing variable. An int, float or bool over a payload of the same
@@ -118,22 +78,22 @@ ScopeList& CobaltScript::currentFrameScope()
 
 void CobaltScript::pushBlockScope()
 {
-    pushScope(scopes, scopes.blocks, 4);
+    scopeStack::push(scopes, scopes.blocks, scopeStack::kBlockReserve);
 }
 
 void CobaltScript::popBlockScope()
 {
-    popScope(scopes, scopes.blocks);
+    scopeStack::pop(scopes, scopes.blocks);
 }
 
 void CobaltScript::pushLoopScope()
 {
-    pushScope(scopes, scopes.loops, 2);
+    scopeStack::push(scopes, scopes.loops, scopeStack::kLoopReserve);
 }
 
 void CobaltScript::popLoopScope()
 {
-    popScope(scopes, scopes.loops);
+    scopeStack::pop(scopes, scopes.loops);
 }
 
 void CobaltScript::pushVariable(std::string_view name, Variable value)

@@ -9,6 +9,8 @@
 #include "engine/cobalt_script.h"
 #include "engine/error/position_context_guard.h"
 #include "engine/error/script_error.h"
+#include "engine/scope/scope_stack_ops.h"
+#include "engine/stdlib/parameter_scope.h"
 
 namespace cobalt {
 namespace {
@@ -37,7 +39,9 @@ private:
 /// Everything a script-function call changes, put back on every exit. The caller's position
 /// context comes back too: the callee's statements may be freed with it (a temporary
 /// function, a loaded chunk), and a later failure of the caller's statement must name the
-/// caller's line, not the callee's last one.
+/// caller's line, not the callee's last one. A body nearly always leaves the stacks as it
+/// found them apart from the parameters' scope, so each stack is only touched when its size
+/// changed.
 class ScriptCallGuard {
 public:
     explicit ScriptCallGuard(CobaltScript& engine)
@@ -54,19 +58,52 @@ public:
     }
     ~ScriptCallGuard()
     {
-        while (m_engine.scopes.blocks.size() > m_blocks) m_engine.popBlockScope();
-        while (m_engine.scopes.loops.size() > m_loops) m_engine.popLoopScope();
-        m_engine.scopes.blockBase = m_blockBase;
-        m_engine.scopes.currentFrame = m_frame;
-        m_engine.calls.varargs.resize(m_varargs);
-        m_engine.loader.directoryStack.resize(m_directories);
-        m_engine.loader.pathStack.resize(m_paths);
+        ScopeState& scopes = m_engine.scopes;
+        const size_t parameterScope = m_function ? m_blocks + 1 : m_blocks;
+        while (scopes.blocks.size() > parameterScope) scopeStack::pop(scopes, scopes.blocks);
+        if (m_function && scopes.blocks.size() == parameterScope) {
+            parameterScope::release(scopes, *m_function, m_parameterScopeId);
+        }
+        while (scopes.loops.size() > m_loops) m_engine.popLoopScope();
+        scopes.blockBase = m_blockBase;
+        scopes.currentFrame = m_frame;
+        // The call's own entry (null unless the function is variadic) is the one to drop.
+        auto& varargs = m_engine.calls.varargs;
+        if (varargs.size() == m_varargs + 1) {
+            varargs.pop_back();
+        } else if (varargs.size() != m_varargs) {
+            varargs.resize(m_varargs);
+        }
+        if (m_engine.loader.directoryStack.size() != m_directories) m_engine.loader.directoryStack.resize(m_directories);
+        if (m_engine.loader.pathStack.size() != m_paths) m_engine.loader.pathStack.resize(m_paths);
     }
     ScriptCallGuard(const ScriptCallGuard&) = delete;
     ScriptCallGuard& operator=(const ScriptCallGuard&) = delete;
 
+    /// Binds the parameters in a fresh block scope that becomes the callee's block base, so
+    /// the caller's block scopes are out of sight; extra arguments of a variadic function
+    /// become its "..." list. The scope goes again with the guard.
+    void enterFunctionScope(const ScriptCallable& function, const Variable* args, size_t count)
+    {
+        ScopeState& scopes = m_engine.scopes;
+        scopes.currentFrame = function.capturedScope + 1;
+        scopes.blockBase = scopes.blocks.size();
+        m_parameterScopeId = parameterScope::bind(scopes, function, args, count);
+        m_function = &function;
+        if (!function.isVariadic) {
+            m_engine.calls.varargs.emplace_back();
+            return;
+        }
+        const size_t parameterCount = function.parameters.size();
+        auto extra = std::make_shared<std::vector<Variable>>();
+        if (count > parameterCount) extra->assign(args + parameterCount, args + count);
+        m_engine.calls.varargs.push_back(std::move(extra));
+    }
+
 private:
     CobaltScript& m_engine;
+    const ScriptCallable* m_function = nullptr;  // whose parameters' scope the guard pops
+    uint64_t m_parameterScopeId = 0;
     PositionContextGuard m_context;
     uint64_t m_frame;
     size_t m_blockBase;
@@ -99,27 +136,6 @@ Variable callNative(CobaltScript& engine, const ScriptCallable& function, const 
     if (isDispatchedById(function.builtinId)) return engine.dispatchBuiltinFast(function.builtinId, args, count);
     if (!function.native) fail("Attempted to call an invalid function value");
     return function.native(NativeArgs(args, count));
-}
-
-/// Binds the parameters in a fresh block scope that becomes the callee's block base, so the
-/// caller's block scopes are out of sight; extra arguments of a variadic function become its
-/// "..." list.
-void enterFunctionScope(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count)
-{
-    engine.scopes.currentFrame = function.capturedScope + 1;
-    engine.scopes.blockBase = engine.scopes.blocks.size();
-    engine.pushBlockScope();
-    ScopeList& parameters = engine.scopes.blocks.back();
-    static const Variable missing;
-    for (size_t i = 0; i < function.parameters.size(); ++i) {
-        parameters.setCopy(function.parameters[i], i < count ? args[i] : missing);
-    }
-    std::shared_ptr<std::vector<Variable>> extra;
-    if (function.isVariadic) {
-        extra = std::make_shared<std::vector<Variable>>();
-        if (count > function.parameters.size()) extra->assign(args + function.parameters.size(), args + count);
-    }
-    engine.calls.varargs.push_back(std::move(extra));
 }
 
 /// The single-expression body forms apply to plain script functions; the guard form only
@@ -172,14 +188,82 @@ Variable runLoadedChunkBody(CobaltScript& engine, const ScriptCallable& function
     }
 }
 
-/// Makes `value` the top of a directory or path stack for the call. Only the top of these
-/// stacks is ever read, and the call guard cuts them back to their size on exit, so a value
-/// already on top is not pushed again: a call within one script file copies no path (a
-/// long path would cost an allocation on every call).
-void pushUnlessOnTop(std::vector<std::string>& stack, const std::string& value)
+/// The part of pushUnlessOnTop that compares texts and pushes: the first call from another
+/// file, or after another file's call left its entry on top.
+[[gnu::noinline]] void pushUnlessTextOnTop(SourceStack& stack, const std::string& text, uint64_t& seenId)
 {
-    if (value.empty() || (!stack.empty() && stack.back() == value)) return;
-    stack.push_back(value);
+    if (!stack.empty() && stack.back() == text) {
+        seenId = stack.topId();
+        return;
+    }
+    seenId = stack.push_back(text);
+}
+
+/// Makes `text` the top of a directory or path stack for the call. Only the top of these
+/// stacks is ever read, and the call guard cuts them back to their size on exit, so a text
+/// already on top is not pushed again: a call within one script file copies no path (a long
+/// path would cost an allocation on every call). `seenId` is the callable's memory of the
+/// entry that held its text last time; while that entry is on top, no text is compared.
+inline void pushUnlessOnTop(SourceStack& stack, const std::string& text, uint64_t& seenId)
+{
+    if (text.empty() || (!stack.empty() && stack.topId() == seenId)) return;
+    pushUnlessTextOnTop(stack, text, seenId);
+}
+
+/// Runs the body of a script function whose parameters are bound; `signal` tells how it ended.
+Variable runBody(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count,
+                 BlockSignal& signal)
+{
+    if (fastBodyApplies(engine, function)) {
+        signal = BlockSignal::Return;
+        return engine.evaluateFastCallableReturn(function, args, count);
+    }
+    if (function.program) {
+        return engine.executeBytecodeChunkInternal(function.program, function.chunkIndex, signal, true);
+    }
+    size_t index = 0;
+    return engine.executeParsedBlock(function.bodyLines, index, signal);
+}
+
+/// Registers the function's nest labels and makes its file the current one for the call.
+[[gnu::always_inline]] inline void enterFunctionSource(CobaltScript& engine, const CallableRef& function)
+{
+    // A function's program is fixed when the function is made.
+    const ProgramRef& program = function->program;
+    if (program && !program->nestBlocks.empty()) {
+        engine.registerCallableNestLabelsRecursive(function, function->chunkIndex);
+    }
+    pushUnlessOnTop(engine.loader.directoryStack, function->sourceDirectory, function->directoryEntryId);
+    pushUnlessOnTop(engine.loader.pathStack, function->sourcePath, function->pathEntryId);
+}
+
+/// A loaded script chunk: it runs in the caller's scope, takes no arguments and, when it is
+/// the outermost one, publishes its external names at the end.
+[[gnu::noinline]] Variable callLoadedChunk(CobaltScript& engine, const CallableRef& function, size_t count)
+{
+    engine.checkStopBoundary();
+    ScriptCallGuard guard(engine);
+    if (count > 0) fail("Loaded script chunks do not accept call arguments");
+    if (engine.loader.loadedChunkDepth >= kMaxLoadedChunkNesting) fail(kRecursionTooDeep);
+    function->capturedScope = engine.scopes.currentFrame;
+    LoadedChunkDepthGuard chunkDepth(engine.loader);
+    enterFunctionSource(engine, function);
+
+    BlockSignal signal = BlockSignal::None;
+    Variable value = runLoadedChunkBody(engine, *function, signal);
+    // A coroutine that failed during the body's last instruction reports it here.
+    if (engine.coroutines.pendingFailure) engine.rethrowPendingCoroutineException();
+    if (signal == BlockSignal::Break) {
+        // A loaded chunk has no calling statement of its own to blame (the host runs the
+        // file), so the break statement itself is named.
+        if (engine.errorContext.sourceText) engine.throwError("break used outside a loop", "break");
+        fail("break used outside a loop");
+    }
+    if (engine.softError.pending && engine.softError.depth < engine.calls.callDepth) return Variable();
+    if (signal == BlockSignal::Jump) return Variable();
+    if (engine.loader.loadedChunkDepth == 1) publishExternalScope(engine);
+    if (signal != BlockSignal::Return) value = Variable();
+    return value;
 }
 
 Variable callScript(CobaltScript& engine, const CallableRef& function, const Variable* args, size_t count)
@@ -188,56 +272,22 @@ Variable callScript(CobaltScript& engine, const CallableRef& function, const Var
     // through such bodies (an exponential one can run for ages) is checked here.
     engine.checkStopBoundary();
     ScriptCallGuard guard(engine);
-    std::unique_ptr<LoadedChunkDepthGuard> chunkDepth;
-    if (function->isLoadedChunk) {
-        if (count > 0) fail("Loaded script chunks do not accept call arguments");
-        if (engine.loader.loadedChunkDepth >= kMaxLoadedChunkNesting) fail(kRecursionTooDeep);
-        // A loaded chunk runs in the caller's scope.
-        function->capturedScope = engine.scopes.currentFrame;
-        chunkDepth = std::make_unique<LoadedChunkDepthGuard>(engine.loader);
-    } else {
-        enterFunctionScope(engine, *function, args, count);
-    }
-    // The callable is held by our caller for the whole call, and a function's program is
-    // fixed when the function is made: no copy (and no reference-count traffic) needed.
-    const ProgramRef& program = function->program;
-    if (program && !program->nestBlocks.empty()) {
-        engine.registerCallableNestLabelsRecursive(function, function->chunkIndex);
-    }
-    pushUnlessOnTop(engine.loader.directoryStack, function->sourceDirectory);
-    pushUnlessOnTop(engine.loader.pathStack, function->sourcePath);
+    guard.enterFunctionScope(*function, args, count);
+    enterFunctionSource(engine, function);
 
     BlockSignal signal = BlockSignal::None;
-    Variable value;
-    if (function->isLoadedChunk) {
-        value = runLoadedChunkBody(engine, *function, signal);
-    } else if (fastBodyApplies(engine, *function)) {
-        value = engine.evaluateFastCallableReturn(*function, args, count);
-        signal = BlockSignal::Return;
-    } else if (program) {
-        value = engine.executeBytecodeChunkInternal(program, function->chunkIndex, signal, true);
-    } else {
-        size_t index = 0;
-        value = engine.executeParsedBlock(function->bodyLines, index, signal);
-    }
-
+    Variable value = runBody(engine, *function, args, count, signal);
     // A coroutine that failed during the body's last instruction reports it here.
     if (engine.coroutines.pendingFailure) engine.rethrowPendingCoroutineException();
-
     // A plain failure: the caller's statement (whose position comes back with the guard)
     // positions it, the same on every body form.
-    if (signal == BlockSignal::Break) {
-        // A loaded chunk has no calling statement of its own to blame (the host runs the
-        // file), so the break statement itself is named.
-        if (function->isLoadedChunk && engine.errorContext.sourceText) {
-            engine.throwError("break used outside a loop", "break");
-        }
-        fail("break used outside a loop");
+    if (signal == BlockSignal::Break) fail("break used outside a loop");
+    // Soft-error unwinding and a jump out of the function give the absent value, as does a
+    // body that ends without return.
+    if (signal != BlockSignal::Return || (engine.softError.pending && engine.softError.depth < engine.calls.callDepth)) {
+        value = Variable();
     }
-    if (engine.softError.pending && engine.softError.depth < engine.calls.callDepth) return Variable();
-    if (signal == BlockSignal::Jump) return Variable();
-    if (function->isLoadedChunk && engine.loader.loadedChunkDepth == 1) publishExternalScope(engine);
-    return signal == BlockSignal::Return ? value : Variable();
+    return value;
 }
 
 } // namespace
@@ -266,6 +316,7 @@ Variable CobaltScript::invokeCallableFast(const Variable& callee, const Variable
         return Variable();
     }
     if (function->isNative) return callNative(*this, *function, args, count);
+    if (function->isLoadedChunk) return callLoadedChunk(*this, function, count);
     return callScript(*this, function, args, count);
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/bytecode/bytecode_program.h"
@@ -41,12 +42,29 @@ struct ScriptCallable {
     std::string sourceDirectory;
     std::string sourcePath;
     uint64_t capturedScope = 0;
+    // The ids of the directory and path stack entries last found to hold sourceDirectory and
+    // sourcePath (SourceStack): lets a call recognise its own file on top without comparing
+    // texts. 0 when none; a copy of the callable may keep them, as its texts are the same.
+    mutable uint64_t directoryEntryId = 0;
+    mutable uint64_t pathEntryId = 0;
+    // Entry lists of this function's parameter scope, kept from its last calls with the names
+    // in place and every value absent, so that a call binds its arguments without building a
+    // name (see parameter_scope.h); a recursion takes one per level. The first
+    // `keptParameterLists` of them are kept lists, the others are empty slots.
+    mutable std::vector<std::vector<std::pair<std::string, Variable>>> spareParameters;
+    mutable uint32_t keptParameterLists = 0;
+    // scopeNameBit of every parameter, or 0 while unknown or when two parameters share a
+    // name (a list of such a function is never kept).
+    mutable uint64_t parameterMask = 0;
 
     // Fast body (see prepareFastCallableBody): indices of the guard `if` line and the last
     // `return` line, into program->lines for compiled bodies or bodyLines otherwise.
     FastBodyKind fastBodyKind = FastBodyKind::None;
     uint32_t fastGuardLine = 0;
     uint32_t fastReturnLine = 0;
+    // Whether the fast body can be evaluated on the pure scalar paths (fastBodyHasScalarForm),
+    // decided once with the fast body: it depends on the function alone.
+    bool fastScalarForm = false;
 
     /// The lines the body indices refer to.
     const ParsedLines& lines() const { return program ? program->lines : bodyLines; }

@@ -177,7 +177,7 @@ TEST_F(EmbedTest, EachRunStartsFromCleanTransientState)
     engine().calls.callDepth = 7;
     engine().loader.jumpPending = true;
     engine().loader.pendingJumpLabel = "gone";
-    engine().loader.pathStack = {"/nowhere/stale.cbs"};
+    engine().loader.pathStack.push_back("/nowhere/stale.cbs");
     engine().pushBlockScope();
     CobaltScript::setInScope(engine().scopes.blocks.back(), "shadow", Variable(int32_t{99}));
     engine().scopes.currentFrame = 3;
