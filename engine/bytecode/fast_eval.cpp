@@ -30,6 +30,24 @@ const Variable kAbsent;
 // How many tree levels the value path descends between two native-stack checks.
 constexpr int kStackCheckInterval = 16;
 
+// After the flat form gave up (a string or a container where it wants a scalar), this many
+// evaluations of the expression go straight to the tree paths.
+constexpr uint8_t kFlatRetryInterval = 64;
+
+/// The flat form's answer, unless it has none or gave up lately; false sends the caller on
+/// to the tree paths, which decide the same cases (and more).
+bool tryFlatForm(FastEvaluator& evaluator, const FastExpression& expression, FastScalarValue& out)
+{
+    if (expression.flat.empty()) return false;
+    if (expression.flatSkips != 0) {
+        --expression.flatSkips;
+        return false;
+    }
+    if (evaluator.flatScalar(out)) return true;
+    expression.flatSkips = kFlatRetryInterval;
+    return false;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -284,6 +302,12 @@ Result evaluateByCheapestPath(CobaltScript& engine, const FastExpression& expres
     FastEvaluator evaluator(engine, expression, line);
     const int32_t root = expression.root;
     const FastExprNode& rootNode = evaluator.node(root);
+    // A tree with a flat form is no string chain (the flattener leaves those out), so the
+    // flat form comes first.
+    if (FastScalarValue scalar; tryFlatForm(evaluator, expression, scalar)) {
+        evaluator.markNear(rootNode.spanEnd);
+        return fromScalar(scalar);
+    }
     if (rootNode.kind == FastExprNodeKind::Add && evaluator.concatEligible(root)) {
         std::string text;
         if (evaluator.appendConcat(root, text)) {
@@ -345,6 +369,7 @@ bool CobaltScript::tryEvaluateFastExpressionScalarNode(const FastExpression& exp
                                                        FastScalarValue& out)
 {
     FastEvaluator evaluator(*this, expression, line);
+    if (node == expression.root && tryFlatForm(evaluator, expression, out)) return true;
     return evaluator.scalarNode(node, out);
 }
 
