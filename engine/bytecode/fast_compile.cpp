@@ -318,6 +318,21 @@ private:
     std::vector<int> m_heights;
 };
 
+// The step for `kind` with the right operand on the stack (Binary), an int literal (BinaryInt)
+// or a name (BinaryName): the operator's own step where it has one.
+FastFlatOp specializedStep(FastFlatOp form, FastExprNodeKind kind)
+{
+    switch (kind) {
+#define COBALT_FAST_FLAT_CASE(name)                                                                          \
+    case FastExprNodeKind::name:                                                                             \
+        return form == FastFlatOp::Binary ? FastFlatOp::name                                                 \
+                                          : (form == FastFlatOp::BinaryInt ? FastFlatOp::name##Int : FastFlatOp::name##Name);
+        COBALT_FAST_FLAT_OPERATORS(COBALT_FAST_FLAT_CASE)
+#undef COBALT_FAST_FLAT_CASE
+    default: return form;
+    }
+}
+
 // Builds the post-order steps of a tree, tracking the operand stack's depth.
 class FastFlattener {
 public:
@@ -328,6 +343,7 @@ public:
         const int32_t root = m_expression.root;
         if (node(root).kind == FastExprNodeKind::Add && isStringChain(root)) return false;
         if (!emit(root) || m_depth != 1 || m_maxDepth > static_cast<int>(kFastFlatStackLimit)) return false;
+        push(FastFlatOp::Return, root, 0);
         out = std::move(m_steps);
         return true;
     }
@@ -419,7 +435,9 @@ private:
             if (!emit(n.right)) return false;
             push(FastFlatOp::Binary, index, -1);
         }
-        m_steps.back().kind = n.kind;
+        FastFlatStep& step = m_steps.back();
+        step.kind = n.kind;
+        if (step.op != FastFlatOp::BinaryFloat) step.op = specializedStep(step.op, n.kind);
         return true;
     }
 

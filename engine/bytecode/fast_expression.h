@@ -74,6 +74,11 @@ struct FastCallExpression {
     std::vector<int32_t> arguments;
 };
 
+// The operators whose flat steps are specialized, one step kind per operator and operand form,
+// so that the commonest operations are dispatched once rather than by form and then operator.
+#define COBALT_FAST_FLAT_OPERATORS(X) \
+    X(Add) X(Subtract) X(Multiply) X(Modulo) X(Equal) X(NotEqual) X(Less) X(Greater) X(LessEqual) X(GreaterEqual)
+
 // One step of a tree's flat form: the tree in post-order, each step taking its operands from
 // an operand stack of scalars and leaving its result there. It is the scalar path without the
 // recursion: it decides exactly what that path decides and gives up wherever it gives up.
@@ -96,6 +101,11 @@ enum class FastFlatOp : uint8_t {
     BinaryName,   // combine the top entry by `kind` with the variable node `node`
     AndSkip,      // top falsy: keep it and go to step `node`; else drop it
     OrSkip,       // top truthy: keep it and go to step `node`; else drop it
+    Return,       // the last step: the top entry is the result
+    // Binary, BinaryInt and BinaryName for one operator each (`kind` is set as well).
+#define COBALT_FAST_FLAT_STEP(name) name, name##Int, name##Name,
+    COBALT_FAST_FLAT_OPERATORS(COBALT_FAST_FLAT_STEP)
+#undef COBALT_FAST_FLAT_STEP
 };
 
 struct FastFlatStep {

@@ -6,6 +6,7 @@
 // goes through the walker's own kernels.
 
 #include <cmath>
+#include <variant>
 
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/eval/arithmetic.h"
@@ -148,19 +149,47 @@ inline bool combineSlots(FastExprNodeKind kind, FlatSlot& left, const FlatSlot& 
     return true;
 }
 
+// combineSlots for one operator known at compile time: the int case without a dispatch.
+template <FastExprNodeKind kKind>
+[[gnu::always_inline]] inline bool combineSlotsAs(FlatSlot& left, const FlatSlot& right)
+{
+    if (left.kind == FastScalarValue::Int && right.kind == FastScalarValue::Int &&
+        combineIntSlots(kKind, left, right.intValue)) {
+        return true;
+    }
+    return combineSlots(kKind, left, right);
+}
+
+template <FastExprNodeKind kKind>
+[[gnu::always_inline]] inline bool combineWithInt(FlatSlot& left, int32_t right)
+{
+    if (left.kind == FastScalarValue::Int && combineIntSlots(kKind, left, right)) return true;
+    return combineSlots(kKind, left, FlatSlot{FastScalarValue::Int, right, 0.0});
+}
+
+template <FastExprNodeKind kKind>
+[[gnu::always_inline]] inline bool combineWithVariable(FlatSlot& left, const Variable* found)
+{
+    const Variable& right = found ? *found : kAbsent;
+    const int32_t* whole = right.type == VarType::Int ? std::get_if<int32_t>(&right.value) : nullptr;
+    if (whole != nullptr && left.kind == FastScalarValue::Int && combineIntSlots(kKind, left, *whole)) return true;
+    FlatSlot slot{};
+    return slotFromVariable(right, slot) && combineSlots(kKind, left, slot);
+}
+
 } // namespace
 
 bool FastEvaluator::flatScalar(FastScalarValue& out)
 {
     const std::vector<FastFlatStep>& steps = m_expression.flat;
-    const size_t count = steps.size();
-    if (count == 0) return false;
+    if (steps.empty()) return false;
     // The flattener bounds the depth by kFastFlatStackLimit and checks every node index. The
     // first entry stays unused, so that `top` (the topmost entry) starts at a valid address.
     FlatSlot stack[kFastFlatStackLimit + 1];
     FlatSlot* top = stack;
-    for (size_t pc = 0; pc < count; ++pc) {
-        const FastFlatStep& step = steps[pc];
+    // The flattener ends every form with a Return step.
+    for (const FastFlatStep* next = steps.data();;) {
+        const FastFlatStep& step = *next++;
         switch (step.op) {
         case FastFlatOp::Int:
             ++top;
@@ -183,7 +212,15 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
             break;
         case FastFlatOp::Variable: {
             const Variable* found = lookUp(m_nodes[step.node]);
-            if (!slotFromVariable(found ? *found : kAbsent, *++top)) return false;
+            ++top;
+            const int32_t* whole = found != nullptr && found->type == VarType::Int ? std::get_if<int32_t>(&found->value)
+                                                                                    : nullptr;
+            if (whole != nullptr) {
+                top->kind = FastScalarValue::Int;
+                top->intValue = *whole;
+            } else if (!slotFromVariable(found ? *found : kAbsent, *top)) {
+                return false;
+            }
             break;
         }
         case FastFlatOp::Field: {
@@ -275,8 +312,8 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
         case FastFlatOp::BinaryName: {
             const Variable* found = lookUp(m_nodes[step.node]);
             const Variable& right = found ? *found : kAbsent;
-            if (top->kind == FastScalarValue::Int && right.type == VarType::Int &&
-                combineIntSlots(step.kind, *top, right.asInt())) {
+            const int32_t* whole = right.type == VarType::Int ? std::get_if<int32_t>(&right.value) : nullptr;
+            if (whole != nullptr && top->kind == FastScalarValue::Int && combineIntSlots(step.kind, *top, *whole)) {
                 break;
             }
             FlatSlot slot{};
@@ -286,15 +323,29 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
         case FastFlatOp::AndSkip:
         case FastFlatOp::OrSkip:
             if (slotTruthy(*top) == (step.op == FastFlatOp::OrSkip)) {
-                pc = static_cast<size_t>(step.node) - 1;  // the loop's increment lands on the target
+                next = steps.data() + step.node;
             } else {
                 --top;
             }
             break;
+        case FastFlatOp::Return:
+            out = toScalar(*top);
+            return true;
+#define COBALT_FAST_FLAT_CASES(name)                                                                       \
+    case FastFlatOp::name:                                                                                 \
+        --top;                                                                                             \
+        if (!combineSlotsAs<FastExprNodeKind::name>(*top, top[1])) return false;                           \
+        break;                                                                                             \
+    case FastFlatOp::name##Int:                                                                            \
+        if (!combineWithInt<FastExprNodeKind::name>(*top, step.intValue)) return false;                    \
+        break;                                                                                             \
+    case FastFlatOp::name##Name:                                                                           \
+        if (!combineWithVariable<FastExprNodeKind::name>(*top, lookUp(m_nodes[step.node]))) return false;  \
+        break;
+            COBALT_FAST_FLAT_OPERATORS(COBALT_FAST_FLAT_CASES)
+#undef COBALT_FAST_FLAT_CASES
         }
     }
-    out = toScalar(*top);
-    return true;
 }
 
 } // namespace cobalt

@@ -207,6 +207,16 @@ bool FastEvaluator::pureValue(int32_t index, const Variable*& out, Variable& scr
         out = found ? found : &kAbsent;
         return true;
     }
+    // An operator over plain values (x * 2.0, i - 1) by the scalar path where it decides:
+    // the same value without a value built per node.
+    if (n.kind >= FastExprNodeKind::Negate && n.kind != FastExprNodeKind::Length) {
+        FastScalarValue scalar;
+        if (scalarNode(index, scalar)) {
+            assignFastScalarToVariable(scalar, scratch);
+            out = &scratch;
+            return true;
+        }
+    }
     // Without calls the value path runs no script code; a failure only means "not here"
     // (the value path meets the same failure again and reports it).
     try {
