@@ -468,12 +468,52 @@ private:
 
 } // namespace
 
-void flattenFastExpression(FastExpression& expression)
+namespace {
+
+// Gives every name the flat form reads more than once a shared slot. Only where no step
+// calls anything: between two reads nothing then runs that could rebind the name or move
+// its variable, so both reads find the same variable.
+void shareNameReads(FastExpression& expression, const TokenList& tokens)
+{
+    for (const FastFlatStep& step : expression.flat) {
+        if (step.op == FastFlatOp::Call) return;
+    }
+    std::vector<FastExprNode*> names;
+    for (FastExprNode& n : expression.nodes) {
+        if (n.kind == FastExprNodeKind::Variable && n.tokenIndex < tokens.size()) names.push_back(&n);
+    }
+    uint8_t slots = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i]->flatNameSlot >= 0) continue;
+        const Token& name = tokens[names[i]->tokenIndex];
+        for (size_t j = i + 1; j < names.size(); ++j) {
+            if (names[j]->flatNameSlot >= 0 || tokens[names[j]->tokenIndex] != name) continue;
+            if (slots == kFastFlatNameSlots) {
+                expression.flatNameSlots = slots;
+                return;
+            }
+            names[i]->flatNameSlot = static_cast<int8_t>(slots);
+            names[j]->flatNameSlot = static_cast<int8_t>(slots);
+        }
+        if (names[i]->flatNameSlot >= 0) ++slots;
+    }
+    expression.flatNameSlots = slots;
+}
+
+} // namespace
+
+void flattenFastExpression(FastExpression& expression, const TokenList& tokens)
 {
     expression.flat.clear();
+    expression.flatNameSlots = 0;
+    for (FastExprNode& n : expression.nodes) n.flatNameSlot = -1;
     if (!expression.valid() || static_cast<size_t>(expression.root) >= expression.nodes.size()) return;
     FastFlattener flattener(expression);
-    if (!flattener.run(expression.flat)) expression.flat.clear();
+    if (!flattener.run(expression.flat)) {
+        expression.flat.clear();
+        return;
+    }
+    shareNameReads(expression, tokens);
 }
 
 FastExpression compileFastExpressionRange(const TokenList& tokens, const AnalysisList& analyses,
@@ -485,7 +525,7 @@ FastExpression compileFastExpressionRange(const TokenList& tokens, const Analysi
     const int32_t root = compiler.run();
     if (root < 0) return FastExpression{};
     expression.root = root;
-    flattenFastExpression(expression);
+    flattenFastExpression(expression, tokens);
     return expression;
 }
 

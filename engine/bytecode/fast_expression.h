@@ -67,6 +67,9 @@ struct FastExprNode {
     // Arithmetic nodes: evaluations left before the int-only path is tried again here after
     // it gave up (an operand held a float). The scalar path decides those anyway.
     mutable uint8_t pureIntSkips = 0;
+    // Variable nodes: the flat form's slot for a name read more than once in one evaluation
+    // (i in a[i] + a[i - 1]), so that it is looked up once; -1 for the rest.
+    int8_t flatNameSlot = -1;
 };
 
 struct FastCallExpression {
@@ -118,6 +121,8 @@ struct FastFlatStep {
 
 /// Deepest operand stack a flat form may use; deeper trees keep only the tree form.
 inline constexpr uint32_t kFastFlatStackLimit = 24;
+/// Most names a flat form shares between reads (FastExprNode::flatNameSlot).
+inline constexpr uint8_t kFastFlatNameSlots = 8;
 
 struct FastExpression {
     std::vector<FastExprNode> nodes;
@@ -130,6 +135,8 @@ struct FastExpression {
     // Evaluations left before the flat form is tried again after it gave up (a string or a
     // container where a scalar was expected); the tree paths decide those anyway.
     mutable uint8_t flatSkips = 0;
+    // How many name slots the flat form uses (FastExprNode::flatNameSlot).
+    uint8_t flatNameSlots = 0;
 
     bool valid() const { return root >= 0; }
 };
@@ -160,7 +167,8 @@ struct TokenRange;
 /// before the end of the range.
 FastExpression compileFastExpressionRange(const TokenList& tokens, const AnalysisList& analyses,
                                           const TokenRange& range);
-/// Builds expression.flat from the tree (left empty where the tree has no flat form).
-void flattenFastExpression(FastExpression& expression);
+/// Builds expression.flat from the tree (left empty where the tree has no flat form);
+/// `tokens` are the line's, which the tree's names index.
+void flattenFastExpression(FastExpression& expression, const TokenList& tokens);
 
 } // namespace cobalt

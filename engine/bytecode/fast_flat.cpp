@@ -16,6 +16,8 @@ namespace cobalt {
 namespace {
 
 const Variable kAbsent;
+// Marks a shared name slot not read yet in this evaluation.
+const Variable kUnread;
 
 // An operand stack entry: a FastScalarValue without default member initializers, so that the
 // stack costs nothing to set up. A bool is kept in intValue (0 or 1).
@@ -63,6 +65,18 @@ bool slotFromVariable(const Variable& value, FlatSlot& slot)
     }
 }
 
+// The element of an array at an int position, as tryFastScalarFromIndexedValue reads it: the
+// absent value outside the array, false for an element that is no scalar.
+bool arrayElementSlot(const Variable& array, int32_t position, FlatSlot& slot)
+{
+    const std::vector<Variable>& items = array.asArray()->items;
+    if (position < 1 || static_cast<size_t>(position) > items.size()) {
+        slot.kind = FastScalarValue::Empty;
+        return true;
+    }
+    return slotFromVariable(items[static_cast<size_t>(position) - 1], slot);
+}
+
 bool slotTruthy(const FlatSlot& slot)
 {
     if (slot.kind == FastScalarValue::Empty) return false;
@@ -78,13 +92,14 @@ inline bool combineIntSlots(FastExprNodeKind kind, FlatSlot& left, int32_t right
     case FastExprNodeKind::Add: left.intValue = wrappingAdd(a, right); return true;
     case FastExprNodeKind::Subtract: left.intValue = wrappingSubtract(a, right); return true;
     case FastExprNodeKind::Multiply: left.intValue = wrappingMultiply(a, right); return true;
+    // integerDivide and integerModulo without their call, the zero divisor excluded.
     case FastExprNodeKind::IntDivide:
         if (right == 0) return false;
-        left.intValue = integerDivide(a, right);
+        left.intValue = right == -1 ? wrappingNegate(a) : a / right;
         return true;
     case FastExprNodeKind::Modulo:
         if (right == 0) return false;
-        left.intValue = integerModulo(a, right);
+        left.intValue = right == -1 ? 0 : a % right;
         return true;
     case FastExprNodeKind::Equal: left.intValue = a == right; break;
     case FastExprNodeKind::NotEqual: left.intValue = a != right; break;
@@ -187,6 +202,16 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
     // first entry stays unused, so that `top` (the topmost entry) starts at a valid address.
     FlatSlot stack[kFastFlatStackLimit + 1];
     FlatSlot* top = stack;
+    // A name read more than once is looked up at its first read (see shareNameReads).
+    const Variable* names[kFastFlatNameSlots];
+    for (uint8_t i = 0; i < m_expression.flatNameSlots; ++i) names[i] = &kUnread;
+    const auto read = [&](const FastExprNode& variable) -> const Variable* {
+        const int8_t slot = variable.flatNameSlot;
+        if (slot < 0) return lookUp(variable);
+        const Variable*& shared = names[static_cast<uint8_t>(slot)];
+        if (shared == &kUnread) shared = lookUp(variable);
+        return shared;
+    };
     // The flattener ends every form with a Return step.
     for (const FastFlatStep* next = steps.data();;) {
         const FastFlatStep& step = *next++;
@@ -211,7 +236,7 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
             top->kind = FastScalarValue::Empty;
             break;
         case FastFlatOp::Variable: {
-            const Variable* found = lookUp(m_nodes[step.node]);
+            const Variable* found = read(m_nodes[step.node]);
             ++top;
             const int32_t* whole = found != nullptr && found->type == VarType::Int ? std::get_if<int32_t>(&found->value)
                                                                                     : nullptr;
@@ -225,7 +250,7 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
         }
         case FastFlatOp::Field: {
             const FastExprNode& n = m_nodes[step.node];
-            const Variable* container = lookUp(m_nodes[n.left]);
+            const Variable* container = read(m_nodes[n.left]);
             const Variable* field = nullptr;
             // Any container but a table takes the tree path (which builds the key's text).
             if (container == nullptr || !literalField(*container, m_nodes[n.right], field)) return false;
@@ -234,8 +259,13 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
         }
         case FastFlatOp::IndexByName: {
             const FastExprNode& n = m_nodes[step.node];
-            const Variable* container = lookUp(m_nodes[n.left]);
-            const Variable* key = lookUp(m_nodes[n.right]);
+            const Variable* container = read(m_nodes[n.left]);
+            const Variable* key = read(m_nodes[n.right]);
+            if (container != nullptr && key != nullptr && container->type == VarType::Array &&
+                key->type == VarType::Int) {
+                if (!arrayElementSlot(*container, key->asInt(), *++top)) return false;
+                break;
+            }
             FastScalarValue element;
             if (!m_engine.tryFastScalarFromIndexedValue(container ? *container : kAbsent, key ? *key : kAbsent,
                                                         element)) {
@@ -246,17 +276,11 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
         }
         case FastFlatOp::Index: {
             const FastExprNode& n = m_nodes[step.node];
-            const Variable* found = lookUp(m_nodes[n.left]);
+            const Variable* found = read(m_nodes[n.left]);
             const Variable& container = found ? *found : kAbsent;
             if (container.type == VarType::Array && top->kind == FastScalarValue::Int) {
                 // An array read by an int position, the commonest element read.
-                const std::vector<Variable>& items = container.asArray()->items;
-                const int32_t position = top->intValue;
-                if (position < 1 || static_cast<size_t>(position) > items.size()) {
-                    top->kind = FastScalarValue::Empty;
-                } else if (!slotFromVariable(items[static_cast<size_t>(position) - 1], *top)) {
-                    return false;
-                }
+                if (!arrayElementSlot(container, top->intValue, *top)) return false;
                 break;
             }
             Variable key;
@@ -267,7 +291,7 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
             break;
         }
         case FastFlatOp::Length: {
-            const Variable* found = lookUp(m_nodes[m_nodes[step.node].left]);
+            const Variable* found = read(m_nodes[m_nodes[step.node].left]);
             if (found == nullptr) return false;
             const VarType type = found->type;
             if (type != VarType::String && type != VarType::Array && type != VarType::Table) return false;
@@ -310,7 +334,7 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
             if (!combineSlots(step.kind, *top, FlatSlot{FastScalarValue::Float, 0, step.floatValue})) return false;
             break;
         case FastFlatOp::BinaryName: {
-            const Variable* found = lookUp(m_nodes[step.node]);
+            const Variable* found = read(m_nodes[step.node]);
             const Variable& right = found ? *found : kAbsent;
             const int32_t* whole = right.type == VarType::Int ? std::get_if<int32_t>(&right.value) : nullptr;
             if (whole != nullptr && top->kind == FastScalarValue::Int && combineIntSlots(step.kind, *top, *whole)) {
@@ -340,7 +364,7 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
         if (!combineWithInt<FastExprNodeKind::name>(*top, step.intValue)) return false;                    \
         break;                                                                                             \
     case FastFlatOp::name##Name:                                                                           \
-        if (!combineWithVariable<FastExprNodeKind::name>(*top, lookUp(m_nodes[step.node]))) return false;  \
+        if (!combineWithVariable<FastExprNodeKind::name>(*top, read(m_nodes[step.node]))) return false;  \
         break;
             COBALT_FAST_FLAT_OPERATORS(COBALT_FAST_FLAT_CASES)
 #undef COBALT_FAST_FLAT_CASES

@@ -186,6 +186,9 @@ const char* const kExpressions[] = {
     "not < 1", "arr[i - 5]", "arr[z]", "arr[b + 1]", "arr[fl]", "arr[fl + 0.5]", "arr[s]", "tab[s]", "tab[\"b\"] + fl",
     "tab[\"zz\"] == not", "#arr + i", "#s * 2", "#missing", "-(b)", "-not", "not nb and i or fl", "nb or not and i",
     "fl > i == b", "(i > 5) + 1", "math[\"floor\"](fl * 3) + 1", "len(s) + i",
+    // names read more than once
+    "i * i - i", "arr[i - 6] + arr[i - 5] * i", "nested[i - 6] == nested[i - 6]", "tab[s] == tab[s]",
+    "i > 3 and i or missing", "missing == missing", "#arr + arr[#arr - 1]", "fl * fl + i * i",
 };
 
 TEST_F(FastExpressionTest, EveryExpressionMatchesTheTokenEvaluator)
