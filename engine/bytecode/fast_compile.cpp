@@ -318,7 +318,203 @@ private:
     std::vector<int> m_heights;
 };
 
+// The step for `kind` with the right operand on the stack (Binary), an int literal (BinaryInt)
+// or a name (BinaryName): the operator's own step where it has one.
+FastFlatOp specializedStep(FastFlatOp form, FastExprNodeKind kind)
+{
+    switch (kind) {
+#define COBALT_FAST_FLAT_CASE(name)                                                                          \
+    case FastExprNodeKind::name:                                                                             \
+        return form == FastFlatOp::Binary ? FastFlatOp::name                                                 \
+                                          : (form == FastFlatOp::BinaryInt ? FastFlatOp::name##Int : FastFlatOp::name##Name);
+        COBALT_FAST_FLAT_OPERATORS(COBALT_FAST_FLAT_CASE)
+#undef COBALT_FAST_FLAT_CASE
+    default: return form;
+    }
+}
+
+// Builds the post-order steps of a tree, tracking the operand stack's depth.
+class FastFlattener {
+public:
+    explicit FastFlattener(const FastExpression& expression) : m_expression(expression) {}
+
+    bool run(std::vector<FastFlatStep>& out)
+    {
+        const int32_t root = m_expression.root;
+        if (node(root).kind == FastExprNodeKind::Add && isStringChain(root)) return false;
+        if (!emit(root) || m_depth != 1 || m_maxDepth > static_cast<int>(kFastFlatStackLimit)) return false;
+        push(FastFlatOp::Return, root, 0);
+        out = std::move(m_steps);
+        return true;
+    }
+
+private:
+    const FastExprNode& node(int32_t index) const { return m_expression.nodes[static_cast<size_t>(index)]; }
+    bool validIndex(int32_t index) const
+    {
+        return index >= 0 && static_cast<size_t>(index) < m_expression.nodes.size();
+    }
+
+    // "a" + toString(x) + ...: the string path's shape, which evaluation tries first.
+    bool isStringChain(int32_t index) const
+    {
+        const FastExprNode& n = node(index);
+        if (n.kind == FastExprNodeKind::Add) return isStringChain(n.left) && isStringChain(n.right);
+        return n.kind == FastExprNodeKind::StringLiteral || n.kind == FastExprNodeKind::Call;
+    }
+
+    void push(FastFlatOp op, int32_t nodeIndex, int change)
+    {
+        FastFlatStep step;
+        step.op = op;
+        step.node = nodeIndex;
+        m_steps.push_back(step);
+        m_depth += change;
+        m_maxDepth = std::max(m_maxDepth, m_depth);
+    }
+
+    bool emit(int32_t index)
+    {
+        if (!validIndex(index)) return false;
+        const FastExprNode& n = node(index);
+        switch (n.kind) {
+        case FastExprNodeKind::IntLiteral:
+        case FastExprNodeKind::BoolLiteral:
+            push(n.kind == FastExprNodeKind::IntLiteral ? FastFlatOp::Int : FastFlatOp::Bool, index, 1);
+            m_steps.back().intValue = n.kind == FastExprNodeKind::IntLiteral ? n.intValue : (n.boolValue ? 1 : 0);
+            return true;
+        case FastExprNodeKind::FloatLiteral:
+            push(FastFlatOp::Float, index, 1);
+            m_steps.back().floatValue = n.floatValue;
+            return true;
+        case FastExprNodeKind::EmptyLiteral: push(FastFlatOp::Empty, index, 1); return true;
+        case FastExprNodeKind::Variable: push(FastFlatOp::Variable, index, 1); return true;
+        case FastExprNodeKind::Index: return emitIndex(index, n);
+        case FastExprNodeKind::Length:
+            // Only a name's length: any other operand is built as a value first.
+            if (!validIndex(n.left) || node(n.left).kind != FastExprNodeKind::Variable) return false;
+            push(FastFlatOp::Length, index, 1);
+            return true;
+        case FastExprNodeKind::Call:
+            if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= m_expression.calls.size()) return false;
+            push(FastFlatOp::Call, index, 1);
+            return true;
+        case FastExprNodeKind::Negate:
+        case FastExprNodeKind::LogicalNot:
+            if (!emit(n.left)) return false;
+            push(n.kind == FastExprNodeKind::Negate ? FastFlatOp::Negate : FastFlatOp::Not, index, 0);
+            return true;
+        case FastExprNodeKind::And:
+        case FastExprNodeKind::Or: {
+            if (!emit(n.left)) return false;
+            const size_t skip = m_steps.size();
+            push(n.kind == FastExprNodeKind::And ? FastFlatOp::AndSkip : FastFlatOp::OrSkip, -1, -1);
+            if (!emit(n.right)) return false;
+            m_steps[skip].node = static_cast<int32_t>(m_steps.size());
+            return true;
+        }
+        default:
+            break;
+        }
+        if (n.kind < FastExprNodeKind::Add || n.kind > FastExprNodeKind::GreaterEqual ||
+            n.kind == FastExprNodeKind::Tetration || n.kind == FastExprNodeKind::Pentation) {
+            return false;  // strings and hyper-operations stay with the tree paths
+        }
+        if (!emit(n.left) || !validIndex(n.right)) return false;
+        // A literal or a name on the right is read by the operator's own step.
+        const FastExprNode& right = node(n.right);
+        if (right.kind == FastExprNodeKind::IntLiteral) {
+            push(FastFlatOp::BinaryInt, index, 0);
+            m_steps.back().intValue = right.intValue;
+        } else if (right.kind == FastExprNodeKind::FloatLiteral) {
+            push(FastFlatOp::BinaryFloat, index, 0);
+            m_steps.back().floatValue = right.floatValue;
+        } else if (right.kind == FastExprNodeKind::Variable) {
+            push(FastFlatOp::BinaryName, n.right, 0);
+        } else {
+            if (!emit(n.right)) return false;
+            push(FastFlatOp::Binary, index, -1);
+        }
+        FastFlatStep& step = m_steps.back();
+        step.kind = n.kind;
+        if (step.op != FastFlatOp::BinaryFloat) step.op = specializedStep(step.op, n.kind);
+        return true;
+    }
+
+    // Elements of a container named by a plain name, read in place.
+    bool emitIndex(int32_t index, const FastExprNode& n)
+    {
+        if (!validIndex(n.left) || !validIndex(n.right) || node(n.left).kind != FastExprNodeKind::Variable) return false;
+        const FastExprNode& key = node(n.right);
+        if (key.kind == FastExprNodeKind::StringLiteral) {
+            if (key.intValue < 0 || static_cast<size_t>(key.intValue) >= m_expression.strings.size()) return false;
+            push(FastFlatOp::Field, index, 1);
+            return true;
+        }
+        if (key.kind == FastExprNodeKind::Variable) {
+            push(FastFlatOp::IndexByName, index, 1);
+            return true;
+        }
+        if (!emit(n.right)) return false;
+        push(FastFlatOp::Index, index, 0);
+        return true;
+    }
+
+    const FastExpression& m_expression;
+    std::vector<FastFlatStep> m_steps;
+    int m_depth = 0;
+    int m_maxDepth = 0;
+};
+
 } // namespace
+
+namespace {
+
+// Gives every name the flat form reads more than once a shared slot. Only where no step
+// calls anything: between two reads nothing then runs that could rebind the name or move
+// its variable, so both reads find the same variable.
+void shareNameReads(FastExpression& expression, const TokenList& tokens)
+{
+    for (const FastFlatStep& step : expression.flat) {
+        if (step.op == FastFlatOp::Call) return;
+    }
+    std::vector<FastExprNode*> names;
+    for (FastExprNode& n : expression.nodes) {
+        if (n.kind == FastExprNodeKind::Variable && n.tokenIndex < tokens.size()) names.push_back(&n);
+    }
+    uint8_t slots = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i]->flatNameSlot >= 0) continue;
+        const Token& name = tokens[names[i]->tokenIndex];
+        for (size_t j = i + 1; j < names.size(); ++j) {
+            if (names[j]->flatNameSlot >= 0 || tokens[names[j]->tokenIndex] != name) continue;
+            if (slots == kFastFlatNameSlots) {
+                expression.flatNameSlots = slots;
+                return;
+            }
+            names[i]->flatNameSlot = static_cast<int8_t>(slots);
+            names[j]->flatNameSlot = static_cast<int8_t>(slots);
+        }
+        if (names[i]->flatNameSlot >= 0) ++slots;
+    }
+    expression.flatNameSlots = slots;
+}
+
+} // namespace
+
+void flattenFastExpression(FastExpression& expression, const TokenList& tokens)
+{
+    expression.flat.clear();
+    expression.flatNameSlots = 0;
+    for (FastExprNode& n : expression.nodes) n.flatNameSlot = -1;
+    if (!expression.valid() || static_cast<size_t>(expression.root) >= expression.nodes.size()) return;
+    FastFlattener flattener(expression);
+    if (!flattener.run(expression.flat)) {
+        expression.flat.clear();
+        return;
+    }
+    shareNameReads(expression, tokens);
+}
 
 FastExpression compileFastExpressionRange(const TokenList& tokens, const AnalysisList& analyses,
                                           const TokenRange& range)
@@ -329,6 +525,7 @@ FastExpression compileFastExpressionRange(const TokenList& tokens, const Analysi
     const int32_t root = compiler.run();
     if (root < 0) return FastExpression{};
     expression.root = root;
+    flattenFastExpression(expression, tokens);
     return expression;
 }
 

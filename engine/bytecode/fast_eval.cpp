@@ -30,6 +30,56 @@ const Variable kAbsent;
 // How many tree levels the value path descends between two native-stack checks.
 constexpr int kStackCheckInterval = 16;
 
+// After the flat form gave up (a string or a container where it wants a scalar), this many
+// evaluations of the expression go straight to the tree paths.
+constexpr uint8_t kFlatRetryInterval = 64;
+
+/// The flat form's answer, unless it has none or gave up lately; false sends the caller on
+/// to the tree paths, which decide the same cases (and more).
+bool tryFlatForm(FastEvaluator& evaluator, const FastExpression& expression, FastScalarValue& out)
+{
+    if (expression.flat.empty()) return false;
+    if (expression.flatSkips != 0) {
+        --expression.flatSkips;
+        return false;
+    }
+    if (evaluator.flatScalar(out)) return true;
+    expression.flatSkips = kFlatRetryInterval;
+    return false;
+}
+
+/// The whole expression by its flat form, with the native-stack check and the near-token of
+/// evaluateByCheapestPath: the common case, kept apart (evaluateByCheapestPath is not inlined
+/// into its callers) so that it sets up nothing else.
+/// False (with no effect) sends the caller to evaluateByCheapestPath.
+bool decideByFlatForm(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line,
+                      FastScalarValue& out)
+{
+    if (expression.flat.empty()) return false;  // also every invalid expression
+    if (expression.flatSkips != 0) {
+        --expression.flatSkips;
+        return false;
+    }
+    engine.checkNativeStack();
+    FastEvaluator evaluator(engine, expression, line);
+    if (!evaluator.flatScalar(out)) {
+        expression.flatSkips = kFlatRetryInterval;
+        return false;
+    }
+    evaluator.markNear(expression.nodes[static_cast<size_t>(expression.root)].spanEnd);
+    return true;
+}
+
+Variable scalarVariable(const FastScalarValue& scalar)
+{
+    switch (scalar.kind) {
+    case FastScalarValue::Int: return Variable(scalar.intValue);
+    case FastScalarValue::Float: return Variable(static_cast<float>(scalar.floatValue));
+    case FastScalarValue::Bool: return Variable(scalar.boolValue);
+    default: return Variable();
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -271,7 +321,7 @@ namespace {
 /// then the scalar paths, then the general value path. Each outcome is handed to its own
 /// converter, so a caller that only needs the truth of a condition never builds a value.
 template <class Result, class FromText, class FromScalar, class FromValue>
-Result evaluateByCheapestPath(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line,
+[[gnu::noinline]] Result evaluateByCheapestPath(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line,
                               FromText fromText, FromScalar fromScalar, FromValue fromValue)
 {
     if (!expression.valid()) fail("Invalid fast expression node");
@@ -301,8 +351,11 @@ Result evaluateByCheapestPath(CobaltScript& engine, const FastExpression& expres
 
 } // namespace
 
+// Both entry points try the flat form first (a tree with one is no string chain: the
+// flattener leaves those out), then the tree paths.
 Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line)
 {
+    if (FastScalarValue scalar; decideByFlatForm(*this, expression, line, scalar)) return scalarVariable(scalar);
     return evaluateByCheapestPath<Variable>(
         *this, expression, line, [](std::string&& text) { return Variable(std::move(text)); },
         [](const FastScalarValue& scalar) {
@@ -315,6 +368,7 @@ Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, 
 
 bool CobaltScript::evaluateFastTruth(const FastExpression& expression, const ParsedScriptLine& line)
 {
+    if (FastScalarValue scalar; decideByFlatForm(*this, expression, line, scalar)) return scalarTruthy(scalar);
     return evaluateByCheapestPath<bool>(
         *this, expression, line, [](const std::string&) { return true; },  // any string is true
         [](const FastScalarValue& scalar) { return scalarTruthy(scalar); },
@@ -340,6 +394,7 @@ bool CobaltScript::tryEvaluateFastExpressionScalarNode(const FastExpression& exp
                                                        FastScalarValue& out)
 {
     FastEvaluator evaluator(*this, expression, line);
+    if (node == expression.root && tryFlatForm(evaluator, expression, out)) return true;
     return evaluator.scalarNode(node, out);
 }
 

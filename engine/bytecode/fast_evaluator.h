@@ -125,6 +125,12 @@ inline bool combineInts(FastExprNodeKind kind, int32_t a, int32_t b, int32_t& re
     }
 }
 
+/// Two scalars under "==", "~=", a comparison or an arithmetic operator ("+" ... "^"), as the
+/// scalar path combines them: false where that path gives up (a zero divisor, a non-finite
+/// power, an absent operand of arithmetic) and for every other operator.
+bool combineScalars(FastExprNodeKind kind, const FastScalarValue& left, const FastScalarValue& right,
+                    FastScalarValue& out);
+
 class FastEvaluator {
 public:
     FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line);
@@ -149,6 +155,9 @@ public:
     bool intNode(int32_t index, int32_t& out, bool allowBool);
     bool concatEligible(int32_t index);
     bool appendConcat(int32_t index, std::string& out);
+    /// The scalar path over the expression's flat form: what scalarNode(root) decides, without
+    /// the recursion; false where it gives up, and when the expression has no flat form.
+    bool flatScalar(FastScalarValue& out);
 
 private:
     [[noreturn, gnu::cold]] static void invalidNode();

@@ -67,6 +67,9 @@ struct FastExprNode {
     // Arithmetic nodes: evaluations left before the int-only path is tried again here after
     // it gave up (an operand held a float). The scalar path decides those anyway.
     mutable uint8_t pureIntSkips = 0;
+    // Variable nodes: the flat form's slot for a name read more than once in one evaluation
+    // (i in a[i] + a[i - 1]), so that it is looked up once; -1 for the rest.
+    int8_t flatNameSlot = -1;
 };
 
 struct FastCallExpression {
@@ -74,11 +77,66 @@ struct FastCallExpression {
     std::vector<int32_t> arguments;
 };
 
+// The operators whose flat steps are specialized, one step kind per operator and operand form,
+// so that the commonest operations are dispatched once rather than by form and then operator.
+#define COBALT_FAST_FLAT_OPERATORS(X) \
+    X(Add) X(Subtract) X(Multiply) X(Modulo) X(Equal) X(NotEqual) X(Less) X(Greater) X(LessEqual) X(GreaterEqual)
+
+// One step of a tree's flat form: the tree in post-order, each step taking its operands from
+// an operand stack of scalars and leaving its result there. It is the scalar path without the
+// recursion: it decides exactly what that path decides and gives up wherever it gives up.
+enum class FastFlatOp : uint8_t {
+    Int,          // push intValue
+    Float,        // push floatValue
+    Bool,         // push intValue != 0
+    Empty,        // push the absent value
+    Variable,     // push the scalar of the variable node `node`
+    Field,        // node `node` is name["literal"]: push the field's scalar
+    IndexByName,  // node `node` is name[name]: push the element's scalar
+    Index,        // node `node` is name[key], the key's scalar on top: replace it by the element's
+    Length,       // node `node` is #name: push the length
+    Call,         // push the scalar result of the call node `node` (pure callees only)
+    Negate,
+    Not,
+    Binary,       // combine the two top entries by `kind`
+    BinaryInt,    // combine the top entry by `kind` with the int literal intValue
+    BinaryFloat,  // combine the top entry by `kind` with the float literal floatValue
+    BinaryName,   // combine the top entry by `kind` with the variable node `node`
+    AndSkip,      // top falsy: keep it and go to step `node`; else drop it
+    OrSkip,       // top truthy: keep it and go to step `node`; else drop it
+    Return,       // the last step: the top entry is the result
+    // Binary, BinaryInt and BinaryName for one operator each (`kind` is set as well).
+#define COBALT_FAST_FLAT_STEP(name) name, name##Int, name##Name,
+    COBALT_FAST_FLAT_OPERATORS(COBALT_FAST_FLAT_STEP)
+#undef COBALT_FAST_FLAT_STEP
+};
+
+struct FastFlatStep {
+    FastFlatOp op = FastFlatOp::Empty;
+    FastExprNodeKind kind = FastExprNodeKind::Invalid;
+    int32_t node = -1;  // node index, or the step to go to
+    int32_t intValue = 0;
+    float floatValue = 0.0f;
+};
+
+/// Deepest operand stack a flat form may use; deeper trees keep only the tree form.
+inline constexpr uint32_t kFastFlatStackLimit = 24;
+/// Most names a flat form shares between reads (FastExprNode::flatNameSlot).
+inline constexpr uint8_t kFastFlatNameSlots = 8;
+
 struct FastExpression {
     std::vector<FastExprNode> nodes;
     int32_t root = -1;
     std::vector<std::string> strings;
     std::vector<FastCallExpression> calls;
+    // The flat form of the whole tree; empty when some node has none (strings, hyper-operations,
+    // containers that are not plain names) or the tree is a string chain.
+    std::vector<FastFlatStep> flat;
+    // Evaluations left before the flat form is tried again after it gave up (a string or a
+    // container where a scalar was expected); the tree paths decide those anyway.
+    mutable uint8_t flatSkips = 0;
+    // How many name slots the flat form uses (FastExprNode::flatNameSlot).
+    uint8_t flatNameSlots = 0;
 
     bool valid() const { return root >= 0; }
 };
@@ -109,5 +167,8 @@ struct TokenRange;
 /// before the end of the range.
 FastExpression compileFastExpressionRange(const TokenList& tokens, const AnalysisList& analyses,
                                           const TokenRange& range);
+/// Builds expression.flat from the tree (left empty where the tree has no flat form);
+/// `tokens` are the line's, which the tree's names index.
+void flattenFastExpression(FastExpression& expression, const TokenList& tokens);
 
 } // namespace cobalt

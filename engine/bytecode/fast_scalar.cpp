@@ -207,6 +207,16 @@ bool FastEvaluator::pureValue(int32_t index, const Variable*& out, Variable& scr
         out = found ? found : &kAbsent;
         return true;
     }
+    // An operator over plain values (x * 2.0, i - 1) by the scalar path where it decides:
+    // the same value without a value built per node.
+    if (n.kind >= FastExprNodeKind::Negate && n.kind != FastExprNodeKind::Length) {
+        FastScalarValue scalar;
+        if (scalarNode(index, scalar)) {
+            assignFastScalarToVariable(scalar, scratch);
+            out = &scratch;
+            return true;
+        }
+    }
     // Without calls the value path runs no script code; a failure only means "not here"
     // (the value path meets the same failure again and reports it).
     try {
@@ -477,37 +487,44 @@ bool FastEvaluator::binaryScalar(const FastExprNode& n, FastScalarValue& out)
     FastScalarValue left;
     FastScalarValue right;
     if (!scalarNode(n.left, left) || !scalarNode(n.right, right)) return false;
+    if (n.kind == FastExprNodeKind::Tetration || n.kind == FastExprNodeKind::Pentation) {
+        if (!scalarIsNumeric(left) || !scalarIsNumeric(right)) return false;
+        return hyperScalar(n.kind, left, right, out);
+    }
+    return combineScalars(n.kind, left, right, out);
+}
+
+bool combineScalars(FastExprNodeKind kind, const FastScalarValue& left, const FastScalarValue& right,
+                    FastScalarValue& out)
+{
     if (left.kind == FastScalarValue::Int && right.kind == FastScalarValue::Int) {
         // Compared and combined as ints, which is what the double and wrapping kernels below
         // give for them.
         int32_t result = 0;
         bool isBool = false;
-        if (combineInts(n.kind, left.intValue, right.intValue, result, isBool)) {
+        if (combineInts(kind, left.intValue, right.intValue, result, isBool)) {
             out = isBool ? boolScalar(result != 0) : intScalar(result);
             return true;
         }
     }
-    if (n.kind == FastExprNodeKind::Equal || n.kind == FastExprNodeKind::NotEqual) {
+    if (kind == FastExprNodeKind::Equal || kind == FastExprNodeKind::NotEqual) {
         bool equal = false;
         if (scalarIsNumeric(left) && scalarIsNumeric(right)) {
             equal = fastScalarToDouble(left) == fastScalarToDouble(right);
         } else {
             equal = left.kind == right.kind;  // only the absent value is left: it equals itself
         }
-        out = boolScalar(n.kind == FastExprNodeKind::Equal ? equal : !equal);
+        out = boolScalar(kind == FastExprNodeKind::Equal ? equal : !equal);
         return true;
     }
     if (!scalarIsNumeric(left) || !scalarIsNumeric(right)) return false;
-    if (isComparison(n.kind)) {
+    if (isComparison(kind)) {
         const double a = fastScalarToDouble(left);
         const double b = fastScalarToDouble(right);
-        out = boolScalar(comparisonHolds(n.kind, (a > b) - (a < b)));
+        out = boolScalar(comparisonHolds(kind, (a > b) - (a < b)));
         return true;
     }
-    if (n.kind == FastExprNodeKind::Tetration || n.kind == FastExprNodeKind::Pentation) {
-        return hyperScalar(n.kind, left, right, out);
-    }
-    const char op = arithmeticOperator(n.kind);
+    const char op = arithmeticOperator(kind);
     return op != 0 && scalarArithmetic(op, left, right, out);
 }
 

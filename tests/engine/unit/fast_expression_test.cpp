@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "engine/bytecode/fast_evaluator.h"
 #include "tests/engine/unit/engine_fixture.h"
 
 namespace cobalt {
@@ -85,7 +86,30 @@ protected:
         const Outcome reference = general(line);
         EXPECT_EQ(fast(line, tree), reference) << expression;
         cheapDecisions += cheapPathsAgree(line, tree, reference);
+        flatDecisions += flatFormAgrees(line, tree);
         return true;
+    }
+
+    // Every field of a scalar, the float's bits included.
+    static std::string exactText(const FastScalarValue& scalar)
+    {
+        char text[64];
+        std::snprintf(text, sizeof text, "%d:%d:%a:%d", scalar.kind, scalar.intValue, scalar.floatValue,
+                      scalar.boolValue ? 1 : 0);
+        return text;
+    }
+
+    // What the flat form decides, the tree's scalar walker decides alike; 1 when it decided.
+    int flatFormAgrees(const ParsedScriptLine& line, const FastExpression& tree)
+    {
+        engine.pushVariable("calls", Variable(int32_t{0}));
+        FastScalarValue flat;
+        if (!FastEvaluator(engine, tree, line).flatScalar(flat)) return 0;
+        FastScalarValue walked;
+        EXPECT_TRUE(FastEvaluator(engine, tree, line).scalarNode(tree.root, walked)) << line.text;
+        EXPECT_EQ(exactText(flat), exactText(walked)) << line.text;
+        EXPECT_EQ(global("calls").toString(), "0") << "the flat form made a call: " << line.text;
+        return 1;
     }
 
     // Whatever the int, scalar and bool paths decide must be what the value path gives, and
@@ -117,6 +141,7 @@ protected:
     }
 
     int cheapDecisions = 0;
+    int flatDecisions = 0;
 
     // Compares `count` generated expressions; returns how many had a fast form.
     int compareRandomExpressions(uint32_t seed, int count);
@@ -155,12 +180,22 @@ const char* const kExpressions[] = {
     "arr[-1]", "arr[1.0]", "arr[1.5]", "arr[\"1\"]", "arr[b]", "arr[not]", "tab[\"a\"]", "tab[\"b\"] * 2", "tab[1]",
     "tab[\"1\"]", "tab[1.0]", "tab[b]", "tab[arr]", "nested[2][1]", "nested[i - 5][2] + arr[1]", "#arr", "#tab",
     "#nested[1]", "i[1]", "fl[1]", "arr[bump(2)]", "nested[bump(1)][bump(2)]",
+    // operands the flat form reads in its operators' own steps, and reads in place
+    "i * fl - g", "i - 7.5", "fl * 2", "g / z", "fl / 0.0", "i \\ 0", "i % 0", "n % 0.5", "big + i", "small * n",
+    "big * 2 - big", "small - i", "b + i", "i + not", "i == fl", "fl < i", "i ~= 7.0", "b == true", "nb != 0",
+    "not < 1", "arr[i - 5]", "arr[z]", "arr[b + 1]", "arr[fl]", "arr[fl + 0.5]", "arr[s]", "tab[s]", "tab[\"b\"] + fl",
+    "tab[\"zz\"] == not", "#arr + i", "#s * 2", "#missing", "-(b)", "-not", "not nb and i or fl", "nb or not and i",
+    "fl > i == b", "(i > 5) + 1", "math[\"floor\"](fl * 3) + 1", "len(s) + i",
+    // names read more than once
+    "i * i - i", "arr[i - 6] + arr[i - 5] * i", "nested[i - 6] == nested[i - 6]", "tab[s] == tab[s]",
+    "i > 3 and i or missing", "missing == missing", "#arr + arr[#arr - 1]", "fl * fl + i * i",
 };
 
 TEST_F(FastExpressionTest, EveryExpressionMatchesTheTokenEvaluator)
 {
     for (const char* expression : kExpressions) EXPECT_TRUE(compare(expression)) << "no fast form: " << expression;
     EXPECT_GT(cheapDecisions, 200);
+    EXPECT_GT(flatDecisions, 100);
 }
 
 // Random expressions over the whole grammar the fast compiler takes, with values of every
@@ -227,6 +262,7 @@ int FastExpressionTest::compareRandomExpressions(uint32_t seed, int count)
 TEST_F(FastExpressionTest, RandomExpressionsMatchTheTokenEvaluator)
 {
     EXPECT_GT(compareRandomExpressions(20240611, 4000), 3000);
+    EXPECT_GT(flatDecisions, 500);
     // Replaced builtins are called as the script defines them, never through their shortcut.
     load("function toString(x); calls = calls + 1; return \"T\"; end\nfunction len(x); return 99; end\n"
          "function error(m); calls = calls + 10; end");
