@@ -163,14 +163,16 @@ private:
     [[noreturn, gnu::cold]] static void invalidNode();
 
     /// The variable a name node reads, or null. Nearly every look-up is answered by the
-    /// token's cache, checked here inline; the rest go out of line to the full search.
+    /// token's cache, checked here inline in its quick form (no name comparison that needs a
+    /// call); the rest go out of line to the full check and search.
     const Variable* lookUp(const FastExprNode& variable) const
     {
         const uint32_t index = variable.tokenIndex;
         if (index < m_analysisCount && index < m_tokenCount) {
             const TokenAnalysis& analysis = m_line.analyses[index];
             if (analysis.noScopeMark) {
-                if (const Variable* hit = resolution::cachedHit(m_engine.scopes, m_line.tokens[index], analysis)) {
+                if (const Variable* hit =
+                        resolution::cachedHit<true>(m_engine.scopes, m_line.tokens[index], analysis)) {
                     return hit;
                 }
             }
