@@ -104,6 +104,9 @@ public:
     /// The near-token is `line.tokens[index]` (which must exist); cheaper than
     /// setNearToken on the evaluator's hot path.
     void markNearToken(const ParsedScriptLine& line, size_t index);
+    /// The near-token is `tokens[index]` (which must exist), held by reference when `tokens`
+    /// are the running statement's.
+    void markNearTokenOf(const TokenList& tokens, size_t index);
     /// Fails with a positioned "Maximum recursion depth exceeded" when the native stack
     /// is nearly used up. Inline, as it runs on every call: one compare with the thread's limit.
     void checkNativeStack()

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace cobalt {
 
@@ -60,6 +61,11 @@ private:
 struct ErrorContext {
     uint64_t currentLine = 0;                 // 0-based; printed plus one
     const std::string* sourceText = nullptr;  // statement running or being tokenised
+    // The tokens of the statement made the running one last (setPositionContext). Only ever
+    // compared, never read: a token of this list may be held by reference while sourceText
+    // is still that statement's text, which keeps both alive.
+    const std::vector<std::string>* sourceTokens = nullptr;
+    const std::string* sourceTokensText = nullptr;
     std::string overrideSource;               // used instead when not empty
     NearToken nearToken;                      // last token consumed by the evaluator
     uint64_t nearTokenIndex = 0;

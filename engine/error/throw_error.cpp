@@ -107,6 +107,8 @@ void CobaltScript::setPositionContext(const ParsedScriptLine& line)
 {
     errorContext.currentLine = line.lineNumber;
     errorContext.sourceText = &line.text;
+    errorContext.sourceTokens = &line.tokens;
+    errorContext.sourceTokensText = &line.text;
     errorContext.nearToken.clear();
     errorContext.nearTokenIndex = 0;
 }
@@ -116,6 +118,18 @@ void CobaltScript::setPositionContext(const ParsedScriptLine& line)
 {
     errorContext.nearToken.assign(token);
     errorContext.nearTokenIndex = index;
+}
+
+void CobaltScript::markNearTokenOf(const TokenList& tokens, size_t index)
+{
+    // The token evaluator reads the running statement's own tokens nearly always: those are
+    // held by reference, like markNearToken's, and only other lists' tokens are copied.
+    if (&tokens == errorContext.sourceTokens && errorContext.sourceText == errorContext.sourceTokensText) {
+        errorContext.nearToken.refer(tokens[index]);
+        errorContext.nearTokenIndex = index;
+        return;
+    }
+    setNearToken(tokens[index], index);
 }
 
 void CobaltScript::markNearToken(const ParsedScriptLine& line, size_t index)

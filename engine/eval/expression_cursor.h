@@ -26,13 +26,13 @@ struct ExpressionCursor {
     const Token& consume()
     {
         const Token& token = tokens[position];
-        engine.setNearToken(token, position);
+        engine.markNearTokenOf(tokens, position);
         ++position;
         return token;
     }
 
     /// Makes the token at `index` the near-token again (after a call ran other statements).
-    void markNear(size_t index) { engine.setNearToken(tokens[index], index); }
+    void markNear(size_t index) { engine.markNearTokenOf(tokens, index); }
 
     /// The stored analysis of the token at `index`, or null when the statement has none that
     /// matches its tokens (the caller then analyses the token on the spot).
