@@ -92,14 +92,14 @@ inline bool combineIntSlots(FastExprNodeKind kind, FlatSlot& left, int32_t right
     case FastExprNodeKind::Add: left.intValue = wrappingAdd(a, right); return true;
     case FastExprNodeKind::Subtract: left.intValue = wrappingSubtract(a, right); return true;
     case FastExprNodeKind::Multiply: left.intValue = wrappingMultiply(a, right); return true;
-    // integerDivide and integerModulo without their call, the zero divisor excluded.
+    // The zero divisor is left to the tree paths, which fail with "Division by zero".
     case FastExprNodeKind::IntDivide:
         if (right == 0) return false;
-        left.intValue = right == -1 ? wrappingNegate(a) : a / right;
+        left.intValue = nonZeroQuotient(a, right);
         return true;
     case FastExprNodeKind::Modulo:
         if (right == 0) return false;
-        left.intValue = right == -1 ? 0 : a % right;
+        left.intValue = nonZeroRemainder(a, right);
         return true;
     case FastExprNodeKind::Equal: left.intValue = a == right; break;
     case FastExprNodeKind::NotEqual: left.intValue = a != right; break;

@@ -41,15 +41,13 @@ bool integerPower(int64_t base, int64_t exponent, int32_t& out)
 int32_t integerDivide(int32_t a, int32_t b)
 {
     if (b == 0) fail("Division by zero");
-    if (b == -1) return wrappingNegate(a);
-    return a / b;
+    return nonZeroQuotient(a, b);
 }
 
 int32_t integerModulo(int32_t a, int32_t b)
 {
     if (b == 0) fail("Division by zero");
-    if (b == -1) return 0;
-    return a % b;
+    return nonZeroRemainder(a, b);
 }
 
 float floatDivide(double a, double b)

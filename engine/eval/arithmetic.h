@@ -32,6 +32,18 @@ inline int32_t wrappingNegate(int32_t a)
     return static_cast<int32_t>(0u - static_cast<uint32_t>(a));
 }
 
+/// Truncating division by a divisor that is not 0; the smallest int divided by -1 is itself.
+inline int32_t nonZeroQuotient(int32_t a, int32_t b)
+{
+    return b == -1 ? wrappingNegate(a) : a / b;
+}
+
+/// Remainder with the sign of the left operand, by a divisor that is not 0; x % -1 is 0.
+inline int32_t nonZeroRemainder(int32_t a, int32_t b)
+{
+    return b == -1 ? 0 : a % b;
+}
+
 /// Truncating division; fails with "Division by zero"; the smallest int divided by -1 is itself.
 int32_t integerDivide(int32_t a, int32_t b);
 /// Remainder with the sign of the left operand; fails with "Division by zero"; x % -1 is 0.
