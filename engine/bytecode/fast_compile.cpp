@@ -500,6 +500,33 @@ void shareNameReads(FastExpression& expression, const TokenList& tokens)
     expression.flatNameSlots = slots;
 }
 
+/// The shape of a string-append chain: string literals and one-argument calls written as
+/// toString(x), without a call inside x, joined by +. Whether toString is still the builtin
+/// is decided when the chain is evaluated.
+bool hasStringChainShape(const FastExpression& expression, const TokenList& tokens, int32_t index, int depth)
+{
+    if (index < 0 || static_cast<size_t>(index) >= expression.nodes.size() || depth > kMaxFastTreeHeight) return false;
+    const FastExprNode& n = expression.nodes[static_cast<size_t>(index)];
+    switch (n.kind) {
+    case FastExprNodeKind::Add:
+        return hasStringChainShape(expression, tokens, n.left, depth + 1) &&
+               hasStringChainShape(expression, tokens, n.right, depth + 1);
+    case FastExprNodeKind::StringLiteral: return true;
+    case FastExprNodeKind::Call: {
+        if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= expression.calls.size()) return false;
+        const FastCallExpression& call = expression.calls[static_cast<size_t>(n.intValue)];
+        if (call.arguments.size() != 1 || call.callee < 0 ||
+            static_cast<size_t>(call.callee) >= expression.nodes.size()) {
+            return false;
+        }
+        const FastExprNode& callee = expression.nodes[static_cast<size_t>(call.callee)];
+        return callee.kind == FastExprNodeKind::Variable && callee.tokenIndex < tokens.size() &&
+               tokens[callee.tokenIndex] == "toString";
+    }
+    default: return false;
+    }
+}
+
 } // namespace
 
 void flattenFastExpression(FastExpression& expression, const TokenList& tokens)
@@ -508,6 +535,7 @@ void flattenFastExpression(FastExpression& expression, const TokenList& tokens)
     expression.flatNameSlots = 0;
     for (FastExprNode& n : expression.nodes) n.flatNameSlot = -1;
     if (!expression.valid() || static_cast<size_t>(expression.root) >= expression.nodes.size()) return;
+    expression.mayBeStringChain = hasStringChainShape(expression, tokens, expression.root, 0);
     FastFlattener flattener(expression);
     if (!flattener.run(expression.flat)) {
         expression.flat.clear();

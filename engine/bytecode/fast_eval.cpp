@@ -329,7 +329,7 @@ template <class Result, class FromText, class FromScalar, class FromValue>
     FastEvaluator evaluator(engine, expression, line);
     const int32_t root = expression.root;
     const FastExprNode& rootNode = evaluator.node(root);
-    if (rootNode.kind == FastExprNodeKind::Add && evaluator.concatEligible(root)) {
+    if (rootNode.kind == FastExprNodeKind::Add && expression.mayBeStringChain && evaluator.concatEligible(root)) {
         std::string text;
         if (evaluator.appendConcat(root, text)) {
             // Where the token evaluator leaves the near-token after reading the whole range.

@@ -137,6 +137,10 @@ struct FastExpression {
     mutable uint8_t flatSkips = 0;
     // How many name slots the flat form uses (FastExprNode::flatNameSlot).
     uint8_t flatNameSlots = 0;
+    // False when the tree's shape rules out a string-append chain (string literals and
+    // toString(x) calls joined by +), so that the evaluator does not walk the tree to find out
+    // on every evaluation. True until the line preparation has looked.
+    bool mayBeStringChain = true;
 
     bool valid() const { return root >= 0; }
 };
