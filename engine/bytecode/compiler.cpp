@@ -57,7 +57,7 @@ bool qualifiesForInlineAssignment(const ParsedScriptLine& line)
         return false;
     }
     if (line.exprRanges.size() != 1 || line.exprFast.empty()) return false;
-    return line.exprFast[0].valid();
+    return line.exprFast[0].valid() && !line.exprFast[0].hasContainerLiteral;
 }
 
 struct ChunkCompiler {

@@ -108,6 +108,12 @@ private:
             const FastCallExpression& call = m_out.calls[static_cast<size_t>(record.intValue)];
             for (int32_t argument : call.arguments) childHeight = std::max(childHeight, height(argument));
         }
+        if (record.kind == FastExprNodeKind::ArrayLiteral || record.kind == FastExprNodeKind::TableLiteral) {
+            for (int32_t value : m_out.literals[static_cast<size_t>(record.intValue)].values) {
+                childHeight = std::max(childHeight, height(value));
+                record.hasCall = record.hasCall || node(value).hasCall;
+            }
+        }
         if (childHeight + 1 > kMaxFastTreeHeight) return -1;
         m_out.nodes.push_back(record);
         m_heights.push_back(childHeight + 1);
@@ -210,7 +216,94 @@ private:
             return inner;
         }
         if (isQuotedToken(token)) return addStringLiteral(token);
+        if (token == "[") return parseArrayLiteral(depth);
+        if (token == "{") return parseBraceLiteral(depth);
         return parseWord(m_analyses[m_pos]);
+    }
+
+    // "[" [ expression { "," expression } ] "]"
+    int32_t parseArrayLiteral(int depth)
+    {
+        ++m_pos;
+        FastLiteralExpression literal;
+        if (currentIs("]")) {
+            ++m_pos;
+            return addLiteral(FastExprNodeKind::ArrayLiteral, std::move(literal));
+        }
+        while (true) {
+            const int32_t element = parseExpression(kLowestLevel, depth + 1);
+            if (element < 0 || atEnd()) return -1;
+            literal.values.push_back(element);
+            if (current() == "]") {
+                ++m_pos;
+                return addLiteral(FastExprNodeKind::ArrayLiteral, std::move(literal));
+            }
+            if (current() != ",") return -1;
+            ++m_pos;
+        }
+    }
+
+    // "{" "}" | "{" entry { "," entry } "}" where the entries are either all positional or
+    // all keyed by a single token (name ":" value, or with "="). A computed key ("[" ...) or
+    // a mix of both kinds of entry is left to the token evaluator, as is any failure.
+    int32_t parseBraceLiteral(int depth)
+    {
+        ++m_pos;
+        FastLiteralExpression literal;
+        if (currentIs("}")) {
+            ++m_pos;
+            return addLiteral(FastExprNodeKind::TableLiteral, std::move(literal));
+        }
+        bool keyed = false;
+        for (size_t entry = 0;; ++entry) {
+            if (atEnd() || current() == "[") return -1;
+            const bool named = m_pos + 1 < m_tokens.size() && isBraceKeySeparator(m_tokens[m_pos + 1]);
+            if (entry == 0) keyed = named;
+            if (named != keyed) return -1;
+            if (named) {
+                std::string key;
+                if (!braceKeyText(key)) return -1;
+                literal.keys.push_back(std::move(key));
+                m_pos += 2;
+            }
+            const int32_t value = parseExpression(kLowestLevel, depth + 1);
+            if (value < 0 || atEnd()) return -1;
+            literal.values.push_back(value);
+            if (current() == "}") {
+                ++m_pos;
+                return addLiteral(keyed ? FastExprNodeKind::TableLiteral : FastExprNodeKind::ArrayLiteral,
+                                  std::move(literal));
+            }
+            if (current() != ",") return -1;
+            ++m_pos;
+        }
+    }
+
+    static bool isBraceKeySeparator(const Token& token) { return token == ":" || token == "="; }
+
+    // The key the token at the position gives an entry, spelled as the token evaluator spells
+    // it; false for a token that is no valid key (the token evaluator reports it).
+    bool braceKeyText(std::string& out) const
+    {
+        const Token& token = current();
+        if (isQuotedToken(token)) {
+            out = decodeStringToken(token);
+            return true;
+        }
+        const TokenAnalysis& analysis = m_analyses[m_pos];
+        if (!analysis.isIdentifier && !analysis.isTrue && !analysis.isFalse && !tokenLooksNumeric(token)) return false;
+        out = token;
+        return true;
+    }
+
+    int32_t addLiteral(FastExprNodeKind kind, FastLiteralExpression literal)
+    {
+        m_out.literals.push_back(std::move(literal));
+        m_out.hasContainerLiteral = true;
+        FastExprNode record;
+        record.kind = kind;
+        record.intValue = static_cast<int32_t>(m_out.literals.size() - 1);
+        return addNode(record);
     }
 
     int32_t addStringLiteral(const Token& token)

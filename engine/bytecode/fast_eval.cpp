@@ -149,6 +149,8 @@ Variable FastEvaluator::value(int32_t index, int depth)
     case FastExprNodeKind::Length: return lengthValue(n, depth + 1);
     case FastExprNodeKind::And:
     case FastExprNodeKind::Or: return logicalValue(n, depth + 1);
+    case FastExprNodeKind::ArrayLiteral:
+    case FastExprNodeKind::TableLiteral: return literalValue(n, depth + 1);
     default: return binaryValue(n, depth + 1);
     }
 }
@@ -190,6 +192,29 @@ Variable FastEvaluator::indexValue(const FastExprNode& n, int depth)
         markNear(n.tokenIndex);
         throw;
     }
+}
+
+// The entries are evaluated in order and stored as they come, as the token evaluator does: a
+// table gains its keys in the same order, so a pairs walk over it goes the same way.
+Variable FastEvaluator::literalValue(const FastExprNode& n, int depth)
+{
+    if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= m_expression.literals.size()) invalidNode();
+    const FastLiteralExpression& literal = m_expression.literals[static_cast<size_t>(n.intValue)];
+    if (n.kind == FastExprNodeKind::ArrayLiteral) {
+        std::vector<Variable> items;
+        items.reserve(literal.values.size());
+        for (const int32_t element : literal.values) items.push_back(value(element, depth));
+        return Variable::makeArray(std::move(items));
+    }
+    if (literal.keys.size() != literal.values.size()) invalidNode();
+    auto table = std::make_shared<ScriptTable>();
+    for (size_t i = 0; i < literal.values.size(); ++i) {
+        Variable element = value(literal.values[i], depth);
+        if (table->map.insert_or_assign(literal.keys[i], std::move(element)).second) {
+            CobaltScript::bumpTableVersion(*table);
+        }
+    }
+    return Variable(std::move(table));
 }
 
 Variable FastEvaluator::callValue(const FastExprNode& n, int depth)

@@ -196,6 +196,7 @@ private:
     Variable negateValue(const FastExprNode& n, int depth);
     Variable lengthValue(const FastExprNode& n, int depth);
     Variable logicalValue(const FastExprNode& n, int depth);
+    Variable literalValue(const FastExprNode& n, int depth);
     Variable binaryValue(const FastExprNode& n, int depth);
 
     /// A node's value without effects: in place for a variable, else into `scratch`.

@@ -43,6 +43,10 @@ enum class FastExprNodeKind : uint8_t {
     GreaterEqual = 26,
     And = 27,
     Or = 28,
+    // Container literals (a literal-record index in intValue): [a, b] and {a, b} make an array,
+    // {} and {name: a, ...} a table. Mixed and computed keys stay with the token evaluator.
+    ArrayLiteral = 29,
+    TableLiteral = 30,
 };
 
 struct FastExprNode {
@@ -75,6 +79,13 @@ struct FastExprNode {
 struct FastCallExpression {
     int32_t callee = -1;
     std::vector<int32_t> arguments;
+};
+
+/// The entries of a container literal, in source order: the value nodes and, for a table,
+/// the key of each (its text as the literal spells it).
+struct FastLiteralExpression {
+    std::vector<int32_t> values;
+    std::vector<std::string> keys;
 };
 
 // The operators whose flat steps are specialized, one step kind per operator and operand form,
@@ -129,6 +140,7 @@ struct FastExpression {
     int32_t root = -1;
     std::vector<std::string> strings;
     std::vector<FastCallExpression> calls;
+    std::vector<FastLiteralExpression> literals;
     // The flat form of the whole tree; empty when some node has none (strings, hyper-operations,
     // containers that are not plain names) or the tree is a string chain.
     std::vector<FastFlatStep> flat;
@@ -141,6 +153,10 @@ struct FastExpression {
     // toString(x) calls joined by +), so that the evaluator does not walk the tree to find out
     // on every evaluation. True until the line preparation has looked.
     bool mayBeStringChain = true;
+    // The tree holds a container literal. The bytecode compiler keeps such a line on the
+    // plain line opcode, so that compiled programs stay what they were before literals had
+    // fast forms.
+    bool hasContainerLiteral = false;
 
     bool valid() const { return root >= 0; }
 };

@@ -355,7 +355,9 @@ bool FastEvaluator::scalarNode(int32_t index, FastScalarValue& out)
     case FastExprNodeKind::FloatLiteral: out = floatScalar(n.floatValue); return true;
     case FastExprNodeKind::BoolLiteral: out = boolScalar(n.boolValue); return true;
     case FastExprNodeKind::EmptyLiteral: out = FastScalarValue{}; return true;
-    case FastExprNodeKind::StringLiteral: return false;
+    case FastExprNodeKind::StringLiteral:
+    case FastExprNodeKind::ArrayLiteral:
+    case FastExprNodeKind::TableLiteral: return false;
     case FastExprNodeKind::Variable:
     case FastExprNodeKind::Index: return readScalar(index, out);
     case FastExprNodeKind::Call: return callScalar(n, out);
