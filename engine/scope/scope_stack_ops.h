@@ -36,14 +36,17 @@ constexpr size_t kMaxSpareCapacity = 64;
     return list;
 }
 
-/// Pushes a fresh scope whose entry list is taken from `entries` (left empty): a list kept
-/// with its names by the caller, who sets the name bits.
-[[gnu::always_inline]] inline ScopeList& pushWithEntries(ScopeState& scopes, std::vector<ScopeList>& stack,
-                                  std::vector<std::pair<std::string, Variable>>& entries)
+/// Pushes a scope whose entry list is taken from `entries` (left empty): a list kept with its
+/// names by the caller, who sets the name bits. It comes back with the id it had when it was
+/// kept: its names are still the same ones at the same places, so what a look-up cached
+/// about it holds again.
+[[gnu::always_inline]] inline ScopeList& pushWithEntries(std::vector<ScopeList>& stack,
+                                                         std::vector<std::pair<std::string, Variable>>& entries,
+                                                         uint64_t id)
 {
     const uint64_t below = ScopeState::stackMask(stack);
     ScopeList& list = stack.emplace_back();
-    list.id = scopes.nextScopeId++;
+    list.id = id;
     list.belowMask = below;
     list.entries.swap(entries);
     return list;

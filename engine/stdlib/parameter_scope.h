@@ -41,9 +41,9 @@ inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const V
 {
     const size_t parameterCount = function.parameters.size();
     if (function.keptParameterLists != 0) {
-        --function.keptParameterLists;
-        ScopeList& list =
-            scopeStack::pushWithEntries(scopes, scopes.blocks, function.spareParameters[function.keptParameterLists]);
+        const uint32_t kept = --function.keptParameterLists;
+        ScopeList& list = scopeStack::pushWithEntries(scopes.blocks, function.spareParameters[kept],
+                                                      function.spareParameterIds[kept]);
         list.nameMask = function.parameterMask;
         for (size_t i = 0; i < parameterCount; ++i) store(list.entries[i].second, i < count ? args[i] : kMissingArgument);
         return list.id;
@@ -58,8 +58,8 @@ inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const V
 }
 
 /// Pops the scope bind() pushed (the top block scope, with id `scopeId`). A list that holds
-/// exactly the parameters goes back to the function, emptied of its values, while it keeps
-/// fewer than kMaxKeptLists; any other list is popped as every block scope is.
+/// exactly the parameters goes back to the function, emptied of its values and with its id,
+/// while it keeps fewer than kMaxKeptLists; any other list is popped as every block scope is.
 [[gnu::always_inline]] inline void release(ScopeState& scopes, const ScriptCallable& function, uint64_t scopeId)
 {
     ScopeList& top = scopes.blocks.back();
@@ -70,9 +70,15 @@ inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const V
         return;
     }
     auto& lists = function.spareParameters;
-    if (kept == lists.size()) lists.emplace_back();
+    if (kept == lists.size()) {
+        lists.emplace_back();
+        function.spareParameterIds.emplace_back();
+    }
     std::vector<std::pair<std::string, Variable>>& list = lists[kept];
     list.swap(top.entries);
+    // The id goes with the names: the list is only ever kept holding exactly the parameters
+    // (a body that added a name to it retired it, and its id with it).
+    function.spareParameterIds[kept] = top.id;
     function.keptParameterLists = kept + 1;
     scopes.blocks.pop_back();
     // The values go once the list is off the stack, as a popped scope's do.

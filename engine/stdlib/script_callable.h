@@ -52,6 +52,7 @@ struct ScriptCallable {
     // name (see parameter_scope.h); a recursion takes one per level. The first
     // `keptParameterLists` of them are kept lists, the others are empty slots.
     mutable std::vector<std::vector<std::pair<std::string, Variable>>> spareParameters;
+    mutable std::vector<uint64_t> spareParameterIds;  // the scope id of each kept list
     mutable uint32_t keptParameterLists = 0;
     // scopeNameBit of every parameter, or 0 while unknown or when two parameters share a
     // name (a list of such a function is never kept).
