@@ -5,6 +5,7 @@
 
 #include <exception>
 
+#include "engine/bytecode/fast_evaluator.h"
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
 #include "engine/exec/line_access.h"
@@ -52,10 +53,25 @@ void executeInlineAssignment(CobaltScript& engine, const ParsedScriptLine& line)
     try {
         // The right side is computed before the target is looked up: it may call functions
         // that define globals or open scopes, which would move a target found earlier.
-        Variable value = engine.evaluateFastExpression(line.exprFast[0], line);
         const uint32_t nameIndex = line.assignmentTargets[0].nameIndex;
-        engine.assignVariableFast(line.tokens[nameIndex], analysisAt(line, nameIndex), std::move(value),
-                                  scopeTargetOf(line.scopeModifier));
+        const std::string& name = line.tokens[nameIndex];
+        const TokenAnalysis* analysis = analysisAt(line, nameIndex);
+        const ScopeTarget target = scopeTargetOf(line.scopeModifier);
+        FastScalarValue scalar;
+        if (target == ScopeTarget::Default && analysis != nullptr && analysis->noScopeMark &&
+            evaluateFlatScalar(engine, line.exprFast[0], line, scalar)) {
+            // A number over a number is written in place, with no value built in between.
+            if (Variable* existing = engine.resolveExistingVariableFastMutable(name, analysis, false)) {
+                assignFastScalarToVariable(scalar, *existing);
+                return;
+            }
+            Variable value;
+            assignFastScalarToVariable(scalar, value);
+            engine.assignVariableFast(name, analysis, std::move(value), target);
+            return;
+        }
+        Variable value = engine.evaluateFastExpression(line.exprFast[0], line);
+        engine.assignVariableFast(name, analysis, std::move(value), target);
     } catch (const std::exception&) {
         engine.rethrowPositioned(line);
     }
