@@ -330,9 +330,13 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
             if (top->kind == FastScalarValue::Int && combineIntSlots(step.kind, *top, step.intValue)) break;
             if (!combineSlots(step.kind, *top, FlatSlot{FastScalarValue::Int, step.intValue, 0.0})) return false;
             break;
-        case FastFlatOp::BinaryFloat:
-            if (!combineSlots(step.kind, *top, FlatSlot{FastScalarValue::Float, 0, step.floatValue})) return false;
+        case FastFlatOp::BinaryFloat: {
+            // A number and a float literal (x * 0.5, v > 1.0): the double kernels straight away.
+            const FlatSlot literal{FastScalarValue::Float, 0, step.floatValue};
+            if (isNumberSlot(*top) && combineNumberSlots(step.kind, *top, literal)) break;
+            if (!combineSlots(step.kind, *top, literal)) return false;
             break;
+        }
         case FastFlatOp::BinaryName: {
             const Variable* found = read(m_nodes[step.node]);
             const Variable& right = found ? *found : kAbsent;
