@@ -183,7 +183,16 @@ bool computeScalarForm(const ScriptCallable& function)
     }
     if (function.program && !function.program->nestBlocks.empty()) return false;
     const ParsedLines& lines = function.lines();
-    if (!singleFastExpression(lines[function.fastReturnLine])) return false;
+    const FastExpression* returned = singleFastExpression(lines[function.fastReturnLine]);
+    if (!returned || static_cast<size_t>(returned->root) >= returned->nodes.size()) return false;
+    // A body that returns a string or a container literal never has a scalar result: trying
+    // would bind the parameters a second time on every call for nothing.
+    switch (returned->nodes[static_cast<size_t>(returned->root)].kind) {
+    case FastExprNodeKind::StringLiteral:
+    case FastExprNodeKind::ArrayLiteral:
+    case FastExprNodeKind::TableLiteral: return false;
+    default: break;
+    }
     return function.fastBodyKind == FastBodyKind::SingleReturn ||
            singleFastExpression(lines[function.fastGuardLine]) != nullptr;
 }
