@@ -452,7 +452,13 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
             return m_engine.tryEvaluateNativeBuiltinScalar(function->builtinId, count == 0 ? &kAbsent : arguments.data(),
                                                            count, out);
         }
-        return m_engine.tryEvaluateFastCallableScalar(*function, count == 0 ? &kAbsent : arguments.data(), count, out);
+        if (m_engine.tryEvaluateFastCallableScalar(*function, count == 0 ? &kAbsent : arguments.data(), count, out)) {
+            return true;
+        }
+        // A body whose result was no scalar (a string, a container, another call's) mostly
+        // gives none next time either; the value path decides those calls anyway.
+        n.pureCallSkips = kPureCallRetryInterval;
+        return false;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
