@@ -57,4 +57,7 @@ Variable evaluateTokenRange(CobaltScript& engine, const ParsedScriptLine& line, 
 void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalysis* analysis, const Variable* keys,
                   size_t count, Variable value, ScopeTarget target);
 
+/// Runs a line prepared as AssignmentForm::OneElement (name[k] = e); failures leave unpositioned.
+void executeOneElementAssignment(CobaltScript& engine, const ParsedScriptLine& line);
+
 } // namespace cobalt
