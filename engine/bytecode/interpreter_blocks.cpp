@@ -8,6 +8,7 @@
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
 #include "engine/exec/line_access.h"
+#include "engine/scope/cached_resolution.h"
 
 namespace cobalt::interp {
 namespace {
@@ -54,7 +55,16 @@ void executeInlineAssignment(CobaltScript& engine, const ParsedScriptLine& line)
         // that define globals or open scopes, which would move a target found earlier.
         Variable value = engine.evaluateFastExpression(line.exprFast[0], line);
         const uint32_t nameIndex = line.assignmentTargets[0].nameIndex;
-        engine.assignVariableFast(line.tokens[nameIndex], analysisAt(line, nameIndex), std::move(value),
+        const TokenAnalysis* analysis = analysisAt(line, nameIndex);
+        // A name that already holds a value where its token last found it (a loop's counter
+        // or total) is stored into there, as assignVariableFast would after the same look-up.
+        if (line.scopeModifier == ScopeModifier::None && analysis && analysis->noScopeMark) {
+            if (Variable* existing = resolution::cachedHit<true>(engine.scopes, line.tokens[nameIndex], *analysis)) {
+                storeValueInto(std::move(value), *existing);
+                return;
+            }
+        }
+        engine.assignVariableFast(line.tokens[nameIndex], analysis, std::move(value),
                                   scopeTargetOf(line.scopeModifier));
     } catch (const std::exception&) {
         engine.rethrowPositioned(line);

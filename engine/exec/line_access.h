@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <string_view>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "engine/cobalt_script.h"
@@ -37,6 +39,31 @@ inline ScopeTarget scopeTargetOf(ScopeModifier modifier)
     case ScopeModifier::None: break;
     }
     return ScopeTarget::Default;
+}
+
+/// to = from for a variable or element that already exists. An int, float or bool (or the
+/// absent value) over a payload of the same kind is a plain store, as in a pass over numbers;
+/// everything else takes the general assignment.
+inline void storeValueInto(Variable&& from, Variable& to)
+{
+    if (from.value.index() == to.value.index()) {
+        if (const int32_t* number = std::get_if<int32_t>(&from.value)) {
+            to.type = from.type;
+            *std::get_if<int32_t>(&to.value) = *number;
+            return;
+        }
+        if (const float* real = std::get_if<float>(&from.value)) {
+            to.type = from.type;
+            *std::get_if<float>(&to.value) = *real;
+            return;
+        }
+        if (const bool* flag = std::get_if<bool>(&from.value)) {
+            to.type = from.type;
+            *std::get_if<bool>(&to.value) = *flag;
+            return;
+        }
+    }
+    to = std::move(from);
 }
 
 /// Evaluates prepared range `rangeIndex` of the line when line preparation recorded it;

@@ -6,7 +6,6 @@
 #include <exception>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "engine/cobalt_script.h"
@@ -204,20 +203,6 @@ void markNear(CobaltScript& engine, const ParsedScriptLine& line, uint32_t index
     if (index < line.tokens.size()) engine.markNearToken(line, index);
 }
 
-/// to = from: an int or absent value over an int or absent value (a pass over numbers) as a
-/// plain store, the rest by the general assignment.
-void moveValue(Variable&& from, Variable& to)
-{
-    const int32_t* payload = std::get_if<int32_t>(&from.value);
-    int32_t* target = std::get_if<int32_t>(&to.value);
-    if (payload && target) {
-        to.type = from.type;
-        *target = *payload;
-        return;
-    }
-    to = std::move(from);
-}
-
 /// The one key of name[k] = e, with the result, the failures and the near-token of
 /// evaluateKey. True when the key is an int, in `intKey`; a key that is a name holding an int
 /// builds no value at all. Any other key's value is left in `key` (an int key may be there too).
@@ -268,7 +253,7 @@ void executeOneElementAssignment(CobaltScript& engine, const ParsedScriptLine& l
             std::vector<Variable>& items = container->asArray()->items;
             const auto position = static_cast<size_t>(intKey) - 1;
             if (position < items.size()) {
-                moveValue(std::move(value), items[position]);
+                storeValueInto(std::move(value), items[position]);
                 return;
             }
             if (position == items.size()) {
