@@ -61,6 +61,17 @@ void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalys
 
 namespace {
 
+/// The variable an assignment target's name token `index` stands for, as storeIndexed finds it.
+/// Inlined into each store: a call would cost as much as the cached look-up saves.
+[[gnu::always_inline]] inline Variable* lookUpTarget(CobaltScript& engine, const ParsedScriptLine& line, uint32_t index)
+{
+    const TokenAnalysis* analysis = analysisAt(line, index);
+    if (analysis && analysis->noScopeMark) {
+        if (Variable* hit = resolution::cachedHit<true>(engine.scopes, line.tokens[index], *analysis)) return hit;
+    }
+    return engine.resolveExistingVariableFastMutable(line.tokens[index], analysis, false);
+}
+
 bool isCompoundOperator(std::string_view op)
 {
     return op.size() == 2 && op[1] == '=' &&
@@ -113,7 +124,7 @@ void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& lin
     const std::string& name = line.tokens[target.nameIndex];
     if (target.indexRanges.empty()) {
         // x += e, the counter of a loop: no key list to build.
-        Variable* current = engine.resolveExistingVariableFastMutable(name, analysisAt(line, target.nameIndex), false);
+        Variable* current = lookUpTarget(engine, line, target.nameIndex);
         if (!current) fail("Variable not found: " + name);
         applyCompound(engine, *current, op, right);
         return;
@@ -186,16 +197,6 @@ Variable* lookUpName(CobaltScript& engine, const ParsedScriptLine& line, uint32_
         if (Variable* hit = resolution::cachedHit<true>(engine.scopes, line.tokens[index], *analysis)) return hit;
     }
     return engine.resolveVariableFastPtr(line.tokens[index], analysis);
-}
-
-/// The variable an assignment target's name token `index` stands for, as storeIndexed finds it.
-Variable* lookUpTarget(CobaltScript& engine, const ParsedScriptLine& line, uint32_t index)
-{
-    const TokenAnalysis* analysis = analysisAt(line, index);
-    if (analysis && analysis->noScopeMark) {
-        if (Variable* hit = resolution::cachedHit<true>(engine.scopes, line.tokens[index], *analysis)) return hit;
-    }
-    return engine.resolveExistingVariableFastMutable(line.tokens[index], analysis, false);
 }
 
 void markNear(CobaltScript& engine, const ParsedScriptLine& line, uint32_t index)
