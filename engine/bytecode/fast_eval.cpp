@@ -376,12 +376,6 @@ template <class Result, class FromText, class FromScalar, class FromValue>
 
 } // namespace
 
-bool evaluateFlatScalar(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line,
-                        FastScalarValue& out)
-{
-    return decideByFlatForm(engine, expression, line, out);
-}
-
 // Both entry points try the flat form first (a tree with one is no string chain: the
 // flattener leaves those out), then the tree paths.
 Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line)

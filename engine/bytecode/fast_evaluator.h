@@ -66,12 +66,6 @@ bool fastBodyScalarPossible(const CobaltScript& engine, const ScriptCallable& fu
 /// expressions the pure paths can evaluate (a multi-value return, for one, is not).
 bool fastBodyHasScalarForm(const ScriptCallable& function);
 
-/// The expression's value as a scalar by its flat form alone, with the effects and failures
-/// evaluateFastExpression has on that form; false, with no effect, where the flat form does not
-/// decide (the caller then evaluates the expression as usual).
-bool evaluateFlatScalar(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line,
-                        FastScalarValue& out);
-
 /// The argument values of one call, default-constructed: up to kInline of them in storage on
 /// the native stack and only beyond that on the heap, so that an ordinary call allocates
 /// nothing and builds no more values than it passes.

@@ -8,6 +8,7 @@
 
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
+#include "engine/exec/line_access.h"
 
 namespace cobalt {
 
@@ -23,6 +24,11 @@ void executeLineInstruction(CobaltScript& engine, const ParsedScriptLine& line)
 {
     engine.setPositionContext(line);
     try {
+        // The commonest statement of array loops goes straight to its executor.
+        if (line.assignmentForm == AssignmentForm::OneElement) {
+            executeOneElementAssignment(engine, line);
+            return;
+        }
         Variable lastValue;
         engine.executeSimpleStatement(line, lastValue);
     } catch (const std::exception&) {

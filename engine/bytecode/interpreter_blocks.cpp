@@ -5,10 +5,10 @@
 
 #include <exception>
 
-#include "engine/bytecode/fast_evaluator.h"
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
 #include "engine/exec/line_access.h"
+#include "engine/scope/cached_resolution.h"
 
 namespace cobalt::interp {
 namespace {
@@ -53,25 +53,19 @@ void executeInlineAssignment(CobaltScript& engine, const ParsedScriptLine& line)
     try {
         // The right side is computed before the target is looked up: it may call functions
         // that define globals or open scopes, which would move a target found earlier.
+        Variable value = engine.evaluateFastExpression(line.exprFast[0], line);
         const uint32_t nameIndex = line.assignmentTargets[0].nameIndex;
-        const std::string& name = line.tokens[nameIndex];
         const TokenAnalysis* analysis = analysisAt(line, nameIndex);
-        const ScopeTarget target = scopeTargetOf(line.scopeModifier);
-        FastScalarValue scalar;
-        if (target == ScopeTarget::Default && analysis != nullptr && analysis->noScopeMark &&
-            evaluateFlatScalar(engine, line.exprFast[0], line, scalar)) {
-            // A number over a number is written in place, with no value built in between.
-            if (Variable* existing = engine.resolveExistingVariableFastMutable(name, analysis, false)) {
-                assignFastScalarToVariable(scalar, *existing);
+        // A name that already holds a value where its token last found it (a loop's counter
+        // or total) is stored into there, as assignVariableFast would after the same look-up.
+        if (line.scopeModifier == ScopeModifier::None && analysis && analysis->noScopeMark) {
+            if (Variable* existing = resolution::cachedHit<true>(engine.scopes, line.tokens[nameIndex], *analysis)) {
+                storeValueInto(std::move(value), *existing);
                 return;
             }
-            Variable value;
-            assignFastScalarToVariable(scalar, value);
-            engine.assignVariableFast(name, analysis, std::move(value), target);
-            return;
         }
-        Variable value = engine.evaluateFastExpression(line.exprFast[0], line);
-        engine.assignVariableFast(name, analysis, std::move(value), target);
+        engine.assignVariableFast(line.tokens[nameIndex], analysis, std::move(value),
+                                  scopeTargetOf(line.scopeModifier));
     } catch (const std::exception&) {
         engine.rethrowPositioned(line);
     }

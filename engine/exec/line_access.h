@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <string_view>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "engine/cobalt_script.h"
@@ -56,5 +58,8 @@ Variable evaluateTokenRange(CobaltScript& engine, const ParsedScriptLine& line, 
 /// `count` is at least 1.
 void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalysis* analysis, const Variable* keys,
                   size_t count, Variable value, ScopeTarget target);
+
+/// Runs a line prepared as AssignmentForm::OneElement (name[k] = e); failures leave unpositioned.
+void executeOneElementAssignment(CobaltScript& engine, const ParsedScriptLine& line);
 
 } // namespace cobalt

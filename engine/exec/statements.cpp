@@ -4,12 +4,14 @@
 
 #include <array>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 #include "engine/exec/line_access.h"
+#include "engine/scope/cached_resolution.h"
 
 namespace cobalt {
 
@@ -58,6 +60,17 @@ void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalys
 }
 
 namespace {
+
+/// The variable an assignment target's name token `index` stands for, as storeIndexed finds it.
+/// Inlined into each store: a call would cost as much as the cached look-up saves.
+[[gnu::always_inline]] inline Variable* lookUpTarget(CobaltScript& engine, const ParsedScriptLine& line, uint32_t index)
+{
+    const TokenAnalysis* analysis = analysisAt(line, index);
+    if (analysis && analysis->noScopeMark) {
+        if (Variable* hit = resolution::cachedHit<true>(engine.scopes, line.tokens[index], *analysis)) return hit;
+    }
+    return engine.resolveExistingVariableFastMutable(line.tokens[index], analysis, false);
+}
 
 bool isCompoundOperator(std::string_view op)
 {
@@ -111,7 +124,7 @@ void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& lin
     const std::string& name = line.tokens[target.nameIndex];
     if (target.indexRanges.empty()) {
         // x += e, the counter of a loop: no key list to build.
-        Variable* current = engine.resolveExistingVariableFastMutable(name, analysisAt(line, target.nameIndex), false);
+        Variable* current = lookUpTarget(engine, line, target.nameIndex);
         if (!current) fail("Variable not found: " + name);
         applyCompound(engine, *current, op, right);
         return;
@@ -175,6 +188,88 @@ void assignOneValueToElement(CobaltScript& engine, const ParsedScriptLine& line)
                  std::move(value), scopeTargetOf(line.scopeModifier));
 }
 
+/// The variable the line's name token `index` reads, as the expression walker finds it: the
+/// token's cached place when it still holds, else the full search.
+Variable* lookUpName(CobaltScript& engine, const ParsedScriptLine& line, uint32_t index)
+{
+    const TokenAnalysis* analysis = index < line.analyses.size() ? &line.analyses[index] : nullptr;
+    if (analysis && analysis->noScopeMark) {
+        if (Variable* hit = resolution::cachedHit<true>(engine.scopes, line.tokens[index], *analysis)) return hit;
+    }
+    return engine.resolveVariableFastPtr(line.tokens[index], analysis);
+}
+
+void markNear(CobaltScript& engine, const ParsedScriptLine& line, uint32_t index)
+{
+    if (index < line.tokens.size()) engine.markNearToken(line, index);
+}
+
+/// The one key of name[k] = e, with the result, the failures and the near-token of
+/// evaluateKey. True when the key is an int, in `intKey`; a key that is a name holding an int
+/// builds no value at all. Any other key's value is left in `key` (an int key may be there too).
+bool evaluateOneKey(CobaltScript& engine, const ParsedScriptLine& line, const ParsedAssignmentTarget& target,
+                    int32_t& intKey, std::optional<Variable>& key)
+{
+    const FastExpression* fast = target.indexFast.empty() ? nullptr : &target.indexFast.front();
+    if (fast && fast->valid()) {
+        const FastExprNode& root = fast->nodes[static_cast<size_t>(fast->root)];
+        if (root.kind == FastExprNodeKind::Variable && root.tokenIndex < line.tokens.size()) {
+            engine.checkNativeStack();
+            const Variable* found = lookUpName(engine, line, root.tokenIndex);
+            markNear(engine, line, root.spanEnd);
+            if (found && found->type == VarType::Int) {
+                intKey = found->asInt();
+                return true;
+            }
+            // A copy: storing may create the container in the scope that holds this name.
+            key.emplace(found ? *found : Variable());
+            return false;
+        }
+    }
+    key.emplace(fast && fast->valid() ? engine.evaluateFastExpression(*fast, line)
+                                      : evaluateKey(engine, line, target, 0));
+    if (key->type != VarType::Int) return false;
+    intKey = key->asInt();
+    return true;
+}
+
+} // namespace
+
+/// name[k] = e, the statement of every array loop. Same order as the general form: the right
+/// side, then the key, then the container is looked up. An int key that lands inside an
+/// existing array or just past its end is stored in place; everything else (a new container,
+/// a table, a string, growth by more than one, a promotion) goes to storeIndexed.
+void executeOneElementAssignment(CobaltScript& engine, const ParsedScriptLine& line)
+{
+    Variable value = !line.exprFast.empty() && line.exprFast.front().valid()
+                         ? engine.evaluateFastExpression(line.exprFast.front(), line)
+                         : engine.evaluateRange(line, 0, "Unexpected token in assignment expression");
+    const ParsedAssignmentTarget& target = line.assignmentTargets.front();
+    const uint32_t nameIndex = target.nameIndex;
+    int32_t intKey = 0;
+    std::optional<Variable> key;
+    if (evaluateOneKey(engine, line, target, intKey, key)) {
+        Variable* container = lookUpTarget(engine, line, nameIndex);
+        if (container && container->type == VarType::Array && intKey >= 1) {
+            std::vector<Variable>& items = container->asArray()->items;
+            const auto position = static_cast<size_t>(intKey) - 1;
+            if (position < items.size()) {
+                storeValueInto(std::move(value), items[position]);
+                return;
+            }
+            if (position == items.size()) {
+                items.push_back(std::move(value));
+                return;
+            }
+        }
+        if (!key) key.emplace(intKey);
+    }
+    storeIndexed(engine, line.tokens[nameIndex], analysisAt(line, nameIndex), &*key, 1, std::move(value),
+                 scopeTargetOf(line.scopeModifier));
+}
+
+namespace {
+
 void executePlainAssignment(CobaltScript& engine, const ParsedScriptLine& line)
 {
     if (line.exprRanges.size() == 1 && !hasIndexedTarget(line)) {
@@ -213,6 +308,15 @@ void executePlainAssignment(CobaltScript& engine, const ParsedScriptLine& line)
 
 bool CobaltScript::executeAssignment(const ParsedScriptLine& line, Variable& /*lastValue*/)
 {
+    // Prepared lines carry their form, so that no statement compares its operator text again.
+    switch (line.assignmentForm) {
+    case AssignmentForm::OneElement: executeOneElementAssignment(*this, line); return true;
+    case AssignmentForm::Plain: executePlainAssignment(*this, line); return true;
+    case AssignmentForm::Compound:
+        executeCompoundAssignment(*this, line, line.tokens[line.assignOperatorIndex][0]);
+        return true;
+    case AssignmentForm::Undecided: break;
+    }
     if (!line.isAssignment || line.assignmentTargets.empty() || line.assignOperatorIndex >= line.tokens.size()) {
         return false;
     }

@@ -217,6 +217,21 @@ void compileFastForms(ParsedScriptLine& line)
     }
 }
 
+AssignmentForm assignmentFormOf(const ParsedScriptLine& line)
+{
+    if (!line.isAssignment || line.assignmentTargets.empty() || line.assignOperatorIndex >= line.tokens.size()) {
+        return AssignmentForm::Undecided;
+    }
+    const std::string& op = line.tokens[line.assignOperatorIndex];
+    if (op != "=") return op.size() == 2 && op[1] == '=' ? AssignmentForm::Compound : AssignmentForm::Undecided;
+    const ParsedAssignmentTarget& target = line.assignmentTargets.front();
+    if (line.assignmentTargets.size() == 1 && line.exprRanges.size() == 1 && target.nameIndex < line.tokens.size() &&
+        target.indexRanges.size() == 1) {
+        return AssignmentForm::OneElement;
+    }
+    return AssignmentForm::Plain;
+}
+
 // nest "label": the label is one non-empty string literal. The failure is a plain message
 // (load and loadFile hand it to scripts as it is); the position context names the line so
 // that whoever reports it can place it.
@@ -246,6 +261,7 @@ void resetPreparation(ParsedScriptLine& line)
     line.scopeModifier = ScopeModifier::None;
     line.isAssignment = false;
     line.assignOperatorIndex = 0;
+    line.assignmentForm = AssignmentForm::Undecided;
     line.assignmentTargets.clear();
     line.exprRanges.clear();
     line.exprFast.clear();
@@ -263,6 +279,7 @@ void prepareLine(CobaltScript& engine, ParsedScriptLine& line)
     if (line.kind == StatementKind::Nest) validateNestLabel(engine, line);
     collectExpressionRanges(line);
     compileFastForms(line);
+    line.assignmentForm = assignmentFormOf(line);
 }
 
 } // namespace

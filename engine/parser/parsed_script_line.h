@@ -51,6 +51,15 @@ struct ParsedAssignmentTarget {
     std::vector<FastExpression> indexFast;  // their fast forms, parallel to indexRanges
 };
 
+/// How the statement executor runs a simple assignment, decided once by line preparation from
+/// the line's shape so that no statement re-reads its operator and targets to find out.
+enum class AssignmentForm : uint8_t {
+    Undecided = 0,   // not prepared (or not an assignment): decided when it runs
+    Plain = 1,       // "=" in any shape but the one below
+    OneElement = 2,  // name[k] = e: one target with exactly one key, "=", one right side
+    Compound = 3,    // "+=", "-=", ... in any shape
+};
+
 struct ParsedScriptLine {
     std::string text;
     uint64_t lineNumber = 0;  // 0-based physical line where the statement begins
@@ -67,6 +76,7 @@ struct ParsedScriptLine {
     // modifier word when there is one.
     bool isAssignment = false;
     uint32_t assignOperatorIndex = 0;
+    AssignmentForm assignmentForm = AssignmentForm::Undecided;
     std::vector<ParsedAssignmentTarget> assignmentTargets;
     // Expression ranges the executors evaluate, by kind:
     //   if/elseif/while/until: the condition, tokens 1 to the end (always one range, which

@@ -35,30 +35,6 @@ void rememberGlobal(CobaltScript& engine, std::string_view name, const TokenAnal
     analysis.lastScopeId = engine.scopes.globalsId;
 }
 
-/// Stores a value into an existing variable. An int, float or bool over a payload of the same
-/// alternative is copied directly; everything else takes the variant's own assignment.
-void storeInto(Variable& target, Variable&& value)
-{
-    if (value.value.index() == target.value.index()) {
-        if (const int32_t* number = std::get_if<int32_t>(&value.value)) {
-            target.type = value.type;
-            *std::get_if<int32_t>(&target.value) = *number;
-            return;
-        }
-        if (const float* real = std::get_if<float>(&value.value)) {
-            target.type = value.type;
-            *std::get_if<float>(&target.value) = *real;
-            return;
-        }
-        if (const bool* flag = std::get_if<bool>(&value.value)) {
-            target.type = value.type;
-            *std::get_if<bool>(&target.value) = *flag;
-            return;
-        }
-    }
-    target = std::move(value);
-}
-
 } // namespace
 
 void CobaltScript::setInScope(ScopeList& scope, std::string_view name, Variable value)
@@ -151,7 +127,7 @@ void CobaltScript::assignVariableFast(std::string_view name, const TokenAnalysis
         const uint64_t bit = analysis->noScopeMark ? analysis->nameBit : scopeNameBit(name);
         const size_t index = resolution::entryIndex(scope, name, bit);
         if (index != std::string::npos) {
-            storeInto(scope.entries[index].second, std::move(value));
+            storeValueInto(std::move(value), scope.entries[index].second);
             return;
         }
         scope.add(name, bit, std::move(value));
@@ -162,7 +138,7 @@ void CobaltScript::assignVariableFast(std::string_view name, const TokenAnalysis
         return;
     }
     if (Variable* existing = resolveExistingVariableFastMutable(name, analysis, false)) {
-        storeInto(*existing, std::move(value));
+        storeValueInto(std::move(value), *existing);
         return;
     }
     pushVariable(name, std::move(value));

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -98,6 +99,31 @@ struct Variable {
     const CallableRef& asCallable() const { return std::get<CallableRef>(value); }
     const MultiRef& asMulti() const { return std::get<MultiRef>(value); }
 };
+
+/// to = from for a variable or element that already exists. An int, float or bool (or the
+/// absent value) over a payload of the same kind is a plain store, as in a pass over numbers;
+/// everything else takes the general assignment.
+inline void storeValueInto(Variable&& from, Variable& to)
+{
+    if (from.value.index() == to.value.index()) {
+        if (const int32_t* number = std::get_if<int32_t>(&from.value)) {
+            to.type = from.type;
+            *std::get_if<int32_t>(&to.value) = *number;
+            return;
+        }
+        if (const float* real = std::get_if<float>(&from.value)) {
+            to.type = from.type;
+            *std::get_if<float>(&to.value) = *real;
+            return;
+        }
+        if (const bool* flag = std::get_if<bool>(&from.value)) {
+            to.type = from.type;
+            *std::get_if<bool>(&to.value) = *flag;
+            return;
+        }
+    }
+    to = std::move(from);
+}
 
 // Containers release their nested containers without recursing, so dropping a deeply
 // nested value cannot exhaust the native stack. Each one is entered in the registry of the
