@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -221,26 +222,37 @@ private:
         return parseWord(m_analyses[m_pos]);
     }
 
+    // The entries of a literal up to its `closing` bracket, the opening one consumed: none, or
+    // `entry` { "," entry }. False wherever the token evaluator might read it otherwise.
+    template <class Entry>
+    bool parseEntries(std::string_view closing, Entry&& entry)
+    {
+        if (currentIs(closing)) {
+            ++m_pos;
+            return true;
+        }
+        while (true) {
+            if (!entry() || atEnd()) return false;
+            if (current() == closing) {
+                ++m_pos;
+                return true;
+            }
+            if (current() != ",") return false;
+            ++m_pos;
+        }
+    }
+
     // "[" [ expression { "," expression } ] "]"
     int32_t parseArrayLiteral(int depth)
     {
         ++m_pos;
         FastLiteralExpression literal;
-        if (currentIs("]")) {
-            ++m_pos;
-            return addLiteral(FastExprNodeKind::ArrayLiteral, std::move(literal));
-        }
-        while (true) {
+        const bool parsed = parseEntries("]", [&] {
             const int32_t element = parseExpression(kLowestLevel, depth + 1);
-            if (element < 0 || atEnd()) return -1;
             literal.values.push_back(element);
-            if (current() == "]") {
-                ++m_pos;
-                return addLiteral(FastExprNodeKind::ArrayLiteral, std::move(literal));
-            }
-            if (current() != ",") return -1;
-            ++m_pos;
-        }
+            return element >= 0;
+        });
+        return parsed ? addLiteral(FastExprNodeKind::ArrayLiteral, std::move(literal)) : -1;
     }
 
     // "{" "}" | "{" entry { "," entry } "}" where the entries are either all positional or
@@ -250,33 +262,26 @@ private:
     {
         ++m_pos;
         FastLiteralExpression literal;
-        if (currentIs("}")) {
-            ++m_pos;
-            return addLiteral(FastExprNodeKind::TableLiteral, std::move(literal));
-        }
         bool keyed = false;
-        for (size_t entry = 0;; ++entry) {
-            if (atEnd() || current() == "[") return -1;
+        const bool parsed = parseEntries("}", [&] {
+            if (atEnd() || current() == "[") return false;
             const bool named = m_pos + 1 < m_tokens.size() && isBraceKeySeparator(m_tokens[m_pos + 1]);
-            if (entry == 0) keyed = named;
-            if (named != keyed) return -1;
+            if (literal.values.empty()) keyed = named;
+            if (named != keyed) return false;
             if (named) {
                 std::string key;
-                if (!braceKeyText(key)) return -1;
+                if (!braceKeyText(key)) return false;
                 literal.keys.push_back(std::move(key));
                 m_pos += 2;
             }
             const int32_t value = parseExpression(kLowestLevel, depth + 1);
-            if (value < 0 || atEnd()) return -1;
             literal.values.push_back(value);
-            if (current() == "}") {
-                ++m_pos;
-                return addLiteral(keyed ? FastExprNodeKind::TableLiteral : FastExprNodeKind::ArrayLiteral,
-                                  std::move(literal));
-            }
-            if (current() != ",") return -1;
-            ++m_pos;
-        }
+            return value >= 0;
+        });
+        if (!parsed) return -1;
+        // {} is a table; entries without keys make an array.
+        const bool table = keyed || literal.values.empty();
+        return addLiteral(table ? FastExprNodeKind::TableLiteral : FastExprNodeKind::ArrayLiteral, std::move(literal));
     }
 
     static bool isBraceKeySeparator(const Token& token) { return token == ":" || token == "="; }
