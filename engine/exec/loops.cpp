@@ -49,11 +49,13 @@ size_t pushLoopVariables(CobaltScript& engine, const std::vector<std::string>& n
 }
 
 /// Sets loop variable `slot` of the loop scope at `depth`. Looked up afresh every time: the
-/// body may have pushed and popped scopes, moving the stack's storage.
-void setLoopVariable(CobaltScript& engine, size_t depth, size_t slot, Variable value)
+/// body may have pushed and popped scopes, moving the stack's storage. Copied straight into
+/// the slot: a text key then lands in the capacity the previous key left, with no temporary
+/// and, for the short keys tables mostly have, no allocation.
+void setLoopVariable(CobaltScript& engine, size_t depth, size_t slot, const Variable& value)
 {
     auto& entries = engine.scopes.loops[depth].entries;
-    if (slot < entries.size()) entries[slot].second = std::move(value);
+    if (slot < entries.size()) entries[slot].second = value;
 }
 
 void assignIterationValues(CobaltScript& engine, size_t depth, size_t count, const Variable& first,
@@ -206,10 +208,14 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
     const std::vector<Variable>& keyValues = iteration->keyValues;
     Variable textKey;
     for (size_t i = 0; i < keys.size(); ++i) {
-        auto found = table->map.find(keys[i]);
-        if (found == table->map.end()) failKeyRemoved(engine, line);
+        const Variable* value = iteration->valueIfCurrent(*table, i);
+        if (value == nullptr) {
+            auto found = table->map.find(keys[i]);
+            if (found == table->map.end()) failKeyRemoved(engine, line);
+            value = &found->second;
+        }
         const Variable& key = i < keyValues.size() ? keyValues[i] : (textKey = Variable(keys[i]));
-        auto [outcome, result] = iterate(key, found->second);
+        auto [outcome, result] = iterate(key, *value);
         if (outcome == IterationOutcome::Leave) return result;
         if (outcome == IterationOutcome::Stop) break;
     }
@@ -390,8 +396,7 @@ void openGenericForCursor(CobaltScript& engine, const ParsedScriptLine& line, Ge
                     cursor.length = engine.numericTableLength(container.asTable());
                 } else {
                     cursor.mode = GenericForCursor::Mode::TableKeys;
-                    cursor.keys = engine.getIterationTableKeys(container.asTable());
-                    cursor.keyValues = engine.getIterationTableKeyValues(container.asTable());
+                    cursor.keys = engine.sharedIterationKeys(container.asTable());
                 }
                 cursor.container = std::move(container);
                 return;
@@ -417,8 +422,7 @@ bool advanceGenericForCursor(CobaltScript& engine, const ParsedScriptLine& line,
     case GenericForCursor::Mode::ArrayContainer: {
         const ArrayRef array = cursor.container.asArray();
         if (i >= array->items.size() || i >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return false;
-        const Variable element = array->items[i];
-        assignIterationValues(engine, loopDepth, count, Variable(static_cast<int32_t>(i + 1)), element);
+        assignIterationValues(engine, loopDepth, count, Variable(static_cast<int32_t>(i + 1)), array->items[i]);
         break;
     }
     case GenericForCursor::Mode::TableSequence: {
@@ -427,18 +431,24 @@ bool advanceGenericForCursor(CobaltScript& engine, const ParsedScriptLine& line,
         const int32_t key = static_cast<int32_t>(i + 1);
         auto found = table->map.find(std::to_string(key));
         if (found == table->map.end()) failKeyRemoved(engine, line);
-        const Variable element = found->second;
-        assignIterationValues(engine, loopDepth, count, Variable(key), element);
+        assignIterationValues(engine, loopDepth, count, Variable(key), found->second);
         break;
     }
     case GenericForCursor::Mode::TableKeys: {
-        if (i >= cursor.keys.size()) return false;
-        const TableRef table = cursor.container.asTable();
-        auto found = table->map.find(cursor.keys[i]);
-        if (found == table->map.end()) failKeyRemoved(engine, line);
-        const Variable element = found->second;
-        assignIterationValues(engine, loopDepth, count,
-                              i < cursor.keyValues.size() ? cursor.keyValues[i] : Variable(cursor.keys[i]), element);
+        const TableIterationKeys& keys = *cursor.keys;
+        if (i >= keys.keys.size()) return false;
+        const ScriptTable& table = *cursor.container.asTable();
+        const Variable* value = keys.valueIfCurrent(table, i);
+        if (value == nullptr) {
+            auto found = table.map.find(keys.keys[i]);
+            if (found == table.map.end()) failKeyRemoved(engine, line);
+            value = &found->second;
+        }
+        if (i < keys.keyValues.size()) {
+            assignIterationValues(engine, loopDepth, count, keys.keyValues[i], *value);
+        } else {
+            assignIterationValues(engine, loopDepth, count, Variable(keys.keys[i]), *value);
+        }
         break;
     }
     case GenericForCursor::Mode::Elements: {
