@@ -376,8 +376,8 @@ bool CobaltScript::executeCoroutineTurn(CoroutineState& state)
 {
     checkNativeStack();
     if (!state.program) return true;
-    // The stepper reads the program through a reference: hold it for the turn.
-    const ProgramRef program = state.program;
+    // The stepper reads the program through a reference: the state, alive for the whole turn,
+    // holds it, and it is fixed when the coroutine starts.
     return Stepper(*this, state).turn();
 }
 
