@@ -7,6 +7,7 @@
 #include <exception>
 #include <limits>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "engine/cobalt_script.h"
@@ -55,7 +56,25 @@ size_t pushLoopVariables(CobaltScript& engine, const std::vector<std::string>& n
 void setLoopVariable(CobaltScript& engine, size_t depth, size_t slot, const Variable& value)
 {
     auto& entries = engine.scopes.loops[depth].entries;
-    if (slot < entries.size()) entries[slot].second = value;
+    if (slot >= entries.size()) return;
+    Variable& target = entries[slot].second;
+    // A walk mostly binds values of the kind the variable already holds: an int or a text is
+    // then copied without going through the payload's general assignment. The kind tag is
+    // copied too, as an int payload also stands for "not".
+    if (const auto* number = std::get_if<int32_t>(&value.value)) {
+        if (auto* held = std::get_if<int32_t>(&target.value)) {
+            *held = *number;
+            target.type = value.type;
+            return;
+        }
+    } else if (const auto* text = std::get_if<std::string>(&value.value)) {
+        if (auto* held = std::get_if<std::string>(&target.value)) {
+            held->assign(*text);
+            target.type = value.type;
+            return;
+        }
+    }
+    target = value;
 }
 
 void assignIterationValues(CobaltScript& engine, size_t depth, size_t count, const Variable& first,
@@ -169,11 +188,16 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
     if (container.type != VarType::Array && container.type != VarType::Table) fail(expects);
 
     const size_t depth = pushLoopVariables(engine, names);
+    // The body's value only matters to a return or jump out of the loop: it is moved out then
+    // and otherwise dropped where it was made.
+    Variable leaving;
     auto iterate = [&](const Variable& key, const Variable& value) {
         assignIterationValues(engine, depth, names.size(), key, value);
         BlockSignal iterationSignal = BlockSignal::None;
         Variable result = body(iterationSignal);
-        return std::make_pair(afterIteration(engine, iterationSignal, signal), std::move(result));
+        const IterationOutcome outcome = afterIteration(engine, iterationSignal, signal);
+        if (outcome == IterationOutcome::Leave) leaving = std::move(result);
+        return outcome;
     };
 
     if (container.type == VarType::Array) {
@@ -182,8 +206,8 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
             if (i >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) break;
             // Bound straight from the container (one copy): binding the loop variables runs no
             // script code, and the loop holds the container.
-            auto [outcome, result] = iterate(Variable(static_cast<int32_t>(i + 1)), array->items[i]);
-            if (outcome == IterationOutcome::Leave) return result;
+            const IterationOutcome outcome = iterate(Variable(static_cast<int32_t>(i + 1)), array->items[i]);
+            if (outcome == IterationOutcome::Leave) return leaving;
             if (outcome == IterationOutcome::Stop) break;
         }
         return Variable();
@@ -196,8 +220,8 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
             auto found = table->map.find(std::to_string(i));
             if (found == table->map.end()) failKeyRemoved(engine, line);
             Variable element = found->second;
-            auto [outcome, result] = iterate(Variable(i), element);
-            if (outcome == IterationOutcome::Leave) return result;
+            const IterationOutcome outcome = iterate(Variable(i), element);
+            if (outcome == IterationOutcome::Leave) return leaving;
             if (outcome == IterationOutcome::Stop) break;
         }
         return Variable();
@@ -215,8 +239,8 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
             value = &found->second;
         }
         const Variable& key = i < keyValues.size() ? keyValues[i] : (textKey = Variable(keys[i]));
-        auto [outcome, result] = iterate(key, *value);
-        if (outcome == IterationOutcome::Leave) return result;
+        const IterationOutcome outcome = iterate(key, *value);
+        if (outcome == IterationOutcome::Leave) return leaving;
         if (outcome == IterationOutcome::Stop) break;
     }
     return Variable();
