@@ -68,7 +68,7 @@ void pushUnlessOnTop(SourceStack& stack, const std::string& text)
 /// every exit, with the main code's position context.
 class ContextSwap {
 public:
-    ContextSwap(CobaltScript& engine, CoroutineContext& context)
+    [[gnu::always_inline]] ContextSwap(CobaltScript& engine, CoroutineContext& context)
         : m_engine(engine),
           m_context(context),
           m_position(engine.errorContext),
@@ -77,7 +77,7 @@ public:
     {
         swapExecutionContext(engine, context, m_directories, m_paths);
     }
-    ~ContextSwap() { swapExecutionContext(m_engine, m_context, m_directories, m_paths); }
+    [[gnu::always_inline]] ~ContextSwap() { swapExecutionContext(m_engine, m_context, m_directories, m_paths); }
     ContextSwap(const ContextSwap&) = delete;
     ContextSwap& operator=(const ContextSwap&) = delete;
 
@@ -178,26 +178,31 @@ void CobaltScript::startCoroutine(const CallableRef& function, const Variable* a
     coroutines.scheduled = std::move(state);
 }
 
-void CobaltScript::serviceScheduledCoroutineTurn()
+namespace {
+
+/// Gives the scheduled coroutine its turn; a failure of the turn is handed back in `failure`
+/// instead of thrown, so that the main code's instruction loop, which services a turn after
+/// every instruction, reaches it in one call without a second handler around it.
+[[gnu::always_inline]] inline void runScheduledTurn(CobaltScript& engine, std::exception_ptr& failure)
 {
+    CoroutineEngineState& coroutines = engine.coroutines;
     // Held by the slot for the whole turn: nothing in a turn empties it (a start or kill from
     // inside waits for the turn's end, a reset parks it), so no reference count is taken.
     CoroutineState* const state = coroutines.scheduled.get();
     if (state == nullptr) return;
     bool finished = false;
     bool terminated = false;
-    std::exception_ptr failure;
     {
-        ContextSwap swap(*this, state->context);
+        ContextSwap swap(engine, state->context);
         coroutines.inTurn = 1;
         coroutines.terminateRequested = 0;
         try {
-            finished = executeCoroutineTurn(*state);
+            finished = engine.executeCoroutineTurn(*state);
         } catch (const CoroutineTerminated&) {
             terminated = true;
         } catch (...) {
             try {
-                rethrowTurnFailure(*this);
+                rethrowTurnFailure(engine);
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -210,22 +215,29 @@ void CobaltScript::serviceScheduledCoroutineTurn()
         coroutines.replacement.reset();
         return;
     }
-    if (failure) {
-        if (coroutines.scheduled.get() == state) coroutines.scheduled.reset();
-        std::rethrow_exception(failure);
-    }
-    if (finished) {
-        state->finished = true;
+    if (failure || finished) {
+        if (finished) state->finished = true;
         if (coroutines.scheduled.get() == state) coroutines.scheduled.reset();
     }
+}
+
+} // namespace
+
+void CobaltScript::serviceScheduledCoroutineTurn()
+{
+    std::exception_ptr failure;
+    runScheduledTurn(*this, failure);
+    if (failure) std::rethrow_exception(failure);
 }
 
 void CobaltScript::serviceScheduledCoroutineTurnNoThrow()
 {
     if (coroutines.inTurn != 0 || !coroutines.scheduled || coroutines.pendingFailure) return;
     try {
-        serviceScheduledCoroutineTurn();
+        runScheduledTurn(*this, coroutines.pendingFailure);
     } catch (...) {
+        // What escapes the turn's own handlers (memory running out while the position is
+        // saved) waits for the main code like a failure of the turn.
         if (!coroutines.pendingFailure) coroutines.pendingFailure = std::current_exception();
     }
 }
