@@ -49,15 +49,11 @@ size_t pushLoopVariables(CobaltScript& engine, const std::vector<std::string>& n
     return engine.scopes.loops.size() - 1;
 }
 
-/// Sets loop variable `slot` of the loop scope at `depth`. Looked up afresh every time: the
-/// body may have pushed and popped scopes, moving the stack's storage. Copied straight into
-/// the slot: a text key then lands in the capacity the previous key left, with no temporary
-/// and, for the short keys tables mostly have, no allocation.
-void setLoopVariable(CobaltScript& engine, size_t depth, size_t slot, const Variable& value)
+/// Copies `value` into a loop variable. Copied straight into the slot: a text key then lands
+/// in the capacity the previous key left, with no temporary and, for the short keys tables
+/// mostly have, no allocation.
+[[gnu::always_inline]] inline void bindLoopValue(Variable& target, const Variable& value)
 {
-    auto& entries = engine.scopes.loops[depth].entries;
-    if (slot >= entries.size()) return;
-    Variable& target = entries[slot].second;
     // A walk mostly binds values of the kind the variable already holds: an int or a text is
     // then copied without going through the payload's general assignment. The kind tag is
     // copied too, as an int payload also stands for "not".
@@ -77,11 +73,37 @@ void setLoopVariable(CobaltScript& engine, size_t depth, size_t slot, const Vari
     target = value;
 }
 
+/// Sets loop variable `slot` of the loop scope at `depth`. Looked up afresh every time: the
+/// body may have pushed and popped scopes, moving the stack's storage.
+void setLoopVariable(CobaltScript& engine, size_t depth, size_t slot, const Variable& value)
+{
+    auto& entries = engine.scopes.loops[depth].entries;
+    if (slot < entries.size()) bindLoopValue(entries[slot].second, value);
+}
+
+/// Sets a numeric for loop's counter: in place while the variable still holds an int.
+[[gnu::always_inline]] inline void setLoopCounter(CobaltScript& engine, size_t depth, int32_t counter)
+{
+    auto& entries = engine.scopes.loops[depth].entries;
+    if (entries.empty()) return;
+    Variable& target = entries[0].second;
+    if (auto* held = std::get_if<int32_t>(&target.value)) {
+        *held = counter;
+    } else {
+        target.value.emplace<int32_t>(counter);
+    }
+    target.type = VarType::Int;
+}
+
+/// Binds the key and value of one pass of a pairs or ipairs walk (one look-up of the scope
+/// for both; binding runs no script code, so the first binding cannot move the second slot).
 void assignIterationValues(CobaltScript& engine, size_t depth, size_t count, const Variable& first,
                            const Variable& second)
 {
-    setLoopVariable(engine, depth, 0, first);
-    if (count > 1) setLoopVariable(engine, depth, 1, second);
+    auto& entries = engine.scopes.loops[depth].entries;
+    if (entries.empty()) return;
+    bindLoopValue(entries[0].second, first);
+    if (count > 1 && entries.size() > 1) bindLoopValue(entries[1].second, second);
 }
 
 // ----- numeric for -----
@@ -323,7 +345,7 @@ Variable CobaltScript::runNumericFor(const ParsedScriptLine& line, BlockSignal& 
     const size_t depth = pushLoopVariables(*this, {line.tokens[1]});
     int32_t counter = clause.start;
     while (clause.step > 0 ? counter <= clause.stop : counter >= clause.stop) {
-        setLoopVariable(*this, depth, 0, Variable(counter));
+        setLoopCounter(*this, depth, counter);
         BlockSignal iterationSignal = BlockSignal::None;
         Variable result = body(iterationSignal);
         IterationOutcome outcome = afterIteration(*this, iterationSignal, signal);
