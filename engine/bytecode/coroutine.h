@@ -73,6 +73,7 @@ using CoroutineRef = std::shared_ptr<CoroutineState>;
 struct CoroutineEngineState {
     CoroutineRef scheduled;
     CoroutineRef replacement;           // started from inside a turn; takes over when it unwinds
+    CoroutineRef parked;                // reset while its turn ran; kept until the next reset
     std::exception_ptr pendingFailure;  // a turn's failure, waiting for the main code
     uint8_t inTurn = 0;
     uint8_t terminateRequested = 0;

@@ -13,43 +13,71 @@
 namespace cobalt {
 namespace {
 
-void swapUnlessBothEmpty(std::string& a, std::string& b)
+/// Exchanges two strings or vectors unless both are empty, which is what they nearly always
+/// are on both sides: the test costs less than the exchange.
+template <typename Container>
+void swapUnlessBothEmpty(Container& a, Container& b)
 {
     if (!a.empty() || !b.empty()) a.swap(b);
 }
 
+/// Whether a directory or path stack must be exchanged for a turn: not when both have the same
+/// entry on top. Only the top of these stacks is ever read, and whatever a statement pushes
+/// is cut off again when it ends, so nothing below the top at the turn's start is reached
+/// within the turn: with the same entry on top, the turn may as well run on the main code's
+/// stack, and leaves it as it found it. The common case, a coroutine of the script's own
+/// file, then moves no stack. Decided once per turn, so the exchange back mirrors it.
+bool stacksDiffer(const SourceStack& a, const SourceStack& b)
+{
+    return a.empty() || b.empty() || a.topId() != b.topId();
+}
+
 /// Exchanges the engine's execution context with `context`. The same call installs a
 /// coroutine's context and puts the main code's back; swapping moves no scope storage, so
-/// pointers into scope lists stay valid and nothing is allocated.
-void swapExecutionContext(CobaltScript& engine, CoroutineContext& context)
+/// pointers into scope lists stay valid and nothing is allocated. A turn follows every
+/// instruction of the main code, so the parts that are nearly always alike on both sides
+/// (empty, or the same source entry on top) are tested before they are moved.
+[[gnu::always_inline]] inline void swapExecutionContext(CobaltScript& engine, CoroutineContext& context,
+                                                        bool directories, bool paths)
 {
     std::swap(engine.scopes.blocks, context.blocks);
     std::swap(engine.scopes.blockBase, context.blockBase);
     std::swap(engine.scopes.loops, context.loops);
     std::swap(engine.scopes.currentFrame, context.currentFrame);
-    swap(engine.loader.directoryStack, context.directoryStack);
-    swap(engine.loader.pathStack, context.pathStack);
+    if (directories) swap(engine.loader.directoryStack, context.directoryStack);
+    if (paths) swap(engine.loader.pathStack, context.pathStack);
     std::swap(engine.calls.varargs, context.varargs);
     std::swap(engine.calls.callDepth, context.callDepth);
-    std::swap(engine.calls.protectedCalls, context.protectedCalls);
+    swapUnlessBothEmpty(engine.calls.protectedCalls, context.protectedCalls);
     swap(engine.softError, context.softError);
     std::swap(engine.loader.jumpPending, context.jumpPending);
     std::swap(engine.activeChunks, context.activeChunks);
-    // A turn happens after every instruction of the main code, and the label is nearly always
-    // empty on both sides: swapping two short strings costs more than the test.
     swapUnlessBothEmpty(engine.loader.pendingJumpLabel, context.pendingJumpLabel);
+}
+
+/// Makes `text` the top of a coroutine's directory or path stack, unless it is on top
+/// already: the rule a call follows, which keeps the main code's entry on top for a
+/// coroutine of the same file.
+void pushUnlessOnTop(SourceStack& stack, const std::string& text)
+{
+    if (text.empty() || (!stack.empty() && stack.back() == text)) return;
+    stack.push_back(text);
 }
 
 /// Installs a coroutine's context for as long as it lives and swaps the main code's back on
 /// every exit, with the main code's position context.
 class ContextSwap {
 public:
-    ContextSwap(CobaltScript& engine, CoroutineContext& context)
-        : m_engine(engine), m_context(context), m_position(engine.errorContext)
+    [[gnu::always_inline]] ContextSwap(CobaltScript& engine, CoroutineContext& context)
+        : m_engine(engine),
+          m_context(context),
+          m_position(engine.errorContext),
+          m_directories(stacksDiffer(engine.loader.directoryStack, context.directoryStack)),
+          m_paths(stacksDiffer(engine.loader.pathStack, context.pathStack))
     {
-        swapExecutionContext(engine, context);
+        swapExecutionContext(engine, context, m_directories, m_paths);
     }
-    ~ContextSwap() { swapExecutionContext(m_engine, m_context); }
+    [[gnu::always_inline]] ~ContextSwap() { swapExecutionContext(m_engine, m_context, m_directories, m_paths); }
     ContextSwap(const ContextSwap&) = delete;
     ContextSwap& operator=(const ContextSwap&) = delete;
 
@@ -57,6 +85,8 @@ private:
     CobaltScript& m_engine;
     CoroutineContext& m_context;
     PositionContextGuard m_position;
+    bool m_directories;
+    bool m_paths;
 };
 
 /// A turn's failure in the script error format. Called inside the turn's catch block while
@@ -101,8 +131,8 @@ CoroutineRef CobaltScript::createCoroutineState(const CallableRef& function, con
     context.callDepth = 1;
     context.directoryStack = loader.directoryStack;
     context.pathStack = loader.pathStack;
-    if (!function->sourceDirectory.empty()) context.directoryStack.push_back(function->sourceDirectory);
-    if (!function->sourcePath.empty()) context.pathStack.push_back(function->sourcePath);
+    pushUnlessOnTop(context.directoryStack, function->sourceDirectory);
+    pushUnlessOnTop(context.pathStack, function->sourcePath);
     std::shared_ptr<std::vector<Variable>> extra;
     if (function->isVariadic) {
         extra = std::make_shared<std::vector<Variable>>();
@@ -148,24 +178,31 @@ void CobaltScript::startCoroutine(const CallableRef& function, const Variable* a
     coroutines.scheduled = std::move(state);
 }
 
-void CobaltScript::serviceScheduledCoroutineTurn()
+namespace {
+
+/// Gives the scheduled coroutine its turn; a failure of the turn is handed back in `failure`
+/// instead of thrown, so that the main code's instruction loop, which services a turn after
+/// every instruction, reaches it in one call without a second handler around it.
+[[gnu::always_inline]] inline void runScheduledTurn(CobaltScript& engine, std::exception_ptr& failure)
 {
-    const CoroutineRef state = coroutines.scheduled;
-    if (!state) return;
+    CoroutineEngineState& coroutines = engine.coroutines;
+    // Held by the slot for the whole turn: nothing in a turn empties it (a start or kill from
+    // inside waits for the turn's end, a reset parks it), so no reference count is taken.
+    CoroutineState* const state = coroutines.scheduled.get();
+    if (state == nullptr) return;
     bool finished = false;
     bool terminated = false;
-    std::exception_ptr failure;
     {
-        ContextSwap swap(*this, state->context);
+        ContextSwap swap(engine, state->context);
         coroutines.inTurn = 1;
         coroutines.terminateRequested = 0;
         try {
-            finished = executeCoroutineTurn(*state);
+            finished = engine.executeCoroutineTurn(*state);
         } catch (const CoroutineTerminated&) {
             terminated = true;
         } catch (...) {
             try {
-                rethrowTurnFailure(*this);
+                rethrowTurnFailure(engine);
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -178,22 +215,29 @@ void CobaltScript::serviceScheduledCoroutineTurn()
         coroutines.replacement.reset();
         return;
     }
-    if (failure) {
-        if (coroutines.scheduled == state) coroutines.scheduled.reset();
-        std::rethrow_exception(failure);
+    if (failure || finished) {
+        if (finished) state->finished = true;
+        if (coroutines.scheduled.get() == state) coroutines.scheduled.reset();
     }
-    if (finished) {
-        state->finished = true;
-        if (coroutines.scheduled == state) coroutines.scheduled.reset();
-    }
+}
+
+} // namespace
+
+void CobaltScript::serviceScheduledCoroutineTurn()
+{
+    std::exception_ptr failure;
+    runScheduledTurn(*this, failure);
+    if (failure) std::rethrow_exception(failure);
 }
 
 void CobaltScript::serviceScheduledCoroutineTurnNoThrow()
 {
     if (coroutines.inTurn != 0 || !coroutines.scheduled || coroutines.pendingFailure) return;
     try {
-        serviceScheduledCoroutineTurn();
+        runScheduledTurn(*this, coroutines.pendingFailure);
     } catch (...) {
+        // What escapes the turn's own handlers (memory running out while the position is
+        // saved) waits for the main code like a failure of the turn.
         if (!coroutines.pendingFailure) coroutines.pendingFailure = std::current_exception();
     }
 }
@@ -221,6 +265,9 @@ Variable CobaltScript::killFunction(NativeArgs args)
 
 void CobaltScript::resetCoroutines()
 {
+    // A turn still running reads its coroutine until it ends: a reset from inside one parks it.
+    coroutines.parked.reset();
+    if (coroutines.inTurn != 0) coroutines.parked = std::move(coroutines.scheduled);
     coroutines.scheduled.reset();
     coroutines.replacement.reset();
     coroutines.pendingFailure = nullptr;

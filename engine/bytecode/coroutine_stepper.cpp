@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
@@ -293,7 +294,13 @@ private:
         // In place rather than by assigning a temporary: the loop variable is rebound on every
         // iteration, and GCC's optimiser misreads the temporary's variant move at -O3.
         Variable& slot = entries[0].second;
-        slot.value.emplace<int32_t>(frame.counter);
+        // Still the int of the last pass unless the body assigned the variable: then only
+        // the number changes, without the payload's reset.
+        if (auto* held = std::get_if<int32_t>(&slot.value)) {
+            *held = frame.counter;
+        } else {
+            slot.value.emplace<int32_t>(frame.counter);
+        }
         slot.type = VarType::Int;
     }
 
@@ -376,8 +383,8 @@ bool CobaltScript::executeCoroutineTurn(CoroutineState& state)
 {
     checkNativeStack();
     if (!state.program) return true;
-    // The stepper reads the program through a reference: hold it for the turn.
-    const ProgramRef program = state.program;
+    // The stepper reads the program through a reference: the state, alive for the whole turn,
+    // holds it, and it is fixed when the coroutine starts.
     return Stepper(*this, state).turn();
 }
 

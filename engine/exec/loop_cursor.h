@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/scope/table_cache.h"
 #include "engine/value/variable.h"
 
 namespace cobalt {
@@ -23,8 +25,8 @@ struct GenericForCursor {
     std::vector<std::string> names;
     Variable container;              // the walked array or table (held so it stays alive)
     std::vector<Variable> elements;  // Elements: the iterator's elements when the loop began
-    std::vector<std::string> keys;   // TableKeys: key snapshot and the values handed out for them
-    std::vector<Variable> keyValues;
+    // TableKeys: the table's key list when the loop began, shared with the table's cache.
+    std::shared_ptr<const TableIterationKeys> keys;
     int32_t length = 0;              // TableSequence: the length when the loop began
     size_t next = 0;                 // iterations done so far
 };

@@ -7,6 +7,7 @@
 #include <exception>
 #include <limits>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "engine/cobalt_script.h"
@@ -48,19 +49,61 @@ size_t pushLoopVariables(CobaltScript& engine, const std::vector<std::string>& n
     return engine.scopes.loops.size() - 1;
 }
 
-/// Sets loop variable `slot` of the loop scope at `depth`. Looked up afresh every time: the
-/// body may have pushed and popped scopes, moving the stack's storage.
-void setLoopVariable(CobaltScript& engine, size_t depth, size_t slot, Variable value)
+/// Copies `value` into a loop variable. Copied straight into the slot: a text key then lands
+/// in the capacity the previous key left, with no temporary and, for the short keys tables
+/// mostly have, no allocation.
+[[gnu::always_inline]] inline void bindLoopValue(Variable& target, const Variable& value)
 {
-    auto& entries = engine.scopes.loops[depth].entries;
-    if (slot < entries.size()) entries[slot].second = std::move(value);
+    // A walk mostly binds values of the kind the variable already holds: an int or a text is
+    // then copied without going through the payload's general assignment. The kind tag is
+    // copied too, as an int payload also stands for "not".
+    if (const auto* number = std::get_if<int32_t>(&value.value)) {
+        if (auto* held = std::get_if<int32_t>(&target.value)) {
+            *held = *number;
+            target.type = value.type;
+            return;
+        }
+    } else if (const auto* text = std::get_if<std::string>(&value.value)) {
+        if (auto* held = std::get_if<std::string>(&target.value)) {
+            held->assign(*text);
+            target.type = value.type;
+            return;
+        }
+    }
+    target = value;
 }
 
+/// Sets loop variable `slot` of the loop scope at `depth`. Looked up afresh every time: the
+/// body may have pushed and popped scopes, moving the stack's storage.
+void setLoopVariable(CobaltScript& engine, size_t depth, size_t slot, const Variable& value)
+{
+    auto& entries = engine.scopes.loops[depth].entries;
+    if (slot < entries.size()) bindLoopValue(entries[slot].second, value);
+}
+
+/// Sets a numeric for loop's counter: in place while the variable still holds an int.
+[[gnu::always_inline]] inline void setLoopCounter(CobaltScript& engine, size_t depth, int32_t counter)
+{
+    auto& entries = engine.scopes.loops[depth].entries;
+    if (entries.empty()) return;
+    Variable& target = entries[0].second;
+    if (auto* held = std::get_if<int32_t>(&target.value)) {
+        *held = counter;
+    } else {
+        target.value.emplace<int32_t>(counter);
+    }
+    target.type = VarType::Int;
+}
+
+/// Binds the key and value of one pass of a pairs or ipairs walk (one look-up of the scope
+/// for both; binding runs no script code, so the first binding cannot move the second slot).
 void assignIterationValues(CobaltScript& engine, size_t depth, size_t count, const Variable& first,
                            const Variable& second)
 {
-    setLoopVariable(engine, depth, 0, first);
-    if (count > 1) setLoopVariable(engine, depth, 1, second);
+    auto& entries = engine.scopes.loops[depth].entries;
+    if (entries.empty()) return;
+    bindLoopValue(entries[0].second, first);
+    if (count > 1 && entries.size() > 1) bindLoopValue(entries[1].second, second);
 }
 
 // ----- numeric for -----
@@ -167,11 +210,16 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
     if (container.type != VarType::Array && container.type != VarType::Table) fail(expects);
 
     const size_t depth = pushLoopVariables(engine, names);
+    // The body's value only matters to a return or jump out of the loop: it is moved out then
+    // and otherwise dropped where it was made.
+    Variable leaving;
     auto iterate = [&](const Variable& key, const Variable& value) {
         assignIterationValues(engine, depth, names.size(), key, value);
         BlockSignal iterationSignal = BlockSignal::None;
         Variable result = body(iterationSignal);
-        return std::make_pair(afterIteration(engine, iterationSignal, signal), std::move(result));
+        const IterationOutcome outcome = afterIteration(engine, iterationSignal, signal);
+        if (outcome == IterationOutcome::Leave) leaving = std::move(result);
+        return outcome;
     };
 
     if (container.type == VarType::Array) {
@@ -180,8 +228,8 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
             if (i >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) break;
             // Bound straight from the container (one copy): binding the loop variables runs no
             // script code, and the loop holds the container.
-            auto [outcome, result] = iterate(Variable(static_cast<int32_t>(i + 1)), array->items[i]);
-            if (outcome == IterationOutcome::Leave) return result;
+            const IterationOutcome outcome = iterate(Variable(static_cast<int32_t>(i + 1)), array->items[i]);
+            if (outcome == IterationOutcome::Leave) return leaving;
             if (outcome == IterationOutcome::Stop) break;
         }
         return Variable();
@@ -194,8 +242,8 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
             auto found = table->map.find(std::to_string(i));
             if (found == table->map.end()) failKeyRemoved(engine, line);
             Variable element = found->second;
-            auto [outcome, result] = iterate(Variable(i), element);
-            if (outcome == IterationOutcome::Leave) return result;
+            const IterationOutcome outcome = iterate(Variable(i), element);
+            if (outcome == IterationOutcome::Leave) return leaving;
             if (outcome == IterationOutcome::Stop) break;
         }
         return Variable();
@@ -206,11 +254,15 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
     const std::vector<Variable>& keyValues = iteration->keyValues;
     Variable textKey;
     for (size_t i = 0; i < keys.size(); ++i) {
-        auto found = table->map.find(keys[i]);
-        if (found == table->map.end()) failKeyRemoved(engine, line);
+        const Variable* value = iteration->valueIfCurrent(*table, i);
+        if (value == nullptr) {
+            auto found = table->map.find(keys[i]);
+            if (found == table->map.end()) failKeyRemoved(engine, line);
+            value = &found->second;
+        }
         const Variable& key = i < keyValues.size() ? keyValues[i] : (textKey = Variable(keys[i]));
-        auto [outcome, result] = iterate(key, found->second);
-        if (outcome == IterationOutcome::Leave) return result;
+        const IterationOutcome outcome = iterate(key, *value);
+        if (outcome == IterationOutcome::Leave) return leaving;
         if (outcome == IterationOutcome::Stop) break;
     }
     return Variable();
@@ -293,7 +345,7 @@ Variable CobaltScript::runNumericFor(const ParsedScriptLine& line, BlockSignal& 
     const size_t depth = pushLoopVariables(*this, {line.tokens[1]});
     int32_t counter = clause.start;
     while (clause.step > 0 ? counter <= clause.stop : counter >= clause.stop) {
-        setLoopVariable(*this, depth, 0, Variable(counter));
+        setLoopCounter(*this, depth, counter);
         BlockSignal iterationSignal = BlockSignal::None;
         Variable result = body(iterationSignal);
         IterationOutcome outcome = afterIteration(*this, iterationSignal, signal);
@@ -390,8 +442,7 @@ void openGenericForCursor(CobaltScript& engine, const ParsedScriptLine& line, Ge
                     cursor.length = engine.numericTableLength(container.asTable());
                 } else {
                     cursor.mode = GenericForCursor::Mode::TableKeys;
-                    cursor.keys = engine.getIterationTableKeys(container.asTable());
-                    cursor.keyValues = engine.getIterationTableKeyValues(container.asTable());
+                    cursor.keys = engine.sharedIterationKeys(container.asTable());
                 }
                 cursor.container = std::move(container);
                 return;
@@ -417,8 +468,7 @@ bool advanceGenericForCursor(CobaltScript& engine, const ParsedScriptLine& line,
     case GenericForCursor::Mode::ArrayContainer: {
         const ArrayRef array = cursor.container.asArray();
         if (i >= array->items.size() || i >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return false;
-        const Variable element = array->items[i];
-        assignIterationValues(engine, loopDepth, count, Variable(static_cast<int32_t>(i + 1)), element);
+        assignIterationValues(engine, loopDepth, count, Variable(static_cast<int32_t>(i + 1)), array->items[i]);
         break;
     }
     case GenericForCursor::Mode::TableSequence: {
@@ -427,18 +477,24 @@ bool advanceGenericForCursor(CobaltScript& engine, const ParsedScriptLine& line,
         const int32_t key = static_cast<int32_t>(i + 1);
         auto found = table->map.find(std::to_string(key));
         if (found == table->map.end()) failKeyRemoved(engine, line);
-        const Variable element = found->second;
-        assignIterationValues(engine, loopDepth, count, Variable(key), element);
+        assignIterationValues(engine, loopDepth, count, Variable(key), found->second);
         break;
     }
     case GenericForCursor::Mode::TableKeys: {
-        if (i >= cursor.keys.size()) return false;
-        const TableRef table = cursor.container.asTable();
-        auto found = table->map.find(cursor.keys[i]);
-        if (found == table->map.end()) failKeyRemoved(engine, line);
-        const Variable element = found->second;
-        assignIterationValues(engine, loopDepth, count,
-                              i < cursor.keyValues.size() ? cursor.keyValues[i] : Variable(cursor.keys[i]), element);
+        const TableIterationKeys& keys = *cursor.keys;
+        if (i >= keys.keys.size()) return false;
+        const ScriptTable& table = *cursor.container.asTable();
+        const Variable* value = keys.valueIfCurrent(table, i);
+        if (value == nullptr) {
+            auto found = table.map.find(keys.keys[i]);
+            if (found == table.map.end()) failKeyRemoved(engine, line);
+            value = &found->second;
+        }
+        if (i < keys.keyValues.size()) {
+            assignIterationValues(engine, loopDepth, count, keys.keyValues[i], *value);
+        } else {
+            assignIterationValues(engine, loopDepth, count, Variable(keys.keys[i]), *value);
+        }
         break;
     }
     case GenericForCursor::Mode::Elements: {

@@ -19,6 +19,18 @@ inline constexpr uint64_t kNoVersion = ~uint64_t{0};
 struct TableIterationKeys {
     std::vector<std::string> keys;
     std::vector<Variable> keyValues;  // each key as a script value (an int, a float or text)
+    // Each key's value in the table's map, and the table version the list was made for.
+    // While the table still has that version no key has been removed (every removal bumps
+    // it), so every node, and the value in it, is where it was: a loop reads the value
+    // through the pointer instead of hashing the key again. Only read after that check.
+    std::vector<const Variable*> values;
+    uint64_t version = kNoVersion;
+
+    /// The value of key `i` without a look-up, or null when the table has changed keys since.
+    const Variable* valueIfCurrent(const ScriptTable& table, size_t i) const
+    {
+        return table.version == version && i < values.size() ? values[i] : nullptr;
+    }
 };
 
 struct TableCacheEntry {

@@ -53,10 +53,14 @@ TableCacheEntry& iterationEntry(CobaltScript& engine, const TableRef& table)
     iteration->keyValues.reserve(sorted.size());
     entry.iterationKeyIndex.clear();
     entry.iterationKeyIndex.reserve(sorted.size());
+    iteration->values.reserve(sorted.size());
     for (size_t i = 0; i < sorted.size(); ++i) {
         iteration->keyValues.push_back(CobaltScript::iterationKeyValue(sorted[i]));
         entry.iterationKeyIndex.emplace(sorted[i], i);
+        const auto found = table->map.find(sorted[i]);
+        iteration->values.push_back(found == table->map.end() ? nullptr : &found->second);
     }
+    iteration->version = table->version;
     entry.iteration = std::move(iteration);
     entry.iterationVersion = table->version;
     return entry;
