@@ -418,7 +418,7 @@ private:
 
 // The step for `kind` with the right operand on the stack (Binary), an int literal (BinaryInt)
 // or a name (BinaryName): the operator's own step where it has one.
-FastFlatOp specializedStep(FastFlatOp form, FastExprNodeKind kind)
+FastFlatOp operatorStep(FastFlatOp form, FastExprNodeKind kind)
 {
     switch (kind) {
 #define COBALT_FAST_FLAT_CASE(name)                                                                          \
@@ -535,7 +535,7 @@ private:
         }
         FastFlatStep& step = m_steps.back();
         step.kind = n.kind;
-        if (step.op != FastFlatOp::BinaryFloat) step.op = specializedStep(step.op, n.kind);
+        if (step.op != FastFlatOp::BinaryFloat) step.op = operatorStep(step.op, n.kind);
         return true;
     }
 

@@ -88,7 +88,7 @@ struct FastLiteralExpression {
     std::vector<std::string> keys;
 };
 
-// The operators whose flat steps are specialized, one step kind per operator and operand form,
+// The operators with flat steps of their own, one step kind per operator and operand form,
 // so that the commonest operations are dispatched once rather than by form and then operator.
 #define COBALT_FAST_FLAT_OPERATORS(X) \
     X(Add) X(Subtract) X(Multiply) X(Modulo) X(Equal) X(NotEqual) X(Less) X(Greater) X(LessEqual) X(GreaterEqual)
