@@ -55,15 +55,6 @@ bool stacksDiffer(const SourceStack& a, const SourceStack& b)
     swapUnlessBothEmpty(engine.loader.pendingJumpLabel, context.pendingJumpLabel);
 }
 
-/// Makes `text` the top of a coroutine's directory or path stack, unless it is on top
-/// already: the rule a call follows, which keeps the main code's entry on top for a
-/// coroutine of the same file.
-void pushUnlessOnTop(SourceStack& stack, const std::string& text)
-{
-    if (text.empty() || (!stack.empty() && stack.back() == text)) return;
-    stack.push_back(text);
-}
-
 /// Installs a coroutine's context for as long as it lives and swaps the main code's back on
 /// every exit, with the main code's position context.
 class ContextSwap {
@@ -131,8 +122,10 @@ CoroutineRef CobaltScript::createCoroutineState(const CallableRef& function, con
     context.callDepth = 1;
     context.directoryStack = loader.directoryStack;
     context.pathStack = loader.pathStack;
-    pushUnlessOnTop(context.directoryStack, function->sourceDirectory);
-    pushUnlessOnTop(context.pathStack, function->sourcePath);
+    // Pushed the way a call pushes them, so a coroutine of the running file keeps the main
+    // code's entry on top.
+    if (!function->sourceDirectory.empty()) context.directoryStack.pushUnlessOnTop(function->sourceDirectory);
+    if (!function->sourcePath.empty()) context.pathStack.pushUnlessOnTop(function->sourcePath);
     std::shared_ptr<std::vector<Variable>> extra;
     if (function->isVariadic) {
         extra = std::make_shared<std::vector<Variable>>();

@@ -37,6 +37,12 @@ public:
         m_ids.push_back(nextId());
         return m_ids.back();
     }
+    /// Makes `text` the top entry unless it already is; returns the top entry's id.
+    uint64_t pushUnlessOnTop(const std::string& text)
+    {
+        if (!empty() && back() == text) return topId();
+        return push_back(text);
+    }
     template <class... Args>
     void emplace_back(Args&&... args)
     {

@@ -192,11 +192,7 @@ Variable runLoadedChunkBody(CobaltScript& engine, const ScriptCallable& function
 /// file, or after another file's call left its entry on top.
 [[gnu::noinline]] void pushUnlessTextOnTop(SourceStack& stack, const std::string& text, uint64_t& seenId)
 {
-    if (!stack.empty() && stack.back() == text) {
-        seenId = stack.topId();
-        return;
-    }
-    seenId = stack.push_back(text);
+    seenId = stack.pushUnlessOnTop(text);
 }
 
 /// Makes `text` the top of a directory or path stack for the call. Only the top of these
