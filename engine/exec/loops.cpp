@@ -49,36 +49,12 @@ size_t pushLoopVariables(CobaltScript& engine, const std::vector<std::string>& n
     return engine.scopes.loops.size() - 1;
 }
 
-/// Copies `value` into a loop variable. Copied straight into the slot: a text key then lands
-/// in the capacity the previous key left, with no temporary and, for the short keys tables
-/// mostly have, no allocation.
-[[gnu::always_inline]] inline void bindLoopValue(Variable& target, const Variable& value)
-{
-    // A walk mostly binds values of the kind the variable already holds: an int or a text is
-    // then copied without going through the payload's general assignment. The kind tag is
-    // copied too, as an int payload also stands for "not".
-    if (const auto* number = std::get_if<int32_t>(&value.value)) {
-        if (auto* held = std::get_if<int32_t>(&target.value)) {
-            *held = *number;
-            target.type = value.type;
-            return;
-        }
-    } else if (const auto* text = std::get_if<std::string>(&value.value)) {
-        if (auto* held = std::get_if<std::string>(&target.value)) {
-            held->assign(*text);
-            target.type = value.type;
-            return;
-        }
-    }
-    target = value;
-}
-
 /// Sets loop variable `slot` of the loop scope at `depth`. Looked up afresh every time: the
 /// body may have pushed and popped scopes, moving the stack's storage.
 void setLoopVariable(CobaltScript& engine, size_t depth, size_t slot, const Variable& value)
 {
     auto& entries = engine.scopes.loops[depth].entries;
-    if (slot < entries.size()) bindLoopValue(entries[slot].second, value);
+    if (slot < entries.size()) copyValueInto(value, entries[slot].second);
 }
 
 /// Sets a numeric for loop's counter: in place while the variable still holds an int.
@@ -102,8 +78,8 @@ void assignIterationValues(CobaltScript& engine, size_t depth, size_t count, con
 {
     auto& entries = engine.scopes.loops[depth].entries;
     if (entries.empty()) return;
-    bindLoopValue(entries[0].second, first);
-    if (count > 1 && entries.size() > 1) bindLoopValue(entries[1].second, second);
+    copyValueInto(first, entries[0].second);
+    if (count > 1 && entries.size() > 1) copyValueInto(second, entries[1].second);
 }
 
 // ----- numeric for -----

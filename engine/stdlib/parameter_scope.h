@@ -19,21 +19,6 @@ constexpr uint32_t kMaxKeptLists = 8;
 /// The value of a parameter that got no argument.
 inline const Variable kMissingArgument;
 
-/// Copies an argument into a parameter's slot; an int, float or bool into a slot of the same
-/// payload alternative (a kept slot holds the int payload of the absent value) is stored
-/// directly.
-inline void store(Variable& slot, const Variable& value)
-{
-    if (slot.value.index() == value.value.index()) {
-        if (const int32_t* number = std::get_if<int32_t>(&value.value)) {
-            slot.type = value.type;
-            *std::get_if<int32_t>(&slot.value) = *number;
-            return;
-        }
-    }
-    slot = value;
-}
-
 /// Pushes the callee's block scope (which the caller makes its block base) and binds each
 /// parameter to the argument at its position, or to the absent value. Returns the scope's
 /// id, which release() needs.
@@ -45,7 +30,7 @@ inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const V
         ScopeList& list = scopeStack::pushWithEntries(scopes.blocks, function.spareParameters[kept],
                                                       function.spareParameterIds[kept]);
         list.nameMask = function.parameterMask;
-        for (size_t i = 0; i < parameterCount; ++i) store(list.entries[i].second, i < count ? args[i] : kMissingArgument);
+        for (size_t i = 0; i < parameterCount; ++i) copyValueInto(i < count ? args[i] : kMissingArgument, list.entries[i].second);
         return list.id;
     }
     ScopeList& list = scopeStack::push(scopes, scopes.blocks, scopeStack::kBlockReserve);

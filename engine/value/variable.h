@@ -100,6 +100,28 @@ struct Variable {
     const MultiRef& asMulti() const { return std::get<MultiRef>(value); }
 };
 
+/// to = from, copying, for a variable that already exists: an int (or the absent value) over
+/// an int payload is a plain store, and a text over a text reuses the held text's capacity;
+/// everything else takes the general assignment. What binding a loop variable or a parameter
+/// does on every pass or call.
+inline void copyValueInto(const Variable& from, Variable& to)
+{
+    if (const auto* number = std::get_if<int32_t>(&from.value)) {
+        if (auto* held = std::get_if<int32_t>(&to.value)) {
+            *held = *number;
+            to.type = from.type;
+            return;
+        }
+    } else if (const auto* text = std::get_if<std::string>(&from.value)) {
+        if (auto* held = std::get_if<std::string>(&to.value)) {
+            held->assign(*text);
+            to.type = from.type;
+            return;
+        }
+    }
+    to = from;
+}
+
 /// to = from for a variable or element that already exists. An int, float or bool (or the
 /// absent value) over a payload of the same kind is a plain store, as in a pass over numbers;
 /// everything else takes the general assignment.
