@@ -207,7 +207,7 @@ Variable FastEvaluator::literalValue(const FastExprNode& n, int depth)
         return Variable::makeArray(std::move(items));
     }
     if (literal.keys.size() != literal.values.size()) invalidNode();
-    auto table = std::make_shared<ScriptTable>();
+    auto table = makeTableRef();
     for (size_t i = 0; i < literal.values.size(); ++i) {
         Variable element = value(literal.values[i], depth);
         if (table->map.insert_or_assign(literal.keys[i], std::move(element)).second) {

@@ -35,7 +35,7 @@ public:
     void addKeyed(std::string key, Variable value)
     {
         if (!m_table) {
-            m_table = std::make_shared<ScriptTable>();
+            m_table = makeTableRef();
             for (size_t i = 0; i < m_positional.size(); ++i) store(std::to_string(i + 1), m_positional[i]);
         }
         store(std::move(key), std::move(value));

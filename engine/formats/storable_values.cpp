@@ -59,9 +59,9 @@ uint64_t programBytes(const BytecodeProgram& program)
 struct Open {
     const void* id = nullptr;
     const std::vector<Variable>* items = nullptr;
-    const std::unordered_map<std::string, Variable>* map = nullptr;
+    const TableMap* map = nullptr;
     size_t nextItem = 0;
-    std::unordered_map<std::string, Variable>::const_iterator nextEntry;
+    TableMap::const_iterator nextEntry;
     StorableValues::Facts facts;
 
     /// The next element and the bytes its key adds, or null when all have been seen.

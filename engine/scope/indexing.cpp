@@ -133,7 +133,7 @@ void CobaltScript::promoteArrayVariableToTable(Variable& variable)
     if (variable.type != VarType::Array) return;
     // Hold the array: `variable` may itself live inside it.
     const ArrayRef array = variable.asArray();
-    auto table = std::make_shared<ScriptTable>();
+    auto table = makeTableRef();
     table->map.reserve(array->items.size());
     for (size_t i = 0; i < array->items.size(); ++i) table->map.emplace(std::to_string(i + 1), array->items[i]);
     bumpTableVersion(*table);

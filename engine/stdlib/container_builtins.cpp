@@ -118,7 +118,7 @@ Variable clear(CobaltScript& engine, const Variable* args, size_t count)
     if (container.type != VarType::Table) fail("clear(container): container must be an array or table");
     ScriptTable& table = *container.asTable();
     if (table.map.empty()) return Variable();
-    std::unordered_map<std::string, Variable> old;
+    TableMap old;
     old.swap(table.map);
     engine.bumpTableVersion(table);
     return Variable();

@@ -21,8 +21,8 @@ struct Visit {
     const void* identity = nullptr;
     std::vector<Variable>* items = nullptr;  // array elements or multivalue values
     size_t index = 0;
-    std::unordered_map<std::string, Variable>* map = nullptr;
-    std::unordered_map<std::string, Variable>::iterator position;
+    TableMap* map = nullptr;
+    TableMap::iterator position;
 
     Variable* nextChild()
     {

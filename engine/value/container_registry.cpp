@@ -20,7 +20,7 @@ thread_local ContainerRegistry* t_activeRegistry = nullptr;
 /// Where the contents of released containers wait until every container has been emptied.
 struct Graveyard {
     std::vector<std::vector<Variable>> lists;
-    std::vector<std::unordered_map<std::string, Variable>> maps;
+    std::vector<TableMap> maps;
 
     void takeList(std::vector<Variable>& items)
     {

@@ -79,7 +79,7 @@ void forEachChild(ContainerLink& link, const Visit& visit)
 /// the releases never run into a container the walk still has to visit.
 struct Contents {
     std::vector<std::vector<Variable>> lists;
-    std::vector<std::unordered_map<std::string, Variable>> maps;
+    std::vector<TableMap> maps;
 
     void take(ContainerLink& link)
     {

@@ -76,7 +76,7 @@ private:
         const ScriptArray* array = nullptr;
         const ScriptTable* table = nullptr;
         size_t index = 0;  // elements written so far
-        std::unordered_map<std::string, Variable>::const_iterator next;
+        TableMap::const_iterator next;
     };
 
     // Below this depth the open containers are found by a scan of the stack; beyond it a

@@ -93,7 +93,9 @@ ScriptTable::~ScriptTable()
     drain(queue);
 }
 
-Variable Variable::makeTable() { return Variable(std::make_shared<ScriptTable>()); }
+TableRef makeTableRef() { return std::allocate_shared<ScriptTable>(blockCache::Allocator<ScriptTable>()); }
+
+Variable Variable::makeTable() { return Variable(makeTableRef()); }
 
 Variable Variable::makeArray() { return Variable(std::make_shared<ScriptArray>()); }
 

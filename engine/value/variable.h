@@ -13,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "engine/value/block_cache.h"
 #include "engine/value/container_registry.h"
 
 namespace cobalt {
@@ -160,12 +161,16 @@ struct ScriptArray : ContainerLink {
 /// cached key lists and lengths know when to rebuild; value updates leave it alone.
 /// `id` is unique for the engine's life, so caches never confuse a freed table with a new
 /// one that happens to get the same address.
+/// A table's entries, allocated through the block cache (tables come and go by the thousand).
+using TableMap = std::unordered_map<std::string, Variable, std::hash<std::string>, std::equal_to<std::string>,
+                                    blockCache::Allocator<std::pair<const std::string, Variable>>>;
+
 struct ScriptTable : ContainerLink {
     ScriptTable();
     ~ScriptTable();
     ScriptTable(const ScriptTable&) = delete;
     ScriptTable& operator=(const ScriptTable&) = delete;
-    std::unordered_map<std::string, Variable> map;
+    TableMap map;
     uint64_t version = 0;
     const uint64_t id;
 };
@@ -175,6 +180,9 @@ struct MultiResult : ContainerLink {
     ~MultiResult();
     std::vector<Variable> values;
 };
+
+/// A new empty table; the table itself comes from the block cache as its entries do.
+TableRef makeTableRef();
 
 /// Type name of a kind code ("not", "int", ..., "unknown").
 const char* typeName(VarType type);

@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 
 #include "engine/lexer/token_analysis.h"
+#include "engine/value/block_cache.h"
 #include "engine/value/variable.h"
 #include "tests/engine/unit/engine_fixture.h"
 
@@ -49,6 +51,36 @@ TEST(ValueText, VeryDeepValuesPrintAndFreeWithoutRecursion)
 // ---- strict number parsing ----
 
 // The C conversion under the "C" locale is the reference for whole-text parsing.
+// ---- the block cache behind table storage ----
+
+TEST(BlockCache, ReusesFreedBlocksOfTheSameSizeAndSurvivesOtherThreads)
+{
+#ifdef COBALT_BLOCK_CACHE_OFF
+    GTEST_SKIP() << "the cache stands aside under AddressSanitizer";
+#else
+    // A freed block comes back for the next request of its size class, not for another.
+    void* first = blockCache::allocate(100);
+    blockCache::deallocate(first, 100);
+    void* large = blockCache::allocate(200);
+    EXPECT_NE(large, first);
+    EXPECT_EQ(blockCache::allocate(97), first);  // 97..112 bytes share one class
+    blockCache::deallocate(first, 97);
+    blockCache::deallocate(large, 200);
+
+    // Blocks freed by a thread that then ends go back to the general allocator, and tables
+    // made on one thread may be dropped on another.
+    Variable table = Variable::makeTable();
+    table.asTable()->map["key"] = Variable(1);
+    std::thread([moved = std::move(table)]() mutable {
+        void* block = blockCache::allocate(64);
+        blockCache::deallocate(block, 64);
+        moved = Variable();
+    }).join();
+    EXPECT_EQ(blockCache::allocate(100), first);
+    blockCache::deallocate(first, 100);
+#endif
+}
+
 TEST(NumberParsing, FloatsAgreeWithStrtofOnWholeTexts)
 {
     const char* samples[] = {
