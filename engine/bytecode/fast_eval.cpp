@@ -320,6 +320,12 @@ Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
             return isBool ? Variable(result != 0) : Variable(result);
         }
     }
+    // A string the left operand built (s + a + b is (s + a) + b) is extended in place: a chain
+    // copies the text it started from once, not once per operator.
+    if (n.kind == FastExprNodeKind::Add && &left == &leftScratch && leftScratch.type == VarType::String) {
+        right.appendTo(leftScratch.asString());
+        return leftScratch;
+    }
     try {
         switch (n.kind) {
         case FastExprNodeKind::Equal: return Variable(m_engine.variablesEqual(left, right));

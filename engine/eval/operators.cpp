@@ -59,6 +59,15 @@ Variable numericOperation(const Variable& left, char op, const Variable& right)
     }
 }
 
+constexpr size_t kLongText = 64;
+constexpr size_t kAppendRoom = 24;
+
+/// The length of a string operand; other kinds' texts are short.
+size_t textSize(const Variable& value)
+{
+    return value.type == VarType::String ? value.asString().size() : 0;
+}
+
 bool isArithmeticOperator(char op)
 {
     switch (op) {
@@ -82,6 +91,10 @@ Variable CobaltScript::performOperation(const Variable& left, char op, const Var
     if (!isArithmeticOperator(op)) fail(std::string("Unsupported operation: ") + op);
     if (op == '+' && (left.type == VarType::String || right.type == VarType::String)) {
         std::string joined;
+        // A long text gets room for a number's text or two on top: the result is often
+        // extended in place by the next operators of a chain (s + "," + n), which would
+        // otherwise copy it once more to grow. Short texts stay in the string itself.
+        if (textSize(left) >= kLongText) joined.reserve(textSize(left) + textSize(right) + kAppendRoom);
         left.appendTo(joined);
         right.appendTo(joined);
         return Variable(std::move(joined));
