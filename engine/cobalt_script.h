@@ -215,6 +215,10 @@ public:
     Variable evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line);
     /// Truthiness of evaluateFastExpression's result, with the same effects and failures.
     bool evaluateFastTruth(const FastExpression& expression, const ParsedScriptLine& line);
+    /// evaluateFastExpression, except that a result the flat form decides is left in `scalar`
+    /// (true) without a Variable built for it; any other result is stored in `value` (false).
+    bool evaluateFastScalarOrValue(const FastExpression& expression, const ParsedScriptLine& line,
+                                   FastScalarValue& scalar, Variable& value);
     void prepareFastCallableBody(ScriptCallable& function);
     Variable evaluateFastCallableReturn(const ScriptCallable& function, const Variable* args, size_t count);
     bool tryApplyFastScalarOperationInPlace(Variable& target, char op, const FastScalarValue& value);

@@ -397,6 +397,21 @@ Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, 
         [](Variable&& value) -> Variable { return std::move(value); });
 }
 
+bool CobaltScript::evaluateFastScalarOrValue(const FastExpression& expression, const ParsedScriptLine& line,
+                                             FastScalarValue& scalar, Variable& value)
+{
+    if (decideByFlatForm(*this, expression, line, scalar)) return true;
+    value = evaluateByCheapestPath<Variable>(
+        *this, expression, line, [](std::string&& text) { return Variable(std::move(text)); },
+        [](const FastScalarValue& decided) {
+            Variable result;
+            assignFastScalarToVariable(decided, result);
+            return result;
+        },
+        [](Variable&& result) -> Variable { return std::move(result); });
+    return false;
+}
+
 bool CobaltScript::evaluateFastTruth(const FastExpression& expression, const ParsedScriptLine& line)
 {
     if (FastScalarValue scalar; decideByFlatForm(*this, expression, line, scalar)) return scalarTruthy(scalar);

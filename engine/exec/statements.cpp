@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytecode/fast_expression.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
+#include "engine/eval/arithmetic.h"
 #include "engine/exec/line_access.h"
 #include "engine/scope/cached_resolution.h"
 
@@ -84,6 +86,20 @@ void applyCompound(CobaltScript& engine, Variable& target, char op, const Variab
     if (!engine.performOperationInPlace(target, op, right)) target = engine.performOperation(target, op, right);
 }
 
+/// x op= n for an int x and an int n, in place; false for the operators that need more
+/// than the wrapping kernels.
+bool applyIntCompound(Variable& target, char op, int32_t right)
+{
+    int32_t* value = target.type == VarType::Int ? std::get_if<int32_t>(&target.value) : nullptr;
+    if (value == nullptr) return false;
+    switch (op) {
+    case '+': *value = wrappingAdd(*value, right); return true;
+    case '-': *value = wrappingSubtract(*value, right); return true;
+    case '*': *value = wrappingMultiply(*value, right); return true;
+    default: return false;
+    }
+}
+
 /// The target's key in brackets number `i`.
 Variable evaluateKey(CobaltScript& engine, const ParsedScriptLine& line, const ParsedAssignmentTarget& target, size_t i)
 {
@@ -117,11 +133,27 @@ void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& lin
     if (line.assignmentTargets.size() != 1) {
         engine.throwError("Compound assignment takes exactly one target", line.tokens[line.assignOperatorIndex]);
     }
+    const ParsedAssignmentTarget& target = line.assignmentTargets.front();
+    const std::string& name = line.tokens[target.nameIndex];
+    if (target.indexRanges.empty() && line.exprRanges.size() == 1 && !line.exprFast.empty() &&
+        line.exprFast.front().valid()) {
+        // x op= e with e decided as a scalar (a counter's step): an int target takes the int
+        // kernel in place, without a Variable for the right side.
+        FastScalarValue scalar;
+        Variable right;
+        const bool isScalar = engine.evaluateFastScalarOrValue(line.exprFast.front(), line, scalar, right);
+        Variable* current = lookUpTarget(engine, line, target.nameIndex);
+        if (!current) fail("Variable not found: " + name);
+        if (isScalar) {
+            if (scalar.kind == FastScalarValue::Int && applyIntCompound(*current, op, scalar.intValue)) return;
+            assignFastScalarToVariable(scalar, right);
+        }
+        applyCompound(engine, *current, op, right);
+        return;
+    }
     const Variable right = line.exprRanges.size() == 1
                                ? engine.evaluateRange(line, 0, "Unexpected token in assignment expression")
                                : evaluateRightSide(engine, line).front();
-    const ParsedAssignmentTarget& target = line.assignmentTargets.front();
-    const std::string& name = line.tokens[target.nameIndex];
     if (target.indexRanges.empty()) {
         // x += e, the counter of a loop: no key list to build.
         Variable* current = lookUpTarget(engine, line, target.nameIndex);
