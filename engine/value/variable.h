@@ -66,6 +66,35 @@ struct Variable {
     Variable(CallableRef c) : type(VarType::Function), value(std::move(c)) {}
     Variable(MultiRef m) : type(VarType::Multi), value(std::move(m)) {}
 
+    Variable(const Variable&) = default;
+    Variable(Variable&&) noexcept = default;
+    Variable& operator=(const Variable&) = default;
+    /// Values move on every return, store and sort step. The commonest moves (an int over an
+    /// int, a container over an empty or held container) are done here in place; the
+    /// variant's own assignment would dispatch through a table of functions.
+    Variable& operator=(Variable&& other) noexcept
+    {
+        type = other.type;
+        if (auto* number = std::get_if<int32_t>(&value)) {
+            if (const auto* incoming = std::get_if<int32_t>(&other.value)) {
+                *number = *incoming;
+                return *this;
+            }
+        } else if (auto* table = std::get_if<TableRef>(&value)) {
+            if (auto* incoming = std::get_if<TableRef>(&other.value)) {
+                *table = std::move(*incoming);
+                return *this;
+            }
+        } else if (auto* array = std::get_if<ArrayRef>(&value)) {
+            if (auto* incoming = std::get_if<ArrayRef>(&other.value)) {
+                *array = std::move(*incoming);
+                return *this;
+            }
+        }
+        value = std::move(other.value);
+        return *this;
+    }
+
     static Variable makeTable();
     static Variable makeArray();
     static Variable makeArray(std::vector<Variable> items);
