@@ -5,6 +5,8 @@
 
 #include <exception>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
@@ -128,6 +130,44 @@ private:
     size_t m_savedBase;
 };
 
+/// Ends one run of a body in a block scope that its loop holds open (runChunkInHeldScope), on
+/// every exit: closes any scope the body's statements left open and empties the held one, as
+/// popping it would have, so the next iteration starts without this one's locals. The
+/// emptied scope gets a new identity, so no resolution cache trusts an entry of the old
+/// locals; its entry list keeps its room.
+class HeldScopeReset {
+public:
+    HeldScopeReset(CobaltScript& engine, size_t heldAt)
+        : m_engine(engine), m_heldAt(heldAt), m_savedBase(engine.scopes.blockBase)
+    {
+    }
+    ~HeldScopeReset()
+    {
+        ScopeState& scopes = m_engine.scopes;
+        while (scopes.blocks.size() > m_heldAt + 1) m_engine.popBlockScope();
+        if (scopes.blocks.size() == m_heldAt + 1) {
+            // The locals are destroyed once they are out of the list, as a pop would do.
+            std::vector<std::pair<std::string, Variable>> locals;
+            ScopeList& held = scopes.blocks.back();
+            locals.swap(held.entries);
+            held.id = scopes.nextScopeId++;
+            held.nameMask = 0;
+            locals.clear();
+            if (scopes.blocks.size() == m_heldAt + 1 && scopes.blocks.back().entries.empty()) {
+                scopes.blocks.back().entries.swap(locals);
+            }
+        }
+        scopes.blockBase = m_savedBase;
+    }
+    HeldScopeReset(const HeldScopeReset&) = delete;
+    HeldScopeReset& operator=(const HeldScopeReset&) = delete;
+
+private:
+    CobaltScript& m_engine;
+    size_t m_heldAt;
+    size_t m_savedBase;
+};
+
 enum class JumpResolution : uint8_t { Continue, LeaveChunk };
 
 /// Resolves a pending jumpTo at an instruction boundary of an activation. A label in this
@@ -218,8 +258,9 @@ Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, con
 
 /// The instruction loop of a chunk, from `pc` to `end`. `ownRecords` is the number of
 /// active-chunk records the chunk itself has pushed (1 for an activation, 0 for a body run in
-/// place), which a pending jump's search of the enclosing chunks skips.
-Variable runInstructions(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint32_t pc, uint64_t end,
+/// place), which a pending jump's search of the enclosing chunks skips. Inlined into each of
+/// its few callers: a loop body runs it once per iteration.
+[[gnu::always_inline]] inline Variable runInstructions(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint32_t pc, uint64_t end,
                          BlockSignal& signal, size_t ownRecords)
 {
     while (true) {
@@ -236,6 +277,19 @@ Variable runInstructions(CobaltScript& engine, const ProgramRef& program, uint32
 
         const Instruction instruction = program->instructions[pc];
         ++pc;
+        // Lines, the commonest instructions, make no value and set no signal.
+        if (instruction.opcode == Opcode::InlineAssignment || instruction.opcode == Opcode::Line) {
+            const ParsedScriptLine& line = interp::programLine(*program, instruction.operand);
+            if (instruction.opcode == Opcode::InlineAssignment) {
+                interp::executeInlineAssignment(engine, line);
+            } else {
+                interp::executeLineInstruction(engine, line);
+            }
+            if (engine.coroutines.scheduled && engine.coroutines.inTurn == 0) {
+                engine.serviceScheduledCoroutineTurnNoThrow();
+            }
+            continue;
+        }
         Variable value = executeInstruction(engine, program, instruction, signal);
         // Every instruction that completes outside a turn gives the scheduled coroutine one.
         if (engine.coroutines.scheduled && engine.coroutines.inTurn == 0) {
@@ -281,6 +335,17 @@ Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32
     signal = BlockSignal::None;
     const BytecodeChunk record = program->chunks[chunk];
     LocalScopeGuard scopeGuard(engine, bodyNeedsOwnScope(engine, *program, chunk));
+    return runInstructions(engine, program, chunk, record.firstInstruction,
+                           uint64_t{record.firstInstruction} + record.instructionCount, signal, 0);
+}
+
+Variable runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal,
+                             size_t heldAt)
+{
+    engine.checkNativeStack();
+    signal = BlockSignal::None;
+    const BytecodeChunk record = program->chunks[chunk];
+    HeldScopeReset reset(engine, heldAt);
     return runInstructions(engine, program, chunk, record.firstInstruction,
                            uint64_t{record.firstInstruction} + record.instructionCount, signal, 0);
 }

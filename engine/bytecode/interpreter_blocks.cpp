@@ -8,6 +8,7 @@
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
 #include "engine/exec/line_access.h"
+#include "engine/exec/loop_statements.h"
 #include "engine/scope/cached_resolution.h"
 
 namespace cobalt::interp {
@@ -34,12 +35,67 @@ const BytecodeLoop& loopRecord(const std::vector<BytecodeLoop>& loops, uint32_t 
     return loops[index];
 }
 
-CobaltScript::LoopBody bodyRunner(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, RunMode mode)
-{
-    return [&engine, &program, chunk, mode](BlockSignal& signal) {
-        return runBlockBody(engine, program, chunk, signal, mode);
-    };
-}
+/// A loop's body, run once per iteration: runBlockBody's choice of runner, with what it asks
+/// about the body worked out on the first iteration that needs it (facts about a chunk never
+/// change once known). A body that needs a block scope of its own gets one scope for the
+/// whole loop, opened on its first iteration and emptied after each (runChunkInHeldScope),
+/// instead of a push and a pop per iteration; it closes with the loop, or earlier with the
+/// loop statement's own scope guard.
+class LoopBodyRunner {
+public:
+    LoopBodyRunner(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, RunMode mode)
+        : m_engine(engine), m_program(program), m_chunk(chunk), m_mode(mode)
+    {
+    }
+    ~LoopBodyRunner()
+    {
+        if (m_heldAt == kNoScope) return;
+        while (m_engine.scopes.blocks.size() > m_heldAt) m_engine.popBlockScope();
+    }
+    LoopBodyRunner(const LoopBodyRunner&) = delete;
+    LoopBodyRunner& operator=(const LoopBodyRunner&) = delete;
+
+    Variable operator()(BlockSignal& signal)
+    {
+        if (m_mode == RunMode::Inline) return runInlineChunk(m_engine, m_program, m_chunk, signal);
+        const ScopeState& scopes = m_engine.scopes;
+        // Between iterations the held scope is on top of the stack, empty: whatever ran in
+        // between (the loop's clause, a condition's calls) has closed what it opened.
+        if (m_heldAt != kNoScope && scopes.blocks.size() == m_heldAt + 1) {
+            return runChunkInHeldScope(m_engine, m_program, m_chunk, signal, m_heldAt);
+        }
+        if (scopes.blocks.size() <= scopes.blockBase && inlineEligible()) {
+            return runInlineChunk(m_engine, m_program, m_chunk, signal);
+        }
+        if (!runsInPlace(*m_program, m_chunk)) {
+            return m_engine.executeBytecodeChunkInternal(m_program, m_chunk, signal, false);
+        }
+        if (m_heldAt == kNoScope && bodyNeedsOwnScope(m_engine, *m_program, m_chunk)) {
+            m_heldAt = scopes.blocks.size();
+            m_engine.pushBlockScope();
+            return runChunkInHeldScope(m_engine, m_program, m_chunk, signal, m_heldAt);
+        }
+        return runChunkInPlace(m_engine, m_program, m_chunk, signal);
+    }
+
+private:
+    static constexpr size_t kNoScope = static_cast<size_t>(-1);
+
+    bool inlineEligible()
+    {
+        if (m_inlineFact == kChunkFactUnknown) {
+            m_inlineFact = isInlineEligible(m_engine, *m_program, m_chunk) ? kChunkFactYes : kChunkFactNo;
+        }
+        return m_inlineFact == kChunkFactYes;
+    }
+
+    CobaltScript& m_engine;
+    const ProgramRef& m_program;
+    uint32_t m_chunk;
+    RunMode m_mode;
+    uint8_t m_inlineFact = kChunkFactUnknown;
+    size_t m_heldAt = kNoScope;
+};
 
 } // namespace
 
@@ -96,8 +152,8 @@ Variable executeWhileInstruction(CobaltScript& engine, const ProgramRef& program
     const BytecodeLoop record = loopRecord(
         program->whileLoops, loop,
         indexMessage(mode, "Bytecode while-loop index out of range", "Inline bytecode while-loop index out of range"));
-    return engine.runWhileLoop(programLine(*program, record.line), signal,
-                               bodyRunner(engine, program, record.chunk, mode));
+    return loops::runWhile(engine, programLine(*program, record.line), signal,
+                           LoopBodyRunner(engine, program, record.chunk, mode));
 }
 
 Variable executeRepeatInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
@@ -107,8 +163,8 @@ Variable executeRepeatInstruction(CobaltScript& engine, const ProgramRef& progra
         loopRecord(program->repeatLoops, loop,
                    indexMessage(mode, "Bytecode repeat-loop index out of range",
                                 "Inline bytecode repeat-loop index out of range"));
-    return engine.runRepeatLoop(programLine(*program, record.line), signal,
-                                bodyRunner(engine, program, record.chunk, mode));
+    return loops::runRepeat(engine, programLine(*program, record.line), signal,
+                            LoopBodyRunner(engine, program, record.chunk, mode));
 }
 
 Variable executeNumericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
@@ -118,8 +174,8 @@ Variable executeNumericForInstruction(CobaltScript& engine, const ProgramRef& pr
         loopRecord(program->numericForLoops, loop,
                    indexMessage(mode, "Bytecode numeric-for index out of range",
                                 "Inline bytecode numeric-for index out of range"));
-    return engine.runNumericFor(programLine(*program, record.line), signal,
-                                bodyRunner(engine, program, record.chunk, mode));
+    return loops::runNumericFor(engine, programLine(*program, record.line), signal,
+                                LoopBodyRunner(engine, program, record.chunk, mode));
 }
 
 Variable executeGenericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
@@ -127,8 +183,8 @@ Variable executeGenericForInstruction(CobaltScript& engine, const ProgramRef& pr
 {
     const BytecodeLoop record =
         loopRecord(program->genericForLoops, loop, "Bytecode generic-for index out of range");
-    return engine.runGenericFor(programLine(*program, record.line), signal,
-                                bodyRunner(engine, program, record.chunk, RunMode::Activation));
+    return loops::runGenericFor(engine, programLine(*program, record.line), signal,
+                                LoopBodyRunner(engine, program, record.chunk, RunMode::Activation));
 }
 
 } // namespace cobalt::interp

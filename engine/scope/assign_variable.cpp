@@ -3,6 +3,7 @@
 // global slot while other code could run.
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -130,7 +131,10 @@ void CobaltScript::assignVariableFast(std::string_view name, const TokenAnalysis
             storeValueInto(std::move(value), scope.entries[index].second);
             return;
         }
-        scope.add(name, bit, std::move(value));
+        // Built in place: the name straight into its entry, no string to move in and destroy.
+        scope.nameMask |= bit;
+        scope.entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(name),
+                                   std::forward_as_tuple(std::move(value)));
         return;
     }
     if (!plain || target != ScopeTarget::Default) {
