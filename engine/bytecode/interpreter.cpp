@@ -5,8 +5,6 @@
 
 #include <exception>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
@@ -146,16 +144,12 @@ public:
         ScopeState& scopes = m_engine.scopes;
         while (scopes.blocks.size() > m_heldAt + 1) m_engine.popBlockScope();
         if (scopes.blocks.size() == m_heldAt + 1) {
-            // The locals are destroyed once they are out of the list, as a pop would do.
-            std::vector<std::pair<std::string, Variable>> locals;
+            // Destroying the locals' values runs no script code, so the list can be emptied
+            // where it stands.
             ScopeList& held = scopes.blocks.back();
-            locals.swap(held.entries);
             held.id = scopes.nextScopeId++;
             held.nameMask = 0;
-            locals.clear();
-            if (scopes.blocks.size() == m_heldAt + 1 && scopes.blocks.back().entries.empty()) {
-                scopes.blocks.back().entries.swap(locals);
-            }
+            held.entries.clear();
         }
         scopes.blockBase = m_savedBase;
     }
@@ -339,15 +333,22 @@ Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32
                            uint64_t{record.firstInstruction} + record.instructionCount, signal, 0);
 }
 
-Variable runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal,
-                             size_t heldAt)
+Variable runLoopBodyInPlace(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
+                            BlockSignal& signal)
 {
     engine.checkNativeStack();
     signal = BlockSignal::None;
-    const BytecodeChunk record = program->chunks[chunk];
+    LocalScopeGuard scopeGuard(engine, false);
+    return runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0);
+}
+
+Variable runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
+                             BlockSignal& signal, size_t heldAt)
+{
+    engine.checkNativeStack();
+    signal = BlockSignal::None;
     HeldScopeReset reset(engine, heldAt);
-    return runInstructions(engine, program, chunk, record.firstInstruction,
-                           uint64_t{record.firstInstruction} + record.instructionCount, signal, 0);
+    return runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0);
 }
 
 } // namespace interp

@@ -10,6 +10,7 @@
 #include "engine/exec/line_access.h"
 #include "engine/exec/loop_statements.h"
 #include "engine/scope/cached_resolution.h"
+#include "engine/scope/local_assignment.h"
 
 namespace cobalt::interp {
 namespace {
@@ -18,10 +19,17 @@ namespace {
 /// from elsewhere may carry the opcode on any line; such a line runs as opcode 0.
 bool isInlineAssignmentShape(const ParsedScriptLine& line)
 {
-    return line.isAssignment && line.assignmentTargets.size() == 1 &&
-           line.assignmentTargets[0].indexRanges.empty() && line.assignmentTargets[0].nameIndex < line.tokens.size() &&
-           line.assignOperatorIndex < line.tokens.size() && line.tokens[line.assignOperatorIndex] == "=" &&
-           line.exprRanges.size() == 1 && !line.exprFast.empty() && line.exprFast[0].valid();
+    if (!line.isAssignment || line.assignmentTargets.size() != 1 || line.exprRanges.size() != 1 ||
+        line.exprFast.empty() || !line.exprFast[0].valid()) {
+        return false;
+    }
+    const size_t tokenCount = line.tokens.size();
+    const ParsedAssignmentTarget& target = line.assignmentTargets[0];
+    if (!target.indexRanges.empty() || target.nameIndex >= tokenCount || line.assignOperatorIndex >= tokenCount) {
+        return false;
+    }
+    const Token& op = line.tokens[line.assignOperatorIndex];
+    return op.size() == 1 && op[0] == '=';
 }
 
 const char* indexMessage(RunMode mode, const char* activation, const char* inlined)
@@ -37,19 +45,20 @@ const BytecodeLoop& loopRecord(const std::vector<BytecodeLoop>& loops, uint32_t 
 
 /// A loop's body, run once per iteration: runBlockBody's choice of runner, with what it asks
 /// about the body worked out on the first iteration that needs it (facts about a chunk never
-/// change once known). A body that needs a block scope of its own gets one scope for the
-/// whole loop, opened on its first iteration and emptied after each (runChunkInHeldScope),
-/// instead of a push and a pop per iteration; it closes with the loop, or earlier with the
-/// loop statement's own scope guard.
+/// change once known) and kept as the body's route. A body that needs a block scope of its
+/// own gets one scope for the whole loop, opened on its first iteration and emptied after
+/// each (runChunkInHeldScope), instead of a push and a pop per iteration; it closes with the
+/// loop, or earlier with the loop statement's own scope guard.
 class LoopBodyRunner {
 public:
     LoopBodyRunner(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, RunMode mode)
-        : m_engine(engine), m_program(program), m_chunk(chunk), m_mode(mode)
+        : m_engine(engine), m_program(program), m_mode(mode)
     {
+        m_body.chunk = chunk;
     }
     ~LoopBodyRunner()
     {
-        if (m_heldAt == kNoScope) return;
+        if (m_route != Route::Held) return;
         while (m_engine.scopes.blocks.size() > m_heldAt) m_engine.popBlockScope();
     }
     LoopBodyRunner(const LoopBodyRunner&) = delete;
@@ -57,44 +66,71 @@ public:
 
     Variable operator()(BlockSignal& signal)
     {
-        if (m_mode == RunMode::Inline) return runInlineChunk(m_engine, m_program, m_chunk, signal);
         const ScopeState& scopes = m_engine.scopes;
-        // Between iterations the held scope is on top of the stack, empty: whatever ran in
-        // between (the loop's clause, a condition's calls) has closed what it opened.
-        if (m_heldAt != kNoScope && scopes.blocks.size() == m_heldAt + 1) {
-            return runChunkInHeldScope(m_engine, m_program, m_chunk, signal, m_heldAt);
+        switch (m_route) {
+        case Route::InPlace:
+            // Only an inline-eligible body with no block scope open could take another road.
+            if (m_inlineFact == kChunkFactNo || scopes.blocks.size() > scopes.blockBase) {
+                return runLoopBodyInPlace(m_engine, m_program, m_body, signal);
+            }
+            break;
+        case Route::Held:
+            // Between iterations the held scope is on top of the stack, empty: whatever ran in
+            // between (the loop's clause, a condition's calls) has closed what it opened.
+            if (scopes.blocks.size() == m_heldAt + 1) {
+                return runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt);
+            }
+            break;
+        case Route::Undecided: break;
         }
-        if (scopes.blocks.size() <= scopes.blockBase && inlineEligible()) {
-            return runInlineChunk(m_engine, m_program, m_chunk, signal);
-        }
-        if (!runsInPlace(*m_program, m_chunk)) {
-            return m_engine.executeBytecodeChunkInternal(m_program, m_chunk, signal, false);
-        }
-        if (m_heldAt == kNoScope && bodyNeedsOwnScope(m_engine, *m_program, m_chunk)) {
-            m_heldAt = scopes.blocks.size();
-            m_engine.pushBlockScope();
-            return runChunkInHeldScope(m_engine, m_program, m_chunk, signal, m_heldAt);
-        }
-        return runChunkInPlace(m_engine, m_program, m_chunk, signal);
+        return chooseRoute(signal);
     }
 
 private:
-    static constexpr size_t kNoScope = static_cast<size_t>(-1);
+    enum class Route : uint8_t { Undecided, InPlace, Held };
+
+    /// runBlockBody's choice, which also settles the route of a body that runs in place.
+    Variable chooseRoute(BlockSignal& signal)
+    {
+        const uint32_t chunk = m_body.chunk;
+        if (m_mode == RunMode::Inline) return runInlineChunk(m_engine, m_program, chunk, signal);
+        ScopeState& scopes = m_engine.scopes;
+        if (scopes.blocks.size() <= scopes.blockBase && inlineEligible()) {
+            return runInlineChunk(m_engine, m_program, chunk, signal);
+        }
+        if (!runsInPlace(*m_program, chunk)) {
+            return m_engine.executeBytecodeChunkInternal(m_program, chunk, signal, false);
+        }
+        if (m_route == Route::Undecided) {
+            const BytecodeChunk record = m_program->chunks[chunk];
+            m_body.first = record.firstInstruction;
+            m_body.end = uint64_t{record.firstInstruction} + record.instructionCount;
+            if (bodyNeedsOwnScope(m_engine, *m_program, chunk)) {
+                m_route = Route::Held;
+                m_heldAt = scopes.blocks.size();
+                m_engine.pushBlockScope();
+                return runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt);
+            }
+            m_route = Route::InPlace;
+        }
+        return runChunkInPlace(m_engine, m_program, chunk, signal);
+    }
 
     bool inlineEligible()
     {
         if (m_inlineFact == kChunkFactUnknown) {
-            m_inlineFact = isInlineEligible(m_engine, *m_program, m_chunk) ? kChunkFactYes : kChunkFactNo;
+            m_inlineFact = isInlineEligible(m_engine, *m_program, m_body.chunk) ? kChunkFactYes : kChunkFactNo;
         }
         return m_inlineFact == kChunkFactYes;
     }
 
     CobaltScript& m_engine;
     const ProgramRef& m_program;
-    uint32_t m_chunk;
     RunMode m_mode;
+    Route m_route = Route::Undecided;
     uint8_t m_inlineFact = kChunkFactUnknown;
-    size_t m_heldAt = kNoScope;
+    LoopBodyChunk m_body;
+    size_t m_heldAt = 0;
 };
 
 } // namespace
@@ -120,8 +156,12 @@ void executeInlineAssignment(CobaltScript& engine, const ParsedScriptLine& line)
                 return;
             }
         }
-        engine.assignVariableFast(line.tokens[nameIndex], analysis, std::move(value),
-                                  scopeTargetOf(line.scopeModifier));
+        const Token& name = line.tokens[nameIndex];
+        if (line.scopeModifier == ScopeModifier::Local && isPlainTargetName(name, analysis)) {
+            assignLocalFast(engine, name, *analysis, std::move(value));
+            return;
+        }
+        engine.assignVariableFast(name, analysis, std::move(value), scopeTargetOf(line.scopeModifier));
     } catch (const std::exception&) {
         engine.rethrowPositioned(line);
     }
