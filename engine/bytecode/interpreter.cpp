@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
@@ -252,21 +253,24 @@ Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, con
 
 /// The instruction loop of a chunk, from `pc` to `end`. `ownRecords` is the number of
 /// active-chunk records the chunk itself has pushed (1 for an activation, 0 for a body run in
-/// place), which a pending jump's search of the enclosing chunks skips. Inlined into each of
-/// its few callers: a loop body runs it once per iteration.
-[[gnu::always_inline]] inline Variable runInstructions(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint32_t pc, uint64_t end,
-                         BlockSignal& signal, size_t ownRecords)
+/// place), which a pending jump's search of the enclosing chunks skips. The value of a
+/// `return` goes to `result`, which is left alone otherwise: a loop body that ends without
+/// one makes and destroys no value. Inlined into each of its few callers: a loop body runs it
+/// once per iteration.
+[[gnu::always_inline]] inline void runInstructions(CobaltScript& engine, const ProgramRef& program, uint32_t chunk,
+                                                   uint32_t pc, uint64_t end, BlockSignal& signal, size_t ownRecords,
+                                                   Variable& result)
 {
     while (true) {
         if (engine.loader.jumpPending &&
             resolvePendingJump(engine, *program, chunk, pc, ownRecords) == JumpResolution::LeaveChunk) {
             signal = BlockSignal::Jump;
-            return Variable();
+            return;
         }
-        if (pc >= end) break;
+        if (pc >= end) return;
         // A coroutine's failure surfaces here, at the main code's next instruction.
         if (engine.coroutines.pendingFailure) engine.rethrowPendingCoroutineException();
-        if (engine.softErrorUnwinding()) return Variable();
+        if (engine.softErrorUnwinding()) return;
         engine.checkStopBoundary();
 
         const Instruction instruction = program->instructions[pc];
@@ -295,9 +299,9 @@ Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, con
             signal = BlockSignal::None;
             continue;
         }
-        return signal == BlockSignal::Return ? value : Variable();
+        if (signal == BlockSignal::Return) result = std::move(value);
+        return;
     }
-    return Variable();
 }
 
 } // namespace
@@ -329,26 +333,28 @@ Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32
     signal = BlockSignal::None;
     const BytecodeChunk record = program->chunks[chunk];
     LocalScopeGuard scopeGuard(engine, bodyNeedsOwnScope(engine, *program, chunk));
-    return runInstructions(engine, program, chunk, record.firstInstruction,
-                           uint64_t{record.firstInstruction} + record.instructionCount, signal, 0);
+    Variable result;
+    runInstructions(engine, program, chunk, record.firstInstruction,
+                    uint64_t{record.firstInstruction} + record.instructionCount, signal, 0, result);
+    return result;
 }
 
-Variable runLoopBodyInPlace(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                            BlockSignal& signal)
+void runLoopBodyInPlace(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
+                        BlockSignal& signal, Variable& result)
 {
     engine.checkNativeStack();
     signal = BlockSignal::None;
     LocalScopeGuard scopeGuard(engine, false);
-    return runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0);
+    runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0, result);
 }
 
-Variable runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                             BlockSignal& signal, size_t heldAt)
+void runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
+                         BlockSignal& signal, size_t heldAt, Variable& result)
 {
     engine.checkNativeStack();
     signal = BlockSignal::None;
     HeldScopeReset reset(engine, heldAt);
-    return runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0);
+    runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0, result);
 }
 
 } // namespace interp
@@ -386,7 +392,9 @@ Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& program, u
     // caller's scopes); either body gets a further scope only when its own lines need one,
     // so that locals declared in a block die with the block, as in the tree-walker.
     LocalScopeGuard scopeGuard(*this, interp::bodyNeedsOwnScope(*this, *program, chunk));
-    return runInstructions(*this, program, chunk, pc, end, signal, 1);
+    Variable result;
+    runInstructions(*this, program, chunk, pc, end, signal, 1, result);
+    return result;
 }
 
 } // namespace cobalt

@@ -64,42 +64,47 @@ public:
     LoopBodyRunner(const LoopBodyRunner&) = delete;
     LoopBodyRunner& operator=(const LoopBodyRunner&) = delete;
 
-    Variable operator()(BlockSignal& signal)
+    /// One iteration; the value of a `return` goes to `value` (see loops::runIteration).
+    [[gnu::always_inline]] void operator()(BlockSignal& signal, Variable& value)
     {
         const ScopeState& scopes = m_engine.scopes;
         switch (m_route) {
         case Route::InPlace:
             // Only an inline-eligible body with no block scope open could take another road.
             if (m_inlineFact == kChunkFactNo || scopes.blocks.size() > scopes.blockBase) {
-                return runLoopBodyInPlace(m_engine, m_program, m_body, signal);
+                runLoopBodyInPlace(m_engine, m_program, m_body, signal, value);
+                return;
             }
             break;
         case Route::Held:
             // Between iterations the held scope is on top of the stack, empty: whatever ran in
             // between (the loop's clause, a condition's calls) has closed what it opened.
             if (scopes.blocks.size() == m_heldAt + 1) {
-                return runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt);
+                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value);
+                return;
             }
             break;
         case Route::Undecided: break;
         }
-        return chooseRoute(signal);
+        chooseRoute(signal, value);
     }
 
 private:
     enum class Route : uint8_t { Undecided, InPlace, Held };
 
-    /// runBlockBody's choice, which also settles the route of a body that runs in place.
-    Variable chooseRoute(BlockSignal& signal)
+    /// runBlockBody's choice, which also settles the route of a body that runs in place. Out
+    /// of line: most loops take it once.
+    [[gnu::noinline]] void chooseRoute(BlockSignal& signal, Variable& value)
     {
         const uint32_t chunk = m_body.chunk;
-        if (m_mode == RunMode::Inline) return runInlineChunk(m_engine, m_program, chunk, signal);
         ScopeState& scopes = m_engine.scopes;
-        if (scopes.blocks.size() <= scopes.blockBase && inlineEligible()) {
-            return runInlineChunk(m_engine, m_program, chunk, signal);
+        if (m_mode == RunMode::Inline || (scopes.blocks.size() <= scopes.blockBase && inlineEligible())) {
+            keepReturned(runInlineChunk(m_engine, m_program, chunk, signal), signal, value);
+            return;
         }
         if (!runsInPlace(*m_program, chunk)) {
-            return m_engine.executeBytecodeChunkInternal(m_program, chunk, signal, false);
+            keepReturned(m_engine.executeBytecodeChunkInternal(m_program, chunk, signal, false), signal, value);
+            return;
         }
         if (m_route == Route::Undecided) {
             const BytecodeChunk record = m_program->chunks[chunk];
@@ -109,11 +114,19 @@ private:
                 m_route = Route::Held;
                 m_heldAt = scopes.blocks.size();
                 m_engine.pushBlockScope();
-                return runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt);
+                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value);
+                return;
             }
             m_route = Route::InPlace;
         }
-        return runChunkInPlace(m_engine, m_program, chunk, signal);
+        keepReturned(runChunkInPlace(m_engine, m_program, chunk, signal), signal, value);
+    }
+
+    /// Takes the signal by reference: it is read once the body (an argument of the call)
+    /// has set it.
+    static void keepReturned(Variable&& result, const BlockSignal& signal, Variable& value)
+    {
+        if (signal == BlockSignal::Return) value = std::move(result);
     }
 
     bool inlineEligible()

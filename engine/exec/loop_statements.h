@@ -65,37 +65,41 @@ size_t pushLoopVariable(CobaltScript& engine, std::string_view name);
     target.type = VarType::Int;
 }
 
-/// The result of one pass of a loop: its outcome, and the body's value when it leaves.
-struct LoopExit {
-    bool leaving = false;
-    Variable value;
-};
-
-/// Runs the body once and interprets its end. Returns false when the loop is over; `exit`
-/// then holds the body's value if the loop leaves with a signal.
+/// Runs the body once and interprets its end; false when the loop is over. The body is
+/// called as body(signal, value): it sets the signal that ended it and stores the value of a
+/// `return` in `value`, which it leaves alone otherwise, so an ordinary iteration makes no
+/// value at all. `value` then holds what the loop gives back when it leaves.
 template <typename Body>
-[[gnu::always_inline]] inline bool runIteration(CobaltScript& engine, BlockSignal& signal, Body& body, LoopExit& exit)
+[[gnu::always_inline]] inline bool runIteration(CobaltScript& engine, BlockSignal& signal, Body& body, Variable& value)
 {
     BlockSignal iterationSignal = BlockSignal::None;
-    Variable result = body(iterationSignal);
+    body(iterationSignal, value);
     const IterationOutcome outcome = afterIteration(engine, iterationSignal, signal);
     if (outcome == IterationOutcome::Continue) [[likely]] return true;
-    if (outcome == IterationOutcome::Leave) {
-        exit.leaving = true;
-        exit.value = std::move(result);
-    }
+    // A return that meets an unwinding soft error gives nothing back.
+    if (outcome == IterationOutcome::Stop) value = Variable();
     return false;
+}
+
+/// Adapts a body that returns its value (the tree-walker's) to the calling convention above.
+template <typename Body>
+auto returningBody(const Body& body)
+{
+    return [&body](BlockSignal& signal, Variable& value) {
+        Variable result = body(signal);
+        if (signal == BlockSignal::Return || signal == BlockSignal::Jump) value = std::move(result);
+    };
 }
 
 template <typename Body>
 Variable runWhile(CobaltScript& engine, const ParsedScriptLine& line, BlockSignal& signal, Body&& body)
 {
     signal = BlockSignal::None;
-    LoopExit exit;
+    Variable leaving;
     while (engine.evaluateCondition(line, "Unexpected token after while condition")) {
-        if (!runIteration(engine, signal, body, exit)) break;
+        if (!runIteration(engine, signal, body, leaving)) break;
     }
-    return std::move(exit.value);
+    return leaving;
 }
 
 /// `untilLine` is the loop's "until" line, which holds the condition.
@@ -103,15 +107,15 @@ template <typename Body>
 Variable runRepeat(CobaltScript& engine, const ParsedScriptLine& untilLine, BlockSignal& signal, Body&& body)
 {
     signal = BlockSignal::None;
-    LoopExit exit;
-    while (runIteration(engine, signal, body, exit)) {
+    Variable leaving;
+    while (runIteration(engine, signal, body, leaving)) {
         if (untilLine.tokens.size() < 2) {
             engine.setPositionContext(untilLine);
             engine.throwError("Missing until condition", "until");
         }
         if (engine.evaluateCondition(untilLine, "Unexpected token after until condition")) break;
     }
-    return std::move(exit.value);
+    return leaving;
 }
 
 /// for name = start, stop [, step]: pushes the loop scope holding the variable.
@@ -123,18 +127,18 @@ Variable runNumericFor(CobaltScript& engine, const ParsedScriptLine& line, Block
 
     ScopeStackGuard guard(engine);
     const size_t depth = pushLoopVariable(engine, line.tokens[1]);
-    LoopExit exit;
+    Variable leaving;
     int32_t counter = range.start;
     while (range.step > 0 ? counter <= range.stop : counter >= range.stop) {
         setLoopCounter(engine, depth, counter);
-        if (!runIteration(engine, signal, body, exit)) break;
+        if (!runIteration(engine, signal, body, leaving)) break;
         // The counter is a 32-bit int: a step that would carry it out of range ends the
         // loop instead of wrapping around into an endless one.
         const int64_t next = int64_t{counter} + range.step;
         if (next > std::numeric_limits<int32_t>::max() || next < std::numeric_limits<int32_t>::min()) break;
         counter = static_cast<int32_t>(next);
     }
-    return std::move(exit.value);
+    return leaving;
 }
 
 // ----- generic for -----
@@ -182,9 +186,7 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
     }
     const size_t depth = pushLoopVariables(engine, names);
     const size_t count = names.size();
-    // The body's value only matters to a return or jump out of the loop: it is moved out then
-    // and otherwise dropped where it was made.
-    LoopExit exit;
+    Variable leaving;
     if (container.type == VarType::Array) {
         const ArrayRef array = container.asArray();
         for (size_t i = 0; i < array->items.size(); ++i) {
@@ -192,9 +194,9 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
             // Bound straight from the container (one copy): binding the loop variables runs no
             // script code, and the loop holds the container.
             assignIterationValues(engine, depth, count, Variable(static_cast<int32_t>(i + 1)), array->items[i]);
-            if (!runIteration(engine, signal, body, exit)) break;
+            if (!runIteration(engine, signal, body, leaving)) break;
         }
-        return std::move(exit.value);
+        return leaving;
     }
 
     const TableRef table = container.asTable();
@@ -203,9 +205,9 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
         for (int32_t i = 1; i <= length; ++i) {
             Variable element = sequenceElement(engine, line, *table, i);
             assignIterationValues(engine, depth, count, Variable(i), element);
-            if (!runIteration(engine, signal, body, exit)) break;
+            if (!runIteration(engine, signal, body, leaving)) break;
         }
-        return std::move(exit.value);
+        return leaving;
     }
     // The body may change the table; the loop walks the keys it started with.
     const std::shared_ptr<const TableIterationKeys> iteration = engine.sharedIterationKeys(table);
@@ -216,9 +218,9 @@ Variable runContainerLoop(CobaltScript& engine, const ParsedScriptLine& line, co
         const Variable& value = keyedElement(engine, line, *table, *iteration, i);
         const Variable& key = i < keyValues.size() ? keyValues[i] : (textKey = Variable(keys[i]));
         assignIterationValues(engine, depth, count, key, value);
-        if (!runIteration(engine, signal, body, exit)) break;
+        if (!runIteration(engine, signal, body, leaving)) break;
     }
-    return std::move(exit.value);
+    return leaving;
 }
 
 /// for a [, b ...] in expression, including the pairs/ipairs form that walks the container
@@ -240,12 +242,12 @@ Variable runGenericFor(CobaltScript& engine, const ParsedScriptLine& line, Block
         if (source.value.type != VarType::Array) fail("generic for loops expect an array iterator");
         const std::vector<Variable> elements = source.value.asArray()->items;
         const size_t depth = pushLoopVariables(engine, clause.names);
-        LoopExit exit;
+        Variable leaving;
         for (const Variable& element : elements) {
             bindIteratorElement(engine, depth, clause.names.size(), element);
-            if (!runIteration(engine, signal, body, exit)) break;
+            if (!runIteration(engine, signal, body, leaving)) break;
         }
-        return std::move(exit.value);
+        return leaving;
     } catch (const std::exception&) {
         // Failures of the body arrive positioned and pass unchanged; the clause's own are
         // positioned at this line.

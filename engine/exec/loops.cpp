@@ -198,22 +198,22 @@ const Variable& keyedElement(CobaltScript& engine, const ParsedScriptLine& line,
 
 Variable CobaltScript::runWhileLoop(const ParsedScriptLine& line, BlockSignal& signal, const LoopBody& body)
 {
-    return loops::runWhile(*this, line, signal, body);
+    return loops::runWhile(*this, line, signal, loops::returningBody(body));
 }
 
 Variable CobaltScript::runRepeatLoop(const ParsedScriptLine& untilLine, BlockSignal& signal, const LoopBody& body)
 {
-    return loops::runRepeat(*this, untilLine, signal, body);
+    return loops::runRepeat(*this, untilLine, signal, loops::returningBody(body));
 }
 
 Variable CobaltScript::runNumericFor(const ParsedScriptLine& line, BlockSignal& signal, const LoopBody& body)
 {
-    return loops::runNumericFor(*this, line, signal, body);
+    return loops::runNumericFor(*this, line, signal, loops::returningBody(body));
 }
 
 Variable CobaltScript::runGenericFor(const ParsedScriptLine& line, BlockSignal& signal, const LoopBody& body)
 {
-    return loops::runGenericFor(*this, line, signal, body);
+    return loops::runGenericFor(*this, line, signal, loops::returningBody(body));
 }
 
 } // namespace cobalt
