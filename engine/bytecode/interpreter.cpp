@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
@@ -128,6 +129,40 @@ private:
     size_t m_savedBase;
 };
 
+/// Ends one run of a body in a block scope that its loop holds open (runChunkInHeldScope), on
+/// every exit: closes any scope the body's statements left open and empties the held one, as
+/// popping it would have, so the next iteration starts without this one's locals. The
+/// emptied scope gets a new identity, so no resolution cache trusts an entry of the old
+/// locals; its entry list keeps its room.
+class HeldScopeReset {
+public:
+    HeldScopeReset(CobaltScript& engine, size_t heldAt)
+        : m_engine(engine), m_heldAt(heldAt), m_savedBase(engine.scopes.blockBase)
+    {
+    }
+    ~HeldScopeReset()
+    {
+        ScopeState& scopes = m_engine.scopes;
+        while (scopes.blocks.size() > m_heldAt + 1) m_engine.popBlockScope();
+        if (scopes.blocks.size() == m_heldAt + 1) {
+            // Destroying the locals' values runs no script code, so the list can be emptied
+            // where it stands.
+            ScopeList& held = scopes.blocks.back();
+            held.id = scopes.nextScopeId++;
+            held.nameMask = 0;
+            held.entries.clear();
+        }
+        scopes.blockBase = m_savedBase;
+    }
+    HeldScopeReset(const HeldScopeReset&) = delete;
+    HeldScopeReset& operator=(const HeldScopeReset&) = delete;
+
+private:
+    CobaltScript& m_engine;
+    size_t m_heldAt;
+    size_t m_savedBase;
+};
+
 enum class JumpResolution : uint8_t { Continue, LeaveChunk };
 
 /// Resolves a pending jumpTo at an instruction boundary of an activation. A label in this
@@ -218,24 +253,41 @@ Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, con
 
 /// The instruction loop of a chunk, from `pc` to `end`. `ownRecords` is the number of
 /// active-chunk records the chunk itself has pushed (1 for an activation, 0 for a body run in
-/// place), which a pending jump's search of the enclosing chunks skips.
-Variable runInstructions(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint32_t pc, uint64_t end,
-                         BlockSignal& signal, size_t ownRecords)
+/// place), which a pending jump's search of the enclosing chunks skips. The value of a
+/// `return` goes to `result`, which is left alone otherwise: a loop body that ends without
+/// one makes and destroys no value. Inlined into each of its few callers: a loop body runs it
+/// once per iteration.
+[[gnu::always_inline]] inline void runInstructions(CobaltScript& engine, const ProgramRef& program, uint32_t chunk,
+                                                   uint32_t pc, uint64_t end, BlockSignal& signal, size_t ownRecords,
+                                                   Variable& result)
 {
     while (true) {
         if (engine.loader.jumpPending &&
             resolvePendingJump(engine, *program, chunk, pc, ownRecords) == JumpResolution::LeaveChunk) {
             signal = BlockSignal::Jump;
-            return Variable();
+            return;
         }
-        if (pc >= end) break;
+        if (pc >= end) return;
         // A coroutine's failure surfaces here, at the main code's next instruction.
         if (engine.coroutines.pendingFailure) engine.rethrowPendingCoroutineException();
-        if (engine.softErrorUnwinding()) return Variable();
+        if (engine.softErrorUnwinding()) return;
         engine.checkStopBoundary();
 
         const Instruction instruction = program->instructions[pc];
         ++pc;
+        // Lines, the commonest instructions, make no value and set no signal.
+        if (instruction.opcode == Opcode::InlineAssignment || instruction.opcode == Opcode::Line) {
+            const ParsedScriptLine& line = interp::programLine(*program, instruction.operand);
+            if (instruction.opcode == Opcode::InlineAssignment) {
+                interp::executeInlineAssignment(engine, line);
+            } else {
+                interp::executeLineInstruction(engine, line);
+            }
+            if (engine.coroutines.scheduled && engine.coroutines.inTurn == 0) {
+                engine.serviceScheduledCoroutineTurnNoThrow();
+            }
+            continue;
+        }
         Variable value = executeInstruction(engine, program, instruction, signal);
         // Every instruction that completes outside a turn gives the scheduled coroutine one.
         if (engine.coroutines.scheduled && engine.coroutines.inTurn == 0) {
@@ -247,9 +299,9 @@ Variable runInstructions(CobaltScript& engine, const ProgramRef& program, uint32
             signal = BlockSignal::None;
             continue;
         }
-        return signal == BlockSignal::Return ? value : Variable();
+        if (signal == BlockSignal::Return) result = std::move(value);
+        return;
     }
-    return Variable();
 }
 
 } // namespace
@@ -281,8 +333,28 @@ Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32
     signal = BlockSignal::None;
     const BytecodeChunk record = program->chunks[chunk];
     LocalScopeGuard scopeGuard(engine, bodyNeedsOwnScope(engine, *program, chunk));
-    return runInstructions(engine, program, chunk, record.firstInstruction,
-                           uint64_t{record.firstInstruction} + record.instructionCount, signal, 0);
+    Variable result;
+    runInstructions(engine, program, chunk, record.firstInstruction,
+                    uint64_t{record.firstInstruction} + record.instructionCount, signal, 0, result);
+    return result;
+}
+
+void runLoopBodyInPlace(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
+                        BlockSignal& signal, Variable& result)
+{
+    engine.checkNativeStack();
+    signal = BlockSignal::None;
+    LocalScopeGuard scopeGuard(engine, false);
+    runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0, result);
+}
+
+void runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
+                         BlockSignal& signal, size_t heldAt, Variable& result)
+{
+    engine.checkNativeStack();
+    signal = BlockSignal::None;
+    HeldScopeReset reset(engine, heldAt);
+    runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0, result);
 }
 
 } // namespace interp
@@ -320,7 +392,9 @@ Variable CobaltScript::executeBytecodeChunkInternal(const ProgramRef& program, u
     // caller's scopes); either body gets a further scope only when its own lines need one,
     // so that locals declared in a block die with the block, as in the tree-walker.
     LocalScopeGuard scopeGuard(*this, interp::bodyNeedsOwnScope(*this, *program, chunk));
-    return runInstructions(*this, program, chunk, pc, end, signal, 1);
+    Variable result;
+    runInstructions(*this, program, chunk, pc, end, signal, 1, result);
+    return result;
 }
 
 } // namespace cobalt

@@ -8,7 +8,9 @@
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/error/script_error.h"
 #include "engine/exec/line_access.h"
+#include "engine/exec/loop_statements.h"
 #include "engine/scope/cached_resolution.h"
+#include "engine/scope/local_assignment.h"
 
 namespace cobalt::interp {
 namespace {
@@ -17,10 +19,17 @@ namespace {
 /// from elsewhere may carry the opcode on any line; such a line runs as opcode 0.
 bool isInlineAssignmentShape(const ParsedScriptLine& line)
 {
-    return line.isAssignment && line.assignmentTargets.size() == 1 &&
-           line.assignmentTargets[0].indexRanges.empty() && line.assignmentTargets[0].nameIndex < line.tokens.size() &&
-           line.assignOperatorIndex < line.tokens.size() && line.tokens[line.assignOperatorIndex] == "=" &&
-           line.exprRanges.size() == 1 && !line.exprFast.empty() && line.exprFast[0].valid();
+    if (!line.isAssignment || line.assignmentTargets.size() != 1 || line.exprRanges.size() != 1 ||
+        line.exprFast.empty() || !line.exprFast[0].valid()) {
+        return false;
+    }
+    const size_t tokenCount = line.tokens.size();
+    const ParsedAssignmentTarget& target = line.assignmentTargets[0];
+    if (!target.indexRanges.empty() || target.nameIndex >= tokenCount || line.assignOperatorIndex >= tokenCount) {
+        return false;
+    }
+    const Token& op = line.tokens[line.assignOperatorIndex];
+    return op.size() == 1 && op[0] == '=';
 }
 
 const char* indexMessage(RunMode mode, const char* activation, const char* inlined)
@@ -34,12 +43,108 @@ const BytecodeLoop& loopRecord(const std::vector<BytecodeLoop>& loops, uint32_t 
     return loops[index];
 }
 
-CobaltScript::LoopBody bodyRunner(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, RunMode mode)
-{
-    return [&engine, &program, chunk, mode](BlockSignal& signal) {
-        return runBlockBody(engine, program, chunk, signal, mode);
-    };
-}
+/// A loop's body, run once per iteration: runBlockBody's choice of runner, with what it asks
+/// about the body worked out on the first iteration that needs it (facts about a chunk never
+/// change once known) and kept as the body's route. A body that needs a block scope of its
+/// own gets one scope for the whole loop, opened on its first iteration and emptied after
+/// each (runChunkInHeldScope), instead of a push and a pop per iteration; it closes with the
+/// loop, or earlier with the loop statement's own scope guard.
+class LoopBodyRunner {
+public:
+    LoopBodyRunner(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, RunMode mode)
+        : m_engine(engine), m_program(program), m_mode(mode)
+    {
+        m_body.chunk = chunk;
+    }
+    ~LoopBodyRunner()
+    {
+        if (m_route != Route::Held) return;
+        while (m_engine.scopes.blocks.size() > m_heldAt) m_engine.popBlockScope();
+    }
+    LoopBodyRunner(const LoopBodyRunner&) = delete;
+    LoopBodyRunner& operator=(const LoopBodyRunner&) = delete;
+
+    /// One iteration; the value of a `return` goes to `value` (see loops::runIteration).
+    [[gnu::always_inline]] void operator()(BlockSignal& signal, Variable& value)
+    {
+        const ScopeState& scopes = m_engine.scopes;
+        switch (m_route) {
+        case Route::InPlace:
+            // Only an inline-eligible body with no block scope open could take another road.
+            if (m_inlineFact == kChunkFactNo || scopes.blocks.size() > scopes.blockBase) {
+                runLoopBodyInPlace(m_engine, m_program, m_body, signal, value);
+                return;
+            }
+            break;
+        case Route::Held:
+            // Between iterations the held scope is on top of the stack, empty: whatever ran in
+            // between (the loop's clause, a condition's calls) has closed what it opened.
+            if (scopes.blocks.size() == m_heldAt + 1) {
+                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value);
+                return;
+            }
+            break;
+        case Route::Undecided: break;
+        }
+        chooseRoute(signal, value);
+    }
+
+private:
+    enum class Route : uint8_t { Undecided, InPlace, Held };
+
+    /// runBlockBody's choice, which also settles the route of a body that runs in place. Out
+    /// of line: most loops take it once.
+    [[gnu::noinline]] void chooseRoute(BlockSignal& signal, Variable& value)
+    {
+        const uint32_t chunk = m_body.chunk;
+        ScopeState& scopes = m_engine.scopes;
+        if (m_mode == RunMode::Inline || (scopes.blocks.size() <= scopes.blockBase && inlineEligible())) {
+            keepReturned(runInlineChunk(m_engine, m_program, chunk, signal), signal, value);
+            return;
+        }
+        if (!runsInPlace(*m_program, chunk)) {
+            keepReturned(m_engine.executeBytecodeChunkInternal(m_program, chunk, signal, false), signal, value);
+            return;
+        }
+        if (m_route == Route::Undecided) {
+            const BytecodeChunk record = m_program->chunks[chunk];
+            m_body.first = record.firstInstruction;
+            m_body.end = uint64_t{record.firstInstruction} + record.instructionCount;
+            if (bodyNeedsOwnScope(m_engine, *m_program, chunk)) {
+                m_route = Route::Held;
+                m_heldAt = scopes.blocks.size();
+                m_engine.pushBlockScope();
+                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value);
+                return;
+            }
+            m_route = Route::InPlace;
+        }
+        keepReturned(runChunkInPlace(m_engine, m_program, chunk, signal), signal, value);
+    }
+
+    /// Takes the signal by reference: it is read once the body (an argument of the call)
+    /// has set it.
+    static void keepReturned(Variable&& result, const BlockSignal& signal, Variable& value)
+    {
+        if (signal == BlockSignal::Return) value = std::move(result);
+    }
+
+    bool inlineEligible()
+    {
+        if (m_inlineFact == kChunkFactUnknown) {
+            m_inlineFact = isInlineEligible(m_engine, *m_program, m_body.chunk) ? kChunkFactYes : kChunkFactNo;
+        }
+        return m_inlineFact == kChunkFactYes;
+    }
+
+    CobaltScript& m_engine;
+    const ProgramRef& m_program;
+    RunMode m_mode;
+    Route m_route = Route::Undecided;
+    uint8_t m_inlineFact = kChunkFactUnknown;
+    LoopBodyChunk m_body;
+    size_t m_heldAt = 0;
+};
 
 } // namespace
 
@@ -64,8 +169,12 @@ void executeInlineAssignment(CobaltScript& engine, const ParsedScriptLine& line)
                 return;
             }
         }
-        engine.assignVariableFast(line.tokens[nameIndex], analysis, std::move(value),
-                                  scopeTargetOf(line.scopeModifier));
+        const Token& name = line.tokens[nameIndex];
+        if (line.scopeModifier == ScopeModifier::Local && isPlainTargetName(name, analysis)) {
+            assignLocalFast(engine, name, *analysis, std::move(value));
+            return;
+        }
+        engine.assignVariableFast(name, analysis, std::move(value), scopeTargetOf(line.scopeModifier));
     } catch (const std::exception&) {
         engine.rethrowPositioned(line);
     }
@@ -96,8 +205,8 @@ Variable executeWhileInstruction(CobaltScript& engine, const ProgramRef& program
     const BytecodeLoop record = loopRecord(
         program->whileLoops, loop,
         indexMessage(mode, "Bytecode while-loop index out of range", "Inline bytecode while-loop index out of range"));
-    return engine.runWhileLoop(programLine(*program, record.line), signal,
-                               bodyRunner(engine, program, record.chunk, mode));
+    return loops::runWhile(engine, programLine(*program, record.line), signal,
+                           LoopBodyRunner(engine, program, record.chunk, mode));
 }
 
 Variable executeRepeatInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
@@ -107,8 +216,8 @@ Variable executeRepeatInstruction(CobaltScript& engine, const ProgramRef& progra
         loopRecord(program->repeatLoops, loop,
                    indexMessage(mode, "Bytecode repeat-loop index out of range",
                                 "Inline bytecode repeat-loop index out of range"));
-    return engine.runRepeatLoop(programLine(*program, record.line), signal,
-                                bodyRunner(engine, program, record.chunk, mode));
+    return loops::runRepeat(engine, programLine(*program, record.line), signal,
+                            LoopBodyRunner(engine, program, record.chunk, mode));
 }
 
 Variable executeNumericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
@@ -118,8 +227,8 @@ Variable executeNumericForInstruction(CobaltScript& engine, const ProgramRef& pr
         loopRecord(program->numericForLoops, loop,
                    indexMessage(mode, "Bytecode numeric-for index out of range",
                                 "Inline bytecode numeric-for index out of range"));
-    return engine.runNumericFor(programLine(*program, record.line), signal,
-                                bodyRunner(engine, program, record.chunk, mode));
+    return loops::runNumericFor(engine, programLine(*program, record.line), signal,
+                                LoopBodyRunner(engine, program, record.chunk, mode));
 }
 
 Variable executeGenericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
@@ -127,8 +236,8 @@ Variable executeGenericForInstruction(CobaltScript& engine, const ProgramRef& pr
 {
     const BytecodeLoop record =
         loopRecord(program->genericForLoops, loop, "Bytecode generic-for index out of range");
-    return engine.runGenericFor(programLine(*program, record.line), signal,
-                                bodyRunner(engine, program, record.chunk, RunMode::Activation));
+    return loops::runGenericFor(engine, programLine(*program, record.line), signal,
+                                LoopBodyRunner(engine, program, record.chunk, RunMode::Activation));
 }
 
 } // namespace cobalt::interp

@@ -93,6 +93,21 @@ inline bool runsInPlace(BytecodeProgram& program, uint32_t chunk)
 /// activation's own bookkeeping: the body's active-chunk record, which nothing could find a
 /// label in, and the copy of the program reference, which the enclosing activation holds.
 Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal);
+/// A loop body that runs in place, with its instruction range read once for the whole loop.
+struct LoopBodyChunk {
+    uint32_t chunk = 0;
+    uint32_t first = 0;
+    uint64_t end = 0;
+};
+/// runChunkInPlace for a loop body known to need no block scope of its own. The value of a
+/// `return` goes to `result`, which is left alone otherwise.
+void runLoopBodyInPlace(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
+                        BlockSignal& signal, Variable& result);
+/// runChunkInPlace for a loop body that needs a block scope of its own, run in the scope at
+/// `heldAt` that its loop keeps open (empty, on top of the stack) instead of pushing and
+/// popping one per iteration. The scope is emptied again on every exit. `result` as above.
+void runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
+                         BlockSignal& signal, size_t heldAt, Variable& result);
 /// Runs a chunk inside the current activation: no active-chunk record, no scope frame.
 Variable runInlineChunk(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal);
 

@@ -9,6 +9,7 @@
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 #include "engine/scope/cached_resolution.h"
+#include "engine/scope/local_assignment.h"
 #include "engine/scope/scope_lookup.h"
 #include "engine/scope/scope_stack_ops.h"
 
@@ -118,19 +119,10 @@ void CobaltScript::assignVariable(std::string_view name, Variable value, ScopeTa
 void CobaltScript::assignVariableFast(std::string_view name, const TokenAnalysis* analysis, Variable value,
                                       ScopeTarget target)
 {
-    const bool plain = analysis != nullptr && (analysis->noScopeMark || name.find('#') == std::string_view::npos);
+    const bool plain = isPlainTargetName(name, analysis);
     if (plain && target == ScopeTarget::Local) {
-        // `local x = ...`, often once per loop iteration: the name's bit comes with its token,
-        // and a block scope that cannot hold the name is not searched.
-        if (scopes.blocks.size() <= scopes.blockBase) pushBlockScope();
-        ScopeList& scope = scopes.blocks.back();
-        const uint64_t bit = analysis->noScopeMark ? analysis->nameBit : scopeNameBit(name);
-        const size_t index = resolution::entryIndex(scope, name, bit);
-        if (index != std::string::npos) {
-            storeValueInto(std::move(value), scope.entries[index].second);
-            return;
-        }
-        scope.add(name, bit, std::move(value));
+        // `local x = ...`, often once per loop iteration.
+        assignLocalFast(*this, name, *analysis, std::move(value));
         return;
     }
     if (!plain || target != ScopeTarget::Default) {
