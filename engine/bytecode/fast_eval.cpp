@@ -306,6 +306,15 @@ Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
     if (!comparison && op == 0 && n.kind != FastExprNodeKind::Tetration && n.kind != FastExprNodeKind::Pentation) {
         fail("Invalid fast expression node");
     }
+    if (n.kind == FastExprNodeKind::Add && node(n.left).kind == FastExprNodeKind::StringLiteral) {
+        // "key" + i: the text starts as the literal's, and the right operand's is appended
+        // (the literal itself has no effect to keep in order).
+        Variable rightOperand;
+        const Variable& right = operand(n.right, rightOperand, depth);
+        Variable joined(stringLiteral(node(n.left)));
+        right.appendTo(joined.asString());
+        return joined;
+    }
     // The left operand is read in place only when the right one cannot run code that changes it.
     Variable leftScratch;
     Variable rightScratch;
