@@ -86,15 +86,30 @@ void writeString(std::string& text, const Variable& key, const Variable& value)
     text[static_cast<size_t>(i) - 1] = value.asString().front();
 }
 
-// The table entry for `key`, inserted as "not" when missing and `create` is set.
-Variable& tableEntry(ScriptTable& table, std::string key, bool create)
+// A missing key's new entry ("not"), or the failure when it may not be created.
+Variable& insertTableEntry(ScriptTable& table, std::string key, bool create)
 {
-    const auto found = table.map.find(key);
-    if (found != table.map.end()) return found->second;
     if (!create) fail("Table key not found: " + key);
     Variable& entry = table.map.emplace(std::move(key), Variable()).first->second;
     CobaltScript::bumpTableVersion(table);
     return entry;
+}
+
+// The table entry for the key text `key`, inserted as "not" when missing and `create` is set.
+Variable& tableEntry(ScriptTable& table, std::string key, bool create)
+{
+    const auto found = table.map.find(key);
+    if (found != table.map.end()) return found->second;
+    return insertTableEntry(table, std::move(key), create);
+}
+
+// The same for a key value: a string key is looked up as it is, and copied only to be inserted.
+Variable& tableEntry(const CobaltScript& engine, ScriptTable& table, const Variable& key, bool create)
+{
+    if (key.type != VarType::String) return tableEntry(table, engine.keyToString(key), create);
+    const auto found = table.map.find(key.asString());
+    if (found != table.map.end()) return found->second;
+    return insertTableEntry(table, key.asString(), create);
 }
 
 void growArray(ScriptArray& array, int32_t index)
@@ -111,7 +126,7 @@ Variable& arrayElement(CobaltScript& engine, Variable& container, const Variable
     if (!integralIndex(key, i)) {
         if (!create) fail("Array index must be an int");
         CobaltScript::promoteArrayVariableToTable(container);
-        return tableEntry(*container.asTable(), engine.keyToString(key), true);
+        return tableEntry(engine, *container.asTable(), key, true);
     }
     if (i < 1) {
         if (!create) fail("Array index must be >= 1");
@@ -147,7 +162,7 @@ Variable CobaltScript::getIndexedValue(const Variable& container, const Variable
         return readString(*this, container.asString(), key);
     case VarType::Table: {
         const ScriptTable& table = *container.asTable();
-        const auto found = table.map.find(keyToString(key));
+        const auto found = key.type == VarType::String ? table.map.find(key.asString()) : table.map.find(keyToString(key));
         return found == table.map.end() ? Variable() : found->second;
     }
     case VarType::Array: {
@@ -168,7 +183,7 @@ void CobaltScript::setIndexedValue(Variable& container, const Variable& key, Var
         writeString(container.asString(), key, value);
         return;
     case VarType::Table:
-        tableEntry(*container.asTable(), keyToString(key), create) = std::move(value);
+        tableEntry(*this, *container.asTable(), key, create) = std::move(value);
         return;
     case VarType::Array:
         arrayElement(*this, container, key, create) = std::move(value);
@@ -182,7 +197,7 @@ Variable& CobaltScript::getIndexedValueMutable(Variable& container, const Variab
 {
     switch (container.type) {
     case VarType::Table:
-        return tableEntry(*container.asTable(), keyToString(key), create);
+        return tableEntry(*this, *container.asTable(), key, create);
     case VarType::Array:
         return arrayElement(*this, container, key, create);
     case VarType::String:
