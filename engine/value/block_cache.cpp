@@ -4,7 +4,7 @@
 
 namespace cobalt::blockCache {
 
-thread_local ThreadLists t_lists{};
+thread_local constinit ThreadLists t_lists{};
 
 namespace {
 

@@ -41,7 +41,7 @@ struct ThreadLists {
     bool closed;  // the reaper has run: blocks go straight back
 };
 
-extern thread_local ThreadLists t_lists;
+extern thread_local constinit ThreadLists t_lists;
 
 /// Keeps `block` of class `sizeClass` after arming the reaper, or frees it when the thread's
 /// lists are closed or full.
