@@ -17,6 +17,7 @@
 // the parameters in a lightweight frame of their own and give up whenever the outcome is
 // not a plain scalar reached without effects (a guard that holds included).
 
+#include <exception>
 #include <string>
 
 #include "engine/bytecode/fast_evaluator.h"
@@ -115,6 +116,49 @@ const FastExpression* singleFastExpression(const ParsedScriptLine& line)
 {
     if (line.exprRanges.size() != 1 || line.exprFast.size() != 1 || !line.exprFast[0].valid()) return nullptr;
     return &line.exprFast[0];
+}
+
+/// The guard of a guarded return in its commonest form, two ints compared (n < 2, with n a
+/// name and 2 a literal, or two names): decided as the flat form decides it, near-token
+/// included, without the walk. False (with nothing done) for any other form or value, which
+/// the expression paths decide.
+bool decideIntComparison(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line,
+                         bool& holds)
+{
+    const FastExprNode& root = expression.nodes[static_cast<size_t>(expression.root)];
+    const bool comparison = root.kind == FastExprNodeKind::Equal || root.kind == FastExprNodeKind::NotEqual ||
+                            isComparison(root.kind);
+    if (!comparison) return false;
+    engine.checkNativeStack();
+    FastEvaluator evaluator(engine, expression, line);
+    const FastExprNode& left = evaluator.node(root.left);
+    const FastExprNode& right = evaluator.node(root.right);
+    const auto isLeaf = [](const FastExprNode& n) {
+        return n.kind == FastExprNodeKind::Variable || n.kind == FastExprNodeKind::IntLiteral;
+    };
+    int32_t a = 0;
+    int32_t b = 0;
+    if (!isLeaf(left) || !isLeaf(right) || !evaluator.intNode(root.left, a, false) ||
+        !evaluator.intNode(root.right, b, false)) {
+        return false;
+    }
+    int32_t result = 0;
+    bool isBool = false;
+    combineInts(root.kind, a, b, result, isBool);
+    holds = result != 0;
+    evaluator.markNear(root.spanEnd);
+    return true;
+}
+
+/// `return name`: the variable's value as the value path reads it, with the near-token and
+/// the stack check of the expression entry.
+Variable returnedName(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
+{
+    engine.checkNativeStack();
+    FastEvaluator evaluator(engine, expression, line);
+    Variable value = evaluator.value(expression.root, 0);
+    evaluator.markNear(expression.nodes[static_cast<size_t>(expression.root)].spanEnd);
+    return value;
 }
 
 /// A call as the call path makes it, reduced to what an effect-free expression can see:
@@ -276,7 +320,18 @@ Variable CobaltScript::evaluateFastCallableReturn(const ScriptCallable& function
 
     uint32_t returnIndex = function.fastReturnLine;
     if (function.fastBodyKind == FastBodyKind::GuardedReturn) {
-        const bool holds = evaluateCondition(lines[function.fastGuardLine], "Unexpected token after if condition");
+        // The condition has a fast form (the form requires one), so it is decided the way the
+        // `if` statement decides it, without looking for the form again.
+        const ParsedScriptLine& guard = lines[function.fastGuardLine];
+        setPositionContext(guard);
+        bool holds = false;
+        try {
+            if (!decideIntComparison(*this, guard.exprFast[0], guard, holds)) {
+                holds = evaluateFastTruth(guard.exprFast[0], guard);
+            }
+        } catch (const std::exception&) {
+            rethrowPositioned(guard);
+        }
         if (holds) returnIndex = function.fastGuardLine + 1;
         // The boundary before the return line, as in the activation.
         checkStopBoundary();
@@ -287,6 +342,10 @@ Variable CobaltScript::evaluateFastCallableReturn(const ScriptCallable& function
     setPositionContext(returnLine);
     try {
         if (const FastExpression* expression = singleFastExpression(returnLine)) {
+            const auto root = static_cast<size_t>(expression->root);
+            if (root < expression->nodes.size() && expression->nodes[root].kind == FastExprNodeKind::Variable) {
+                return returnedName(*this, *expression, returnLine);
+            }
             return evaluateFastExpression(*expression, returnLine);
         }
         return evaluateReturnValues(returnLine);
