@@ -19,6 +19,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
@@ -125,23 +126,21 @@ const FastExpression* singleFastExpression(const ParsedScriptLine& line)
 bool decideIntComparison(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line,
                          bool& holds)
 {
-    const FastExprNode& root = expression.nodes[static_cast<size_t>(expression.root)];
+    const std::vector<FastExprNode>& nodes = expression.nodes;
+    const FastExprNode& root = nodes[static_cast<size_t>(expression.root)];
     const bool comparison = root.kind == FastExprNodeKind::Equal || root.kind == FastExprNodeKind::NotEqual ||
                             isComparison(root.kind);
-    if (!comparison) return false;
+    const auto isLeaf = [&nodes](int32_t index) {
+        if (static_cast<size_t>(index) >= nodes.size()) return false;
+        const FastExprNodeKind kind = nodes[static_cast<size_t>(index)].kind;
+        return kind == FastExprNodeKind::Variable || kind == FastExprNodeKind::IntLiteral;
+    };
+    if (!comparison || !isLeaf(root.left) || !isLeaf(root.right)) return false;
     engine.checkNativeStack();
     FastEvaluator evaluator(engine, expression, line);
-    const FastExprNode& left = evaluator.node(root.left);
-    const FastExprNode& right = evaluator.node(root.right);
-    const auto isLeaf = [](const FastExprNode& n) {
-        return n.kind == FastExprNodeKind::Variable || n.kind == FastExprNodeKind::IntLiteral;
-    };
     int32_t a = 0;
     int32_t b = 0;
-    if (!isLeaf(left) || !isLeaf(right) || !evaluator.intNode(root.left, a, false) ||
-        !evaluator.intNode(root.right, b, false)) {
-        return false;
-    }
+    if (!evaluator.intNode(root.left, a, false) || !evaluator.intNode(root.right, b, false)) return false;
     int32_t result = 0;
     bool isBool = false;
     combineInts(root.kind, a, b, result, isBool);
@@ -159,6 +158,43 @@ Variable returnedName(CobaltScript& engine, const FastExpression& expression, co
     Variable value = evaluator.value(expression.root, 0);
     evaluator.markNear(expression.nodes[static_cast<size_t>(expression.root)].spanEnd);
     return value;
+}
+
+/// The guarded return: the condition, then the return line it chose. The base case of a
+/// recursion mostly returns a name (return n) or an int comparison guards it (if n < 2);
+/// both are decided here without the general expression entry.
+Variable runGuardedReturn(CobaltScript& engine, const ScriptCallable& function, const ParsedLines& lines)
+{
+    // The condition has a fast form (the form requires one), so it is decided the way the
+    // `if` statement decides it, without looking for the form again.
+    const ParsedScriptLine& guard = lines[function.fastGuardLine];
+    engine.setPositionContext(guard);
+    bool holds = false;
+    try {
+        if (!decideIntComparison(engine, guard.exprFast[0], guard, holds)) {
+            holds = engine.evaluateFastTruth(guard.exprFast[0], guard);
+        }
+    } catch (const std::exception&) {
+        engine.rethrowPositioned(guard);
+    }
+    // The boundary before the return line, as in the activation.
+    engine.checkStopBoundary();
+    if (engine.softErrorUnwinding()) return Variable();
+
+    const ParsedScriptLine& returnLine = lines[holds ? function.fastGuardLine + 1 : function.fastReturnLine];
+    engine.setPositionContext(returnLine);
+    try {
+        if (const FastExpression* expression = singleFastExpression(returnLine)) {
+            const auto root = static_cast<size_t>(expression->root);
+            if (root < expression->nodes.size() && expression->nodes[root].kind == FastExprNodeKind::Variable) {
+                return returnedName(engine, *expression, returnLine);
+            }
+            return engine.evaluateFastExpression(*expression, returnLine);
+        }
+        return engine.evaluateReturnValues(returnLine);
+    } catch (...) {
+        engine.rethrowPositioned(returnLine);
+    }
 }
 
 /// A call as the call path makes it, reduced to what an effect-free expression can see:
@@ -318,34 +354,12 @@ Variable CobaltScript::evaluateFastCallableReturn(const ScriptCallable& function
         }
     }
 
-    uint32_t returnIndex = function.fastReturnLine;
-    if (function.fastBodyKind == FastBodyKind::GuardedReturn) {
-        // The condition has a fast form (the form requires one), so it is decided the way the
-        // `if` statement decides it, without looking for the form again.
-        const ParsedScriptLine& guard = lines[function.fastGuardLine];
-        setPositionContext(guard);
-        bool holds = false;
-        try {
-            if (!decideIntComparison(*this, guard.exprFast[0], guard, holds)) {
-                holds = evaluateFastTruth(guard.exprFast[0], guard);
-            }
-        } catch (const std::exception&) {
-            rethrowPositioned(guard);
-        }
-        if (holds) returnIndex = function.fastGuardLine + 1;
-        // The boundary before the return line, as in the activation.
-        checkStopBoundary();
-        if (softErrorUnwinding()) return Variable();
-    }
+    if (function.fastBodyKind == FastBodyKind::GuardedReturn) return runGuardedReturn(*this, function, lines);
 
-    const ParsedScriptLine& returnLine = lines[returnIndex];
+    const ParsedScriptLine& returnLine = lines[function.fastReturnLine];
     setPositionContext(returnLine);
     try {
         if (const FastExpression* expression = singleFastExpression(returnLine)) {
-            const auto root = static_cast<size_t>(expression->root);
-            if (root < expression->nodes.size() && expression->nodes[root].kind == FastExprNodeKind::Variable) {
-                return returnedName(*this, *expression, returnLine);
-            }
             return evaluateFastExpression(*expression, returnLine);
         }
         return evaluateReturnValues(returnLine);

@@ -445,7 +445,8 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     for (size_t i = 0; i < count; ++i) {
         const Variable* argument = nullptr;
         if (!pureValue(call.arguments[i], argument, arguments[i])) return false;
-        if (argument != &arguments[i]) arguments[i] = *argument;
+        // A name's value is copied in place: an int over a fresh slot is a plain store.
+        if (argument != &arguments[i]) copyValueInto(*argument, arguments[i]);
     }
     try {
         if (function->isNative) {
