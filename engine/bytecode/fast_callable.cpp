@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytecode/fast_body_scalar.h"
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -203,7 +204,9 @@ Variable runGuardedReturn(CobaltScript& engine, const ScriptCallable& function, 
 /// every exit.
 class LightweightFrame {
 public:
-    LightweightFrame(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count)
+    /// `argumentAt(i)` is the argument at position i < count.
+    template <class ArgumentAt>
+    LightweightFrame(CobaltScript& engine, const ScriptCallable& function, size_t count, ArgumentAt argumentAt)
         : m_engine(engine),
           m_function(function),
           m_frame(engine.scopes.currentFrame),
@@ -213,7 +216,11 @@ public:
         ++engine.calls.callDepth;
         engine.scopes.currentFrame = function.capturedScope + 1;
         engine.scopes.blockBase = engine.scopes.blocks.size();
-        m_parameterScopeId = parameterScope::bind(engine.scopes, function, args, count);
+        m_parameterScopeId = parameterScope::bindEach(engine.scopes, function, count, argumentAt);
+    }
+    LightweightFrame(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count)
+        : LightweightFrame(engine, function, count, [args](size_t i) -> const Variable& { return args[i]; })
+    {
     }
 
     ~LightweightFrame()
@@ -368,22 +375,43 @@ Variable CobaltScript::evaluateFastCallableReturn(const ScriptCallable& function
     }
 }
 
-bool CobaltScript::tryEvaluateFastCallableScalar(const ScriptCallable& function, const Variable* args, size_t count,
-                                                 FastScalarValue& out)
+namespace {
+
+/// The fast body's scalar, its parameters bound to `argumentAt(i)` (i < count) in a
+/// lightweight frame; false where the pure paths give up.
+template <class ArgumentAt>
+bool evaluateBodyScalar(CobaltScript& engine, const ScriptCallable& function, size_t count, ArgumentAt argumentAt,
+                        FastScalarValue& out)
 {
-    if (!scalarFormApplies(*this, function)) return false;
+    if (!scalarFormApplies(engine, function)) return false;
     const ParsedLines& lines = function.lines();
     const PureBodyNesting nesting;
-    LightweightFrame frame(*this, function, args, count);
+    LightweightFrame frame(engine, function, count, argumentAt);
     if (function.fastBodyKind == FastBodyKind::ErrorGuard) {
         const ParsedScriptLine& guard = lines[function.fastGuardLine];
         bool holds = false;
-        if (!tryEvaluateFastExpressionBoolNode(guard.exprFast[0], guard, guard.exprFast[0].root, holds) || holds) {
+        if (!engine.tryEvaluateFastExpressionBoolNode(guard.exprFast[0], guard, guard.exprFast[0].root, holds) ||
+            holds) {
             return false;
         }
     }
     const ParsedScriptLine& returnLine = lines[function.fastReturnLine];
-    return tryEvaluateFastExpressionScalarNode(returnLine.exprFast[0], returnLine, returnLine.exprFast[0].root, out);
+    return engine.tryEvaluateFastExpressionScalarNode(returnLine.exprFast[0], returnLine, returnLine.exprFast[0].root,
+                                                      out);
+}
+
+} // namespace
+
+bool CobaltScript::tryEvaluateFastCallableScalar(const ScriptCallable& function, const Variable* args, size_t count,
+                                                 FastScalarValue& out)
+{
+    return evaluateBodyScalar(*this, function, count, [args](size_t i) -> const Variable& { return args[i]; }, out);
+}
+
+bool tryEvaluateFastBodyScalarInPlace(CobaltScript& engine, const ScriptCallable& function,
+                                      const Variable* const* args, size_t count, FastScalarValue& out)
+{
+    return evaluateBodyScalar(engine, function, count, [args](size_t i) -> const Variable& { return *args[i]; }, out);
 }
 
 bool CobaltScript::tryEvaluateProtectedFastCallableScalar(const ScriptCallable& function, const Variable* args,

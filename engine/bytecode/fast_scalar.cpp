@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytecode/fast_body_scalar.h"
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -441,8 +442,21 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     } else if (!fastBodyScalarPossible(m_engine, *function)) {
         return false;
     }
-    ArgumentSlots arguments(count);
-    for (size_t i = 0; i < count; ++i) {
+    // A script function's arguments that are all names (combine(x, y, z)) are read where they
+    // live and its parameters bound from there: nothing runs in between that could move them.
+    const Variable* inPlace[ArgumentSlots::kInline];
+    bool allNames = !function->isNative;
+    for (size_t i = 0; allNames && i < count; ++i) {
+        const FastExprNode& argument = node(call.arguments[i]);
+        if (argument.kind != FastExprNodeKind::Variable) {
+            allNames = false;
+        } else {
+            const Variable* found = lookUp(argument);
+            inPlace[i] = found ? found : &kAbsent;
+        }
+    }
+    ArgumentSlots arguments(allNames ? 0 : count);
+    for (size_t i = 0; !allNames && i < count; ++i) {
         const Variable* argument = nullptr;
         if (!pureValue(call.arguments[i], argument, arguments[i])) return false;
         // A name's value is copied in place: an int over a fresh slot is a plain store.
@@ -453,9 +467,11 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
             return m_engine.tryEvaluateNativeBuiltinScalar(function->builtinId, count == 0 ? &kAbsent : arguments.data(),
                                                            count, out);
         }
-        if (m_engine.tryEvaluateFastCallableScalar(*function, count == 0 ? &kAbsent : arguments.data(), count, out)) {
-            return true;
-        }
+        const bool decided =
+            allNames ? tryEvaluateFastBodyScalarInPlace(m_engine, *function, inPlace, count, out)
+                     : m_engine.tryEvaluateFastCallableScalar(*function, count == 0 ? &kAbsent : arguments.data(), count,
+                                                              out);
+        if (decided) return true;
         // A body whose result was no scalar (a string, a container, another call's) mostly
         // gives none next time either; the value path decides those calls anyway.
         n.pureCallSkips = kPureCallRetryInterval;
