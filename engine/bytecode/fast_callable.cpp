@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/bytecode/fast_body_scalar.h"
+#include "engine/bytecode/fast_body.h"
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -190,7 +190,7 @@ Variable runGuardedReturn(CobaltScript& engine, const ScriptCallable& function, 
             if (root < expression->nodes.size() && expression->nodes[root].kind == FastExprNodeKind::Variable) {
                 return returnedName(engine, *expression, returnLine);
             }
-            return engine.evaluateFastExpression(*expression, returnLine);
+            return evaluateFastBodyReturn(engine, *expression, returnLine);
         }
         return engine.evaluateReturnValues(returnLine);
     } catch (...) {

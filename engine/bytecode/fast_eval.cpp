@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytecode/fast_body.h"
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -361,8 +362,10 @@ Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
     // The left operand is read in place only when the right one cannot run code that changes it.
     Variable leftScratch;
     Variable rightScratch;
-    const Variable& left =
-        node(n.right).hasCall ? (leftScratch = value(n.left, depth), leftScratch) : operand(n.left, leftScratch, depth);
+    // A left value that is an int (a call's result in fib(n - 1) + fib(n - 2)) is stored
+    // into the fresh scratch without a general assignment.
+    const Variable& left = node(n.right).hasCall ? (storeValueInto(value(n.left, depth), leftScratch), leftScratch)
+                                                 : operand(n.left, leftScratch, depth);
     const Variable& right = operand(n.right, rightScratch, depth);
     if (left.type == VarType::Int && right.type == VarType::Int) {
         // The kernels of performOperation and compareVariables without their dispatch.
@@ -467,6 +470,31 @@ bool CobaltScript::evaluateFastTruth(const FastExpression& expression, const Par
         *this, expression, line, [](const std::string&) { return true; },  // any string is true
         [](const FastScalarValue& scalar) { return scalarTruthy(scalar); },
         [](const Variable& value) { return value.truthy(); });
+}
+
+Variable evaluateFastBodyReturn(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
+{
+    // A flat form or a possible string chain: the general entry tries those first.
+    if (!expression.flat.empty() || expression.mayBeStringChain || !expression.valid()) {
+        return engine.evaluateFastExpression(expression, line);
+    }
+    // evaluateByCheapestPath for a tree that is no string chain.
+    engine.checkNativeStack();
+    FastEvaluator evaluator(engine, expression, line);
+    const int32_t root = expression.root;
+    const FastExprNode& rootNode = evaluator.node(root);
+    if (rootNode.kind != FastExprNodeKind::StringLiteral && !scalarAttemptRests(evaluator, rootNode)) {
+        FastScalarValue scalar;
+        if (evaluator.scalarNode(root, scalar)) {
+            evaluator.markNear(rootNode.spanEnd);
+            Variable value;
+            assignFastScalarToVariable(scalar, value);
+            return value;
+        }
+    }
+    Variable value = evaluator.value(root, 0);
+    evaluator.markNear(rootNode.spanEnd);
+    return value;
 }
 
 Variable CobaltScript::evaluateFastExpressionNode(const FastExpression& expression, const ParsedScriptLine& line,

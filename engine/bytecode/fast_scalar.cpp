@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/bytecode/fast_body_scalar.h"
+#include "engine/bytecode/fast_body.h"
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"

@@ -201,7 +201,7 @@ Variable callNative(CobaltScript& engine, const ScriptCallable& function, const 
 
 /// The single-expression body forms apply to plain script functions; the guard form only
 /// while "error" is still the engine's own builtin, since it raises the way that builtin does.
-bool fastBodyApplies(CobaltScript& engine, const ScriptCallable& function)
+[[gnu::always_inline]] inline bool fastBodyApplies(CobaltScript& engine, const ScriptCallable& function)
 {
     if (function.isCoroutine) return false;
     switch (function.fastBodyKind) {
