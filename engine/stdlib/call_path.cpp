@@ -115,11 +115,12 @@ private:
 };
 
 /// The frame of a call whose body is a fast body (fastBodyApplies) of a function that takes no
-/// extra arguments. Such a body pushes no scope or loop of its own, and every call it makes
-/// puts back what that call changed, so less is saved than by ScriptCallGuard: the caller's
-/// position, frame index and block base, and the sizes of the block and file stacks. The
-/// parameters' scope and the call's "..." entry (null) are pushed here and go again on every
-/// exit; anything found left above them is cut back as ScriptCallGuard cuts it.
+/// extra arguments. Such a body pushes no scope, loop or "..." list of its own, and every call
+/// it makes puts back what that call changed, so less is saved than by ScriptCallGuard: the
+/// caller's position, frame index and block base, and the sizes of the block and file stacks.
+/// The parameters' scope and the call's "..." entry (null) are pushed here and go again on
+/// every exit; a block or file entry found left above them is cut back as ScriptCallGuard
+/// cuts it.
 class FastBodyFrame {
 public:
     FastBodyFrame(CobaltScript& engine, const ScriptCallable& function)
@@ -136,12 +137,11 @@ public:
     ~FastBodyFrame()
     {
         ScopeState& scopes = m_engine.scopes;
-        if (m_bound) [[likely]] {
-            while (scopes.blocks.size() > m_blocks + 1) scopeStack::pop(scopes, scopes.blocks);
-            if (scopes.blocks.size() == m_blocks + 1) parameterScope::release(scopes, m_function, m_parameterScopeId);
-            auto& varargs = m_engine.calls.varargs;
-            if (!varargs.empty()) varargs.pop_back();
-        }
+        // A scope that binding left behind when it failed has another id than the one
+        // release() expects (0 until binding returns), and is popped as any block scope.
+        while (scopes.blocks.size() > m_blocks + 1) scopeStack::pop(scopes, scopes.blocks);
+        if (scopes.blocks.size() == m_blocks + 1) parameterScope::release(scopes, m_function, m_parameterScopeId);
+        if (m_pushedVarargs) m_engine.calls.varargs.pop_back();
         scopes.blockBase = m_blockBase;
         scopes.currentFrame = m_frame;
         if (m_engine.loader.directoryStack.size() != m_directories) m_engine.loader.directoryStack.resize(m_directories);
@@ -157,16 +157,16 @@ public:
         ScopeState& scopes = m_engine.scopes;
         scopes.currentFrame = m_function.capturedScope + 1;
         scopes.blockBase = m_blocks;
-        m_parameterScopeId = parameterScope::bind(scopes, m_function, args, count);
         m_engine.calls.varargs.emplace_back();
-        m_bound = true;
+        m_pushedVarargs = true;
+        m_parameterScopeId = parameterScope::bind(scopes, m_function, args, count);
     }
 
 private:
     CobaltScript& m_engine;
     const ScriptCallable& m_function;
     uint64_t m_parameterScopeId = 0;
-    bool m_bound = false;
+    bool m_pushedVarargs = false;
     PositionContextGuard m_context;
     uint64_t m_frame;
     size_t m_blockBase;
