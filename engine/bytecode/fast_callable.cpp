@@ -139,9 +139,16 @@ bool decideIntComparison(CobaltScript& engine, const FastExpression& expression,
     if (!comparison || !isLeaf(root.left) || !isLeaf(root.right)) return false;
     engine.checkNativeStack();
     FastEvaluator evaluator(engine, expression, line);
+    // A literal is read straight from its node; a name through the int path's look-up.
+    const auto intOperand = [&evaluator, &nodes](int32_t index, int32_t& out) {
+        const FastExprNode& leaf = nodes[static_cast<size_t>(index)];
+        if (leaf.kind != FastExprNodeKind::IntLiteral) return evaluator.intNode(index, out, false);
+        out = leaf.intValue;
+        return true;
+    };
     int32_t a = 0;
     int32_t b = 0;
-    if (!evaluator.intNode(root.left, a, false) || !evaluator.intNode(root.right, b, false)) return false;
+    if (!intOperand(root.left, a) || !intOperand(root.right, b)) return false;
     int32_t result = 0;
     bool isBool = false;
     combineInts(root.kind, a, b, result, isBool);

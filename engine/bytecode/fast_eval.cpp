@@ -290,10 +290,14 @@ void FastEvaluator::argumentValue(int32_t index, Variable& out, int depth)
         int32_t a = 0;
         int32_t b = 0;
         int32_t whole = 0;
+        bool isBool = false;
+        // "+", "-" and "*" by the inline kernel, "\" and "%" by the int path's (a zero divisor
+        // is left to the paths that fail on it).
         if (leftIsLeaf && rightIsLeaf &&
             intLeaf(left, left.kind == FastExprNodeKind::Variable ? lookUp(left) : nullptr, a) &&
             intLeaf(right, right.kind == FastExprNodeKind::Variable ? lookUp(right) : nullptr, b) &&
-            intArithmetic(argument.kind, a, b, whole)) {
+            (argument.kind <= FastExprNodeKind::Multiply ? combineInts(argument.kind, a, b, whole, isBool)
+                                                         : intArithmetic(argument.kind, a, b, whole))) {
             storeInt(whole, out);
             return;
         }
