@@ -17,8 +17,11 @@
 // the parameters in a lightweight frame of their own and give up whenever the outcome is
 // not a plain scalar reached without effects (a guard that holds included).
 
+#include <exception>
 #include <string>
+#include <vector>
 
+#include "engine/bytecode/fast_body.h"
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -117,13 +120,100 @@ const FastExpression* singleFastExpression(const ParsedScriptLine& line)
     return &line.exprFast[0];
 }
 
+/// The guard of a guarded return in its commonest form, two ints compared (n < 2, with n a
+/// name and 2 a literal, or two names): decided as the flat form decides it, near-token
+/// included, without the walk. False (with nothing done) for any other form or value, which
+/// the expression paths decide.
+bool decideIntComparison(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line,
+                         bool& holds)
+{
+    const std::vector<FastExprNode>& nodes = expression.nodes;
+    const FastExprNode& root = nodes[static_cast<size_t>(expression.root)];
+    const bool comparison = root.kind == FastExprNodeKind::Equal || root.kind == FastExprNodeKind::NotEqual ||
+                            isComparison(root.kind);
+    const auto isLeaf = [&nodes](int32_t index) {
+        if (static_cast<size_t>(index) >= nodes.size()) return false;
+        const FastExprNodeKind kind = nodes[static_cast<size_t>(index)].kind;
+        return kind == FastExprNodeKind::Variable || kind == FastExprNodeKind::IntLiteral;
+    };
+    if (!comparison || !isLeaf(root.left) || !isLeaf(root.right)) return false;
+    engine.checkNativeStack();
+    FastEvaluator evaluator(engine, expression, line);
+    // A literal is read straight from its node; a name through the int path's look-up.
+    const auto intOperand = [&evaluator, &nodes](int32_t index, int32_t& out) {
+        const FastExprNode& leaf = nodes[static_cast<size_t>(index)];
+        if (leaf.kind != FastExprNodeKind::IntLiteral) return evaluator.intNode(index, out, false);
+        out = leaf.intValue;
+        return true;
+    };
+    int32_t a = 0;
+    int32_t b = 0;
+    if (!intOperand(root.left, a) || !intOperand(root.right, b)) return false;
+    int32_t result = 0;
+    bool isBool = false;
+    combineInts(root.kind, a, b, result, isBool);
+    holds = result != 0;
+    evaluator.markNear(root.spanEnd);
+    return true;
+}
+
+/// `return name`: the variable's value as the value path reads it, with the near-token and
+/// the stack check of the expression entry.
+Variable returnedName(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
+{
+    engine.checkNativeStack();
+    FastEvaluator evaluator(engine, expression, line);
+    Variable value = evaluator.value(expression.root, 0);
+    evaluator.markNear(expression.nodes[static_cast<size_t>(expression.root)].spanEnd);
+    return value;
+}
+
+/// The guarded return: the condition, then the return line it chose. The base case of a
+/// recursion mostly returns a name (return n) or an int comparison guards it (if n < 2);
+/// both are decided here without the general expression entry.
+Variable runGuardedReturn(CobaltScript& engine, const ScriptCallable& function, const ParsedLines& lines)
+{
+    // The condition has a fast form (the form requires one), so it is decided the way the
+    // `if` statement decides it, without looking for the form again.
+    const ParsedScriptLine& guard = lines[function.fastGuardLine];
+    engine.setPositionContext(guard);
+    bool holds = false;
+    try {
+        if (!decideIntComparison(engine, guard.exprFast[0], guard, holds)) {
+            holds = engine.evaluateFastTruth(guard.exprFast[0], guard);
+        }
+    } catch (const std::exception&) {
+        engine.rethrowPositioned(guard);
+    }
+    // The boundary before the return line, as in the activation.
+    engine.checkStopBoundary();
+    if (engine.softErrorUnwinding()) return Variable();
+
+    const ParsedScriptLine& returnLine = lines[holds ? function.fastGuardLine + 1 : function.fastReturnLine];
+    engine.setPositionContext(returnLine);
+    try {
+        if (const FastExpression* expression = singleFastExpression(returnLine)) {
+            const auto root = static_cast<size_t>(expression->root);
+            if (root < expression->nodes.size() && expression->nodes[root].kind == FastExprNodeKind::Variable) {
+                return returnedName(engine, *expression, returnLine);
+            }
+            return evaluateFastBodyReturn(engine, *expression, returnLine);
+        }
+        return engine.evaluateReturnValues(returnLine);
+    } catch (...) {
+        engine.rethrowPositioned(returnLine);
+    }
+}
+
 /// A call as the call path makes it, reduced to what an effect-free expression can see:
 /// the call depth, the frame index, and the parameters in a block scope that is the
 /// callee's block base (the caller's block scopes out of sight). Everything is put back on
 /// every exit.
 class LightweightFrame {
 public:
-    LightweightFrame(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count)
+    /// `argumentAt(i)` is the argument at position i < count.
+    template <class ArgumentAt>
+    LightweightFrame(CobaltScript& engine, const ScriptCallable& function, size_t count, ArgumentAt argumentAt)
         : m_engine(engine),
           m_function(function),
           m_frame(engine.scopes.currentFrame),
@@ -133,7 +223,11 @@ public:
         ++engine.calls.callDepth;
         engine.scopes.currentFrame = function.capturedScope + 1;
         engine.scopes.blockBase = engine.scopes.blocks.size();
-        m_parameterScopeId = parameterScope::bind(engine.scopes, function, args, count);
+        m_parameterScopeId = parameterScope::bindEach(engine.scopes, function, count, argumentAt);
+    }
+    LightweightFrame(CobaltScript& engine, const ScriptCallable& function, const Variable* args, size_t count)
+        : LightweightFrame(engine, function, count, [args](size_t i) -> const Variable& { return args[i]; })
+    {
     }
 
     ~LightweightFrame()
@@ -274,16 +368,9 @@ Variable CobaltScript::evaluateFastCallableReturn(const ScriptCallable& function
         }
     }
 
-    uint32_t returnIndex = function.fastReturnLine;
-    if (function.fastBodyKind == FastBodyKind::GuardedReturn) {
-        const bool holds = evaluateCondition(lines[function.fastGuardLine], "Unexpected token after if condition");
-        if (holds) returnIndex = function.fastGuardLine + 1;
-        // The boundary before the return line, as in the activation.
-        checkStopBoundary();
-        if (softErrorUnwinding()) return Variable();
-    }
+    if (function.fastBodyKind == FastBodyKind::GuardedReturn) return runGuardedReturn(*this, function, lines);
 
-    const ParsedScriptLine& returnLine = lines[returnIndex];
+    const ParsedScriptLine& returnLine = lines[function.fastReturnLine];
     setPositionContext(returnLine);
     try {
         if (const FastExpression* expression = singleFastExpression(returnLine)) {
@@ -295,22 +382,43 @@ Variable CobaltScript::evaluateFastCallableReturn(const ScriptCallable& function
     }
 }
 
-bool CobaltScript::tryEvaluateFastCallableScalar(const ScriptCallable& function, const Variable* args, size_t count,
-                                                 FastScalarValue& out)
+namespace {
+
+/// The fast body's scalar, its parameters bound to `argumentAt(i)` (i < count) in a
+/// lightweight frame; false where the pure paths give up.
+template <class ArgumentAt>
+bool evaluateBodyScalar(CobaltScript& engine, const ScriptCallable& function, size_t count, ArgumentAt argumentAt,
+                        FastScalarValue& out)
 {
-    if (!scalarFormApplies(*this, function)) return false;
+    if (!scalarFormApplies(engine, function)) return false;
     const ParsedLines& lines = function.lines();
     const PureBodyNesting nesting;
-    LightweightFrame frame(*this, function, args, count);
+    LightweightFrame frame(engine, function, count, argumentAt);
     if (function.fastBodyKind == FastBodyKind::ErrorGuard) {
         const ParsedScriptLine& guard = lines[function.fastGuardLine];
         bool holds = false;
-        if (!tryEvaluateFastExpressionBoolNode(guard.exprFast[0], guard, guard.exprFast[0].root, holds) || holds) {
+        if (!engine.tryEvaluateFastExpressionBoolNode(guard.exprFast[0], guard, guard.exprFast[0].root, holds) ||
+            holds) {
             return false;
         }
     }
     const ParsedScriptLine& returnLine = lines[function.fastReturnLine];
-    return tryEvaluateFastExpressionScalarNode(returnLine.exprFast[0], returnLine, returnLine.exprFast[0].root, out);
+    return engine.tryEvaluateFastExpressionScalarNode(returnLine.exprFast[0], returnLine, returnLine.exprFast[0].root,
+                                                      out);
+}
+
+} // namespace
+
+bool CobaltScript::tryEvaluateFastCallableScalar(const ScriptCallable& function, const Variable* args, size_t count,
+                                                 FastScalarValue& out)
+{
+    return evaluateBodyScalar(*this, function, count, [args](size_t i) -> const Variable& { return args[i]; }, out);
+}
+
+bool tryEvaluateFastBodyScalarInPlace(CobaltScript& engine, const ScriptCallable& function,
+                                      const Variable* const* args, size_t count, FastScalarValue& out)
+{
+    return evaluateBodyScalar(engine, function, count, [args](size_t i) -> const Variable& { return *args[i]; }, out);
 }
 
 bool CobaltScript::tryEvaluateProtectedFastCallableScalar(const ScriptCallable& function, const Variable* args,

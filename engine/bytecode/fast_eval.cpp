@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytecode/fast_body.h"
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -242,12 +243,68 @@ Variable FastEvaluator::callValue(const FastExprNode& n, int depth)
     return invoke(n, callee, args, count);
 }
 
+namespace {
+
+/// A leaf that holds an int right now: an int literal, or a name whose variable holds one.
+inline bool intLeaf(const FastExprNode& leaf, const Variable* found, int32_t& out)
+{
+    if (leaf.kind == FastExprNodeKind::IntLiteral) {
+        out = leaf.intValue;
+        return true;
+    }
+    if (found == nullptr || found->type != VarType::Int) return false;
+    out = *std::get_if<int32_t>(&found->value);
+    return true;
+}
+
+/// Stores an int into an argument slot (a fresh one holds the absent value's int payload).
+inline void storeInt(int32_t whole, Variable& out)
+{
+    if (int32_t* payload = std::get_if<int32_t>(&out.value)) {
+        out.type = VarType::Int;
+        *payload = whole;
+        return;
+    }
+    out = Variable(whole);
+}
+
+} // namespace
+
 void FastEvaluator::argumentValue(int32_t index, Variable& out, int depth)
 {
-    // An operator over plain values (f(n - 1), g(a * 2 + b)) goes through the scalar path:
-    // the same value without building and combining an operand value per node. Calls and
-    // bare names, whose scalar attempt would mostly repeat the value path's work, go there.
     const FastExprNode& argument = node(index);
+    // The commonest arguments, a name (g(x)) and an int operator over names and int literals
+    // (f(n - 1), h(i % 7)), are read straight into the slot: what the value path and the
+    // int path give for them, without a walk or a value in between.
+    if (argument.kind == FastExprNodeKind::Variable) {
+        if (depth % kStackCheckInterval == kStackCheckInterval - 1) m_engine.checkNativeStack();
+        const Variable* found = lookUp(argument);
+        copyValueInto(found ? *found : kAbsent, out);
+        return;
+    }
+    if (argument.kind >= FastExprNodeKind::Add && argument.kind <= FastExprNodeKind::Modulo) {
+        const FastExprNode& left = node(argument.left);
+        const FastExprNode& right = node(argument.right);
+        const bool leftIsLeaf = left.kind == FastExprNodeKind::Variable || left.kind == FastExprNodeKind::IntLiteral;
+        const bool rightIsLeaf = right.kind == FastExprNodeKind::Variable || right.kind == FastExprNodeKind::IntLiteral;
+        int32_t a = 0;
+        int32_t b = 0;
+        int32_t whole = 0;
+        bool isBool = false;
+        // "+", "-" and "*" by the inline kernel, "\" and "%" by the int path's (a zero divisor
+        // is left to the paths that fail on it).
+        if (leftIsLeaf && rightIsLeaf &&
+            intLeaf(left, left.kind == FastExprNodeKind::Variable ? lookUp(left) : nullptr, a) &&
+            intLeaf(right, right.kind == FastExprNodeKind::Variable ? lookUp(right) : nullptr, b) &&
+            (argument.kind <= FastExprNodeKind::Multiply ? combineInts(argument.kind, a, b, whole, isBool)
+                                                         : intArithmetic(argument.kind, a, b, whole))) {
+            storeInt(whole, out);
+            return;
+        }
+    }
+    // Any other operator over plain values (g(a * 2 + b), f(x / 2)) goes through the scalar
+    // path: the same value without building and combining an operand value per node. Calls,
+    // whose scalar attempt would mostly repeat the value path's work, go there.
     if (!argument.hasCall && argument.kind >= FastExprNodeKind::Negate && argument.kind != FastExprNodeKind::Length) {
         FastScalarValue scalar;
         if (scalarNode(index, scalar)) {
@@ -318,8 +375,10 @@ Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
     // The left operand is read in place only when the right one cannot run code that changes it.
     Variable leftScratch;
     Variable rightScratch;
-    const Variable& left =
-        node(n.right).hasCall ? (leftScratch = value(n.left, depth), leftScratch) : operand(n.left, leftScratch, depth);
+    // A left value that is an int (a call's result in fib(n - 1) + fib(n - 2)) is stored
+    // into the fresh scratch without a general assignment.
+    const Variable& left = node(n.right).hasCall ? (storeValueInto(value(n.left, depth), leftScratch), leftScratch)
+                                                 : operand(n.left, leftScratch, depth);
     const Variable& right = operand(n.right, rightScratch, depth);
     if (left.type == VarType::Int && right.type == VarType::Int) {
         // The kernels of performOperation and compareVariables without their dispatch.
@@ -357,6 +416,19 @@ Variable FastEvaluator::binaryValue(const FastExprNode& n, int depth)
 
 namespace {
 
+/// Whether the scalar path would give up on `root` at once: an operator whose left operand
+/// is a call resting after its callee had no scalar form (fib(n - 1) + fib(n - 2)). The
+/// attempt is skipped, and the call node counted down as the attempt would count it, so
+/// that the callee is looked at again as often as before.
+bool scalarAttemptRests(const FastEvaluator& evaluator, const FastExprNode& root)
+{
+    if (root.kind < FastExprNodeKind::Add || root.kind > FastExprNodeKind::GreaterEqual) return false;
+    const FastExprNode& left = evaluator.node(root.left);
+    if (left.kind != FastExprNodeKind::Call || left.pureCallSkips == 0) return false;
+    --left.pureCallSkips;
+    return true;
+}
+
 /// Evaluates a fast expression by the cheapest path that decides it: a string-append chain,
 /// then the scalar paths, then the general value path. Each outcome is handed to its own
 /// converter, so a caller that only needs the truth of a condition never builds a value.
@@ -377,7 +449,11 @@ template <class Result, class FromText, class FromScalar, class FromValue>
             return fromText(std::move(text));
         }
     }
-    if (rootNode.kind != FastExprNodeKind::StringLiteral) {
+    // While the flat form is resting after it gave up, the tree's scalar path would give up
+    // at the same node (the flat form decides what it decides): an expression around a call
+    // of a plain script function (fib(n - 1) + fib(n - 2)) goes straight to the value path.
+    const bool flatGaveUp = !expression.flat.empty() && expression.flatSkips != 0;
+    if (rootNode.kind != FastExprNodeKind::StringLiteral && !flatGaveUp && !scalarAttemptRests(evaluator, rootNode)) {
         FastScalarValue scalar;
         if (evaluator.scalarNode(root, scalar)) {
             evaluator.markNear(rootNode.spanEnd);
@@ -428,6 +504,31 @@ bool CobaltScript::evaluateFastTruth(const FastExpression& expression, const Par
         *this, expression, line, [](const std::string&) { return true; },  // any string is true
         [](const FastScalarValue& scalar) { return scalarTruthy(scalar); },
         [](const Variable& value) { return value.truthy(); });
+}
+
+Variable evaluateFastBodyReturn(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
+{
+    // A flat form or a possible string chain: the general entry tries those first.
+    if (!expression.flat.empty() || expression.mayBeStringChain || !expression.valid()) {
+        return engine.evaluateFastExpression(expression, line);
+    }
+    // evaluateByCheapestPath for a tree that is no string chain.
+    engine.checkNativeStack();
+    FastEvaluator evaluator(engine, expression, line);
+    const int32_t root = expression.root;
+    const FastExprNode& rootNode = evaluator.node(root);
+    if (rootNode.kind != FastExprNodeKind::StringLiteral && !scalarAttemptRests(evaluator, rootNode)) {
+        FastScalarValue scalar;
+        if (evaluator.scalarNode(root, scalar)) {
+            evaluator.markNear(rootNode.spanEnd);
+            Variable value;
+            assignFastScalarToVariable(scalar, value);
+            return value;
+        }
+    }
+    Variable value = evaluator.value(root, 0);
+    evaluator.markNear(rootNode.spanEnd);
+    return value;
 }
 
 Variable CobaltScript::evaluateFastExpressionNode(const FastExpression& expression, const ParsedScriptLine& line,

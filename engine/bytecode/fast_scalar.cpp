@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytecode/fast_body.h"
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
@@ -414,6 +415,28 @@ constexpr uint8_t kPureCallRetryInterval = 255;
 
 } // namespace
 
+namespace {
+
+/// The outcome of a fast body's scalar attempt `attempt`: false when it failed (as a pure path
+/// never fails) or gave no scalar, in which case the call node rests, since a body whose
+/// result was no scalar (a string, a container, another call's) mostly gives none next time
+/// either; the value path decides those calls anyway.
+template <class Attempt>
+bool settleBodyScalar(const FastExprNode& call, Attempt attempt)
+{
+    try {
+        if (attempt()) return true;
+        call.pureCallSkips = kPureCallRetryInterval;
+        return false;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
 bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
 {
     if (n.pureCallSkips != 0) {
@@ -441,29 +464,41 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     } else if (!fastBodyScalarPossible(m_engine, *function)) {
         return false;
     }
+    // A script function's arguments that are all names (combine(x, y, z)) are read where they
+    // live and its parameters bound from there: nothing runs in between that could move them.
+    if (!function->isNative) {
+        const Variable* inPlace[ArgumentSlots::kInline];
+        bool allNames = true;
+        for (size_t i = 0; allNames && i < count; ++i) {
+            const FastExprNode& argument = node(call.arguments[i]);
+            allNames = argument.kind == FastExprNodeKind::Variable;
+            if (allNames) {
+                const Variable* found = lookUp(argument);
+                inPlace[i] = found ? found : &kAbsent;
+            }
+        }
+        if (allNames) {
+            return settleBodyScalar(n, [&] {
+                return tryEvaluateFastBodyScalarInPlace(m_engine, *function, inPlace, count, out);
+            });
+        }
+    }
     ArgumentSlots arguments(count);
     for (size_t i = 0; i < count; ++i) {
         const Variable* argument = nullptr;
         if (!pureValue(call.arguments[i], argument, arguments[i])) return false;
-        if (argument != &arguments[i]) arguments[i] = *argument;
+        // A name's value is copied in place: an int over a fresh slot is a plain store.
+        if (argument != &arguments[i]) copyValueInto(*argument, arguments[i]);
     }
+    const Variable* const args = count == 0 ? &kAbsent : arguments.data();
     try {
-        if (function->isNative) {
-            return m_engine.tryEvaluateNativeBuiltinScalar(function->builtinId, count == 0 ? &kAbsent : arguments.data(),
-                                                           count, out);
-        }
-        if (m_engine.tryEvaluateFastCallableScalar(*function, count == 0 ? &kAbsent : arguments.data(), count, out)) {
-            return true;
-        }
-        // A body whose result was no scalar (a string, a container, another call's) mostly
-        // gives none next time either; the value path decides those calls anyway.
-        n.pureCallSkips = kPureCallRetryInterval;
-        return false;
+        if (function->isNative) return m_engine.tryEvaluateNativeBuiltinScalar(function->builtinId, args, count, out);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
         return false;
     }
+    return settleBodyScalar(n, [&] { return m_engine.tryEvaluateFastCallableScalar(*function, args, count, out); });
 }
 
 bool FastEvaluator::negateScalar(const FastExprNode& n, FastScalarValue& out)

@@ -114,6 +114,67 @@ private:
     size_t m_paths;
 };
 
+/// The frame of a call whose body is a fast body (fastBodyApplies) of a function that takes no
+/// extra arguments. Such a body pushes no scope, loop or "..." list of its own, and every call
+/// it makes puts back what that call changed, so less is saved than by ScriptCallGuard: the
+/// caller's position, frame index and block base, and the sizes of the block and file stacks.
+/// The parameters' scope and the call's "..." entry (null) are pushed here and go again on
+/// every exit; a block or file entry found left above them is cut back as ScriptCallGuard
+/// cuts it.
+class FastBodyFrame {
+public:
+    FastBodyFrame(CobaltScript& engine, const ScriptCallable& function)
+        : m_engine(engine),
+          m_function(function),
+          m_context(engine.errorContext),
+          m_frame(engine.scopes.currentFrame),
+          m_blockBase(engine.scopes.blockBase),
+          m_blocks(engine.scopes.blocks.size()),
+          m_directories(engine.loader.directoryStack.size()),
+          m_paths(engine.loader.pathStack.size())
+    {
+    }
+    ~FastBodyFrame()
+    {
+        ScopeState& scopes = m_engine.scopes;
+        // A scope that binding left behind when it failed has another id than the one
+        // release() expects (0 until binding returns), and is popped as any block scope.
+        while (scopes.blocks.size() > m_blocks + 1) scopeStack::pop(scopes, scopes.blocks);
+        if (scopes.blocks.size() == m_blocks + 1) parameterScope::release(scopes, m_function, m_parameterScopeId);
+        if (m_pushedVarargs) m_engine.calls.varargs.pop_back();
+        scopes.blockBase = m_blockBase;
+        scopes.currentFrame = m_frame;
+        if (m_engine.loader.directoryStack.size() != m_directories) m_engine.loader.directoryStack.resize(m_directories);
+        if (m_engine.loader.pathStack.size() != m_paths) m_engine.loader.pathStack.resize(m_paths);
+    }
+    FastBodyFrame(const FastBodyFrame&) = delete;
+    FastBodyFrame& operator=(const FastBodyFrame&) = delete;
+
+    /// Binds the parameters in a fresh block scope that becomes the callee's block base, and
+    /// pushes the call's empty "..." entry.
+    void enter(const Variable* args, size_t count)
+    {
+        ScopeState& scopes = m_engine.scopes;
+        scopes.currentFrame = m_function.capturedScope + 1;
+        scopes.blockBase = m_blocks;
+        m_engine.calls.varargs.emplace_back();
+        m_pushedVarargs = true;
+        m_parameterScopeId = parameterScope::bind(scopes, m_function, args, count);
+    }
+
+private:
+    CobaltScript& m_engine;
+    const ScriptCallable& m_function;
+    uint64_t m_parameterScopeId = 0;
+    bool m_pushedVarargs = false;
+    PositionContextGuard m_context;
+    uint64_t m_frame;
+    size_t m_blockBase;
+    size_t m_blocks;
+    size_t m_directories;
+    size_t m_paths;
+};
+
 class LoadedChunkDepthGuard {
 public:
     explicit LoadedChunkDepthGuard(LoaderState& loader) : m_loader(loader) { ++m_loader.loadedChunkDepth; }
@@ -140,7 +201,7 @@ Variable callNative(CobaltScript& engine, const ScriptCallable& function, const 
 
 /// The single-expression body forms apply to plain script functions; the guard form only
 /// while "error" is still the engine's own builtin, since it raises the way that builtin does.
-bool fastBodyApplies(CobaltScript& engine, const ScriptCallable& function)
+[[gnu::always_inline]] inline bool fastBodyApplies(CobaltScript& engine, const ScriptCallable& function)
 {
     if (function.isCoroutine) return false;
     switch (function.fastBodyKind) {
@@ -262,11 +323,33 @@ Variable runBody(CobaltScript& engine, const ScriptCallable& function, const Var
     return value;
 }
 
+/// A call of a fast body: no activation, and none of the signals a block can end with.
+[[gnu::always_inline]] inline Variable callFastBody(CobaltScript& engine, const CallableRef& function,
+                                                    const Variable* args, size_t count)
+{
+    FastBodyFrame frame(engine, *function);
+    frame.enter(args, count);
+    enterFunctionSource(engine, function);
+    Variable value = engine.evaluateFastCallableReturn(*function, args, count);
+    // A coroutine that failed during the body's last instruction reports it here.
+    if (engine.coroutines.pendingFailure) engine.rethrowPendingCoroutineException();
+    // Soft-error unwinding gives the absent value.
+    if (engine.softError.pending && engine.softError.depth < engine.calls.callDepth) value = Variable();
+    return value;
+}
+
 Variable callScript(CobaltScript& engine, const CallableRef& function, const Variable* args, size_t count)
 {
     // A function with a single-expression body runs no instructions of its own, so recursion
     // through such bodies (an exponential one can run for ages) is checked here.
     engine.checkStopBoundary();
+    // The guard form is left to the general road: whether "error" is still the builtin is
+    // decided with the parameters bound, as one of them may be called so.
+    const FastBodyKind kind = function->fastBodyKind;
+    if ((kind == FastBodyKind::SingleReturn || kind == FastBodyKind::GuardedReturn) && !function->isVariadic &&
+        fastBodyApplies(engine, *function)) {
+        return callFastBody(engine, function, args, count);
+    }
     ScriptCallGuard guard(engine);
     guard.enterFunctionScope(*function, args, count);
     enterFunctionSource(engine, function);

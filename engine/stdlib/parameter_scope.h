@@ -22,7 +22,10 @@ inline const Variable kMissingArgument;
 /// Pushes the callee's block scope (which the caller makes its block base) and binds each
 /// parameter to the argument at its position, or to the absent value. Returns the scope's
 /// id, which release() needs.
-inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const Variable* args, size_t count)
+/// bind() with the argument at each position given by `argumentAt(i)` (i < count), a value
+/// the caller holds or one read in place where it lives.
+template <class ArgumentAt>
+inline uint64_t bindEach(ScopeState& scopes, const ScriptCallable& function, size_t count, ArgumentAt argumentAt)
 {
     const size_t parameterCount = function.parameters.size();
     if (function.keptParameterLists != 0) {
@@ -30,16 +33,23 @@ inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const V
         ScopeList& list = scopeStack::pushWithEntries(scopes.blocks, function.spareParameters[kept],
                                                       function.spareParameterIds[kept]);
         list.nameMask = function.parameterMask;
-        for (size_t i = 0; i < parameterCount; ++i) copyValueInto(i < count ? args[i] : kMissingArgument, list.entries[i].second);
+        for (size_t i = 0; i < parameterCount; ++i) {
+            copyValueInto(i < count ? argumentAt(i) : kMissingArgument, list.entries[i].second);
+        }
         return list.id;
     }
     ScopeList& list = scopeStack::push(scopes, scopes.blocks, scopeStack::kBlockReserve);
     for (size_t i = 0; i < parameterCount; ++i) {
-        list.setCopy(function.parameters[i], i < count ? args[i] : kMissingArgument);
+        list.setCopy(function.parameters[i], i < count ? argumentAt(i) : kMissingArgument);
     }
     // One entry per parameter means no two share a name: such a list can be kept.
     if (parameterCount > 0 && list.entries.size() == parameterCount) function.parameterMask = list.nameMask;
     return list.id;
+}
+
+inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const Variable* args, size_t count)
+{
+    return bindEach(scopes, function, count, [args](size_t i) -> const Variable& { return args[i]; });
 }
 
 /// Pops the scope bind() pushed (the top block scope, with id `scopeId`). A list that holds
