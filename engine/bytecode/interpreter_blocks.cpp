@@ -184,15 +184,17 @@ Variable executeIfInstruction(CobaltScript& engine, const ProgramRef& program, u
                               RunMode mode)
 {
     signal = BlockSignal::None;
-    if (group >= program->ifGroups.size()) {
+    const BytecodeProgram& code = *program;
+    if (group >= code.ifGroups.size()) {
         fail(indexMessage(mode, "Bytecode if-group index out of range", "Inline bytecode if-group index out of range"));
     }
-    const size_t branchCount = program->ifGroups[group].branches.size();
-    for (size_t i = 0; i < branchCount; ++i) {
-        const BytecodeIfBranch branch = program->ifGroups[group].branches[i];
-        if (!branch.isElse &&
-            !engine.evaluateCondition(programLine(*program, branch.line), "Unexpected token after if condition")) {
-            continue;
+    // A program's side lists stay as compiled while it runs, so the branch list is read once.
+    const std::vector<BytecodeIfBranch>& branches = code.ifGroups[group].branches;
+    for (const BytecodeIfBranch branch : branches) {
+        if (!branch.isElse) {
+            const ParsedScriptLine& line =
+                branch.line < code.lines.size() ? code.lines[branch.line] : programLine(code, branch.line);
+            if (!engine.evaluateCondition(line, "Unexpected token after if condition")) continue;
         }
         return runBlockBody(engine, program, branch.chunk, signal, mode);
     }

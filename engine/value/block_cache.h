@@ -65,7 +65,7 @@ inline void* allocate(std::size_t size)
     return ::operator new(size);
 }
 
-inline void deallocate(void* block, std::size_t size) noexcept
+inline void deallocate(void* block, [[maybe_unused]] std::size_t size) noexcept
 {
 #ifndef COBALT_BLOCK_CACHE_OFF
     if (size - 1 < kClassCount * kGranule) {
