@@ -92,11 +92,11 @@ FastEvaluator::FastEvaluator(CobaltScript& engine, const FastExpression& express
       m_expression(expression),
       m_line(line),
       m_nodes(expression.nodes.data()),
-      // Trees and lines are far below 2^32 nodes and tokens; a larger count would only make
-      // the checks below stricter.
-      m_nodeCount(static_cast<uint32_t>(std::min<size_t>(expression.nodes.size(), UINT32_MAX))),
-      m_tokenCount(static_cast<uint32_t>(std::min<size_t>(line.tokens.size(), UINT32_MAX))),
-      m_analysisCount(static_cast<uint32_t>(std::min<size_t>(line.analyses.size(), UINT32_MAX)))
+      // Trees and lines are far below 2^32 nodes and tokens. A larger count would be cut to
+      // its low 32 bits, never more than the count itself: the checks would only get stricter.
+      m_nodeCount(static_cast<uint32_t>(expression.nodes.size())),
+      m_tokenCount(static_cast<uint32_t>(line.tokens.size())),
+      m_analysisCount(static_cast<uint32_t>(line.analyses.size()))
 {
 }
 

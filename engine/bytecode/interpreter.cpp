@@ -25,10 +25,15 @@ void executeLineInstruction(CobaltScript& engine, const ParsedScriptLine& line)
 {
     engine.setPositionContext(line);
     try {
-        // The commonest statement of array loops goes straight to its executor.
-        if (line.assignmentForm == AssignmentForm::OneElement) {
-            executeOneElementAssignment(engine, line);
+        // The commonest statements of loops (an array element's store, a counter's step) go
+        // straight to their executors, as executeAssignment would send them.
+        switch (line.assignmentForm) {
+        case AssignmentForm::OneElement: executeOneElementAssignment(engine, line); return;
+        case AssignmentForm::Compound:
+            executeCompoundAssignment(engine, line, line.tokens[line.assignOperatorIndex][0]);
             return;
+        case AssignmentForm::Plain:
+        case AssignmentForm::Undecided: break;
         }
         Variable lastValue;
         engine.executeSimpleStatement(line, lastValue);

@@ -17,19 +17,16 @@ namespace {
 
 /// The shape opcode 1 stands for. Checked again at run time because a program read back
 /// from elsewhere may carry the opcode on any line; such a line runs as opcode 0.
+/// Line preparation has already found the operator "=" at a valid index (AssignmentForm::Plain,
+/// which every prepared line carries that the compiler gives this opcode).
 bool isInlineAssignmentShape(const ParsedScriptLine& line)
 {
-    if (!line.isAssignment || line.assignmentTargets.size() != 1 || line.exprRanges.size() != 1 ||
-        line.exprFast.empty() || !line.exprFast[0].valid()) {
+    if (line.assignmentForm != AssignmentForm::Plain || line.assignmentTargets.size() != 1 ||
+        line.exprRanges.size() != 1 || line.exprFast.empty() || !line.exprFast[0].valid()) {
         return false;
     }
-    const size_t tokenCount = line.tokens.size();
     const ParsedAssignmentTarget& target = line.assignmentTargets[0];
-    if (!target.indexRanges.empty() || target.nameIndex >= tokenCount || line.assignOperatorIndex >= tokenCount) {
-        return false;
-    }
-    const Token& op = line.tokens[line.assignOperatorIndex];
-    return op.size() == 1 && op[0] == '=';
+    return target.indexRanges.empty() && target.nameIndex < line.tokens.size();
 }
 
 const char* indexMessage(RunMode mode, const char* activation, const char* inlined)
@@ -184,15 +181,17 @@ Variable executeIfInstruction(CobaltScript& engine, const ProgramRef& program, u
                               RunMode mode)
 {
     signal = BlockSignal::None;
-    if (group >= program->ifGroups.size()) {
+    const BytecodeProgram& code = *program;
+    if (group >= code.ifGroups.size()) {
         fail(indexMessage(mode, "Bytecode if-group index out of range", "Inline bytecode if-group index out of range"));
     }
-    const size_t branchCount = program->ifGroups[group].branches.size();
-    for (size_t i = 0; i < branchCount; ++i) {
-        const BytecodeIfBranch branch = program->ifGroups[group].branches[i];
-        if (!branch.isElse &&
-            !engine.evaluateCondition(programLine(*program, branch.line), "Unexpected token after if condition")) {
-            continue;
+    // A program's side lists stay as compiled while it runs, so the branch list is read once.
+    const std::vector<BytecodeIfBranch>& branches = code.ifGroups[group].branches;
+    for (const BytecodeIfBranch branch : branches) {
+        if (!branch.isElse) {
+            const ParsedScriptLine& line =
+                branch.line < code.lines.size() ? code.lines[branch.line] : programLine(code, branch.line);
+            if (!engine.evaluateCondition(line, "Unexpected token after if condition")) continue;
         }
         return runBlockBody(engine, program, branch.chunk, signal, mode);
     }

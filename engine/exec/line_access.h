@@ -61,5 +61,8 @@ void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalys
 
 /// Runs a line prepared as AssignmentForm::OneElement (name[k] = e); failures leave unpositioned.
 void executeOneElementAssignment(CobaltScript& engine, const ParsedScriptLine& line);
+/// Runs a line prepared as AssignmentForm::Compound (x op= e, x[k] op= e) with the operator
+/// byte `op`; failures leave unpositioned.
+void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& line, char op);
 
 } // namespace cobalt

@@ -127,56 +127,6 @@ std::vector<Variable> evaluateRightSide(CobaltScript& engine, const ParsedScript
     return values;
 }
 
-/// x op= value and x[k1]...[kn] op= value: the variable and the element must exist.
-void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& line, char op)
-{
-    if (line.assignmentTargets.size() != 1) {
-        engine.throwError("Compound assignment takes exactly one target", line.tokens[line.assignOperatorIndex]);
-    }
-    const ParsedAssignmentTarget& target = line.assignmentTargets.front();
-    const std::string& name = line.tokens[target.nameIndex];
-    if (target.indexRanges.empty() && line.exprRanges.size() == 1 && !line.exprFast.empty() &&
-        line.exprFast.front().valid()) {
-        // x op= e with e decided as a scalar (a counter's step): an int target takes the int
-        // kernel in place, without a Variable for the right side.
-        FastScalarValue scalar;
-        Variable right;
-        const bool isScalar = engine.evaluateFastScalarOrValue(line.exprFast.front(), line, scalar, right);
-        Variable* current = lookUpTarget(engine, line, target.nameIndex);
-        if (!current) fail("Variable not found: " + name);
-        if (isScalar) {
-            if (scalar.kind == FastScalarValue::Int && applyIntCompound(*current, op, scalar.intValue)) return;
-            assignFastScalarToVariable(scalar, right);
-        }
-        applyCompound(engine, *current, op, right);
-        return;
-    }
-    const Variable right = line.exprRanges.size() == 1
-                               ? engine.evaluateRange(line, 0, "Unexpected token in assignment expression")
-                               : evaluateRightSide(engine, line).front();
-    if (target.indexRanges.empty()) {
-        // x += e, the counter of a loop: no key list to build.
-        Variable* current = lookUpTarget(engine, line, target.nameIndex);
-        if (!current) fail("Variable not found: " + name);
-        applyCompound(engine, *current, op, right);
-        return;
-    }
-    const std::vector<Variable> keys = evaluateKeys(engine, line, target);
-
-    // Resolved only now: the right side and the keys may have called functions that
-    // defined globals or grew scopes, which would leave an earlier reference dangling.
-    Variable* current = engine.resolveExistingVariableFastMutable(name, analysisAt(line, target.nameIndex), false);
-    if (!current) fail("Variable not found: " + name);
-    for (size_t i = 0; i + 1 < keys.size(); ++i) current = &engine.getIndexedValueMutable(*current, keys[i], false);
-    if (current->type == VarType::String) {
-        Variable element = engine.getIndexedValue(*current, keys.back());
-        applyCompound(engine, element, op, right);
-        engine.setIndexedValue(*current, keys.back(), std::move(element), false);
-        return;
-    }
-    applyCompound(engine, engine.getIndexedValueMutable(*current, keys.back(), false), op, right);
-}
-
 bool hasIndexedTarget(const ParsedScriptLine& line)
 {
     for (const auto& target : line.assignmentTargets) {
@@ -266,6 +216,56 @@ bool evaluateOneKey(CobaltScript& engine, const ParsedScriptLine& line, const Pa
 }
 
 } // namespace
+
+/// x op= value and x[k1]...[kn] op= value: the variable and the element must exist.
+void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& line, char op)
+{
+    if (line.assignmentTargets.size() != 1) {
+        engine.throwError("Compound assignment takes exactly one target", line.tokens[line.assignOperatorIndex]);
+    }
+    const ParsedAssignmentTarget& target = line.assignmentTargets.front();
+    const std::string& name = line.tokens[target.nameIndex];
+    if (target.indexRanges.empty() && line.exprRanges.size() == 1 && !line.exprFast.empty() &&
+        line.exprFast.front().valid()) {
+        // x op= e with e decided as a scalar (a counter's step): an int target takes the int
+        // kernel in place, without a Variable for the right side.
+        FastScalarValue scalar;
+        Variable right;
+        const bool isScalar = engine.evaluateFastScalarOrValue(line.exprFast.front(), line, scalar, right);
+        Variable* current = lookUpTarget(engine, line, target.nameIndex);
+        if (!current) fail("Variable not found: " + name);
+        if (isScalar) {
+            if (scalar.kind == FastScalarValue::Int && applyIntCompound(*current, op, scalar.intValue)) return;
+            assignFastScalarToVariable(scalar, right);
+        }
+        applyCompound(engine, *current, op, right);
+        return;
+    }
+    const Variable right = line.exprRanges.size() == 1
+                               ? engine.evaluateRange(line, 0, "Unexpected token in assignment expression")
+                               : evaluateRightSide(engine, line).front();
+    if (target.indexRanges.empty()) {
+        // x += e, the counter of a loop: no key list to build.
+        Variable* current = lookUpTarget(engine, line, target.nameIndex);
+        if (!current) fail("Variable not found: " + name);
+        applyCompound(engine, *current, op, right);
+        return;
+    }
+    const std::vector<Variable> keys = evaluateKeys(engine, line, target);
+
+    // Resolved only now: the right side and the keys may have called functions that
+    // defined globals or grew scopes, which would leave an earlier reference dangling.
+    Variable* current = engine.resolveExistingVariableFastMutable(name, analysisAt(line, target.nameIndex), false);
+    if (!current) fail("Variable not found: " + name);
+    for (size_t i = 0; i + 1 < keys.size(); ++i) current = &engine.getIndexedValueMutable(*current, keys[i], false);
+    if (current->type == VarType::String) {
+        Variable element = engine.getIndexedValue(*current, keys.back());
+        applyCompound(engine, element, op, right);
+        engine.setIndexedValue(*current, keys.back(), std::move(element), false);
+        return;
+    }
+    applyCompound(engine, engine.getIndexedValueMutable(*current, keys.back(), false), op, right);
+}
 
 /// name[k] = e, the statement of every array loop. Same order as the general form: the right
 /// side, then the key, then the container is looked up. An int key that lands inside an
