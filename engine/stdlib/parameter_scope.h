@@ -19,9 +19,6 @@ constexpr uint32_t kMaxKeptLists = 8;
 /// The value of a parameter that got no argument.
 inline const Variable kMissingArgument;
 
-/// Pushes the callee's block scope (which the caller makes its block base) and binds each
-/// parameter to the argument at its position, or to the absent value. Returns the scope's
-/// id, which release() needs.
 /// bind() with the argument at each position given by `argumentAt(i)` (i < count), a value
 /// the caller holds or one read in place where it lives.
 template <class ArgumentAt>
@@ -47,6 +44,9 @@ inline uint64_t bindEach(ScopeState& scopes, const ScriptCallable& function, siz
     return list.id;
 }
 
+/// Pushes the callee's block scope (which the caller makes its block base) and binds each
+/// parameter to the argument at its position, or to the absent value. Returns the scope's
+/// id, which release() needs.
 inline uint64_t bind(ScopeState& scopes, const ScriptCallable& function, const Variable* args, size_t count)
 {
     return bindEach(scopes, function, count, [args](size_t i) -> const Variable& { return args[i]; });
