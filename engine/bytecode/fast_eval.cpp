@@ -87,19 +87,6 @@ Variable scalarVariable(const FastScalarValue& scalar)
 // FastEvaluator: the value path
 // ---------------------------------------------------------------------------------------
 
-FastEvaluator::FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
-    : m_engine(engine),
-      m_expression(expression),
-      m_line(line),
-      m_nodes(expression.nodes.data()),
-      // Trees and lines are far below 2^32 nodes and tokens. A larger count would be cut to
-      // its low 32 bits, never more than the count itself: the checks would only get stricter.
-      m_nodeCount(static_cast<uint32_t>(expression.nodes.size())),
-      m_tokenCount(static_cast<uint32_t>(line.tokens.size())),
-      m_analysisCount(static_cast<uint32_t>(line.analyses.size()))
-{
-}
-
 void FastEvaluator::invalidNode()
 {
     fail("Invalid fast expression node");

@@ -133,7 +133,19 @@ bool combineScalars(FastExprNodeKind kind, const FastScalarValue& left, const Fa
 
 class FastEvaluator {
 public:
-    FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line);
+    /// Inline: an evaluator is made for nearly every expression evaluated.
+    FastEvaluator(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
+        : m_engine(engine),
+          m_expression(expression),
+          m_line(line),
+          m_nodes(expression.nodes.data()),
+          // Trees and lines are far below 2^32 nodes and tokens. A larger count would be cut to
+          // its low 32 bits, never more than the count itself: the checks would only get stricter.
+          m_nodeCount(static_cast<uint32_t>(expression.nodes.size())),
+          m_tokenCount(static_cast<uint32_t>(line.tokens.size())),
+          m_analysisCount(static_cast<uint32_t>(line.analyses.size()))
+    {
+    }
 
     /// The node at `index`; fails with "Invalid fast expression node" outside the tree.
     /// Defined here so that every walker inlines the check; the failure stays out of line.
