@@ -171,6 +171,9 @@ public:
     const std::vector<Variable>& getIterationTableKeyValues(const TableRef& table);
     const std::unordered_map<std::string, size_t>& getIterationTableKeyIndex(const TableRef& table);
     std::string keyToString(const Variable& key) const;
+    /// The entry of `key` in `table`, or null; a string key is looked up as it is, without a
+    /// copy. Fails as keyToString does for a key no table can hold.
+    const Variable* findTableEntry(const ScriptTable& table, const Variable& key) const;
     void maybePruneDeadTableCacheEntries();
     /// Records a key addition or removal on a table (library functions call this too).
     static void bumpTableVersion(ScriptTable& table) { ++table.version; }

@@ -452,15 +452,11 @@ template <class Result, class FromText, class FromScalar, class FromValue>
     return result;
 }
 
-} // namespace
-
-// Both entry points try the flat form first (a tree with one is no string chain: the
-// flattener leaves those out), then the tree paths.
-Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line)
+/// The result of evaluateByCheapestPath as a value.
+Variable valueByCheapestPath(CobaltScript& engine, const FastExpression& expression, const ParsedScriptLine& line)
 {
-    if (FastScalarValue scalar; decideByFlatForm(*this, expression, line, scalar)) return scalarVariable(scalar);
     return evaluateByCheapestPath<Variable>(
-        *this, expression, line, [](std::string&& text) { return Variable(std::move(text)); },
+        engine, expression, line, [](std::string&& text) { return Variable(std::move(text)); },
         [](const FastScalarValue& scalar) {
             Variable value;
             assignFastScalarToVariable(scalar, value);
@@ -469,18 +465,21 @@ Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, 
         [](Variable&& value) -> Variable { return std::move(value); });
 }
 
+} // namespace
+
+// Both entry points try the flat form first (a tree with one is no string chain: the
+// flattener leaves those out), then the tree paths.
+Variable CobaltScript::evaluateFastExpression(const FastExpression& expression, const ParsedScriptLine& line)
+{
+    if (FastScalarValue scalar; decideByFlatForm(*this, expression, line, scalar)) return scalarVariable(scalar);
+    return valueByCheapestPath(*this, expression, line);
+}
+
 bool CobaltScript::evaluateFastScalarOrValue(const FastExpression& expression, const ParsedScriptLine& line,
                                              FastScalarValue& scalar, Variable& value)
 {
     if (decideByFlatForm(*this, expression, line, scalar)) return true;
-    value = evaluateByCheapestPath<Variable>(
-        *this, expression, line, [](std::string&& text) { return Variable(std::move(text)); },
-        [](const FastScalarValue& decided) {
-            Variable result;
-            assignFastScalarToVariable(decided, result);
-            return result;
-        },
-        [](Variable&& result) -> Variable { return std::move(result); });
+    value = valueByCheapestPath(*this, expression, line);
     return false;
 }
 
@@ -499,7 +498,8 @@ Variable evaluateFastBodyReturn(CobaltScript& engine, const FastExpression& expr
     if (!expression.flat.empty() || expression.mayBeStringChain || !expression.valid()) {
         return engine.evaluateFastExpression(expression, line);
     }
-    // evaluateByCheapestPath for a tree that is no string chain.
+    // evaluateByCheapestPath for a tree that is no string chain, written out here: through
+    // the shared entry every recursive call of a fib-like body costs about 1% more.
     engine.checkNativeStack();
     FastEvaluator evaluator(engine, expression, line);
     const int32_t root = expression.root;

@@ -669,13 +669,11 @@ bool CobaltScript::tryFastScalarFromIndexedValue(const Variable& container, cons
             key.type != VarType::Bool) {
             return false;
         }
-        const auto& map = container.asTable()->map;
-        const auto found = key.type == VarType::String ? map.find(key.asString()) : map.find(keyToString(key));
-        if (found == map.end()) {
+        element = findTableEntry(*container.asTable(), key);
+        if (element == nullptr) {
             out = FastScalarValue{};
             return true;
         }
-        element = &found->second;
     } else {
         return false;  // strings make new values; anything else fails on the value path
     }

@@ -161,9 +161,8 @@ Variable CobaltScript::getIndexedValue(const Variable& container, const Variable
     case VarType::String:
         return readString(*this, container.asString(), key);
     case VarType::Table: {
-        const ScriptTable& table = *container.asTable();
-        const auto found = key.type == VarType::String ? table.map.find(key.asString()) : table.map.find(keyToString(key));
-        return found == table.map.end() ? Variable() : found->second;
+        const Variable* entry = findTableEntry(*container.asTable(), key);
+        return entry ? *entry : Variable();
     }
     case VarType::Array: {
         const auto& items = container.asArray()->items;
@@ -226,6 +225,12 @@ int32_t CobaltScript::arrayLength(const Variable& value)
     default:
         fail("len(x) expects an array, table, or string");
     }
+}
+
+const Variable* CobaltScript::findTableEntry(const ScriptTable& table, const Variable& key) const
+{
+    const auto found = key.type == VarType::String ? table.map.find(key.asString()) : table.map.find(keyToString(key));
+    return found == table.map.end() ? nullptr : &found->second;
 }
 
 std::string CobaltScript::keyToString(const Variable& key) const

@@ -42,10 +42,7 @@ void releaseSlow(void* block, std::size_t sizeClass) noexcept
         ::operator delete(block);
         return;
     }
-    auto* freed = static_cast<FreeBlock*>(block);
-    freed->next = lists.heads[sizeClass];
-    lists.heads[sizeClass] = freed;
-    lists.bytes[sizeClass] += classBytes;
+    keep(lists, block, sizeClass);
 }
 
 } // namespace cobalt::blockCache

@@ -43,6 +43,15 @@ struct ThreadLists {
 
 extern thread_local constinit ThreadLists t_lists;
 
+/// Puts `block` of class `sizeClass` on the thread's list.
+[[gnu::always_inline]] inline void keep(ThreadLists& lists, void* block, std::size_t sizeClass) noexcept
+{
+    auto* freed = static_cast<FreeBlock*>(block);
+    freed->next = lists.heads[sizeClass];
+    lists.heads[sizeClass] = freed;
+    lists.bytes[sizeClass] += (sizeClass + 1) * kGranule;
+}
+
 /// Keeps `block` of class `sizeClass` after arming the reaper, or frees it when the thread's
 /// lists are closed or full.
 void releaseSlow(void* block, std::size_t sizeClass) noexcept;
@@ -76,10 +85,7 @@ inline void deallocate(void* block, [[maybe_unused]] std::size_t size) noexcept
             releaseSlow(block, sizeClass);
             return;
         }
-        auto* freed = static_cast<FreeBlock*>(block);
-        freed->next = lists.heads[sizeClass];
-        lists.heads[sizeClass] = freed;
-        lists.bytes[sizeClass] += classBytes;
+        keep(lists, block, sizeClass);
         return;
     }
 #endif
