@@ -21,6 +21,8 @@ enum class Opcode : uint8_t {
 #undef OPCODE
 };
 
+struct LoopKernel;
+
 struct Instruction {
     Opcode opcode = Opcode::Line;
     uint32_t operand = 0;
@@ -88,6 +90,10 @@ struct BytecodeProgram {
     // Interpreter cache, one byte per chunk: 0 unknown, 1 a block body that needs an
     // activation of its own, 2 one that may run in place (see interp::runsInPlace).
     std::vector<uint8_t> inPlaceBodies;
+    // Interpreter cache, per chunk: whether a loop body has a kernel (0 unknown, 1 no, 2 yes),
+    // and the kernel (loop_kernel.h). Made of indices into this program only.
+    std::vector<uint8_t> loopKernelFacts;
+    std::vector<std::shared_ptr<const LoopKernel>> loopKernels;
 };
 
 using ProgramRef = std::shared_ptr<BytecodeProgram>;

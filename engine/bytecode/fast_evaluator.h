@@ -170,8 +170,20 @@ public:
     /// The scalar path over the expression's flat form: what scalarNode(root) decides, without
     /// the recursion; false where it gives up, and when the expression has no flat form.
     bool flatScalar(FastScalarValue& out);
+    /// flatScalar with every name resolved beforehand (a loop kernel's registers): name node i
+    /// reads registers[nodeRegister[i]]. Calls may only reach the native builtins with a scalar
+    /// form, so that nothing runs that could move a resolved variable.
+    bool flatScalarResolved(Variable* const* registers, const int16_t* nodeRegister, FastScalarValue& out);
 
 private:
+    class LookedUpNames;
+    class ResolvedNames;
+    /// The flat steps, with names read and calls made through `names` (one of the two above).
+    template <class Names>
+    bool flatSteps(Names& names, FastScalarValue& out);
+    /// callScalar for a call whose callee, `callee`, is a native builtin with a scalar form and
+    /// whose arguments make no calls; false for every other call.
+    bool nativeCallScalar(const FastExprNode& n, const Variable* callee, FastScalarValue& out);
     [[noreturn, gnu::cold]] static void invalidNode();
 
     /// The variable a name node reads, or null. Nearly every look-up is answered by the

@@ -194,24 +194,65 @@ template <FastExprNodeKind kKind>
 
 } // namespace
 
-bool FastEvaluator::flatScalar(FastScalarValue& out)
+// The names of an ordinary evaluation: each looked up through its token's cache, a name read
+// more than once at its first read only (see shareNameReads). Calls go to the scalar path.
+class FastEvaluator::LookedUpNames {
+public:
+    explicit LookedUpNames(FastEvaluator& evaluator) : m_evaluator(evaluator)
+    {
+        for (uint8_t i = 0; i < evaluator.m_expression.flatNameSlots; ++i) m_names[i] = &kUnread;
+    }
+    const Variable* operator()(const FastExprNode& variable)
+    {
+        const int8_t slot = variable.flatNameSlot;
+        if (slot < 0) return m_evaluator.lookUp(variable);
+        const Variable*& shared = m_names[static_cast<uint8_t>(slot)];
+        if (shared == &kUnread) shared = m_evaluator.lookUp(variable);
+        return shared;
+    }
+    bool call(const FastExprNode& n, FastScalarValue& result) { return m_evaluator.callScalar(n, result); }
+
+private:
+    FastEvaluator& m_evaluator;
+    const Variable* m_names[kFastFlatNameSlots];
+};
+
+// The names of a loop kernel's evaluation, resolved before it: name node i reads
+// registers[nodeRegister[i]]. Only the native builtins with a scalar form may be called, so
+// that nothing runs that could move a resolved variable.
+class FastEvaluator::ResolvedNames {
+public:
+    ResolvedNames(FastEvaluator& evaluator, Variable* const* registers, const int16_t* nodeRegister)
+        : m_evaluator(evaluator), m_registers(registers), m_nodeRegister(nodeRegister)
+    {
+    }
+    const Variable* operator()(const FastExprNode& variable) const
+    {
+        return m_registers[m_nodeRegister[&variable - m_evaluator.m_nodes]];
+    }
+    bool call(const FastExprNode& n, FastScalarValue& result)
+    {
+        const FastExpression& expression = m_evaluator.m_expression;
+        if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= expression.calls.size()) return false;
+        const FastExprNode& callee = m_evaluator.node(expression.calls[static_cast<size_t>(n.intValue)].callee);
+        if (callee.kind != FastExprNodeKind::Variable) return false;
+        return m_evaluator.nativeCallScalar(n, (*this)(callee), result);
+    }
+
+private:
+    FastEvaluator& m_evaluator;
+    Variable* const* m_registers;
+    const int16_t* m_nodeRegister;
+};
+
+template <class Names>
+[[gnu::always_inline]] inline bool FastEvaluator::flatSteps(Names& read, FastScalarValue& out)
 {
     const std::vector<FastFlatStep>& steps = m_expression.flat;
-    if (steps.empty()) return false;
     // The flattener bounds the depth by kFastFlatStackLimit and checks every node index. The
     // first entry stays unused, so that `top` (the topmost entry) starts at a valid address.
     FlatSlot stack[kFastFlatStackLimit + 1];
     FlatSlot* top = stack;
-    // A name read more than once is looked up at its first read (see shareNameReads).
-    const Variable* names[kFastFlatNameSlots];
-    for (uint8_t i = 0; i < m_expression.flatNameSlots; ++i) names[i] = &kUnread;
-    const auto read = [&](const FastExprNode& variable) -> const Variable* {
-        const int8_t slot = variable.flatNameSlot;
-        if (slot < 0) return lookUp(variable);
-        const Variable*& shared = names[static_cast<uint8_t>(slot)];
-        if (shared == &kUnread) shared = lookUp(variable);
-        return shared;
-    };
     // The flattener ends every form with a Return step.
     for (const FastFlatStep* next = steps.data();;) {
         const FastFlatStep& step = *next++;
@@ -302,7 +343,7 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
         }
         case FastFlatOp::Call: {
             FastScalarValue result;
-            if (!callScalar(m_nodes[step.node], result)) return false;
+            if (!read.call(m_nodes[step.node], result)) return false;
             fromScalar(result, *++top);
             break;
         }
@@ -374,6 +415,20 @@ bool FastEvaluator::flatScalar(FastScalarValue& out)
 #undef COBALT_FAST_FLAT_CASES
         }
     }
+}
+
+bool FastEvaluator::flatScalar(FastScalarValue& out)
+{
+    if (m_expression.flat.empty()) return false;
+    LookedUpNames names(*this);
+    return flatSteps(names, out);
+}
+
+bool FastEvaluator::flatScalarResolved(Variable* const* registers, const int16_t* nodeRegister, FastScalarValue& out)
+{
+    if (m_expression.flat.empty()) return false;
+    ResolvedNames names(*this, registers, nodeRegister);
+    return flatSteps(names, out);
 }
 
 } // namespace cobalt

@@ -501,6 +501,18 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     return settleBodyScalar(n, [&] { return m_engine.tryEvaluateFastCallableScalar(*function, args, count, out); });
 }
 
+bool FastEvaluator::nativeCallScalar(const FastExprNode& n, const Variable* callee, FastScalarValue& out)
+{
+    if (callee == nullptr || callee->type != VarType::Function) return false;
+    const CallableRef& function = callee->asCallable();
+    if (!function || !function->isNative || !hasScalarForm(function->builtinId)) return false;
+    const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
+    for (const int32_t argument : call.arguments) {
+        if (node(argument).hasCall) return false;
+    }
+    return callScalar(n, out);
+}
+
 bool FastEvaluator::negateScalar(const FastExprNode& n, FastScalarValue& out)
 {
     FastScalarValue operandValue;

@@ -256,6 +256,23 @@ Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, con
     fail("Invalid bytecode opcode " + std::to_string(static_cast<unsigned>(instruction.opcode)));
 }
 
+/// What the instruction loop does after a block instruction completed with `signal` and
+/// `value`: the scheduled coroutine's turn, then the signal. False when the chunk ends here.
+[[gnu::always_inline]] inline bool finishInstruction(CobaltScript& engine, const BytecodeProgram& program,
+                                                     uint32_t chunk, BlockSignal& signal, Variable& value,
+                                                     Variable& result)
+{
+    // Every instruction that completes outside a turn gives the scheduled coroutine one.
+    if (engine.coroutines.scheduled && engine.coroutines.inTurn == 0) engine.serviceScheduledCoroutineTurnNoThrow();
+    if (signal == BlockSignal::None) return true;
+    if (signal == BlockSignal::Jump && jumpLandsHere(engine, program, chunk)) {
+        signal = BlockSignal::None;
+        return true;
+    }
+    if (signal == BlockSignal::Return) result = std::move(value);
+    return false;
+}
+
 /// The instruction loop of a chunk, from `pc` to `end`. `ownRecords` is the number of
 /// active-chunk records the chunk itself has pushed (1 for an activation, 0 for a body run in
 /// place), which a pending jump's search of the enclosing chunks skips. The value of a
@@ -294,19 +311,34 @@ Variable executeInstruction(CobaltScript& engine, const ProgramRef& program, con
             continue;
         }
         Variable value = executeInstruction(engine, program, instruction, signal);
-        // Every instruction that completes outside a turn gives the scheduled coroutine one.
-        if (engine.coroutines.scheduled && engine.coroutines.inTurn == 0) {
-            engine.serviceScheduledCoroutineTurnNoThrow();
-        }
+        if (!finishInstruction(engine, *program, chunk, signal, value, result)) return;
+    }
+}
 
-        if (signal == BlockSignal::None) continue;
-        if (signal == BlockSignal::Jump && jumpLandsHere(engine, *program, chunk)) {
-            signal = BlockSignal::None;
-            continue;
-        }
-        if (signal == BlockSignal::Return) result = std::move(value);
+/// The instruction loop from where a loop kernel handed a body over: first what the loop
+/// does after the instruction that completed there, if one did.
+void resumeInstructions(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint64_t end,
+                        interp::KernelHandover& handover, BlockSignal& signal, Variable& result)
+{
+    if (handover.completed) {
+        signal = handover.signal;
+        if (!finishInstruction(engine, *program, chunk, signal, handover.value, result)) return;
+    }
+    runInstructions(engine, program, chunk, handover.pc, end, signal, 0, result);
+}
+
+/// A loop body's instructions, started in its kernel when it has one ready.
+[[gnu::always_inline]] inline void runLoopBody(CobaltScript& engine, const ProgramRef& program,
+                                               const interp::LoopBodyChunk& body, BlockSignal& signal,
+                                               size_t heldAt, Variable& result, LoopKernelRun* kernel)
+{
+    if (kernel != nullptr) {
+        interp::KernelHandover handover;
+        if (kernel->run(engine, program, heldAt, signal, handover)) return;
+        resumeInstructions(engine, program, body.chunk, body.end, handover, signal, result);
         return;
     }
+    runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0, result);
 }
 
 } // namespace
@@ -345,21 +377,33 @@ Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32
 }
 
 void runLoopBodyInPlace(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                        BlockSignal& signal, Variable& result)
+                        BlockSignal& signal, Variable& result, LoopKernelRun* kernel)
 {
     engine.checkNativeStack();
     signal = BlockSignal::None;
     LocalScopeGuard scopeGuard(engine, false);
-    runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0, result);
+    runLoopBody(engine, program, body, signal, 0, result, kernel);
 }
 
 void runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                         BlockSignal& signal, size_t heldAt, Variable& result)
+                         BlockSignal& signal, size_t heldAt, Variable& result, LoopKernelRun* kernel)
 {
     engine.checkNativeStack();
     signal = BlockSignal::None;
     HeldScopeReset reset(engine, heldAt);
-    runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0, result);
+    runLoopBody(engine, program, body, signal, heldAt, result, kernel);
+}
+
+Variable runBranchRest(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint64_t end,
+                       KernelHandover& handover, BlockSignal& signal)
+{
+    // As runChunkInPlace runs the branch: the same checks and the same scope guard.
+    engine.checkNativeStack();
+    signal = BlockSignal::None;
+    LocalScopeGuard scopeGuard(engine, false);
+    Variable result;
+    resumeInstructions(engine, program, chunk, end, handover, signal, result);
+    return result;
 }
 
 } // namespace interp

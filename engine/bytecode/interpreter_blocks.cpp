@@ -69,7 +69,7 @@ public:
         case Route::InPlace:
             // Only an inline-eligible body with no block scope open could take another road.
             if (m_inlineFact == kChunkFactNo || scopes.blocks.size() > scopes.blockBase) {
-                runLoopBodyInPlace(m_engine, m_program, m_body, signal, value);
+                runLoopBodyInPlace(m_engine, m_program, m_body, signal, value, readyKernel());
                 return;
             }
             break;
@@ -77,7 +77,7 @@ public:
             // Between iterations the held scope is on top of the stack, empty: whatever ran in
             // between (the loop's clause, a condition's calls) has closed what it opened.
             if (scopes.blocks.size() == m_heldAt + 1) {
-                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value);
+                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value, readyKernel());
                 return;
             }
             break;
@@ -107,11 +107,14 @@ private:
             const BytecodeChunk record = m_program->chunks[chunk];
             m_body.first = record.firstInstruction;
             m_body.end = uint64_t{record.firstInstruction} + record.instructionCount;
-            if (bodyNeedsOwnScope(m_engine, *m_program, chunk)) {
+            const bool held = bodyNeedsOwnScope(m_engine, *m_program, chunk);
+            // The inline runner's bodies keep the interpreter's own path.
+            if (m_mode == RunMode::Activation) m_kernel.attach(loopKernelFor(m_engine, *m_program, chunk, held));
+            if (held) {
                 m_route = Route::Held;
                 m_heldAt = scopes.blocks.size();
                 m_engine.pushBlockScope();
-                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value);
+                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value, readyKernel());
                 return;
             }
             m_route = Route::InPlace;
@@ -125,6 +128,8 @@ private:
     {
         if (signal == BlockSignal::Return) value = std::move(result);
     }
+
+    LoopKernelRun* readyKernel() { return m_kernel.ready(m_engine) ? &m_kernel : nullptr; }
 
     bool inlineEligible()
     {
@@ -141,6 +146,7 @@ private:
     uint8_t m_inlineFact = kChunkFactUnknown;
     LoopBodyChunk m_body;
     size_t m_heldAt = 0;
+    LoopKernelRun m_kernel;
 };
 
 } // namespace

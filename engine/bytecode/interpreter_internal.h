@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytecode/loop_kernel.h"
 #include "engine/cobalt_script.h"
 
 namespace cobalt::interp {
@@ -100,14 +101,20 @@ struct LoopBodyChunk {
     uint64_t end = 0;
 };
 /// runChunkInPlace for a loop body known to need no block scope of its own. The value of a
-/// `return` goes to `result`, which is left alone otherwise.
+/// `return` goes to `result`, which is left alone otherwise. With a kernel (null or ready,
+/// see LoopKernelRun::ready), the body starts in it.
 void runLoopBodyInPlace(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                        BlockSignal& signal, Variable& result);
+                        BlockSignal& signal, Variable& result, LoopKernelRun* kernel);
 /// runChunkInPlace for a loop body that needs a block scope of its own, run in the scope at
 /// `heldAt` that its loop keeps open (empty, on top of the stack) instead of pushing and
-/// popping one per iteration. The scope is emptied again on every exit. `result` as above.
+/// popping one per iteration. The scope is emptied again on every exit. `result` and
+/// `kernel` as above.
 void runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                         BlockSignal& signal, size_t heldAt, Variable& result);
+                         BlockSignal& signal, size_t heldAt, Variable& result, LoopKernelRun* kernel);
+/// The rest of an if's branch body that a loop kernel handed over (`handover`), run in place
+/// as the branch would have run; returns the value of a `return` and sets `signal`.
+Variable runBranchRest(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint64_t end,
+                       KernelHandover& handover, BlockSignal& signal);
 /// Runs a chunk inside the current activation: no active-chunk record, no scope frame.
 Variable runInlineChunk(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, BlockSignal& signal);
 

@@ -1,0 +1,460 @@
+// Loop kernels (loop_kernel.h): building one from a body chunk, resolving its registers and
+// running an iteration.
+
+#include "engine/bytecode/loop_kernel.h"
+
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+#include <utility>
+
+#include "engine/bytecode/fast_evaluator.h"
+#include "engine/bytecode/interpreter_internal.h"
+#include "engine/exec/line_access.h"
+
+namespace cobalt {
+
+namespace {
+
+/// A flat form the kernel can run: a valid fast form with flat steps.
+bool hasFlatForm(const FastExpression& expression)
+{
+    return expression.valid() && !expression.flat.empty();
+}
+
+class KernelBuilder {
+public:
+    KernelBuilder(CobaltScript& engine, BytecodeProgram& program, bool heldScope)
+        : m_engine(engine), m_program(program), m_heldScope(heldScope)
+    {
+    }
+
+    /// Builds the body chunk; false when some statement has no kernel form.
+    bool build(uint32_t chunk)
+    {
+        std::vector<KernelStatement> body;
+        if (!buildBlock(chunk, true, body)) return false;
+        m_kernel.firstInstruction = m_program.chunks[chunk].firstInstruction;
+        // The body's statements come first; the branches' were added as they were met.
+        m_kernel.bodyStatements = static_cast<uint32_t>(body.size());
+        for (KernelBranch& branch : m_kernel.branches) branch.firstStatement += m_kernel.bodyStatements;
+        body.insert(body.end(), m_branchStatements.begin(), m_branchStatements.end());
+        m_kernel.statements = std::move(body);
+        return m_kernel.registers.size() <= LoopKernel::kMaxRegisters;
+    }
+
+    LoopKernel take() { return std::move(m_kernel); }
+
+private:
+    bool chunkRange(uint32_t chunk, uint32_t& first, uint64_t& end) const
+    {
+        if (chunk >= m_program.chunks.size()) return false;
+        const BytecodeChunk record = m_program.chunks[chunk];
+        first = record.firstInstruction;
+        end = uint64_t{record.firstInstruction} + record.instructionCount;
+        return end <= m_program.instructions.size();
+    }
+
+    bool buildBlock(uint32_t chunk, bool topLevel, std::vector<KernelStatement>& out)
+    {
+        uint32_t first = 0;
+        uint64_t end = 0;
+        if (!chunkRange(chunk, first, end)) return false;
+        for (uint64_t pc = first; pc < end; ++pc) {
+            const Instruction instruction = m_program.instructions[pc];
+            KernelStatement statement;
+            statement.pc = static_cast<uint32_t>(pc);
+            switch (instruction.opcode) {
+            case Opcode::Line:
+            case Opcode::InlineAssignment:
+                if (!buildLine(instruction.operand, topLevel, statement)) return false;
+                break;
+            case Opcode::If:
+                if (!buildIf(instruction.operand, statement)) return false;
+                break;
+            case Opcode::Break:
+                statement.step = KernelStep::Break;
+                statement.line = instruction.operand;
+                break;
+            default: return false;
+            }
+            out.push_back(statement);
+        }
+        return true;
+    }
+
+    bool buildLine(uint32_t lineIndex, bool topLevel, KernelStatement& statement)
+    {
+        if (lineIndex >= m_program.lines.size()) return false;
+        const ParsedScriptLine& line = m_program.lines[lineIndex];
+        statement.line = lineIndex;
+        if (line.assignmentTargets.size() != 1 || line.exprRanges.size() != 1 || line.exprFast.empty() ||
+            !hasFlatForm(line.exprFast.front())) {
+            return false;
+        }
+        const ParsedAssignmentTarget& target = line.assignmentTargets.front();
+        if (!plainName(line, target.nameIndex)) return false;
+        // The right side is read before the target is declared or written.
+        statement.value = addExpression(lineIndex, false);
+        if (statement.value < 0) return false;
+        switch (line.assignmentForm) {
+        case AssignmentForm::Plain:
+            if (!target.indexRanges.empty()) return false;
+            if (line.scopeModifier == ScopeModifier::None) {
+                statement.step = KernelStep::Assign;
+                statement.target = registerFor(lineIndex, target.nameIndex);
+                return statement.target >= 0;
+            }
+            // A local of a branch would need a scope of the branch's own.
+            if (line.scopeModifier != ScopeModifier::Local || !topLevel || !m_heldScope) return false;
+            statement.step = KernelStep::Local;
+            statement.target = declareLocal(lineIndex, target.nameIndex);
+            return statement.target >= 0;
+        case AssignmentForm::OneElement:
+            if (line.scopeModifier != ScopeModifier::None || target.indexFast.size() != 1 ||
+                !hasFlatForm(target.indexFast.front())) {
+                return false;
+            }
+            statement.step = KernelStep::Store;
+            statement.key = addExpression(lineIndex, true);
+            statement.target = registerFor(lineIndex, target.nameIndex);
+            return statement.key >= 0 && statement.target >= 0;
+        case AssignmentForm::Compound:
+            if (line.scopeModifier != ScopeModifier::None || !target.indexRanges.empty() ||
+                line.assignOperatorIndex >= line.tokens.size() || line.tokens[line.assignOperatorIndex].empty()) {
+                return false;
+            }
+            statement.step = KernelStep::Compound;
+            statement.op = line.tokens[line.assignOperatorIndex][0];
+            statement.target = registerFor(lineIndex, target.nameIndex);
+            return statement.target >= 0;
+        case AssignmentForm::Undecided: break;
+        }
+        return false;
+    }
+
+    bool buildIf(uint32_t group, KernelStatement& statement)
+    {
+        if (group >= m_program.ifGroups.size()) return false;
+        statement.step = KernelStep::If;
+        statement.value = static_cast<int32_t>(m_kernel.branches.size());
+        // Copied: building a branch may add if-groups' branches to the kernel, not to the program.
+        const std::vector<BytecodeIfBranch> branches = m_program.ifGroups[group].branches;
+        statement.key = static_cast<int32_t>(branches.size());
+        // Reserved first, so that the branches of this if stay together while nested ifs add theirs.
+        const size_t at = m_kernel.branches.size();
+        m_kernel.branches.resize(at + branches.size());
+        for (size_t i = 0; i < branches.size(); ++i) {
+            const BytecodeIfBranch source = branches[i];
+            KernelBranch branch;
+            branch.chunk = source.chunk;
+            branch.line = source.line;
+            if (!source.isElse) {
+                if (source.line >= m_program.lines.size()) return false;
+                const ParsedScriptLine& line = m_program.lines[source.line];
+                if (line.exprRanges.empty() || line.exprFast.empty() || !hasFlatForm(line.exprFast.front())) {
+                    return false;
+                }
+                branch.condition = addExpression(source.line, false);
+                if (branch.condition < 0) return false;
+            }
+            // The branch must run where the instruction loop would run it in place, in the
+            // loop body's scope.
+            uint32_t first = 0;
+            if (!chunkRange(source.chunk, first, branch.end) || !interp::runsInPlace(m_program, source.chunk) ||
+                interp::bodyNeedsOwnScope(m_engine, m_program, source.chunk)) {
+                return false;
+            }
+            std::vector<KernelStatement> statements;
+            if (!buildBlock(source.chunk, false, statements)) return false;
+            branch.firstStatement = static_cast<uint32_t>(m_branchStatements.size());
+            branch.statementCount = static_cast<uint32_t>(statements.size());
+            m_branchStatements.insert(m_branchStatements.end(), statements.begin(), statements.end());
+            m_kernel.branches[at + i] = branch;
+        }
+        return true;
+    }
+
+    /// A plain name token with its analysis: no explicit scope, which the look-ups would treat
+    /// apart.
+    bool plainName(const ParsedScriptLine& line, uint32_t token) const
+    {
+        return token < line.tokens.size() && token < line.analyses.size() && line.analyses[token].noScopeMark;
+    }
+
+    int32_t addExpression(uint32_t lineIndex, bool key)
+    {
+        const ParsedScriptLine& line = m_program.lines[lineIndex];
+        const FastExpression& expression = key ? line.assignmentTargets.front().indexFast.front()
+                                               : line.exprFast.front();
+        KernelExpression compiled;
+        compiled.line = lineIndex;
+        compiled.key = key;
+        compiled.nodeRegister.assign(expression.nodes.size(), -1);
+        for (size_t i = 0; i < expression.nodes.size(); ++i) {
+            if (expression.nodes[i].kind != FastExprNodeKind::Variable) continue;
+            const uint32_t token = expression.nodes[i].tokenIndex;
+            if (!plainName(line, token)) return -1;
+            compiled.nodeRegister[i] = registerFor(lineIndex, token);
+            if (compiled.nodeRegister[i] < 0) return -1;
+        }
+        m_kernel.expressions.push_back(std::move(compiled));
+        return static_cast<int32_t>(m_kernel.expressions.size() - 1);
+    }
+
+    /// The register of a name at this point of the body: the local it declared earlier, else
+    /// the name as the look-up finds it.
+    int16_t registerFor(uint32_t lineIndex, uint32_t token)
+    {
+        const std::string& name = m_program.lines[lineIndex].tokens[token];
+        if (const auto local = m_locals.find(name); local != m_locals.end()) {
+            return m_kernel.localRegisters[static_cast<size_t>(local->second)];
+        }
+        if (const auto known = m_names.find(name); known != m_names.end()) return known->second;
+        const int16_t added = addRegister(lineIndex, token, -1);
+        if (added >= 0) m_names.emplace(name, added);
+        return added;
+    }
+
+    /// The held-scope index of a local declared here (the one it already has when declared
+    /// again).
+    int16_t declareLocal(uint32_t lineIndex, uint32_t token)
+    {
+        const std::string& name = m_program.lines[lineIndex].tokens[token];
+        if (const auto local = m_locals.find(name); local != m_locals.end()) return local->second;
+        const auto index = static_cast<int16_t>(m_kernel.localRegisters.size());
+        const int16_t added = addRegister(lineIndex, token, index);
+        if (added < 0) return -1;
+        m_kernel.localRegisters.push_back(added);
+        m_locals.emplace(name, index);
+        return index;
+    }
+
+    int16_t addRegister(uint32_t lineIndex, uint32_t token, int16_t local)
+    {
+        if (m_kernel.registers.size() >= LoopKernel::kMaxRegisters) return -1;
+        m_kernel.registers.push_back(KernelRegister{lineIndex, token, local});
+        return static_cast<int16_t>(m_kernel.registers.size() - 1);
+    }
+
+    CobaltScript& m_engine;
+    BytecodeProgram& m_program;
+    bool m_heldScope;
+    LoopKernel m_kernel;
+    std::vector<KernelStatement> m_branchStatements;
+    std::unordered_map<std::string, int16_t> m_names;
+    std::unordered_map<std::string, int16_t> m_locals;
+};
+
+/// x op= n for an int x and an int n with +, - or *: the compound kernels that need no more.
+bool applyIntStep(Variable& target, char op, int32_t right)
+{
+    int32_t* value = target.type == VarType::Int ? std::get_if<int32_t>(&target.value) : nullptr;
+    if (value == nullptr) return false;
+    switch (op) {
+    case '+': *value = wrappingAdd(*value, right); return true;
+    case '-': *value = wrappingSubtract(*value, right); return true;
+    case '*': *value = wrappingMultiply(*value, right); return true;
+    default: return false;
+    }
+}
+
+} // namespace
+
+const LoopKernel* loopKernelFor(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk, bool heldScope)
+{
+    if (chunk >= program.chunks.size()) return nullptr;
+    if (program.loopKernels.size() < program.chunks.size()) program.loopKernels.resize(program.chunks.size());
+    if (program.loopKernelFacts.size() < program.chunks.size()) {
+        program.loopKernelFacts.resize(program.chunks.size(), interp::kChunkFactUnknown);
+    }
+    uint8_t& known = program.loopKernelFacts[chunk];
+    if (known == interp::kChunkFactUnknown) {
+        known = interp::kChunkFactNo;
+        KernelBuilder builder(engine, program, heldScope);
+        if (builder.build(chunk)) {
+            program.loopKernels[chunk] = std::make_shared<const LoopKernel>(builder.take());
+            known = interp::kChunkFactYes;
+        }
+    }
+    return known == interp::kChunkFactYes ? program.loopKernels[chunk].get() : nullptr;
+}
+
+void LoopKernelRun::resolve(CobaltScript& engine, const BytecodeProgram& program)
+{
+    const std::vector<KernelRegister>& registers = m_kernel->registers;
+    for (size_t i = 0; i < registers.size(); ++i) {
+        const KernelRegister& name = registers[i];
+        if (name.local >= 0) {
+            m_registers[i] = nullptr;  // set when the local is declared
+            continue;
+        }
+        const ParsedScriptLine& line = program.lines[name.line];
+        m_registers[i] = engine.resolveVariableFastPtr(line.tokens[name.token], &line.analyses[name.token]);
+    }
+    m_resolved = true;
+}
+
+void LoopKernelRun::handOver(uint32_t pc, interp::KernelHandover& handover)
+{
+    handover.pc = pc;
+    // Whatever runs from here may move or hide what the registers point to.
+    m_resolved = false;
+    // A kernel that keeps handing over costs more than it saves: after a few tries, a loop
+    // whose body hands over on one iteration in four or more runs the instruction loop only.
+    ++m_handovers;
+    if (m_handovers >= 8 && m_handovers * 4 >= m_iterations) m_gaveUp = true;
+}
+
+bool LoopKernelRun::evaluate(CobaltScript& engine, const BytecodeProgram& program, int32_t expression,
+                             FastScalarValue& out)
+{
+    const KernelExpression& compiled = m_kernel->expressions[static_cast<size_t>(expression)];
+    const ParsedScriptLine& line = program.lines[compiled.line];
+    const FastExpression& fast = compiled.key ? line.assignmentTargets.front().indexFast.front() : line.exprFast.front();
+    FastEvaluator evaluator(engine, fast, line);
+    return evaluator.flatScalarResolved(m_registers, compiled.nodeRegister.data(), out);
+}
+
+/// An assignment, local, compound step or array store: true when it ran, false (with nothing
+/// changed) when the instruction loop must run it.
+bool LoopKernelRun::runSimple(CobaltScript& engine, const BytecodeProgram& program, const KernelStatement& statement,
+                              size_t heldAt)
+{
+    const ParsedScriptLine& line = program.lines[statement.line];
+    engine.setPositionContext(line);
+    FastScalarValue value;
+    if (!evaluate(engine, program, statement.value, value)) return false;
+    switch (statement.step) {
+    case KernelStep::Assign: {
+        Variable* target = m_registers[statement.target];
+        if (target == nullptr) return false;  // the instruction loop defines the global
+        assignFastScalarToVariable(value, *target);
+        return true;
+    }
+    case KernelStep::Compound: {
+        Variable* target = m_registers[statement.target];
+        return target != nullptr && value.kind == FastScalarValue::Int &&
+               applyIntStep(*target, statement.op, value.intValue);
+    }
+    case KernelStep::Store: {
+        FastScalarValue key;
+        if (!evaluate(engine, program, statement.key, key) || key.kind != FastScalarValue::Int || key.intValue < 1) {
+            return false;
+        }
+        Variable* container = m_registers[statement.target];
+        if (container == nullptr || container->type != VarType::Array) return false;
+        std::vector<Variable>& items = container->asArray()->items;
+        const auto position = static_cast<size_t>(key.intValue) - 1;
+        if (position < items.size()) {
+            assignFastScalarToVariable(value, items[position]);
+            return true;
+        }
+        if (position != items.size()) return false;
+        assignFastScalarToVariable(value, items.emplace_back());
+        return true;
+    }
+    case KernelStep::Local: {
+        ScopeList& held = engine.scopes.blocks[heldAt];
+        const auto index = static_cast<size_t>(statement.target);
+        if (index < held.entries.size()) {
+            assignFastScalarToVariable(value, held.entries[index].second);
+            return true;
+        }
+        const uint32_t token = line.assignmentTargets.front().nameIndex;
+        held.nameMask |= line.analyses[token].nameBit;
+        assignFastScalarToVariable(value, held.entries.emplace_back(std::piecewise_construct,
+                                                                    std::forward_as_tuple(line.tokens[token]),
+                                                                    std::forward_as_tuple())
+                                              .second);
+        // The list may have moved: every declared local is found again.
+        const std::vector<int16_t>& locals = m_kernel->localRegisters;
+        for (size_t i = 0; i < held.entries.size() && i < locals.size(); ++i) {
+            m_registers[locals[i]] = &held.entries[i].second;
+        }
+        return true;
+    }
+    case KernelStep::If:
+    case KernelStep::Break: break;
+    }
+    return false;
+}
+
+LoopKernelRun::Outcome LoopKernelRun::runIf(CobaltScript& engine, const ProgramRef& program,
+                                           const KernelStatement& statement, size_t heldAt, BlockSignal& signal,
+                                           interp::KernelHandover& handover)
+{
+    const BytecodeProgram& code = *program;
+    for (int32_t i = 0; i < statement.key; ++i) {
+        const KernelBranch& branch = m_kernel->branches[static_cast<size_t>(statement.value + i)];
+        if (branch.condition >= 0) {
+            engine.setPositionContext(code.lines[branch.line]);
+            FastScalarValue truth;
+            if (!evaluate(engine, code, branch.condition, truth)) {
+                // Conditions have no effects: the instruction loop tests them all again.
+                handOver(statement.pc, handover);
+                return Outcome::HandedOver;
+            }
+            if (!scalarTruthy(truth)) continue;
+        }
+        if (runBlock(engine, program, branch.firstStatement, branch.statementCount, heldAt, signal, handover) ==
+            Outcome::Done) {
+            return Outcome::Done;
+        }
+        // The branch goes on in the instruction loop; the if then completes with its outcome,
+        // which the enclosing block's loop acts on.
+        BlockSignal branchSignal = BlockSignal::None;
+        Variable branchValue = interp::runBranchRest(engine, program, branch.chunk, branch.end, handover, branchSignal);
+        handover.pc = statement.pc + 1;
+        handover.completed = true;
+        handover.signal = branchSignal;
+        handover.value = std::move(branchValue);
+        return Outcome::HandedOver;
+    }
+    return Outcome::Done;
+}
+
+LoopKernelRun::Outcome LoopKernelRun::runBlock(CobaltScript& engine, const ProgramRef& program, uint32_t first,
+                                              uint32_t count, size_t heldAt, BlockSignal& signal,
+                                              interp::KernelHandover& handover)
+{
+    const BytecodeProgram& code = *program;
+    for (uint32_t i = first; i < first + count; ++i) {
+        const KernelStatement& statement = m_kernel->statements[i];
+        switch (statement.step) {
+        case KernelStep::If:
+            if (runIf(engine, program, statement, heldAt, signal, handover) == Outcome::HandedOver) {
+                return Outcome::HandedOver;
+            }
+            if (signal != BlockSignal::None) return Outcome::Done;
+            break;
+        case KernelStep::Break:
+            if (statement.line < code.lines.size()) engine.setPositionContext(code.lines[statement.line]);
+            signal = BlockSignal::Break;
+            return Outcome::Done;
+        default:
+            if (!runSimple(engine, code, statement, heldAt)) {
+                handOver(statement.pc, handover);
+                return Outcome::HandedOver;
+            }
+        }
+    }
+    return Outcome::Done;
+}
+
+bool LoopKernelRun::run(CobaltScript& engine, const ProgramRef& program, size_t heldAt, BlockSignal& signal,
+                        interp::KernelHandover& handover)
+{
+    ++m_iterations;
+    // The body's locals go into the held scope in the order the kernel declares them, so it
+    // must start empty, as the loop leaves it after every iteration.
+    if (m_kernel->localRegisters.size() != 0 && !engine.scopes.blocks[heldAt].entries.empty()) {
+        handOver(m_kernel->firstInstruction, handover);
+        return false;
+    }
+    if (!m_resolved) resolve(engine, *program);
+    return runBlock(engine, program, 0, m_kernel->bodyStatements, heldAt, signal, handover) == Outcome::Done;
+}
+
+} // namespace cobalt

@@ -1,0 +1,134 @@
+#pragma once
+// A loop kernel: a loop body made only of statements over numbers (assignments, `local`s,
+// compound steps and array stores whose expressions have flat forms, ifs over such bodies,
+// breaks), compiled once per body chunk. Every name the body reads or writes is resolved once
+// into a register, and stays resolved for as many iterations as nothing but the kernel runs:
+// such statements can neither open nor close a scope nor define a name, and they call nothing
+// but the native builtins with a scalar form.
+//
+// The instruction loop stays the reference. A statement the kernel cannot decide (a string
+// where a number was expected, a new global, an index past the end of an array, any failure)
+// has not changed anything yet; the kernel hands the body over to the instruction loop at
+// that statement, which runs it and the rest of the iteration as it always would, and the
+// names are resolved afresh on the next iteration. So results and failures stay identical.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/cobalt_script.h"
+
+namespace cobalt {
+
+namespace interp {
+
+/// Where a kernel left a block for the instruction loop to go on: the instruction to run
+/// next, and, when the instruction before it (an if whose branch was handed over) has
+/// completed, the signal and value it completed with, which the loop has yet to act on.
+struct KernelHandover {
+    uint32_t pc = 0;
+    bool completed = false;
+    BlockSignal signal = BlockSignal::None;
+    Variable value;
+};
+
+} // namespace interp
+
+enum class KernelStep : uint8_t { Assign, Local, Compound, Store, If, Break };
+
+/// One statement of a kernel. `pc` is its instruction and `line` its line.
+struct KernelStatement {
+    KernelStep step = KernelStep::Assign;
+    char op = 0;          // Compound: the operator's first byte
+    int16_t target = -1;  // Assign, Compound: the register assigned; Store: the container's;
+                          // Local: the local's index in the held scope
+    uint32_t pc = 0;
+    uint32_t line = 0;
+    int32_t value = -1;  // the right side's expression; If: the first branch
+    int32_t key = -1;    // Store: the key's expression; If: the number of branches
+};
+
+/// A flat form the kernel evaluates, and the register each of its name nodes reads.
+struct KernelExpression {
+    uint32_t line = 0;
+    bool key = false;  // the key of `name[key] = e` rather than the line's first expression
+    std::vector<int16_t> nodeRegister;
+};
+
+/// One branch of an if: its condition (-1 for else) and its body's statements.
+struct KernelBranch {
+    int32_t condition = -1;
+    uint32_t line = 0;
+    uint32_t chunk = 0;
+    uint32_t firstStatement = 0;
+    uint32_t statementCount = 0;
+    uint64_t end = 0;  // one past the body chunk's last instruction
+};
+
+/// A name the body uses: resolved by the engine's look-up (by its first token), or one of the
+/// body's own locals (its entry in the held scope, `local` >= 0) after its declaration.
+struct KernelRegister {
+    uint32_t line = 0;
+    uint32_t token = 0;
+    int16_t local = -1;
+};
+
+struct LoopKernel {
+    static constexpr size_t kMaxRegisters = 24;
+
+    std::vector<KernelStatement> statements;  // the body's first, then each branch's
+    uint32_t bodyStatements = 0;
+    std::vector<KernelBranch> branches;
+    std::vector<KernelExpression> expressions;
+    std::vector<KernelRegister> registers;
+    std::vector<int16_t> localRegisters;  // the register of each held-scope local
+    uint32_t firstInstruction = 0;        // the body chunk's
+};
+
+/// The kernel of a loop body chunk, or null when some statement has none. Worked out once per
+/// chunk and kept with the program. `heldScope`: the body runs in a block scope its loop holds
+/// (it declares locals), which the kernel's `local` statements fill.
+const LoopKernel* loopKernelFor(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk, bool heldScope);
+
+/// A kernel's state over one run of its loop: the registers, and whether they are still
+/// resolved. A loop whose kernel keeps handing over stops using it.
+class LoopKernelRun {
+public:
+    void attach(const LoopKernel* kernel) { m_kernel = kernel; }
+    /// Whether this iteration may start in the kernel: it has one, and the instruction loop
+    /// would do nothing at the body's boundaries but run its statements (no coroutine turn,
+    /// jump, soft error, or stop is pending).
+    bool ready(const CobaltScript& engine) const
+    {
+        if (m_kernel == nullptr || m_gaveUp) return false;
+        return !(engine.coroutines.scheduled && engine.coroutines.inTurn == 0) && !engine.coroutines.pendingFailure &&
+               !engine.loader.jumpPending && !engine.softError.pending && !engine.stopRequested();
+    }
+    /// Runs the body from its first statement. True when the kernel ran all of it (`signal` set:
+    /// none or break); false when it handed it over (`handover`).
+    bool run(CobaltScript& engine, const ProgramRef& program, size_t heldAt, BlockSignal& signal,
+             interp::KernelHandover& handover);
+
+private:
+    enum class Outcome : uint8_t { Done, HandedOver };
+
+    void resolve(CobaltScript& engine, const BytecodeProgram& program);
+    Outcome runBlock(CobaltScript& engine, const ProgramRef& program, uint32_t first, uint32_t count, size_t heldAt,
+                     BlockSignal& signal, interp::KernelHandover& handover);
+    Outcome runIf(CobaltScript& engine, const ProgramRef& program, const KernelStatement& statement, size_t heldAt,
+                  BlockSignal& signal, interp::KernelHandover& handover);
+    bool evaluate(CobaltScript& engine, const BytecodeProgram& program, int32_t expression, FastScalarValue& out);
+    bool runSimple(CobaltScript& engine, const BytecodeProgram& program, const KernelStatement& statement,
+                   size_t heldAt);
+    void handOver(uint32_t pc, interp::KernelHandover& handover);
+
+    const LoopKernel* m_kernel = nullptr;
+    Variable* m_registers[LoopKernel::kMaxRegisters] = {};
+    bool m_resolved = false;
+    bool m_gaveUp = false;
+    uint32_t m_iterations = 0;
+    uint32_t m_handovers = 0;
+};
+
+} // namespace cobalt
