@@ -59,6 +59,9 @@ inline bool scalarTruthy(const FastScalarValue& value)
     return true;
 }
 
+/// The builtins whose scalar form has no effects (tryEvaluateNativeBuiltinScalar takes them).
+bool builtinHasScalarForm(BuiltinId id);
+
 /// Whether a script function's fast body may be tried on the pure paths right now; checked
 /// before its arguments are computed, since most attempts that fail, fail here.
 bool fastBodyScalarPossible(const CobaltScript& engine, const ScriptCallable& function);

@@ -381,18 +381,13 @@ bool FastEvaluator::scalarNode(int32_t index, FastScalarValue& out)
     }
 }
 
-namespace {
-
-// The builtins whose scalar form has no effects (tryEvaluateNativeBuiltinScalar takes them).
-bool hasScalarForm(BuiltinId id)
+bool builtinHasScalarForm(BuiltinId id)
 {
     const auto code = static_cast<uint8_t>(id);
     return id == BuiltinId::GetTimeMs || id == BuiltinId::ToNumber || id == BuiltinId::Len ||
            id == BuiltinId::StringLen || id == BuiltinId::StringByte ||
            (code >= static_cast<uint8_t>(BuiltinId::MathFloor) && code <= static_cast<uint8_t>(BuiltinId::Utf8Len));
 }
-
-} // namespace
 
 bool FastEvaluator::callAllowed() const
 {
@@ -454,7 +449,7 @@ bool FastEvaluator::callScalar(const FastExprNode& n, FastScalarValue& out)
     const CallableRef function = callee->asCallable();  // kept alive while it runs
     if (!function) return false;
     if (function->isNative) {
-        if (!hasScalarForm(function->builtinId) || !m_engine.isNativeBuiltin(*callee, function->builtinId)) {
+        if (!builtinHasScalarForm(function->builtinId) || !m_engine.isNativeBuiltin(*callee, function->builtinId)) {
             n.pureCallSkips = kPureCallRetryInterval;
             return false;
         }
@@ -505,7 +500,7 @@ bool FastEvaluator::nativeCallScalar(const FastExprNode& n, const Variable* call
 {
     if (callee == nullptr || callee->type != VarType::Function) return false;
     const CallableRef& function = callee->asCallable();
-    if (!function || !function->isNative || !hasScalarForm(function->builtinId)) return false;
+    if (!function || !function->isNative || !builtinHasScalarForm(function->builtinId)) return false;
     const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
     for (const int32_t argument : call.arguments) {
         if (node(argument).hasCall) return false;

@@ -149,14 +149,7 @@ public:
     {
         ScopeState& scopes = m_engine.scopes;
         while (scopes.blocks.size() > m_heldAt + 1) m_engine.popBlockScope();
-        if (scopes.blocks.size() == m_heldAt + 1) {
-            // Destroying the locals' values runs no script code, so the list can be emptied
-            // where it stands.
-            ScopeList& held = scopes.blocks.back();
-            held.id = scopes.nextScopeId++;
-            held.nameMask = 0;
-            held.entries.clear();
-        }
+        if (scopes.blocks.size() == m_heldAt + 1) interp::emptyHeldScope(scopes, m_heldAt);
         scopes.blockBase = m_savedBase;
     }
     HeldScopeReset(const HeldScopeReset&) = delete;
@@ -327,15 +320,13 @@ void resumeInstructions(CobaltScript& engine, const ProgramRef& program, uint32_
     runInstructions(engine, program, chunk, handover.pc, end, signal, 0, result);
 }
 
-/// A loop body's instructions, started in its kernel when it has one ready.
+/// A loop body's instructions: all of them, or the rest that its kernel handed over.
 [[gnu::always_inline]] inline void runLoopBody(CobaltScript& engine, const ProgramRef& program,
                                                const interp::LoopBodyChunk& body, BlockSignal& signal,
-                                               size_t heldAt, Variable& result, LoopKernelRun* kernel)
+                                               Variable& result, interp::KernelHandover* handover)
 {
-    if (kernel != nullptr) {
-        interp::KernelHandover handover;
-        if (kernel->run(engine, program, heldAt, signal, handover)) return;
-        resumeInstructions(engine, program, body.chunk, body.end, handover, signal, result);
+    if (handover != nullptr) {
+        resumeInstructions(engine, program, body.chunk, body.end, *handover, signal, result);
         return;
     }
     runInstructions(engine, program, body.chunk, body.first, body.end, signal, 0, result);
@@ -377,21 +368,31 @@ Variable runChunkInPlace(CobaltScript& engine, const ProgramRef& program, uint32
 }
 
 void runLoopBodyInPlace(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                        BlockSignal& signal, Variable& result, LoopKernelRun* kernel)
+                        BlockSignal& signal, Variable& result, KernelHandover* handover)
 {
     engine.checkNativeStack();
     signal = BlockSignal::None;
     LocalScopeGuard scopeGuard(engine, false);
-    runLoopBody(engine, program, body, signal, 0, result, kernel);
+    runLoopBody(engine, program, body, signal, result, handover);
 }
 
 void runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                         BlockSignal& signal, size_t heldAt, Variable& result, LoopKernelRun* kernel)
+                         BlockSignal& signal, size_t heldAt, Variable& result, KernelHandover* handover)
 {
     engine.checkNativeStack();
     signal = BlockSignal::None;
     HeldScopeReset reset(engine, heldAt);
-    runLoopBody(engine, program, body, signal, heldAt, result, kernel);
+    runLoopBody(engine, program, body, signal, result, handover);
+}
+
+void emptyHeldScope(ScopeState& scopes, size_t heldAt)
+{
+    // Destroying the locals' values runs no script code, so the list can be emptied where it
+    // stands.
+    ScopeList& held = scopes.blocks[heldAt];
+    held.id = scopes.nextScopeId++;
+    held.nameMask = 0;
+    held.entries.clear();
 }
 
 Variable runBranchRest(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint64_t end,

@@ -48,8 +48,10 @@ const BytecodeLoop& loopRecord(const std::vector<BytecodeLoop>& loops, uint32_t 
 /// loop, or earlier with the loop statement's own scope guard.
 class LoopBodyRunner {
 public:
-    LoopBodyRunner(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, RunMode mode)
-        : m_engine(engine), m_program(program), m_mode(mode)
+    /// `between`: the line whose condition the loop tests between iterations (while, until).
+    LoopBodyRunner(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, RunMode mode,
+                   const ParsedScriptLine* between = nullptr)
+        : m_engine(engine), m_program(program), m_mode(mode), m_between(between)
     {
         m_body.chunk = chunk;
     }
@@ -69,7 +71,9 @@ public:
         case Route::InPlace:
             // Only an inline-eligible body with no block scope open could take another road.
             if (m_inlineFact == kChunkFactNo || scopes.blocks.size() > scopes.blockBase) {
-                runLoopBodyInPlace(m_engine, m_program, m_body, signal, value, readyKernel());
+                KernelHandover* handover = nullptr;
+                if (startInKernel(0, signal, handover)) return;
+                runLoopBodyInPlace(m_engine, m_program, m_body, signal, value, handover);
                 return;
             }
             break;
@@ -77,7 +81,12 @@ public:
             // Between iterations the held scope is on top of the stack, empty: whatever ran in
             // between (the loop's clause, a condition's calls) has closed what it opened.
             if (scopes.blocks.size() == m_heldAt + 1) {
-                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value, readyKernel());
+                KernelHandover* handover = nullptr;
+                if (startInKernel(m_heldAt, signal, handover)) {
+                    emptyHeldScope(m_engine.scopes, m_heldAt);
+                    return;
+                }
+                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value, handover);
                 return;
             }
             break;
@@ -109,12 +118,14 @@ private:
             m_body.end = uint64_t{record.firstInstruction} + record.instructionCount;
             const bool held = bodyNeedsOwnScope(m_engine, *m_program, chunk);
             // The inline runner's bodies keep the interpreter's own path.
-            if (m_mode == RunMode::Activation) m_kernel.attach(loopKernelFor(m_engine, *m_program, chunk, held));
+            if (m_mode == RunMode::Activation) {
+                m_kernel.attach(loopKernelFor(m_engine, *m_program, chunk, held, m_between));
+            }
             if (held) {
                 m_route = Route::Held;
                 m_heldAt = scopes.blocks.size();
                 m_engine.pushBlockScope();
-                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value, readyKernel());
+                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value, nullptr);
                 return;
             }
             m_route = Route::InPlace;
@@ -129,7 +140,24 @@ private:
         if (signal == BlockSignal::Return) value = std::move(result);
     }
 
-    LoopKernelRun* readyKernel() { return m_kernel.ready(m_engine) ? &m_kernel : nullptr; }
+public:
+    /// A while loop's condition, decided by the kernel when it can (loops::runWhile).
+    bool decideCondition(bool& truth) { return m_kernel.ready(m_engine) && m_kernel.decideCondition(m_engine, truth); }
+
+private:
+    /// Runs the iteration in the kernel when it is ready: true when it ran all of it; false with
+    /// `handover` set when the instruction loop must go on from there, or left null when the
+    /// whole iteration is the instruction loop's.
+    [[gnu::always_inline]] bool startInKernel(size_t heldAt, BlockSignal& signal, KernelHandover*& handover)
+    {
+        if (!m_kernel.ready(m_engine)) {
+            m_kernel.invalidate();
+            return false;
+        }
+        if (m_kernel.run(m_engine, m_program, heldAt, signal)) return true;
+        handover = &m_kernel.handover();
+        return false;
+    }
 
     bool inlineEligible()
     {
@@ -142,6 +170,7 @@ private:
     CobaltScript& m_engine;
     const ProgramRef& m_program;
     RunMode m_mode;
+    const ParsedScriptLine* m_between;
     Route m_route = Route::Undecided;
     uint8_t m_inlineFact = kChunkFactUnknown;
     LoopBodyChunk m_body;
@@ -210,8 +239,8 @@ Variable executeWhileInstruction(CobaltScript& engine, const ProgramRef& program
     const BytecodeLoop record = loopRecord(
         program->whileLoops, loop,
         indexMessage(mode, "Bytecode while-loop index out of range", "Inline bytecode while-loop index out of range"));
-    return loops::runWhile(engine, programLine(*program, record.line), signal,
-                           LoopBodyRunner(engine, program, record.chunk, mode));
+    const ParsedScriptLine& line = programLine(*program, record.line);
+    return loops::runWhile(engine, line, signal, LoopBodyRunner(engine, program, record.chunk, mode, &line));
 }
 
 Variable executeRepeatInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,
@@ -221,8 +250,8 @@ Variable executeRepeatInstruction(CobaltScript& engine, const ProgramRef& progra
         loopRecord(program->repeatLoops, loop,
                    indexMessage(mode, "Bytecode repeat-loop index out of range",
                                 "Inline bytecode repeat-loop index out of range"));
-    return loops::runRepeat(engine, programLine(*program, record.line), signal,
-                            LoopBodyRunner(engine, program, record.chunk, mode));
+    const ParsedScriptLine& line = programLine(*program, record.line);
+    return loops::runRepeat(engine, line, signal, LoopBodyRunner(engine, program, record.chunk, mode, &line));
 }
 
 Variable executeNumericForInstruction(CobaltScript& engine, const ProgramRef& program, uint32_t loop,

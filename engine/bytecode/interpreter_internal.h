@@ -101,16 +101,19 @@ struct LoopBodyChunk {
     uint64_t end = 0;
 };
 /// runChunkInPlace for a loop body known to need no block scope of its own. The value of a
-/// `return` goes to `result`, which is left alone otherwise. With a kernel (null or ready,
-/// see LoopKernelRun::ready), the body starts in it.
+/// `return` goes to `result`, which is left alone otherwise. With a `handover`, only the rest
+/// of the body that its loop kernel handed over runs.
 void runLoopBodyInPlace(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                        BlockSignal& signal, Variable& result, LoopKernelRun* kernel);
+                        BlockSignal& signal, Variable& result, KernelHandover* handover);
 /// runChunkInPlace for a loop body that needs a block scope of its own, run in the scope at
 /// `heldAt` that its loop keeps open (empty, on top of the stack) instead of pushing and
 /// popping one per iteration. The scope is emptied again on every exit. `result` and
-/// `kernel` as above.
+/// `handover` as above.
 void runChunkInHeldScope(CobaltScript& engine, const ProgramRef& program, const LoopBodyChunk& body,
-                         BlockSignal& signal, size_t heldAt, Variable& result, LoopKernelRun* kernel);
+                         BlockSignal& signal, size_t heldAt, Variable& result, KernelHandover* handover);
+/// Empties the held scope at `heldAt` as its loop does after each iteration: no entries, and a
+/// new identity, so that no resolution cache trusts an entry of the old locals.
+void emptyHeldScope(ScopeState& scopes, size_t heldAt);
 /// The rest of an if's branch body that a loop kernel handed over (`handover`), run in place
 /// as the branch would have run; returns the value of a `return` and sets `signal`.
 Variable runBranchRest(CobaltScript& engine, const ProgramRef& program, uint32_t chunk, uint64_t end,

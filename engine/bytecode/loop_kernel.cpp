@@ -30,11 +30,18 @@ public:
     {
     }
 
-    /// Builds the body chunk; false when some statement has no kernel form.
-    bool build(uint32_t chunk)
+    /// Builds the body chunk; false when some statement has no kernel form. `condition`: a
+    /// while loop's line, whose condition is read before the body's locals exist.
+    bool build(uint32_t chunk, const ParsedScriptLine* condition)
     {
+        if (condition != nullptr) {
+            m_kernel.condition = addExpression(static_cast<uint32_t>(condition - m_program.lines.data()), false);
+            if (m_kernel.condition < 0) return false;
+            m_kernel.conditionLine = condition;
+        }
         std::vector<KernelStatement> body;
         if (!buildBlock(chunk, true, body)) return false;
+        m_kernel.program = &m_program;
         m_kernel.firstInstruction = m_program.chunks[chunk].firstInstruction;
         // The body's statements come first; the branches' were added as they were met.
         m_kernel.bodyStatements = static_cast<uint32_t>(body.size());
@@ -75,7 +82,7 @@ private:
                 break;
             case Opcode::Break:
                 statement.step = KernelStep::Break;
-                statement.line = instruction.operand;
+                if (instruction.operand < m_program.lines.size()) statement.line = &m_program.lines[instruction.operand];
                 break;
             default: return false;
             }
@@ -88,7 +95,7 @@ private:
     {
         if (lineIndex >= m_program.lines.size()) return false;
         const ParsedScriptLine& line = m_program.lines[lineIndex];
-        statement.line = lineIndex;
+        statement.line = &line;
         if (line.assignmentTargets.size() != 1 || line.exprRanges.size() != 1 || line.exprFast.empty() ||
             !hasFlatForm(line.exprFast.front())) {
             return false;
@@ -149,10 +156,10 @@ private:
             const BytecodeIfBranch source = branches[i];
             KernelBranch branch;
             branch.chunk = source.chunk;
-            branch.line = source.line;
             if (!source.isElse) {
                 if (source.line >= m_program.lines.size()) return false;
                 const ParsedScriptLine& line = m_program.lines[source.line];
+                branch.line = &line;
                 if (line.exprRanges.empty() || line.exprFast.empty() || !hasFlatForm(line.exprFast.front())) {
                     return false;
                 }
@@ -189,8 +196,8 @@ private:
         const FastExpression& expression = key ? line.assignmentTargets.front().indexFast.front()
                                                : line.exprFast.front();
         KernelExpression compiled;
-        compiled.line = lineIndex;
-        compiled.key = key;
+        compiled.line = &line;
+        compiled.fast = &expression;
         compiled.nodeRegister.assign(expression.nodes.size(), -1);
         for (size_t i = 0; i < expression.nodes.size(); ++i) {
             if (expression.nodes[i].kind != FastExprNodeKind::Variable) continue;
@@ -199,6 +206,9 @@ private:
             compiled.nodeRegister[i] = registerFor(lineIndex, token);
             if (compiled.nodeRegister[i] < 0) return -1;
         }
+        compiled.code = compileNumberCode(expression, compiled.nodeRegister);
+        const FastExprNode& root = expression.nodes[static_cast<size_t>(expression.root)];
+        if (root.kind == FastExprNodeKind::Variable) compiled.name = compiled.nodeRegister[static_cast<size_t>(expression.root)];
         m_kernel.expressions.push_back(std::move(compiled));
         return static_cast<int32_t>(m_kernel.expressions.size() - 1);
     }
@@ -234,7 +244,8 @@ private:
     int16_t addRegister(uint32_t lineIndex, uint32_t token, int16_t local)
     {
         if (m_kernel.registers.size() >= LoopKernel::kMaxRegisters) return -1;
-        m_kernel.registers.push_back(KernelRegister{lineIndex, token, local});
+        const ParsedScriptLine& line = m_program.lines[lineIndex];
+        m_kernel.registers.push_back(KernelRegister{&line.tokens[token], &line.analyses[token], local});
         return static_cast<int16_t>(m_kernel.registers.size() - 1);
     }
 
@@ -262,9 +273,38 @@ bool applyIntStep(Variable& target, char op, int32_t right)
 
 } // namespace
 
-const LoopKernel* loopKernelFor(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk, bool heldScope)
+namespace {
+
+/// Whether testing the line's condition can run no script code: its fast tree holds no call.
+bool conditionCallsNothing(const ParsedScriptLine& line)
+{
+    if (line.exprRanges.empty() || line.exprFast.empty() || !line.exprFast.front().valid()) return false;
+    const FastExpression& condition = line.exprFast.front();
+    return !condition.nodes[static_cast<size_t>(condition.root)].hasCall;
+}
+
+/// The line of the program that `line` is, or null.
+const ParsedScriptLine* lineOf(const BytecodeProgram& program, const ParsedScriptLine* line)
+{
+    if (line == nullptr || program.lines.empty() || line < program.lines.data() ||
+        line >= program.lines.data() + program.lines.size()) {
+        return nullptr;
+    }
+    return line;
+}
+
+} // namespace
+
+const LoopKernel* loopKernelFor(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk, bool heldScope,
+                                const ParsedScriptLine* between)
 {
     if (chunk >= program.chunks.size()) return nullptr;
+    if (between != nullptr && !conditionCallsNothing(*between)) return nullptr;
+    // Only a while line's condition comes before the body; an until line's comes after it.
+    const ParsedScriptLine* condition = between != nullptr && between->kind == StatementKind::While &&
+                                                !between->exprFast.front().flat.empty()
+                                            ? lineOf(program, between)
+                                            : nullptr;
     if (program.loopKernels.size() < program.chunks.size()) program.loopKernels.resize(program.chunks.size());
     if (program.loopKernelFacts.size() < program.chunks.size()) {
         program.loopKernelFacts.resize(program.chunks.size(), interp::kChunkFactUnknown);
@@ -273,32 +313,32 @@ const LoopKernel* loopKernelFor(CobaltScript& engine, BytecodeProgram& program, 
     if (known == interp::kChunkFactUnknown) {
         known = interp::kChunkFactNo;
         KernelBuilder builder(engine, program, heldScope);
-        if (builder.build(chunk)) {
+        if (builder.build(chunk, condition)) {
             program.loopKernels[chunk] = std::make_shared<const LoopKernel>(builder.take());
             known = interp::kChunkFactYes;
         }
     }
-    return known == interp::kChunkFactYes ? program.loopKernels[chunk].get() : nullptr;
+    const LoopKernel* kernel = known == interp::kChunkFactYes ? program.loopKernels[chunk].get() : nullptr;
+    // A kernel refers to the lines of the program it was built from, never to a copy's.
+    return kernel != nullptr && kernel->program == &program ? kernel : nullptr;
 }
 
-void LoopKernelRun::resolve(CobaltScript& engine, const BytecodeProgram& program)
+void LoopKernelRun::resolve(CobaltScript& engine)
 {
     const std::vector<KernelRegister>& registers = m_kernel->registers;
     for (size_t i = 0; i < registers.size(); ++i) {
         const KernelRegister& name = registers[i];
-        if (name.local >= 0) {
-            m_registers[i] = nullptr;  // set when the local is declared
-            continue;
-        }
-        const ParsedScriptLine& line = program.lines[name.line];
-        m_registers[i] = engine.resolveVariableFastPtr(line.tokens[name.token], &line.analyses[name.token]);
+        // A local's register is set when the local is declared.
+        m_registers[i] = name.local >= 0 ? nullptr : engine.resolveVariableFastPtr(*name.name, name.analysis);
     }
     m_resolved = true;
 }
 
-void LoopKernelRun::handOver(uint32_t pc, interp::KernelHandover& handover)
+void LoopKernelRun::handOver(uint32_t pc)
 {
-    handover.pc = pc;
+    m_handover.pc = pc;
+    m_handover.completed = false;
+    m_handover.value = Variable();
     // Whatever runs from here may move or hide what the registers point to.
     m_resolved = false;
     // A kernel that keeps handing over costs more than it saves: after a few tries, a loop
@@ -307,30 +347,70 @@ void LoopKernelRun::handOver(uint32_t pc, interp::KernelHandover& handover)
     if (m_handovers >= 8 && m_handovers * 4 >= m_iterations) m_gaveUp = true;
 }
 
-bool LoopKernelRun::evaluate(CobaltScript& engine, const BytecodeProgram& program, int32_t expression,
-                             FastScalarValue& out)
+namespace {
+
+/// After the int code met an operand that was no int, this many evaluations skip it.
+constexpr uint8_t kIntRetryInterval = 16;
+
+} // namespace
+
+bool LoopKernelRun::evaluate(CobaltScript& engine, int32_t expression, FastScalarValue& out)
 {
     const KernelExpression& compiled = m_kernel->expressions[static_cast<size_t>(expression)];
-    const ParsedScriptLine& line = program.lines[compiled.line];
-    const FastExpression& fast = compiled.key ? line.assignmentTargets.front().indexFast.front() : line.exprFast.front();
-    FastEvaluator evaluator(engine, fast, line);
+    if (compiled.name >= 0) {
+        // A plain name, an int most of the time: read where it lives.
+        const Variable* value = m_registers[compiled.name];
+        if (value != nullptr && value->type == VarType::Int) {
+            if (const int32_t* whole = std::get_if<int32_t>(&value->value)) {
+                out.kind = FastScalarValue::Int;
+                out.intValue = *whole;
+                return true;
+            }
+        }
+    } else if (!compiled.code.intSteps.empty()) {
+        if (compiled.intSkips == 0) {
+            if (runIntCode(compiled.code, m_registers, out)) return true;
+            compiled.intSkips = kIntRetryInterval;
+        } else {
+            --compiled.intSkips;
+        }
+    }
+    return evaluateSlowly(engine, compiled, out);
+}
+
+bool LoopKernelRun::evaluateSlowly(CobaltScript& engine, const KernelExpression& compiled, FastScalarValue& out)
+{
+    if (compiled.code.valid() && runNumberCode(engine, compiled.code, m_registers, out)) return true;
+    FastEvaluator evaluator(engine, *compiled.fast, *compiled.line);
     return evaluator.flatScalarResolved(m_registers, compiled.nodeRegister.data(), out);
+}
+
+/// The scalar into a variable that exists: an int over an int in place, the rest as
+/// assignFastScalarToVariable stores it.
+[[gnu::always_inline]] inline void storeScalar(const FastScalarValue& value, Variable& target)
+{
+    if (value.kind == FastScalarValue::Int && target.type == VarType::Int) {
+        if (int32_t* payload = std::get_if<int32_t>(&target.value)) {
+            *payload = value.intValue;
+            return;
+        }
+    }
+    assignFastScalarToVariable(value, target);
 }
 
 /// An assignment, local, compound step or array store: true when it ran, false (with nothing
 /// changed) when the instruction loop must run it.
-bool LoopKernelRun::runSimple(CobaltScript& engine, const BytecodeProgram& program, const KernelStatement& statement,
-                              size_t heldAt)
+bool LoopKernelRun::runSimple(CobaltScript& engine, const KernelStatement& statement, size_t heldAt)
 {
-    const ParsedScriptLine& line = program.lines[statement.line];
+    const ParsedScriptLine& line = *statement.line;
     engine.setPositionContext(line);
     FastScalarValue value;
-    if (!evaluate(engine, program, statement.value, value)) return false;
+    if (!evaluate(engine, statement.value, value)) return false;
     switch (statement.step) {
     case KernelStep::Assign: {
         Variable* target = m_registers[statement.target];
         if (target == nullptr) return false;  // the instruction loop defines the global
-        assignFastScalarToVariable(value, *target);
+        storeScalar(value, *target);
         return true;
     }
     case KernelStep::Compound: {
@@ -340,7 +420,7 @@ bool LoopKernelRun::runSimple(CobaltScript& engine, const BytecodeProgram& progr
     }
     case KernelStep::Store: {
         FastScalarValue key;
-        if (!evaluate(engine, program, statement.key, key) || key.kind != FastScalarValue::Int || key.intValue < 1) {
+        if (!evaluate(engine, statement.key, key) || key.kind != FastScalarValue::Int || key.intValue < 1) {
             return false;
         }
         Variable* container = m_registers[statement.target];
@@ -348,7 +428,7 @@ bool LoopKernelRun::runSimple(CobaltScript& engine, const BytecodeProgram& progr
         std::vector<Variable>& items = container->asArray()->items;
         const auto position = static_cast<size_t>(key.intValue) - 1;
         if (position < items.size()) {
-            assignFastScalarToVariable(value, items[position]);
+            storeScalar(value, items[position]);
             return true;
         }
         if (position != items.size()) return false;
@@ -382,60 +462,53 @@ bool LoopKernelRun::runSimple(CobaltScript& engine, const BytecodeProgram& progr
 }
 
 LoopKernelRun::Outcome LoopKernelRun::runIf(CobaltScript& engine, const ProgramRef& program,
-                                           const KernelStatement& statement, size_t heldAt, BlockSignal& signal,
-                                           interp::KernelHandover& handover)
+                                           const KernelStatement& statement, size_t heldAt, BlockSignal& signal)
 {
-    const BytecodeProgram& code = *program;
     for (int32_t i = 0; i < statement.key; ++i) {
         const KernelBranch& branch = m_kernel->branches[static_cast<size_t>(statement.value + i)];
         if (branch.condition >= 0) {
-            engine.setPositionContext(code.lines[branch.line]);
+            engine.setPositionContext(*branch.line);
             FastScalarValue truth;
-            if (!evaluate(engine, code, branch.condition, truth)) {
+            if (!evaluate(engine, branch.condition, truth)) {
                 // Conditions have no effects: the instruction loop tests them all again.
-                handOver(statement.pc, handover);
+                handOver(statement.pc);
                 return Outcome::HandedOver;
             }
             if (!scalarTruthy(truth)) continue;
         }
-        if (runBlock(engine, program, branch.firstStatement, branch.statementCount, heldAt, signal, handover) ==
-            Outcome::Done) {
+        if (runBlock(engine, program, branch.firstStatement, branch.statementCount, heldAt, signal) == Outcome::Done) {
             return Outcome::Done;
         }
         // The branch goes on in the instruction loop; the if then completes with its outcome,
         // which the enclosing block's loop acts on.
         BlockSignal branchSignal = BlockSignal::None;
-        Variable branchValue = interp::runBranchRest(engine, program, branch.chunk, branch.end, handover, branchSignal);
-        handover.pc = statement.pc + 1;
-        handover.completed = true;
-        handover.signal = branchSignal;
-        handover.value = std::move(branchValue);
+        Variable branchValue = interp::runBranchRest(engine, program, branch.chunk, branch.end, m_handover, branchSignal);
+        m_handover.pc = statement.pc + 1;
+        m_handover.completed = true;
+        m_handover.signal = branchSignal;
+        m_handover.value = std::move(branchValue);
         return Outcome::HandedOver;
     }
     return Outcome::Done;
 }
 
 LoopKernelRun::Outcome LoopKernelRun::runBlock(CobaltScript& engine, const ProgramRef& program, uint32_t first,
-                                              uint32_t count, size_t heldAt, BlockSignal& signal,
-                                              interp::KernelHandover& handover)
+                                              uint32_t count, size_t heldAt, BlockSignal& signal)
 {
-    const BytecodeProgram& code = *program;
     for (uint32_t i = first; i < first + count; ++i) {
         const KernelStatement& statement = m_kernel->statements[i];
         switch (statement.step) {
         case KernelStep::If:
-            if (runIf(engine, program, statement, heldAt, signal, handover) == Outcome::HandedOver) {
-                return Outcome::HandedOver;
-            }
+            if (runIf(engine, program, statement, heldAt, signal) == Outcome::HandedOver) return Outcome::HandedOver;
             if (signal != BlockSignal::None) return Outcome::Done;
             break;
         case KernelStep::Break:
-            if (statement.line < code.lines.size()) engine.setPositionContext(code.lines[statement.line]);
+            if (statement.line != nullptr) engine.setPositionContext(*statement.line);
             signal = BlockSignal::Break;
             return Outcome::Done;
         default:
-            if (!runSimple(engine, code, statement, heldAt)) {
-                handOver(statement.pc, handover);
+            if (!runSimple(engine, statement, heldAt)) {
+                handOver(statement.pc);
                 return Outcome::HandedOver;
             }
         }
@@ -443,18 +516,30 @@ LoopKernelRun::Outcome LoopKernelRun::runBlock(CobaltScript& engine, const Progr
     return Outcome::Done;
 }
 
-bool LoopKernelRun::run(CobaltScript& engine, const ProgramRef& program, size_t heldAt, BlockSignal& signal,
-                        interp::KernelHandover& handover)
+bool LoopKernelRun::decideCondition(CobaltScript& engine, bool& truth)
 {
+    if (m_kernel->condition < 0) return false;
+    if (!m_resolved) resolve(engine);
+    engine.setPositionContext(*m_kernel->conditionLine);
+    FastScalarValue value;
+    // Undecided, the statement executor tests it again: a condition has no effects.
+    if (!evaluate(engine, m_kernel->condition, value)) return false;
+    truth = scalarTruthy(value);
+    return true;
+}
+
+bool LoopKernelRun::run(CobaltScript& engine, const ProgramRef& program, size_t heldAt, BlockSignal& signal)
+{
+    signal = BlockSignal::None;
     ++m_iterations;
     // The body's locals go into the held scope in the order the kernel declares them, so it
     // must start empty, as the loop leaves it after every iteration.
-    if (m_kernel->localRegisters.size() != 0 && !engine.scopes.blocks[heldAt].entries.empty()) {
-        handOver(m_kernel->firstInstruction, handover);
+    if (!m_kernel->localRegisters.empty() && !engine.scopes.blocks[heldAt].entries.empty()) {
+        handOver(m_kernel->firstInstruction);
         return false;
     }
-    if (!m_resolved) resolve(engine, *program);
-    return runBlock(engine, program, 0, m_kernel->bodyStatements, heldAt, signal, handover) == Outcome::Done;
+    if (!m_resolved) resolve(engine);
+    return runBlock(engine, program, 0, m_kernel->bodyStatements, heldAt, signal) == Outcome::Done;
 }
 
 } // namespace cobalt

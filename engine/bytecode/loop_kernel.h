@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/bytecode/number_code.h"
 #include "engine/cobalt_script.h"
 
 namespace cobalt {
@@ -37,29 +38,34 @@ struct KernelHandover {
 
 enum class KernelStep : uint8_t { Assign, Local, Compound, Store, If, Break };
 
-/// One statement of a kernel. `pc` is its instruction and `line` its line.
+/// A flat form the kernel evaluates, and the register each of its name nodes reads.
+struct KernelExpression {
+    const ParsedScriptLine* line = nullptr;
+    const FastExpression* fast = nullptr;
+    std::vector<int16_t> nodeRegister;
+    NumberCode code;  // tried first; the flat form decides where it gives up
+    // The register the expression is, when it is a plain name (the key of a[i] = e).
+    int16_t name = -1;
+    // Evaluations left before the int code is tried again after an operand was no int.
+    mutable uint8_t intSkips = 0;
+};
+
+/// One statement of a kernel. `pc` is its instruction.
 struct KernelStatement {
     KernelStep step = KernelStep::Assign;
     char op = 0;          // Compound: the operator's first byte
     int16_t target = -1;  // Assign, Compound: the register assigned; Store: the container's;
                           // Local: the local's index in the held scope
     uint32_t pc = 0;
-    uint32_t line = 0;
+    const ParsedScriptLine* line = nullptr;  // Break: null when its line index is out of range
     int32_t value = -1;  // the right side's expression; If: the first branch
     int32_t key = -1;    // Store: the key's expression; If: the number of branches
-};
-
-/// A flat form the kernel evaluates, and the register each of its name nodes reads.
-struct KernelExpression {
-    uint32_t line = 0;
-    bool key = false;  // the key of `name[key] = e` rather than the line's first expression
-    std::vector<int16_t> nodeRegister;
 };
 
 /// One branch of an if: its condition (-1 for else) and its body's statements.
 struct KernelBranch {
     int32_t condition = -1;
-    uint32_t line = 0;
+    const ParsedScriptLine* line = nullptr;
     uint32_t chunk = 0;
     uint32_t firstStatement = 0;
     uint32_t statementCount = 0;
@@ -69,14 +75,17 @@ struct KernelBranch {
 /// A name the body uses: resolved by the engine's look-up (by its first token), or one of the
 /// body's own locals (its entry in the held scope, `local` >= 0) after its declaration.
 struct KernelRegister {
-    uint32_t line = 0;
-    uint32_t token = 0;
+    const std::string* name = nullptr;
+    const TokenAnalysis* analysis = nullptr;
     int16_t local = -1;
 };
 
+/// Refers to the lines of the program it was built from (`program`), which stay as compiled
+/// while the program lives.
 struct LoopKernel {
     static constexpr size_t kMaxRegisters = 24;
 
+    const BytecodeProgram* program = nullptr;
     std::vector<KernelStatement> statements;  // the body's first, then each branch's
     uint32_t bodyStatements = 0;
     std::vector<KernelBranch> branches;
@@ -84,12 +93,18 @@ struct LoopKernel {
     std::vector<KernelRegister> registers;
     std::vector<int16_t> localRegisters;  // the register of each held-scope local
     uint32_t firstInstruction = 0;        // the body chunk's
+    int32_t condition = -1;                // a while loop's condition, or -1
+    const ParsedScriptLine* conditionLine = nullptr;
 };
 
 /// The kernel of a loop body chunk, or null when some statement has none. Worked out once per
 /// chunk and kept with the program. `heldScope`: the body runs in a block scope its loop holds
 /// (it declares locals), which the kernel's `local` statements fill.
-const LoopKernel* loopKernelFor(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk, bool heldScope);
+/// `between`: the line whose condition the loop tests between iterations (a while or until
+/// line), or null. A loop whose condition may call a function has no kernel: the call could
+/// move what the registers point to. A while loop's kernel decides the condition as well.
+const LoopKernel* loopKernelFor(CobaltScript& engine, BytecodeProgram& program, uint32_t chunk, bool heldScope,
+                                const ParsedScriptLine* between);
 
 /// A kernel's state over one run of its loop: the registers, and whether they are still
 /// resolved. A loop whose kernel keeps handing over stops using it.
@@ -105,23 +120,29 @@ public:
         return !(engine.coroutines.scheduled && engine.coroutines.inTurn == 0) && !engine.coroutines.pendingFailure &&
                !engine.loader.jumpPending && !engine.softError.pending && !engine.stopRequested();
     }
-    /// Runs the body from its first statement. True when the kernel ran all of it (`signal` set:
-    /// none or break); false when it handed it over (`handover`).
-    bool run(CobaltScript& engine, const ProgramRef& program, size_t heldAt, BlockSignal& signal,
-             interp::KernelHandover& handover);
+    /// Runs the body from its first statement (its locals into the held scope at `heldAt`).
+    /// True when the kernel ran all of it (`signal`: none or break); false when it handed the
+    /// body over (handover()), which the instruction loop must then run.
+    bool run(CobaltScript& engine, const ProgramRef& program, size_t heldAt, BlockSignal& signal);
+    /// Where the last run that returned false handed the body over.
+    interp::KernelHandover& handover() { return m_handover; }
+    /// A while loop's condition: true with its truth when the kernel decided it.
+    bool decideCondition(CobaltScript& engine, bool& truth);
+    /// Something other than the kernel ran: the names are resolved again before it runs next.
+    void invalidate() { m_resolved = false; }
 
 private:
     enum class Outcome : uint8_t { Done, HandedOver };
 
-    void resolve(CobaltScript& engine, const BytecodeProgram& program);
+    void resolve(CobaltScript& engine);
     Outcome runBlock(CobaltScript& engine, const ProgramRef& program, uint32_t first, uint32_t count, size_t heldAt,
-                     BlockSignal& signal, interp::KernelHandover& handover);
+                     BlockSignal& signal);
     Outcome runIf(CobaltScript& engine, const ProgramRef& program, const KernelStatement& statement, size_t heldAt,
-                  BlockSignal& signal, interp::KernelHandover& handover);
-    bool evaluate(CobaltScript& engine, const BytecodeProgram& program, int32_t expression, FastScalarValue& out);
-    bool runSimple(CobaltScript& engine, const BytecodeProgram& program, const KernelStatement& statement,
-                   size_t heldAt);
-    void handOver(uint32_t pc, interp::KernelHandover& handover);
+                  BlockSignal& signal);
+    bool evaluate(CobaltScript& engine, int32_t expression, FastScalarValue& out);
+    bool evaluateSlowly(CobaltScript& engine, const KernelExpression& compiled, FastScalarValue& out);
+    bool runSimple(CobaltScript& engine, const KernelStatement& statement, size_t heldAt);
+    void handOver(uint32_t pc);
 
     const LoopKernel* m_kernel = nullptr;
     Variable* m_registers[LoopKernel::kMaxRegisters] = {};
@@ -129,6 +150,7 @@ private:
     bool m_gaveUp = false;
     uint32_t m_iterations = 0;
     uint32_t m_handovers = 0;
+    interp::KernelHandover m_handover;
 };
 
 } // namespace cobalt

@@ -91,12 +91,23 @@ auto returningBody(const Body& body)
     };
 }
 
+/// A while loop's condition: decided by the body's runner where it can (a runner with a
+/// decideCondition member answers when it decided), else by the statement executor.
+template <typename Body>
+bool whileCondition(CobaltScript& engine, const ParsedScriptLine& line, Body& body)
+{
+    if constexpr (requires(bool& truth) { body.decideCondition(truth); }) {
+        if (bool truth = false; body.decideCondition(truth)) return truth;
+    }
+    return engine.evaluateCondition(line, "Unexpected token after while condition");
+}
+
 template <typename Body>
 Variable runWhile(CobaltScript& engine, const ParsedScriptLine& line, BlockSignal& signal, Body&& body)
 {
     signal = BlockSignal::None;
     Variable leaving;
-    while (engine.evaluateCondition(line, "Unexpected token after while condition")) {
+    while (whileCondition(engine, line, body)) {
         if (!runIteration(engine, signal, body, leaving)) break;
     }
     return leaving;
