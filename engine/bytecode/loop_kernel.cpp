@@ -341,6 +341,7 @@ void LoopKernelRun::handOver(uint32_t pc)
     m_handover.value = Variable();
     // Whatever runs from here may move or hide what the registers point to.
     m_resolved = false;
+    m_clean = false;
     // A kernel that keeps handing over costs more than it saves: after a few tries, a loop
     // whose body hands over on one iteration in four or more runs the instruction loop only.
     ++m_handovers;
@@ -354,7 +355,8 @@ constexpr uint8_t kIntRetryInterval = 16;
 
 } // namespace
 
-bool LoopKernelRun::evaluate(CobaltScript& engine, int32_t expression, FastScalarValue& out)
+[[gnu::always_inline]] inline bool LoopKernelRun::evaluate(CobaltScript& engine, int32_t expression,
+                                                            FastScalarValue& out)
 {
     const KernelExpression& compiled = m_kernel->expressions[static_cast<size_t>(expression)];
     if (compiled.name >= 0) {
@@ -378,7 +380,8 @@ bool LoopKernelRun::evaluate(CobaltScript& engine, int32_t expression, FastScala
     return evaluateSlowly(engine, compiled, out);
 }
 
-bool LoopKernelRun::evaluateSlowly(CobaltScript& engine, const KernelExpression& compiled, FastScalarValue& out)
+[[gnu::noinline]] bool LoopKernelRun::evaluateSlowly(CobaltScript& engine, const KernelExpression& compiled,
+                                                     FastScalarValue& out)
 {
     if (compiled.code.valid() && runNumberCode(engine, compiled.code, m_registers, out)) return true;
     FastEvaluator evaluator(engine, *compiled.fast, *compiled.line);
@@ -400,7 +403,8 @@ bool LoopKernelRun::evaluateSlowly(CobaltScript& engine, const KernelExpression&
 
 /// An assignment, local, compound step or array store: true when it ran, false (with nothing
 /// changed) when the instruction loop must run it.
-bool LoopKernelRun::runSimple(CobaltScript& engine, const KernelStatement& statement, size_t heldAt)
+[[gnu::always_inline]] inline bool LoopKernelRun::runSimple(CobaltScript& engine, const KernelStatement& statement,
+                                                             size_t heldAt)
 {
     const ParsedScriptLine& line = *statement.line;
     engine.setPositionContext(line);
@@ -539,7 +543,8 @@ bool LoopKernelRun::run(CobaltScript& engine, const ProgramRef& program, size_t 
         return false;
     }
     if (!m_resolved) resolve(engine);
-    return runBlock(engine, program, 0, m_kernel->bodyStatements, heldAt, signal) == Outcome::Done;
+    m_clean = runBlock(engine, program, 0, m_kernel->bodyStatements, heldAt, signal) == Outcome::Done;
+    return m_clean;
 }
 
 } // namespace cobalt

@@ -117,6 +117,9 @@ public:
     bool ready(const CobaltScript& engine) const
     {
         if (m_kernel == nullptr || m_gaveUp) return false;
+        // After an iteration that ran wholly in the kernel nothing could have started a
+        // coroutine, a jump or a soft error; only a stop comes from outside.
+        if (m_clean) return !engine.stopRequested();
         return !(engine.coroutines.scheduled && engine.coroutines.inTurn == 0) && !engine.coroutines.pendingFailure &&
                !engine.loader.jumpPending && !engine.softError.pending && !engine.stopRequested();
     }
@@ -129,7 +132,11 @@ public:
     /// A while loop's condition: true with its truth when the kernel decided it.
     bool decideCondition(CobaltScript& engine, bool& truth);
     /// Something other than the kernel ran: the names are resolved again before it runs next.
-    void invalidate() { m_resolved = false; }
+    void invalidate()
+    {
+        m_resolved = false;
+        m_clean = false;
+    }
 
 private:
     enum class Outcome : uint8_t { Done, HandedOver };
@@ -148,6 +155,7 @@ private:
     Variable* m_registers[LoopKernel::kMaxRegisters] = {};
     bool m_resolved = false;
     bool m_gaveUp = false;
+    bool m_clean = false;  // the last iteration ran wholly in the kernel
     uint32_t m_iterations = 0;
     uint32_t m_handovers = 0;
     interp::KernelHandover m_handover;
