@@ -37,6 +37,32 @@ bool isBinaryOperator(FastExprNodeKind kind)
     }
 }
 
+// The operators of the number machine, in the order of their step codes.
+#define COBALT_NUMBER_CODE_OPERATORS(X) \
+    X(Add) X(Subtract) X(Multiply) X(Divide) X(IntDivide) X(Modulo) \
+    X(Equal) X(NotEqual) X(Less) X(Greater) X(LessEqual) X(GreaterEqual)
+
+constexpr uint8_t operatorIndex(FastExprNodeKind kind)
+{
+    uint8_t index = 0;
+#define COBALT_NUMBER_CODE_INDEX(name)              \
+    if (kind == FastExprNodeKind::name) return index; \
+    ++index;
+    COBALT_NUMBER_CODE_OPERATORS(COBALT_NUMBER_CODE_INDEX)
+#undef COBALT_NUMBER_CODE_INDEX
+    return index;
+}
+
+/// The step code of an op and its operator: the ops without one first, then four codes (one
+/// per operand form) per operator.
+constexpr uint8_t stepCode(NumberOp op, FastExprNodeKind kind)
+{
+    constexpr auto firstBinary = static_cast<uint8_t>(NumberOp::Popped);
+    const auto index = static_cast<uint8_t>(op);
+    if (index < firstBinary) return index;
+    return static_cast<uint8_t>(firstBinary + operatorIndex(kind) * 4 + (index - firstBinary));
+}
+
 class NumberCompiler {
 public:
     NumberCompiler(const FastExpression& expression, const std::vector<int16_t>& nodeRegister)
@@ -48,6 +74,7 @@ public:
     {
         NumberCode code;
         if (!node(m_expression.root, 0)) return code;
+        for (NumberStep& step : m_steps) step.code = stepCode(step.op, step.kind);
         code.steps = std::move(m_steps);
         return code;
     }
@@ -119,6 +146,20 @@ private:
             emit(NumberOp::Negate);
             return true;
         case FastExprNodeKind::Call: return call(*n, depth);
+        case FastExprNodeKind::LogicalNot:
+            if (!node(n->left, depth)) return false;
+            emit(NumberOp::Not);
+            return true;
+        case FastExprNodeKind::And:
+        case FastExprNodeKind::Or: {
+            // The left operand decides or gives way to the right one, as the scalar path does.
+            if (!node(n->left, depth)) return false;
+            const size_t jump = m_steps.size();
+            emit(n->kind == FastExprNodeKind::And ? NumberOp::AndJump : NumberOp::OrJump);
+            if (!node(n->right, depth)) return false;
+            m_steps[jump].intValue = static_cast<int32_t>(m_steps.size());
+            return true;
+        }
         default: break;
         }
         if (!isBinaryOperator(n->kind) || !node(n->left, depth)) return false;
@@ -214,7 +255,10 @@ std::vector<IntStep> intCodeOf(const std::vector<NumberStep>& steps, bool& resul
             break;
         case NumberOp::Float:
         case NumberOp::WithFloat:
-        case NumberOp::CallNative: return {};
+        case NumberOp::CallNative:
+        case NumberOp::Not:
+        case NumberOp::AndJump:
+        case NumberOp::OrJump: return {};
         }
         code.push_back(converted);
     }
@@ -375,11 +419,17 @@ struct Number {
     return false;
 }
 
-bool element(const Variable* container, int32_t position, Number& out)
+[[gnu::always_inline]] inline bool element(const Variable* container, int32_t position, Number& out)
 {
     const std::vector<Variable>* items = arrayItems(container);
     if (items == nullptr || position < 1 || static_cast<size_t>(position) > items->size()) return false;
     return load(&(*items)[static_cast<size_t>(position) - 1], out);
+}
+
+/// Only false is false among the machine's numbers.
+bool truthy(const Number& number)
+{
+    return number.kind != FastScalarValue::Bool || number.intValue != 0;
 }
 
 double widened(const Number& number)
@@ -390,7 +440,8 @@ double widened(const Number& number)
 /// left `kind` right into `left`, as the flat form combines two ints or two numbers; false for
 /// bools and where the flat form would go on to the general kernels (a zero divisor, / of two
 /// ints, \ or % of a float).
-[[gnu::always_inline]] inline bool combine(FastExprNodeKind kind, Number& left, const Number& right)
+template <FastExprNodeKind kind>
+[[gnu::always_inline]] inline bool combine(Number& left, const Number& right)
 {
     if (left.kind == FastScalarValue::Int && right.kind == FastScalarValue::Int) {
         const int32_t a = left.intValue;
@@ -448,7 +499,7 @@ double widened(const Number& number)
 }
 
 /// A native builtin with a scalar form, called as the flat form's call step calls it.
-bool callNative(CobaltScript& engine, const Variable* callee, Number& acc)
+[[gnu::noinline]] bool callNative(CobaltScript& engine, const Variable* callee, Number& acc)
 {
     if (callee == nullptr || callee->type != VarType::Function) return false;
     const CallableRef& function = callee->asCallable();
@@ -482,64 +533,98 @@ NumberCode compileNumberCode(const FastExpression& expression, const std::vector
     return code;
 }
 
-bool runNumberCode(CobaltScript& engine, const NumberCode& code, Variable* const* registers, FastScalarValue& out)
+// GCC's SLP vectorisation would pack the accumulator's kind and int into a vector register and
+// unpack them again on every step.
+#if defined(__GNUC__) && !defined(__clang__)
+#define COBALT_KEEP_SCALAR [[gnu::optimize("no-tree-slp-vectorize")]]
+#else
+#define COBALT_KEEP_SCALAR
+#endif
+
+COBALT_KEEP_SCALAR bool runNumberCode(CobaltScript& engine, const NumberCode& code, Variable* const* registers,
+                                      FastScalarValue& out)
 {
     Number stack[kNumberStackLimit];
     int top = 0;
     Number acc{FastScalarValue::Int, 0, 0.0};
-    for (const NumberStep& step : code.steps) {
-        // A comparison's bool is only ever the result: it is no operand of anything here.
-        if (acc.kind == FastScalarValue::Bool) return false;
-        switch (step.op) {
-        case NumberOp::Register:
+    const NumberStep* const first = code.steps.data();
+    const NumberStep* const end = first + code.steps.size();
+    for (const NumberStep* next = first; next != end;) {
+        const NumberStep& step = *next++;
+        switch (step.code) {
+        case stepCode(NumberOp::Not, FastExprNodeKind::Invalid):
+            acc = Number{FastScalarValue::Bool, truthy(acc) ? 0 : 1, 0.0};
+            break;
+        case stepCode(NumberOp::AndJump, FastExprNodeKind::Invalid):
+            if (!truthy(acc)) next = first + step.intValue;
+            break;
+        case stepCode(NumberOp::OrJump, FastExprNodeKind::Invalid):
+            if (truthy(acc)) next = first + step.intValue;
+            break;
+        case stepCode(NumberOp::Register, FastExprNodeKind::Invalid):
             if (!load(registers[step.a], acc)) return false;
             break;
-        case NumberOp::Int: acc = Number{FastScalarValue::Int, step.intValue, 0.0}; break;
-        case NumberOp::Float: acc = Number{FastScalarValue::Float, 0, step.floatValue}; break;
-        case NumberOp::Element: {
+        case stepCode(NumberOp::Int, FastExprNodeKind::Invalid):
+            acc = Number{FastScalarValue::Int, step.intValue, 0.0};
+            break;
+        case stepCode(NumberOp::Float, FastExprNodeKind::Invalid):
+            acc = Number{FastScalarValue::Float, 0, step.floatValue};
+            break;
+        case stepCode(NumberOp::Element, FastExprNodeKind::Invalid): {
             const Variable* key = registers[step.b];
             if (key == nullptr || key->type != VarType::Int) return false;
             const int32_t* position = std::get_if<int32_t>(&key->value);
             if (position == nullptr || !element(registers[step.a], *position, acc)) return false;
             break;
         }
-        case NumberOp::Index:
+        case stepCode(NumberOp::Index, FastExprNodeKind::Invalid):
             if (acc.kind != FastScalarValue::Int || !element(registers[step.a], acc.intValue, acc)) return false;
             break;
-        case NumberOp::Length: {
+        case stepCode(NumberOp::Length, FastExprNodeKind::Invalid): {
             int32_t length = 0;
             if (!lengthOf(registers[step.a], length)) return false;
             acc = Number{FastScalarValue::Int, length, 0.0};
             break;
         }
-        case NumberOp::Push: stack[top++] = acc; break;
-        case NumberOp::Negate:
+        case stepCode(NumberOp::Push, FastExprNodeKind::Invalid): stack[top++] = acc; break;
+        case stepCode(NumberOp::Negate, FastExprNodeKind::Invalid):
             if (acc.kind == FastScalarValue::Int) {
                 acc.intValue = wrappingNegate(acc.intValue);
-            } else {
+            } else if (acc.kind == FastScalarValue::Float) {
                 acc.floatValue = -static_cast<float>(acc.floatValue);
+            } else {
+                return false;
             }
             break;
-        case NumberOp::CallNative:
-            if (!callNative(engine, registers[step.a], acc)) return false;
-            break;
-        case NumberOp::Popped: {
-            Number left = stack[--top];
-            if (!combine(step.kind, left, acc)) return false;
-            acc = left;
+        case stepCode(NumberOp::CallNative, FastExprNodeKind::Invalid): {
+            // Through a copy, so that the accumulator's address never escapes to the call.
+            Number result = acc;
+            if (!callNative(engine, registers[step.a], result)) return false;
+            acc = result;
             break;
         }
-        case NumberOp::WithInt:
-            if (!combine(step.kind, acc, Number{FastScalarValue::Int, step.intValue, 0.0})) return false;
-            break;
-        case NumberOp::WithFloat:
-            if (!combine(step.kind, acc, Number{FastScalarValue::Float, 0, step.floatValue})) return false;
-            break;
-        case NumberOp::WithRegister: {
-            Number right;
-            if (!load(registers[step.a], right) || !combine(step.kind, acc, right)) return false;
-            break;
-        }
+            // A comparison's bool is only ever the result: combine() takes no bool operand.
+#define COBALT_NUMBER_CODE_CASES(name)                                                         \
+    case stepCode(NumberOp::Popped, FastExprNodeKind::name): {                                 \
+        Number left = stack[--top];                                                            \
+        if (!combine<FastExprNodeKind::name>(left, acc)) return false;                         \
+        acc = left;                                                                            \
+        break;                                                                                 \
+    }                                                                                          \
+    case stepCode(NumberOp::WithInt, FastExprNodeKind::name):                                  \
+        if (!combine<FastExprNodeKind::name>(acc, Number{FastScalarValue::Int, step.intValue, 0.0})) return false; \
+        break;                                                                                 \
+    case stepCode(NumberOp::WithFloat, FastExprNodeKind::name):                                \
+        if (!combine<FastExprNodeKind::name>(acc, Number{FastScalarValue::Float, 0, step.floatValue})) return false; \
+        break;                                                                                 \
+    case stepCode(NumberOp::WithRegister, FastExprNodeKind::name): {                           \
+        Number right{FastScalarValue::Int, 0, 0.0};                                            \
+        if (!load(registers[step.a], right) || !combine<FastExprNodeKind::name>(acc, right)) return false; \
+        break;                                                                                 \
+    }
+            COBALT_NUMBER_CODE_OPERATORS(COBALT_NUMBER_CODE_CASES)
+#undef COBALT_NUMBER_CODE_CASES
+        default: return false;
         }
     }
     out.kind = acc.kind;

@@ -27,6 +27,9 @@ enum class NumberOp : uint8_t {
     Push,      // push acc
     Negate,
     CallNative,  // acc = the native builtin in register a, called with acc
+    Not,         // acc = whether acc is falsy
+    AndJump,     // acc falsy: keep it and go on at step intValue
+    OrJump,      // acc truthy: keep it and go on at step intValue
     // acc = left `kind` right; the operand is the popped entry (as the left operand), a
     // literal or a register.
     Popped,
@@ -38,6 +41,7 @@ enum class NumberOp : uint8_t {
 struct NumberStep {
     NumberOp op = NumberOp::Int;
     FastExprNodeKind kind = FastExprNodeKind::Invalid;
+    uint8_t code = 0;  // the op with its operator, so that the machine dispatches once
     int16_t a = -1;
     int16_t b = -1;
     int32_t intValue = 0;
