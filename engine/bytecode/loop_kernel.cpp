@@ -323,15 +323,33 @@ const LoopKernel* loopKernelFor(CobaltScript& engine, BytecodeProgram& program, 
     return kernel != nullptr && kernel->program == &program ? kernel : nullptr;
 }
 
-void LoopKernelRun::resolve(CobaltScript& engine)
+void LoopKernelRun::resolve(CobaltScript& engine, ScopeList* held)
 {
     const std::vector<KernelRegister>& registers = m_kernel->registers;
     for (size_t i = 0; i < registers.size(); ++i) {
         const KernelRegister& name = registers[i];
-        // A local's register is set when the local is declared.
-        m_registers[i] = name.local >= 0 ? nullptr : engine.resolveVariableFastPtr(*name.name, name.analysis);
+        if (name.local < 0) {
+            m_registers[i] = engine.resolveVariableFastPtr(*name.name, name.analysis);
+            continue;
+        }
+        // A local declared so far in this iteration is its entry in the held scope; the rest
+        // are set when they are declared.
+        const auto index = static_cast<size_t>(name.local);
+        m_registers[i] = held != nullptr && index < held->entries.size() ? &held->entries[index].second : nullptr;
     }
     m_resolved = true;
+}
+
+bool LoopKernelRun::afterInstruction(CobaltScript& engine)
+{
+    CoroutineEngineState& coroutines = engine.coroutines;
+    if (!coroutines.scheduled || coroutines.inTurn != 0) return true;
+    // Every instruction that completes outside a turn gives the scheduled coroutine one, as
+    // in the instruction loop. The turn runs script code: the names are resolved again.
+    engine.serviceScheduledCoroutineTurnNoThrow();
+    m_resolved = false;
+    return !coroutines.pendingFailure && !engine.loader.jumpPending && !engine.softError.pending &&
+           !engine.stopRequested();
 }
 
 void LoopKernelRun::handOver(uint32_t pc)
@@ -501,18 +519,33 @@ LoopKernelRun::Outcome LoopKernelRun::runBlock(CobaltScript& engine, const Progr
 {
     for (uint32_t i = first; i < first + count; ++i) {
         const KernelStatement& statement = m_kernel->statements[i];
+        if (!m_resolved) [[unlikely]] {
+            resolve(engine, m_kernel->localRegisters.empty() ? nullptr : &engine.scopes.blocks[heldAt]);
+        }
         switch (statement.step) {
         case KernelStep::If:
             if (runIf(engine, program, statement, heldAt, signal) == Outcome::HandedOver) return Outcome::HandedOver;
+            if (afterInstruction(engine)) [[likely]] {
+                if (signal != BlockSignal::None) return Outcome::Done;
+                break;
+            }
             if (signal != BlockSignal::None) return Outcome::Done;
-            break;
+            handOver(statement.pc + 1);
+            return Outcome::HandedOver;
         case KernelStep::Break:
             if (statement.line != nullptr) engine.setPositionContext(*statement.line);
             signal = BlockSignal::Break;
+            // Whatever the turn leaves waiting, the loop's own boundary takes up.
+            afterInstruction(engine);
             return Outcome::Done;
         default:
             if (!runSimple(engine, statement, heldAt)) {
                 handOver(statement.pc);
+                return Outcome::HandedOver;
+            }
+            if (!afterInstruction(engine)) [[unlikely]] {
+                // The instruction loop's next boundary takes up what the turn left waiting.
+                handOver(statement.pc + 1);
                 return Outcome::HandedOver;
             }
         }
@@ -523,7 +556,8 @@ LoopKernelRun::Outcome LoopKernelRun::runBlock(CobaltScript& engine, const Progr
 bool LoopKernelRun::decideCondition(CobaltScript& engine, bool& truth)
 {
     if (m_kernel->condition < 0) return false;
-    if (!m_resolved) resolve(engine);
+    // Between iterations the held scope holds no local.
+    if (!m_resolved) resolve(engine, nullptr);
     engine.setPositionContext(*m_kernel->conditionLine);
     FastScalarValue value;
     // Undecided, the statement executor tests it again: a condition has no effects.
@@ -542,7 +576,7 @@ bool LoopKernelRun::run(CobaltScript& engine, const ProgramRef& program, size_t 
         handOver(m_kernel->firstInstruction);
         return false;
     }
-    if (!m_resolved) resolve(engine);
+    if (!m_resolved) resolve(engine, nullptr);
     m_clean = runBlock(engine, program, 0, m_kernel->bodyStatements, heldAt, signal) == Outcome::Done;
     return m_clean;
 }

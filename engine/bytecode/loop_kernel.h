@@ -112,16 +112,16 @@ class LoopKernelRun {
 public:
     void attach(const LoopKernel* kernel) { m_kernel = kernel; }
     /// Whether this iteration may start in the kernel: it has one, and the instruction loop
-    /// would do nothing at the body's boundaries but run its statements (no coroutine turn,
-    /// jump, soft error, or stop is pending).
+    /// would do nothing at the body's boundaries but run its statements and give a scheduled
+    /// coroutine its turns (no coroutine failure, jump, soft error or stop is pending).
     bool ready(const CobaltScript& engine) const
     {
         if (m_kernel == nullptr || m_gaveUp) return false;
-        // After an iteration that ran wholly in the kernel nothing could have started a
-        // coroutine, a jump or a soft error; only a stop comes from outside.
+        // An iteration that ran wholly in the kernel left none of those pending (the kernel
+        // hands over after a turn that leaves one); only a stop comes from outside.
         if (m_clean) return !engine.stopRequested();
-        return !(engine.coroutines.scheduled && engine.coroutines.inTurn == 0) && !engine.coroutines.pendingFailure &&
-               !engine.loader.jumpPending && !engine.softError.pending && !engine.stopRequested();
+        return !engine.coroutines.pendingFailure && !engine.loader.jumpPending && !engine.softError.pending &&
+               !engine.stopRequested();
     }
     /// Runs the body from its first statement (its locals into the held scope at `heldAt`).
     /// True when the kernel ran all of it (`signal`: none or break); false when it handed the
@@ -141,7 +141,12 @@ public:
 private:
     enum class Outcome : uint8_t { Done, HandedOver };
 
-    void resolve(CobaltScript& engine);
+    /// Resolves every register; `held`: the held scope whose entries are the locals declared
+    /// so far in this iteration, or null when none is.
+    void resolve(CobaltScript& engine, ScopeList* held);
+    /// The scheduled coroutine's turn after an instruction, if one is due. False when the turn
+    /// left a failure, a jump, a soft error or a stop for the instruction loop to take up.
+    bool afterInstruction(CobaltScript& engine);
     Outcome runBlock(CobaltScript& engine, const ProgramRef& program, uint32_t first, uint32_t count, size_t heldAt,
                      BlockSignal& signal);
     Outcome runIf(CobaltScript& engine, const ProgramRef& program, const KernelStatement& statement, size_t heldAt,
