@@ -406,6 +406,8 @@ constexpr uint8_t kIntRetryInterval = 16;
     return evaluator.flatScalarResolved(m_registers, compiled.nodeRegister.data(), out);
 }
 
+namespace {
+
 /// The scalar into a variable that exists: an int over an int in place, the rest as
 /// assignFastScalarToVariable stores it.
 [[gnu::always_inline]] inline void storeScalar(const FastScalarValue& value, Variable& target)
@@ -415,9 +417,37 @@ constexpr uint8_t kIntRetryInterval = 16;
             *payload = value.intValue;
             return;
         }
+    } else if (value.kind == FastScalarValue::Float && target.type == VarType::Float) {
+        if (float* payload = std::get_if<float>(&target.value)) {
+            *payload = static_cast<float>(value.floatValue);
+            return;
+        }
     }
     assignFastScalarToVariable(value, target);
 }
+
+/// Appends the scalar's value to `list`, made in its place: an array's items, or (with the
+/// name) a scope's entries.
+template <class List, class... Name>
+void emplaceScalar(List& list, const FastScalarValue& value, const Name&... name)
+{
+    const auto add = [&](auto... argument) -> Variable& {
+        if constexpr (sizeof...(Name) == 0) {
+            return list.emplace_back(argument...);
+        } else {
+            return list.emplace_back(std::piecewise_construct, std::forward_as_tuple(name...),
+                                     std::forward_as_tuple(argument...))
+                .second;
+        }
+    };
+    switch (value.kind) {
+    case FastScalarValue::Int: add(value.intValue); return;
+    case FastScalarValue::Float: add(static_cast<float>(value.floatValue)); return;
+    default: assignFastScalarToVariable(value, add()); return;
+    }
+}
+
+} // namespace
 
 /// An assignment, local, compound step or array store: true when it ran, false (with nothing
 /// changed) when the instruction loop must run it.
@@ -454,22 +484,19 @@ constexpr uint8_t kIntRetryInterval = 16;
             return true;
         }
         if (position != items.size()) return false;
-        assignFastScalarToVariable(value, items.emplace_back());
+        emplaceScalar(items, value);
         return true;
     }
     case KernelStep::Local: {
         ScopeList& held = engine.scopes.blocks[heldAt];
         const auto index = static_cast<size_t>(statement.target);
         if (index < held.entries.size()) {
-            assignFastScalarToVariable(value, held.entries[index].second);
+            storeScalar(value, held.entries[index].second);
             return true;
         }
         const uint32_t token = line.assignmentTargets.front().nameIndex;
         held.nameMask |= line.analyses[token].nameBit;
-        assignFastScalarToVariable(value, held.entries.emplace_back(std::piecewise_construct,
-                                                                    std::forward_as_tuple(line.tokens[token]),
-                                                                    std::forward_as_tuple())
-                                              .second);
+        emplaceScalar(held.entries, value, line.tokens[token]);
         // The list may have moved: every declared local is found again.
         const std::vector<int16_t>& locals = m_kernel->localRegisters;
         for (size_t i = 0; i < held.entries.size() && i < locals.size(); ++i) {
