@@ -207,6 +207,7 @@ private:
             if (compiled.nodeRegister[i] < 0) return -1;
         }
         compiled.code = compileNumberCode(expression, compiled.nodeRegister);
+        compiled.floatCode = compileFloatCode(expression, compiled.nodeRegister);
         const FastExprNode& root = expression.nodes[static_cast<size_t>(expression.root)];
         if (root.kind == FastExprNodeKind::Variable) compiled.name = compiled.nodeRegister[static_cast<size_t>(expression.root)];
         m_kernel.expressions.push_back(std::move(compiled));
@@ -368,8 +369,8 @@ void LoopKernelRun::handOver(uint32_t pc)
 
 namespace {
 
-/// After the int code met an operand that was no int, this many evaluations skip it.
-constexpr uint8_t kIntRetryInterval = 16;
+/// After the int or float code met an operand of another kind, this many evaluations skip it.
+constexpr uint8_t kRetryInterval = 16;
 
 } // namespace
 
@@ -387,12 +388,22 @@ constexpr uint8_t kIntRetryInterval = 16;
                 return true;
             }
         }
-    } else if (!compiled.code.intSteps.empty()) {
-        if (compiled.intSkips == 0) {
-            if (runIntCode(compiled.code, m_registers, out)) return true;
-            compiled.intSkips = kIntRetryInterval;
-        } else {
-            --compiled.intSkips;
+    } else {
+        if (!compiled.code.intSteps.empty()) {
+            if (compiled.intSkips == 0) {
+                if (runIntCode(compiled.code, m_registers, out)) return true;
+                compiled.intSkips = kRetryInterval;
+            } else {
+                --compiled.intSkips;
+            }
+        }
+        if (compiled.floatCode.valid()) {
+            if (compiled.floatSkips == 0) {
+                if (runFloatCode(compiled.floatCode, m_registers, out)) return true;
+                compiled.floatSkips = kRetryInterval;
+            } else {
+                --compiled.floatSkips;
+            }
         }
     }
     return evaluateSlowly(engine, compiled, out);

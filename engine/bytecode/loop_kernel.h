@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/bytecode/float_code.h"
 #include "engine/bytecode/number_code.h"
 #include "engine/cobalt_script.h"
 
@@ -44,10 +45,13 @@ struct KernelExpression {
     const FastExpression* fast = nullptr;
     std::vector<int16_t> nodeRegister;
     NumberCode code;  // tried first; the flat form decides where it gives up
+    FloatCode floatCode;  // for names that hold floats, tried before the number code
     // The register the expression is, when it is a plain name (the key of a[i] = e).
     int16_t name = -1;
-    // Evaluations left before the int code is tried again after an operand was no int.
+    // Evaluations left before the int code (the float code) is tried again after an operand
+    // was no int (no float).
     mutable uint8_t intSkips = 0;
+    mutable uint8_t floatSkips = 0;
 };
 
 /// One statement of a kernel. `pc` is its instruction.
