@@ -126,10 +126,10 @@ int main(int argc, char** argv)
 #if defined(__GLIBC__)
     // A script that builds large arrays round after round would otherwise have each one mapped
     // afresh, or the heap's top handed back to the system when they go, and pay for every page
-    // again (as much system time as the script's own). Blocks up to 1 MiB come from the heap,
-    // and the process keeps what it freed for the next round, at the price of a somewhat higher
-    // peak of resident memory.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // again (as much system time as the script's own). Blocks up to 512 KiB come from the
+    // heap, and the process keeps what it freed for the next round, at the price of a somewhat
+    // higher peak of resident memory.
+    mallopt(M_MMAP_THRESHOLD, 512 << 10);
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
 #endif
 

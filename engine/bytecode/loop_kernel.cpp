@@ -12,6 +12,7 @@
 #include "engine/bytecode/fast_evaluator.h"
 #include "engine/bytecode/interpreter_internal.h"
 #include "engine/exec/line_access.h"
+#include "engine/value/array_growth.h"
 
 namespace cobalt {
 
@@ -444,6 +445,7 @@ void emplaceScalar(List& list, const FastScalarValue& value, const Name&... name
 {
     const auto add = [&](auto... argument) -> Variable& {
         if constexpr (sizeof...(Name) == 0) {
+            makeRoomForOneMore(list);
             return list.emplace_back(argument...);
         } else {
             return list.emplace_back(std::piecewise_construct, std::forward_as_tuple(name...),

@@ -14,6 +14,7 @@
 #include "engine/eval/arithmetic.h"
 #include "engine/exec/line_access.h"
 #include "engine/scope/cached_resolution.h"
+#include "engine/value/array_growth.h"
 
 namespace cobalt {
 
@@ -290,6 +291,7 @@ void executeOneElementAssignment(CobaltScript& engine, const ParsedScriptLine& l
                 return;
             }
             if (position == items.size()) {
+                makeRoomForOneMore(items);
                 items.push_back(std::move(value));
                 return;
             }

@@ -11,6 +11,7 @@
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 #include "engine/scope/scope_lookup.h"
+#include "engine/value/array_growth.h"
 
 namespace cobalt {
 
@@ -116,6 +117,7 @@ void growArray(ScriptArray& array, int32_t index)
 {
     const size_t wanted = static_cast<size_t>(index);
     if (wanted - array.items.size() > kMaxArrayGap) fail("Array index too far beyond the end of the array");
+    if (wanted == array.items.size() + 1) makeRoomForOneMore(array.items);
     array.items.resize(wanted);
 }
 

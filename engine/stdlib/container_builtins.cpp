@@ -15,6 +15,7 @@
 
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
+#include "engine/value/array_growth.h"
 
 namespace cobalt::builtins {
 namespace {
@@ -51,6 +52,7 @@ Variable push(CobaltScript& /*engine*/, const Variable* args, size_t count)
     if (count != 2) fail("push(array, value) requires exactly 2 arguments");
     if (args[0].type != VarType::Array) fail("push(array, value): first argument must be an array");
     auto& items = args[0].asArray()->items;
+    makeRoomForOneMore(items);
     items.push_back(args[1]);
     return Variable(countAsInt(items.size()));
 }

@@ -11,6 +11,7 @@
 #include "engine/error/script_error.h"
 #include "engine/stdlib/container_builtins.h"
 #include "engine/stdlib/table_sequence.h"
+#include "engine/value/array_growth.h"
 
 namespace cobalt::builtins {
 namespace {
@@ -84,6 +85,7 @@ Variable tableInsert(CobaltScript& engine, const Variable* args, size_t count)
     }
     auto& items = args[0].asArray()->items;
     if (!position) {
+        makeRoomForOneMore(items);
         items.push_back(std::move(value));
         return Variable();
     }
