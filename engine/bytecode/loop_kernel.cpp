@@ -147,8 +147,7 @@ private:
         if (group >= m_program.ifGroups.size()) return false;
         statement.step = KernelStep::If;
         statement.value = static_cast<int32_t>(m_kernel.branches.size());
-        // Copied: building a branch may add if-groups' branches to the kernel, not to the program.
-        const std::vector<BytecodeIfBranch> branches = m_program.ifGroups[group].branches;
+        const std::vector<BytecodeIfBranch>& branches = m_program.ifGroups[group].branches;
         statement.key = static_cast<int32_t>(branches.size());
         // Reserved first, so that the branches of this if stay together while nested ifs add theirs.
         const size_t at = m_kernel.branches.size();
