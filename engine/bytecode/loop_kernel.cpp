@@ -341,14 +341,43 @@ void LoopKernelRun::resolve(CobaltScript& engine, ScopeList* held)
     m_resolved = true;
 }
 
+namespace {
+
+/// What a coroutine's turn could change of where the running code's names are found. The turn
+/// runs on block and loop scopes of its own (the running code's are swapped out, untouched),
+/// so only the scopes it shares could move or hide a variable: a global defined (globals are
+/// never removed, and their slots never move) or a name added to the running code's frame
+/// scope.
+struct SharedScopeShape {
+    size_t globals = 0;
+    size_t frames = 0;
+    const void* frameEntries = nullptr;
+    size_t frameEntryCount = 0;
+
+    explicit SharedScopeShape(const ScopeState& scopes)
+        : globals(scopes.globalSlots.size()), frames(scopes.frames.size())
+    {
+        if (scopes.currentFrame < scopes.frames.size()) {
+            const auto& entries = scopes.frames[scopes.currentFrame].entries;
+            frameEntries = entries.data();
+            frameEntryCount = entries.size();
+        }
+    }
+    bool operator==(const SharedScopeShape&) const = default;
+};
+
+} // namespace
+
 bool LoopKernelRun::afterInstruction(CobaltScript& engine)
 {
     CoroutineEngineState& coroutines = engine.coroutines;
     if (!coroutines.scheduled || coroutines.inTurn != 0) return true;
     // Every instruction that completes outside a turn gives the scheduled coroutine one, as
-    // in the instruction loop. The turn runs script code: the names are resolved again.
+    // in the instruction loop. The turn runs script code: the names are resolved again when
+    // it changed what they could be found in.
+    const SharedScopeShape before(engine.scopes);
     engine.serviceScheduledCoroutineTurnNoThrow();
-    m_resolved = false;
+    if (!(SharedScopeShape(engine.scopes) == before)) m_resolved = false;
     return !coroutines.pendingFailure && !engine.loader.jumpPending && !engine.softError.pending &&
            !engine.stopRequested();
 }
