@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "engine/bytecode/fast_evaluator.h"
+#include "engine/bytecode/scalar_slot.h"
 #include "engine/eval/arithmetic.h"
 
 namespace cobalt {
@@ -19,15 +20,7 @@ const Variable kAbsent;
 // Marks a shared name slot not read yet in this evaluation.
 const Variable kUnread;
 
-// An operand stack entry: a FastScalarValue without default member initializers, so that the
-// stack costs nothing to set up. A bool is kept in intValue (0 or 1).
-struct FlatSlot {
-    int32_t kind;
-    int32_t intValue;
-    double floatValue;
-};
-
-FastScalarValue toScalar(const FlatSlot& slot)
+FastScalarValue toScalar(const ScalarSlot& slot)
 {
     FastScalarValue scalar;
     scalar.kind = slot.kind;
@@ -37,7 +30,7 @@ FastScalarValue toScalar(const FlatSlot& slot)
     return scalar;
 }
 
-void fromScalar(const FastScalarValue& scalar, FlatSlot& slot)
+void fromScalar(const FastScalarValue& scalar, ScalarSlot& slot)
 {
     slot.kind = scalar.kind;
     slot.intValue = scalar.kind == FastScalarValue::Bool ? (scalar.boolValue ? 1 : 0) : scalar.intValue;
@@ -45,7 +38,7 @@ void fromScalar(const FastScalarValue& scalar, FlatSlot& slot)
 }
 
 // The scalar of an absent, int, float or bool value; false for every other kind.
-bool slotFromVariable(const Variable& value, FlatSlot& slot)
+bool slotFromVariable(const Variable& value, ScalarSlot& slot)
 {
     switch (value.type) {
     case VarType::Not: slot.kind = FastScalarValue::Empty; return true;
@@ -67,7 +60,7 @@ bool slotFromVariable(const Variable& value, FlatSlot& slot)
 
 // The element of an array at an int position, as tryFastScalarFromIndexedValue reads it: the
 // absent value outside the array, false for an element that is no scalar.
-bool arrayElementSlot(const Variable& array, int32_t position, FlatSlot& slot)
+bool arrayElementSlot(const Variable& array, int32_t position, ScalarSlot& slot)
 {
     const std::vector<Variable>& items = array.asArray()->items;
     if (position < 1 || static_cast<size_t>(position) > items.size()) {
@@ -77,81 +70,19 @@ bool arrayElementSlot(const Variable& array, int32_t position, FlatSlot& slot)
     return slotFromVariable(items[static_cast<size_t>(position) - 1], slot);
 }
 
-bool slotTruthy(const FlatSlot& slot)
+bool slotTruthy(const ScalarSlot& slot)
 {
     if (slot.kind == FastScalarValue::Empty) return false;
     return slot.kind != FastScalarValue::Bool || slot.intValue != 0;
 }
 
-// Two ints under the operators the int path takes; false for the rest (they go to
-// combineScalars) and for a zero divisor.
-inline bool combineIntSlots(FastExprNodeKind kind, FlatSlot& left, int32_t right)
-{
-    const int32_t a = left.intValue;
-    switch (kind) {
-    case FastExprNodeKind::Add: left.intValue = wrappingAdd(a, right); return true;
-    case FastExprNodeKind::Subtract: left.intValue = wrappingSubtract(a, right); return true;
-    case FastExprNodeKind::Multiply: left.intValue = wrappingMultiply(a, right); return true;
-    // The zero divisor is left to the tree paths, which fail with "Division by zero".
-    case FastExprNodeKind::IntDivide:
-        if (right == 0) return false;
-        left.intValue = nonZeroQuotient(a, right);
-        return true;
-    case FastExprNodeKind::Modulo:
-        if (right == 0) return false;
-        left.intValue = nonZeroRemainder(a, right);
-        return true;
-    case FastExprNodeKind::Equal: left.intValue = a == right; break;
-    case FastExprNodeKind::NotEqual: left.intValue = a != right; break;
-    case FastExprNodeKind::Less: left.intValue = a < right; break;
-    case FastExprNodeKind::Greater: left.intValue = a > right; break;
-    case FastExprNodeKind::LessEqual: left.intValue = a <= right; break;
-    case FastExprNodeKind::GreaterEqual: left.intValue = a >= right; break;
-    default: return false;
-    }
-    left.kind = FastScalarValue::Bool;
-    return true;
-}
-
-// An int or float pair with at least one float under "+", "-", "*", "/" or a comparison, by
-// the double kernels of scalarArithmetic and binaryScalar; false for the rest.
-inline bool combineNumberSlots(FastExprNodeKind kind, FlatSlot& left, const FlatSlot& right)
-{
-    const double a = left.kind == FastScalarValue::Float ? left.floatValue : static_cast<double>(left.intValue);
-    const double b = right.kind == FastScalarValue::Float ? right.floatValue : static_cast<double>(right.intValue);
-    switch (kind) {
-    case FastExprNodeKind::Add: left.floatValue = roundToFloat(a + b); break;
-    case FastExprNodeKind::Subtract: left.floatValue = roundToFloat(a - b); break;
-    case FastExprNodeKind::Multiply: left.floatValue = roundToFloat(a * b); break;
-    case FastExprNodeKind::Divide:
-        if (b == 0.0) return false;
-        left.floatValue = floatDivide(a, b);
-        break;
-    case FastExprNodeKind::Equal:
-    case FastExprNodeKind::NotEqual:
-        left.intValue = (a == b) == (kind == FastExprNodeKind::Equal);
-        left.kind = FastScalarValue::Bool;
-        return true;
-    case FastExprNodeKind::Less:
-    case FastExprNodeKind::Greater:
-    case FastExprNodeKind::LessEqual:
-    case FastExprNodeKind::GreaterEqual:
-        left.intValue = comparisonHolds(kind, (a > b) - (a < b));
-        left.kind = FastScalarValue::Bool;
-        return true;
-    default: return false;
-    }
-    left.kind = FastScalarValue::Float;
-    return true;
-}
-
-bool isNumberSlot(const FlatSlot& slot)
+bool isNumberSlot(const ScalarSlot& slot)
 {
     return slot.kind == FastScalarValue::Int || slot.kind == FastScalarValue::Float;
 }
 
 // `left` combined with `right` by `kind` into `left`; false where the scalar path gives up.
-inline bool combineSlots(FastExprNodeKind kind, FlatSlot& left, const FlatSlot& right)
+inline bool combineSlots(FastExprNodeKind kind, ScalarSlot& left, const ScalarSlot& right)
 {
     if (left.kind == FastScalarValue::Int && right.kind == FastScalarValue::Int) {
         if (combineIntSlots(kind, left, right.intValue)) return true;
@@ -166,7 +97,7 @@ inline bool combineSlots(FastExprNodeKind kind, FlatSlot& left, const FlatSlot& 
 
 // combineSlots for one operator known at compile time: the int case without a dispatch.
 template <FastExprNodeKind kKind>
-[[gnu::always_inline]] inline bool combineSlotsAs(FlatSlot& left, const FlatSlot& right)
+[[gnu::always_inline]] inline bool combineSlotsAs(ScalarSlot& left, const ScalarSlot& right)
 {
     if (left.kind == FastScalarValue::Int && right.kind == FastScalarValue::Int &&
         combineIntSlots(kKind, left, right.intValue)) {
@@ -176,19 +107,19 @@ template <FastExprNodeKind kKind>
 }
 
 template <FastExprNodeKind kKind>
-[[gnu::always_inline]] inline bool combineWithInt(FlatSlot& left, int32_t right)
+[[gnu::always_inline]] inline bool combineWithInt(ScalarSlot& left, int32_t right)
 {
     if (left.kind == FastScalarValue::Int && combineIntSlots(kKind, left, right)) return true;
-    return combineSlots(kKind, left, FlatSlot{FastScalarValue::Int, right, 0.0});
+    return combineSlots(kKind, left, ScalarSlot{FastScalarValue::Int, right, 0.0});
 }
 
 template <FastExprNodeKind kKind>
-[[gnu::always_inline]] inline bool combineWithVariable(FlatSlot& left, const Variable* found)
+[[gnu::always_inline]] inline bool combineWithVariable(ScalarSlot& left, const Variable* found)
 {
     const Variable& right = found ? *found : kAbsent;
     const int32_t* whole = right.type == VarType::Int ? std::get_if<int32_t>(&right.value) : nullptr;
     if (whole != nullptr && left.kind == FastScalarValue::Int && combineIntSlots(kKind, left, *whole)) return true;
-    FlatSlot slot{};
+    ScalarSlot slot{};
     return slotFromVariable(right, slot) && combineSlots(kKind, left, slot);
 }
 
@@ -251,8 +182,8 @@ template <class Names>
     const std::vector<FastFlatStep>& steps = m_expression.flat;
     // The flattener bounds the depth by kFastFlatStackLimit and checks every node index. The
     // first entry stays unused, so that `top` (the topmost entry) starts at a valid address.
-    FlatSlot stack[kFastFlatStackLimit + 1];
-    FlatSlot* top = stack;
+    ScalarSlot stack[kFastFlatStackLimit + 1];
+    ScalarSlot* top = stack;
     // The flattener ends every form with a Return step.
     for (const FastFlatStep* next = steps.data();;) {
         const FastFlatStep& step = *next++;
@@ -363,17 +294,17 @@ template <class Names>
             top->kind = FastScalarValue::Bool;
             break;
         case FastFlatOp::Binary: {
-            const FlatSlot& right = *top--;
+            const ScalarSlot& right = *top--;
             if (!combineSlots(step.kind, *top, right)) return false;
             break;
         }
         case FastFlatOp::BinaryInt:
             if (top->kind == FastScalarValue::Int && combineIntSlots(step.kind, *top, step.intValue)) break;
-            if (!combineSlots(step.kind, *top, FlatSlot{FastScalarValue::Int, step.intValue, 0.0})) return false;
+            if (!combineSlots(step.kind, *top, ScalarSlot{FastScalarValue::Int, step.intValue, 0.0})) return false;
             break;
         case FastFlatOp::BinaryFloat: {
             // A number and a float literal (x * 0.5, v > 1.0): the double kernels straight away.
-            const FlatSlot literal{FastScalarValue::Float, 0, step.floatValue};
+            const ScalarSlot literal{FastScalarValue::Float, 0, step.floatValue};
             if (isNumberSlot(*top) && combineNumberSlots(step.kind, *top, literal)) break;
             if (!combineSlots(step.kind, *top, literal)) return false;
             break;
@@ -385,7 +316,7 @@ template <class Names>
             if (whole != nullptr && top->kind == FastScalarValue::Int && combineIntSlots(step.kind, *top, *whole)) {
                 break;
             }
-            FlatSlot slot{};
+            ScalarSlot slot{};
             if (!slotFromVariable(right, slot) || !combineSlots(step.kind, *top, slot)) return false;
             break;
         }

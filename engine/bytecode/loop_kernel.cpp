@@ -259,22 +259,6 @@ private:
     std::unordered_map<std::string, int16_t> m_locals;
 };
 
-/// x op= n for an int x and an int n with +, - or *: the compound kernels that need no more.
-bool applyIntStep(Variable& target, char op, int32_t right)
-{
-    int32_t* value = target.type == VarType::Int ? std::get_if<int32_t>(&target.value) : nullptr;
-    if (value == nullptr) return false;
-    switch (op) {
-    case '+': *value = wrappingAdd(*value, right); return true;
-    case '-': *value = wrappingSubtract(*value, right); return true;
-    case '*': *value = wrappingMultiply(*value, right); return true;
-    default: return false;
-    }
-}
-
-} // namespace
-
-namespace {
 
 /// Whether testing the line's condition can run no script code: its fast tree holds no call.
 bool conditionCallsNothing(const ParsedScriptLine& line)
@@ -368,10 +352,9 @@ struct SharedScopeShape {
 
 } // namespace
 
-bool LoopKernelRun::afterInstruction(CobaltScript& engine)
+bool LoopKernelRun::coroutineTurn(CobaltScript& engine)
 {
     CoroutineEngineState& coroutines = engine.coroutines;
-    if (!coroutines.scheduled || coroutines.inTurn != 0) return true;
     // Every instruction that completes outside a turn gives the scheduled coroutine one, as
     // in the instruction loop. The turn runs script code: the names are resolved again when
     // it changed what they could be found in.
@@ -509,7 +492,7 @@ void emplaceScalar(List& list, const FastScalarValue& value, const Name&... name
     case KernelStep::Compound: {
         Variable* target = m_registers[statement.target];
         return target != nullptr && value.kind == FastScalarValue::Int &&
-               applyIntStep(*target, statement.op, value.intValue);
+               applyIntCompound(*target, statement.op, value.intValue);
     }
     case KernelStep::Store: {
         FastScalarValue key;

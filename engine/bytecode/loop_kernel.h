@@ -150,7 +150,12 @@ private:
     void resolve(CobaltScript& engine, ScopeList* held);
     /// The scheduled coroutine's turn after an instruction, if one is due. False when the turn
     /// left a failure, a jump, a soft error or a stop for the instruction loop to take up.
-    bool afterInstruction(CobaltScript& engine);
+    bool afterInstruction(CobaltScript& engine)
+    {
+        const CoroutineEngineState& coroutines = engine.coroutines;
+        return !coroutines.scheduled || coroutines.inTurn != 0 || coroutineTurn(engine);
+    }
+    [[gnu::noinline]] bool coroutineTurn(CobaltScript& engine);
     Outcome runBlock(CobaltScript& engine, const ProgramRef& program, uint32_t first, uint32_t count, size_t heldAt,
                      BlockSignal& signal);
     Outcome runIf(CobaltScript& engine, const ProgramRef& program, const KernelStatement& statement, size_t heldAt,

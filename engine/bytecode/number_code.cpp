@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "engine/bytecode/fast_evaluator.h"
+#include "engine/bytecode/scalar_slot.h"
 #include "engine/eval/arithmetic.h"
 
 namespace cobalt {
@@ -391,12 +392,8 @@ bool runIntCode(const NumberCode& code, Variable* const* registers, FastScalarVa
 namespace {
 
 /// A number of the machine: an int, a float (kept widened, as the flat form keeps it) or a
-/// bool (a comparison's result, which only a last step may give).
-struct Number {
-    int32_t kind;  // FastScalarValue::Int, Float or Bool
-    int32_t intValue;
-    double floatValue;
-};
+/// bool (a comparison's result).
+using Number = ScalarSlot;
 
 [[gnu::always_inline]] inline bool load(const Variable* value, Number& out)
 {
@@ -432,11 +429,6 @@ bool truthy(const Number& number)
     return number.kind != FastScalarValue::Bool || number.intValue != 0;
 }
 
-double widened(const Number& number)
-{
-    return number.kind == FastScalarValue::Float ? number.floatValue : static_cast<double>(number.intValue);
-}
-
 /// left `kind` right into `left`, as the flat form combines two ints or two numbers; false for
 /// bools and where the flat form would go on to the general kernels (a zero divisor, / of two
 /// ints, \ or % of a float).
@@ -444,58 +436,10 @@ template <FastExprNodeKind kind>
 [[gnu::always_inline]] inline bool combine(Number& left, const Number& right)
 {
     if (left.kind == FastScalarValue::Int && right.kind == FastScalarValue::Int) {
-        const int32_t a = left.intValue;
-        const int32_t b = right.intValue;
-        switch (kind) {
-        case FastExprNodeKind::Add: left.intValue = wrappingAdd(a, b); return true;
-        case FastExprNodeKind::Subtract: left.intValue = wrappingSubtract(a, b); return true;
-        case FastExprNodeKind::Multiply: left.intValue = wrappingMultiply(a, b); return true;
-        case FastExprNodeKind::IntDivide:
-            if (b == 0) return false;
-            left.intValue = nonZeroQuotient(a, b);
-            return true;
-        case FastExprNodeKind::Modulo:
-            if (b == 0) return false;
-            left.intValue = nonZeroRemainder(a, b);
-            return true;
-        case FastExprNodeKind::Equal: left.intValue = a == b; break;
-        case FastExprNodeKind::NotEqual: left.intValue = a != b; break;
-        case FastExprNodeKind::Less: left.intValue = a < b; break;
-        case FastExprNodeKind::Greater: left.intValue = a > b; break;
-        case FastExprNodeKind::LessEqual: left.intValue = a <= b; break;
-        case FastExprNodeKind::GreaterEqual: left.intValue = a >= b; break;
-        default: return false;
-        }
-        left.kind = FastScalarValue::Bool;
-        return true;
+        return combineIntSlots(kind, left, right.intValue);
     }
     if (left.kind == FastScalarValue::Bool || right.kind == FastScalarValue::Bool) return false;
-    const double a = widened(left);
-    const double b = widened(right);
-    switch (kind) {
-    case FastExprNodeKind::Add: left.floatValue = roundToFloat(a + b); break;
-    case FastExprNodeKind::Subtract: left.floatValue = roundToFloat(a - b); break;
-    case FastExprNodeKind::Multiply: left.floatValue = roundToFloat(a * b); break;
-    case FastExprNodeKind::Divide:
-        if (b == 0.0) return false;
-        left.floatValue = floatDivide(a, b);
-        break;
-    case FastExprNodeKind::Equal:
-    case FastExprNodeKind::NotEqual:
-        left.intValue = (a == b) == (kind == FastExprNodeKind::Equal);
-        left.kind = FastScalarValue::Bool;
-        return true;
-    case FastExprNodeKind::Less:
-    case FastExprNodeKind::Greater:
-    case FastExprNodeKind::LessEqual:
-    case FastExprNodeKind::GreaterEqual:
-        left.intValue = comparisonHolds(kind, (a > b) - (a < b));
-        left.kind = FastScalarValue::Bool;
-        return true;
-    default: return false;
-    }
-    left.kind = FastScalarValue::Float;
-    return true;
+    return combineNumberSlots(kind, left, right);
 }
 
 /// A native builtin with a scalar form, called as the flat form's call step calls it.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/cobalt_script.h"
+#include "engine/eval/arithmetic.h"
 
 namespace cobalt {
 
@@ -61,6 +62,19 @@ void storeIndexed(CobaltScript& engine, std::string_view name, const TokenAnalys
 
 /// Runs a line prepared as AssignmentForm::OneElement (name[k] = e); failures leave unpositioned.
 void executeOneElementAssignment(CobaltScript& engine, const ParsedScriptLine& line);
+/// x op= n for an int x and an int n, in place; false for the operators that need more than
+/// the wrapping kernels (and for an x that holds no int).
+inline bool applyIntCompound(Variable& target, char op, int32_t right)
+{
+    int32_t* value = target.type == VarType::Int ? std::get_if<int32_t>(&target.value) : nullptr;
+    if (value == nullptr) return false;
+    switch (op) {
+    case '+': *value = wrappingAdd(*value, right); return true;
+    case '-': *value = wrappingSubtract(*value, right); return true;
+    case '*': *value = wrappingMultiply(*value, right); return true;
+    default: return false;
+    }
+}
 /// Runs a line prepared as AssignmentForm::Compound (x op= e, x[k] op= e) with the operator
 /// byte `op`; failures leave unpositioned.
 void executeCompoundAssignment(CobaltScript& engine, const ParsedScriptLine& line, char op);

@@ -87,20 +87,6 @@ void applyCompound(CobaltScript& engine, Variable& target, char op, const Variab
     if (!engine.performOperationInPlace(target, op, right)) target = engine.performOperation(target, op, right);
 }
 
-/// x op= n for an int x and an int n, in place; false for the operators that need more
-/// than the wrapping kernels.
-bool applyIntCompound(Variable& target, char op, int32_t right)
-{
-    int32_t* value = target.type == VarType::Int ? std::get_if<int32_t>(&target.value) : nullptr;
-    if (value == nullptr) return false;
-    switch (op) {
-    case '+': *value = wrappingAdd(*value, right); return true;
-    case '-': *value = wrappingSubtract(*value, right); return true;
-    case '*': *value = wrappingMultiply(*value, right); return true;
-    default: return false;
-    }
-}
-
 /// The target's key in brackets number `i`.
 Variable evaluateKey(CobaltScript& engine, const ParsedScriptLine& line, const ParsedAssignmentTarget& target, size_t i)
 {
