@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "engine/bytecode/fast_evaluator.h"
+#include "engine/bytecode/number_code.h"
 #include "engine/eval/arithmetic.h"
 
 namespace cobalt {
@@ -35,12 +36,9 @@ FloatOp arithmeticStep(FastExprNodeKind kind, int form)
     return static_cast<FloatOp>(base + form);
 }
 
-class FloatCompiler {
+class FloatCompiler : RegisterTree {
 public:
-    FloatCompiler(const FastExpression& expression, const std::vector<int16_t>& nodeRegister)
-        : m_expression(expression), m_nodeRegister(nodeRegister)
-    {
-    }
+    using RegisterTree::RegisterTree;
 
     FloatCode compile()
     {
@@ -57,12 +55,6 @@ public:
     }
 
 private:
-    const FastExprNode* at(int32_t index) const
-    {
-        if (index < 0 || static_cast<size_t>(index) >= m_expression.nodes.size()) return nullptr;
-        return &m_expression.nodes[static_cast<size_t>(index)];
-    }
-
     static bool isCondition(const FastExprNode& n)
     {
         return isComparisonNode(n.kind) || n.kind == FastExprNodeKind::And || n.kind == FastExprNodeKind::Or ||
@@ -97,8 +89,6 @@ private:
         return (leftFloat || rightFloat) && (leftFloat || left->kind == FastExprNodeKind::IntLiteral) &&
                (rightFloat || right->kind == FastExprNodeKind::IntLiteral);
     }
-
-    int16_t registerOf(int32_t index) const { return m_nodeRegister[static_cast<size_t>(index)]; }
 
     void emit(FloatOp op, int16_t a = -1, double constant = 0.0)
     {
@@ -180,8 +170,6 @@ private:
         return true;
     }
 
-    const FastExpression& m_expression;
-    const std::vector<int16_t>& m_nodeRegister;
     std::vector<FloatStep> m_steps;
 };
 

@@ -64,12 +64,9 @@ constexpr uint8_t stepCode(NumberOp op, FastExprNodeKind kind)
     return static_cast<uint8_t>(firstBinary + operatorIndex(kind) * 4 + (index - firstBinary));
 }
 
-class NumberCompiler {
+class NumberCompiler : RegisterTree {
 public:
-    NumberCompiler(const FastExpression& expression, const std::vector<int16_t>& nodeRegister)
-        : m_expression(expression), m_nodeRegister(nodeRegister)
-    {
-    }
+    using RegisterTree::RegisterTree;
 
     NumberCode compile()
     {
@@ -81,20 +78,6 @@ public:
     }
 
 private:
-    const FastExprNode* at(int32_t index) const
-    {
-        if (index < 0 || static_cast<size_t>(index) >= m_expression.nodes.size()) return nullptr;
-        return &m_expression.nodes[static_cast<size_t>(index)];
-    }
-
-    /// The register of a name node, or -1 when `index` is no name node.
-    int16_t registerOf(int32_t index) const
-    {
-        const FastExprNode* n = at(index);
-        if (n == nullptr || n->kind != FastExprNodeKind::Variable) return -1;
-        return m_nodeRegister[static_cast<size_t>(index)];
-    }
-
     void emit(NumberOp op, FastExprNodeKind kind = FastExprNodeKind::Invalid, int16_t a = -1, int16_t b = -1)
     {
         NumberStep step;
@@ -199,8 +182,6 @@ private:
         return true;
     }
 
-    const FastExpression& m_expression;
-    const std::vector<int16_t>& m_nodeRegister;
     std::vector<NumberStep> m_steps;
 };
 
@@ -308,29 +289,15 @@ bool lengthOf(const Variable* value, int32_t& out)
     return true;
 }
 
+/// Two ints under `kKind`, as the flat form's int kernel combines them (a comparison gives 0
+/// or 1); false for a zero divisor and for the operators it leaves to others.
 template <FastExprNodeKind kKind>
 [[gnu::always_inline]] inline bool combineInts(int32_t& left, int32_t right)
 {
-    switch (kKind) {
-    case FastExprNodeKind::Add: left = wrappingAdd(left, right); return true;
-    case FastExprNodeKind::Subtract: left = wrappingSubtract(left, right); return true;
-    case FastExprNodeKind::Multiply: left = wrappingMultiply(left, right); return true;
-    case FastExprNodeKind::IntDivide:
-        if (right == 0) return false;
-        left = nonZeroQuotient(left, right);
-        return true;
-    case FastExprNodeKind::Modulo:
-        if (right == 0) return false;
-        left = nonZeroRemainder(left, right);
-        return true;
-    case FastExprNodeKind::Equal: left = left == right; return true;
-    case FastExprNodeKind::NotEqual: left = left != right; return true;
-    case FastExprNodeKind::Less: left = left < right; return true;
-    case FastExprNodeKind::Greater: left = left > right; return true;
-    case FastExprNodeKind::LessEqual: left = left <= right; return true;
-    case FastExprNodeKind::GreaterEqual: left = left >= right; return true;
-    default: return false;
-    }
+    ScalarSlot slot{FastScalarValue::Int, left, 0.0};
+    if (!combineIntSlots(kKind, slot, right)) return false;
+    left = slot.intValue;
+    return true;
 }
 
 } // namespace

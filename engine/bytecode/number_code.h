@@ -84,6 +84,34 @@ struct NumberCode {
     bool valid() const { return !steps.empty(); }
 };
 
+/// A fast tree as the code compilers read it: its nodes, checked, and the register of each
+/// name node.
+class RegisterTree {
+public:
+    RegisterTree(const FastExpression& expression, const std::vector<int16_t>& nodeRegister)
+        : m_expression(expression), m_nodeRegister(nodeRegister)
+    {
+    }
+
+protected:
+    /// The node at `index`, or null outside the tree.
+    const FastExprNode* at(int32_t index) const
+    {
+        if (index < 0 || static_cast<size_t>(index) >= m_expression.nodes.size()) return nullptr;
+        return &m_expression.nodes[static_cast<size_t>(index)];
+    }
+    /// The register of the name node at `index`, or -1 when it is no name node.
+    int16_t registerOf(int32_t index) const
+    {
+        const FastExprNode* n = at(index);
+        if (n == nullptr || n->kind != FastExprNodeKind::Variable) return -1;
+        return m_nodeRegister[static_cast<size_t>(index)];
+    }
+
+    const FastExpression& m_expression;
+    const std::vector<int16_t>& m_nodeRegister;
+};
+
 /// Compiles the tree of `expression`, whose name node i reads register nodeRegister[i]; an
 /// empty code when some node is outside what the machine covers.
 NumberCode compileNumberCode(const FastExpression& expression, const std::vector<int16_t>& nodeRegister);
