@@ -98,8 +98,17 @@ public:
     /// Positions a failure caught while `line` ran (leaves already-positioned texts alone)
     /// and throws it. Call from inside a catch block.
     [[noreturn]] void rethrowPositioned(const ParsedScriptLine& line);
-    /// Makes `line` the running statement for error texts and clears the near-token.
-    void setPositionContext(const ParsedScriptLine& line);
+    /// Makes `line` the running statement for error texts and clears the near-token. Inline:
+    /// every statement that runs sets it.
+    void setPositionContext(const ParsedScriptLine& line)
+    {
+        errorContext.currentLine = line.lineNumber;
+        errorContext.sourceText = &line.text;
+        errorContext.sourceTokens = &line.tokens;
+        errorContext.sourceTokensText = &line.text;
+        errorContext.nearToken.clear();
+        errorContext.nearTokenIndex = 0;
+    }
     void setNearToken(const Token& token, size_t index);
     /// The near-token is `line.tokens[index]` (which must exist); cheaper than
     /// setNearToken on the evaluator's hot path.

@@ -103,16 +103,6 @@ void CobaltScript::rethrowPositioned(const ParsedScriptLine& line)
     throw std::runtime_error(buildErrorText(message, nearToken, where));
 }
 
-void CobaltScript::setPositionContext(const ParsedScriptLine& line)
-{
-    errorContext.currentLine = line.lineNumber;
-    errorContext.sourceText = &line.text;
-    errorContext.sourceTokens = &line.tokens;
-    errorContext.sourceTokensText = &line.text;
-    errorContext.nearToken.clear();
-    errorContext.nearTokenIndex = 0;
-}
-
 // Kept out of line: markNearToken runs on every call and must stay a few instructions.
 [[gnu::noinline]] void CobaltScript::setNearToken(const Token& token, size_t index)
 {
