@@ -71,9 +71,7 @@ public:
         case Route::InPlace:
             // Only an inline-eligible body with no block scope open could take another road.
             if (m_inlineFact == kChunkFactNo || scopes.blocks.size() > scopes.blockBase) {
-                KernelHandover* handover = nullptr;
-                if (startInKernel(0, signal, handover)) return;
-                runLoopBodyInPlace(m_engine, m_program, m_body, signal, value, handover);
+                runInPlace(signal, value);
                 return;
             }
             break;
@@ -81,12 +79,7 @@ public:
             // Between iterations the held scope is on top of the stack, empty: whatever ran in
             // between (the loop's clause, a condition's calls) has closed what it opened.
             if (scopes.blocks.size() == m_heldAt + 1) {
-                KernelHandover* handover = nullptr;
-                if (startInKernel(m_heldAt, signal, handover)) {
-                    emptyHeldScope(m_engine.scopes, m_heldAt);
-                    return;
-                }
-                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value, handover);
+                runHeld(signal, value);
                 return;
             }
             break;
@@ -121,14 +114,17 @@ private:
             if (m_mode == RunMode::Activation) {
                 m_kernel.attach(loopKernelFor(m_engine, *m_program, chunk, held, m_between));
             }
+            // The first iteration takes the road the others will take, kernel included.
             if (held) {
                 m_route = Route::Held;
                 m_heldAt = scopes.blocks.size();
                 m_engine.pushBlockScope();
-                runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value, nullptr);
+                runHeld(signal, value);
                 return;
             }
             m_route = Route::InPlace;
+            runInPlace(signal, value);
+            return;
         }
         keepReturned(runChunkInPlace(m_engine, m_program, chunk, signal), signal, value);
     }
@@ -145,6 +141,25 @@ public:
     bool decideCondition(bool& truth) { return m_kernel.ready(m_engine) && m_kernel.decideCondition(m_engine, truth); }
 
 private:
+    /// One iteration of a body that runs in place, in its kernel while it can.
+    [[gnu::always_inline]] void runInPlace(BlockSignal& signal, Variable& value)
+    {
+        KernelHandover* handover = nullptr;
+        if (startInKernel(0, signal, handover)) return;
+        runLoopBodyInPlace(m_engine, m_program, m_body, signal, value, handover);
+    }
+
+    /// One iteration of a body in the scope its loop holds (empty, on top of the stack).
+    [[gnu::always_inline]] void runHeld(BlockSignal& signal, Variable& value)
+    {
+        KernelHandover* handover = nullptr;
+        if (startInKernel(m_heldAt, signal, handover)) {
+            emptyHeldScope(m_engine.scopes, m_heldAt);
+            return;
+        }
+        runChunkInHeldScope(m_engine, m_program, m_body, signal, m_heldAt, value, handover);
+    }
+
     /// Runs the iteration in the kernel when it is ready: true when it ran all of it; false with
     /// `handover` set when the instruction loop must go on from there, or left null when the
     /// whole iteration is the instruction loop's.
