@@ -23,6 +23,7 @@
 
 #include "engine/bytecode/fast_body.h"
 #include "engine/bytecode/fast_evaluator.h"
+#include "engine/bytecode/int_function.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 #include "engine/scope/scope_stack_ops.h"
@@ -319,6 +320,9 @@ void CobaltScript::prepareFastCallableBody(ScriptCallable& function)
     function.fastGuardLine = 0;
     function.fastReturnLine = 0;
     function.fastScalarForm = false;
+    function.intCodeState = IntCodeState::Unknown;
+    function.intGiveUps = 0;
+    function.intCode.reset();
     if (function.isNative || function.isCoroutine || function.isLoadedChunk) return;
     uint64_t first = 0;
     uint64_t end = 0;
@@ -391,6 +395,11 @@ bool evaluateBodyScalar(CobaltScript& engine, const ScriptCallable& function, si
                         FastScalarValue& out)
 {
     if (!scalarFormApplies(engine, function)) return false;
+    int32_t whole = 0;
+    if (tryRunIntFunctionOn(engine, function, count, argumentAt, whole)) {
+        out = FastScalarValue{FastScalarValue::Int, whole, 0.0, false};
+        return true;
+    }
     const ParsedLines& lines = function.lines();
     const PureBodyNesting nesting;
     LightweightFrame frame(engine, function, count, argumentAt);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytecode/int_function.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/position_context_guard.h"
 #include "engine/error/script_error.h"
@@ -343,6 +344,13 @@ Variable callScript(CobaltScript& engine, const CallableRef& function, const Var
     // A function with a single-expression body runs no instructions of its own, so recursion
     // through such bodies (an exponential one can run for ages) is checked here.
     engine.checkStopBoundary();
+    if (function->intCodeState != IntCodeState::None) {
+        int32_t result = 0;
+        if (tryRunIntFunctionOn(engine, *function, count, [args](size_t i) -> const Variable& { return args[i]; },
+                                result)) {
+            return Variable(result);
+        }
+    }
     // The guard form is left to the general road: whether "error" is still the builtin is
     // decided with the parameters bound, as one of them may be called so.
     const FastBodyKind kind = function->fastBodyKind;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -23,6 +24,11 @@ using NativeFunction = std::function<Variable(NativeArgs)>;
 /// one `return` line; an `if` guard that raises a literal error, then a `return`; an `if`
 /// whose body is one `return`, then a `return` (the base case of a recursion).
 enum class FastBodyKind : uint8_t { None = 0, SingleReturn = 1, ErrorGuard = 2, GuardedReturn = 3 };
+
+/// Whether a function runs as an int function (engine/bytecode/int_function.h): not known
+/// until its first call, then compiled, or not one (and never tried again).
+enum class IntCodeState : uint8_t { Unknown = 0, Ready = 1, None = 2 };
+struct IntFunctionCode;
 
 struct ScriptCallable {
     bool isNative = false;
@@ -66,6 +72,11 @@ struct ScriptCallable {
     // Whether the fast body can be evaluated on the pure scalar paths (fastBodyHasScalarForm),
     // decided once with the fast body: it depends on the function alone.
     bool fastScalarForm = false;
+    // The int function form of the fast body, compiled on the first call that could use it;
+    // `intGiveUps` counts the runs that gave up, after a few of which it is not tried again.
+    mutable IntCodeState intCodeState = IntCodeState::Unknown;
+    mutable uint8_t intGiveUps = 0;
+    mutable std::shared_ptr<const IntFunctionCode> intCode;
 
     /// The lines the body indices refer to.
     const ParsedLines& lines() const { return program ? program->lines : bodyLines; }

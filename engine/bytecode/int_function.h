@@ -1,0 +1,47 @@
+#pragma once
+// Int functions: a fast body (one `return`, or the guarded return of a recursion's base case)
+// whose expressions are int arithmetic over its parameters, int literals and calls of other
+// such functions by name, e.g.
+//     function fib(n)
+//         if n < 2
+//             return n
+//         end
+//         return fib(n - 1) + fib(n - 2)
+//     end
+// Called with int arguments, such a function can run nothing but arithmetic: no scope, no
+// effect, no failure anyone could see. So the whole call tree is computed here on plain ints,
+// without binding a parameter or looking up a name per call. Whenever the outcome is not a
+// plain int reached that way (a zero divisor, a callee that is no int function, a recursion
+// too deep, a stop request), the run gives up with nothing done, and the call path runs the
+// call as it would have anyway; a function that keeps giving up is not tried any more.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/cobalt_script.h"
+
+namespace cobalt {
+
+/// Runs `function` with the int arguments args[0..count) as an int function: true with the
+/// result in `out`, false (with nothing done) where the call path must run it.
+bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, const int32_t* args, size_t count,
+                       int32_t& out);
+
+/// The same with the arguments as values; false at once when one of them is not an int. The
+/// argument at position i is argumentAt(i).
+template <class ArgumentAt>
+bool tryRunIntFunctionOn(CobaltScript& engine, const ScriptCallable& function, size_t count, ArgumentAt argumentAt,
+                         int32_t& out)
+{
+    constexpr size_t kMaxArguments = 16;
+    if (function.intCodeState == IntCodeState::None || count > kMaxArguments) return false;
+    int32_t ints[kMaxArguments];
+    for (size_t i = 0; i < count; ++i) {
+        const Variable& argument = argumentAt(i);
+        if (argument.type != VarType::Int) return false;
+        ints[i] = *std::get_if<int32_t>(&argument.value);
+    }
+    return tryRunIntFunction(engine, function, ints, count, out);
+}
+
+} // namespace cobalt
