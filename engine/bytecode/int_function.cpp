@@ -1,9 +1,11 @@
-// Int functions (int_function.h): compiling a fast body into a small int tree, and running a
-// call tree of such functions on plain ints.
+// Int functions (int_function.h): compiling a function body into int statements over
+// registers, and running a call tree of such functions on plain ints.
 
 #include "engine/bytecode/int_function.h"
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/bytecode/scalar_slot.h"
@@ -11,14 +13,32 @@
 
 namespace cobalt {
 
-enum class IntNodeOp : uint8_t { Literal, Parameter, Negate, Binary, Call };
+namespace {
+
+/// Most registers (parameters and locals) and results of an int function.
+constexpr size_t kMaxIntRegisters = 32;
+constexpr size_t kMaxIntResults = 8;
+/// Deepest int expression compiled: its evaluation recurses once per level.
+constexpr int kMaxExpressionDepth = 48;
+/// Deepest nesting of calls in one run. Deeper recursions are left to the call path, which
+/// knows how to fail on them; this keeps a run that gives up cheap.
+constexpr uint32_t kMaxRunDepth = 5000;
+/// Runs that may give up before a function is not tried any more.
+constexpr uint8_t kMaxGiveUps = 3;
+/// Call depth beyond which no run starts, so that the call path's own depth limit (far
+/// above) is never reached inside a run.
+constexpr uint64_t kMaxStartingCallDepth = 100000;
+
+} // namespace
+
+enum class IntNodeOp : uint8_t { Literal, Register, Negate, Binary, Call };
 
 struct IntNode {
     IntNodeOp op = IntNodeOp::Literal;
     FastExprNodeKind kind = FastExprNodeKind::Invalid;  // a Binary node's operator
     int32_t left = -1;                                  // operand; a Call node's call site
     int32_t right = -1;
-    int32_t value = 0;  // a Literal's value, a Parameter's position
+    int32_t value = 0;  // a Literal's value, a Register's index
 };
 
 /// A call by name. The name is resolved once per run and per calling function (in that
@@ -31,33 +51,38 @@ struct IntCallSite {
     mutable const ScriptCallable* target = nullptr;
 };
 
-struct IntFunctionCode {
-    std::vector<IntNode> nodes;
-    std::vector<IntCallSite> calls;
-    size_t parameterCount = 0;
-    // The guarded return: the comparison `guardLeft guardKind guardRight` chooses between
-    // `guardedResult` and `result`. Without a guard (guardKind Invalid) the body is `result`.
+enum class IntStatementKind : uint8_t {
+    Local,          // local names = values: each value into the registers from `target` on
+    SpreadLocal,    // local names = call: the call's results into the registers from `target` on
+    GuardedReturn,  // if left guardKind right: return values
+    Return,         // return values
+};
+
+struct IntStatement {
+    IntStatementKind kind = IntStatementKind::Return;
     FastExprNodeKind guardKind = FastExprNodeKind::Invalid;
     int32_t guardLeft = -1;
     int32_t guardRight = -1;
-    int32_t guardedResult = -1;
-    int32_t result = -1;
+    int32_t target = 0;      // first register a local statement sets
+    int32_t spreadCall = -1;  // SpreadLocal: the call site
+    // The values: node indices code.values[first .. first + count). SpreadLocal: the number
+    // of names.
+    uint32_t first = 0;
+    uint32_t count = 0;
+};
+
+struct IntFunctionCode {
+    std::vector<IntNode> nodes;
+    std::vector<IntCallSite> calls;
+    std::vector<int32_t> values;
+    std::vector<IntStatement> statements;
+    size_t parameterCount = 0;
+    size_t registerCount = 0;
+    // How many values every return gives (all of them give as many).
+    size_t resultCount = 0;
 };
 
 namespace {
-
-/// Deepest int expression compiled: its evaluation recurses once per level.
-constexpr int kMaxExpressionDepth = 48;
-/// Deepest nesting of calls in one run. Deeper recursions are left to the call path, which
-/// knows how to fail on them; this keeps a run that gives up cheap.
-constexpr uint32_t kMaxRunDepth = 5000;
-/// Most parameters an int function has.
-constexpr size_t kMaxIntParameters = 16;
-/// Runs that may give up before a function is not tried any more.
-constexpr uint8_t kMaxGiveUps = 3;
-/// Call depth beyond which no run starts, so that the call path's own depth limit (far
-/// above) is never reached inside a run.
-constexpr uint64_t kMaxStartingCallDepth = 100000;
 
 bool isIntOperator(FastExprNodeKind kind)
 {
@@ -71,58 +96,224 @@ bool isIntOperator(FastExprNodeKind kind)
     }
 }
 
+bool isFunctionForm(StatementKind kind)
+{
+    return kind == StatementKind::Function || kind == StatementKind::DecayFunction ||
+           kind == StatementKind::NativeFunction || kind == StatementKind::LocalFunction;
+}
+
+/// The lines [first, end) of a function's body: its own list, or, for a compiled body, the
+/// lines between its declaration and the declaration's `end`, found from the line of the
+/// chunk's first instruction.
+bool bodyRange(const ScriptCallable& function, size_t& first, size_t& end)
+{
+    if (!function.program) {
+        first = 0;
+        end = function.bodyLines.size();
+        return true;
+    }
+    const BytecodeProgram& program = *function.program;
+    if (function.chunkIndex >= program.chunks.size()) return false;
+    const BytecodeChunk& chunk = program.chunks[function.chunkIndex];
+    if (chunk.instructionCount == 0 || chunk.firstInstruction >= program.instructions.size()) return false;
+    const Instruction& opening = program.instructions[chunk.firstInstruction];
+    switch (opening.opcode) {
+    case Opcode::Line:
+    case Opcode::InlineAssignment:
+    case Opcode::Return: first = opening.operand; break;
+    case Opcode::If:
+        if (opening.operand >= program.ifGroups.size() || program.ifGroups[opening.operand].branches.empty()) {
+            return false;
+        }
+        first = program.ifGroups[opening.operand].branches.front().line;
+        break;
+    default: return false;
+    }
+    const ParsedLines& lines = program.lines;
+    size_t declaration = first;
+    while (declaration > 0 && declaration <= lines.size() && lines[declaration - 1].kind == StatementKind::Empty) {
+        --declaration;
+    }
+    if (declaration == 0 || declaration > lines.size()) return false;
+    const ParsedScriptLine& opener = lines[declaration - 1];
+    if (!isFunctionForm(opener.kind) || opener.matchingEnd == kNoLine) return false;
+    end = opener.matchingEnd;
+    return first <= end && end <= lines.size();
+}
+
+/// A plain name (no scope mark) at a token position, or empty.
+std::string_view plainName(const ParsedScriptLine& line, size_t index)
+{
+    if (index >= line.tokens.size() || index >= line.analyses.size() || !line.analyses[index].noScopeMark) return {};
+    return line.tokens[index];
+}
+
 class IntCompiler {
 public:
-    IntCompiler(const ScriptCallable& function, IntFunctionCode& code) : m_function(function), m_code(code) {}
-
-    /// The line's single expression compiled, or -1 when it has no int form.
-    int32_t line(const ParsedScriptLine& line)
+    IntCompiler(const ScriptCallable& function, IntFunctionCode& code) : m_code(code)
     {
-        if (line.exprRanges.size() != 1 || line.exprFast.size() != 1 || !line.exprFast[0].valid()) return -1;
-        return expression(line, line.exprFast[0], line.exprFast[0].root, 0);
+        m_names = function.parameters;
+        m_code.parameterCount = m_names.size();
     }
 
-    /// The comparison that is a guard's whole condition, compiled into the code's guard.
-    bool guard(const ParsedScriptLine& line)
+    /// The body lines [first, end) compiled; false when they are not an int function's.
+    bool body(const ParsedLines& lines, size_t first, size_t end)
     {
-        if (line.exprRanges.size() != 1 || line.exprFast.size() != 1 || !line.exprFast[0].valid()) return false;
-        const FastExpression& fast = line.exprFast[0];
-        const FastExprNode* root = node(fast, fast.root);
-        if (!root || !isComparison(root->kind)) return false;
-        m_code.guardKind = root->kind;
-        m_code.guardLeft = expression(line, fast, root->left, 1);
-        m_code.guardRight = expression(line, fast, root->right, 1);
-        return m_code.guardLeft >= 0 && m_code.guardRight >= 0;
+        // Every name the body binds, so that no call is compiled to a name that a parameter
+        // or a local holds (or will hold) instead of a function.
+        m_bound = m_names;
+        for (size_t i = first; i < end; ++i) {
+            if (!isLocalStatement(lines[i])) continue;
+            for (const ParsedAssignmentTarget& target : lines[i].assignmentTargets) {
+                m_bound.emplace_back(plainName(lines[i], target.nameIndex));
+            }
+        }
+        for (size_t i = 0; i < m_bound.size(); ++i) {
+            for (size_t j = 0; j < i; ++j) {
+                if (m_bound[i].empty() || m_bound[i] == m_bound[j]) return false;
+            }
+        }
+        size_t i = first;
+        while (i < end) {
+            const ParsedScriptLine& line = lines[i];
+            if (line.kind == StatementKind::Empty) {
+                ++i;
+            } else if (isLocalStatement(line)) {
+                if (!local(line)) return false;
+                ++i;
+            } else if (line.kind == StatementKind::If) {
+                // if comparison / return values / end, with nothing else in the block
+                if (line.nextBranch != kNoLine || line.matchingEnd != i + 2 || i + 2 >= end ||
+                    lines[i + 1].kind != StatementKind::Return || !guardedReturn(line, lines[i + 1])) {
+                    return false;
+                }
+                i += 3;
+            } else if (line.kind == StatementKind::Return) {
+                // The last statement: what follows it never runs, and a body that can end
+                // without a return gives no value.
+                for (size_t rest = i + 1; rest < end; ++rest) {
+                    if (lines[rest].kind != StatementKind::Empty) return false;
+                }
+                IntStatement statement;
+                return values(line, statement) && add(statement);
+            } else {
+                return false;
+            }
+        }
+        return false;
     }
 
 private:
+    static bool isLocalStatement(const ParsedScriptLine& line)
+    {
+        return line.kind == StatementKind::Simple && line.scopeModifier == ScopeModifier::Local && line.isAssignment;
+    }
+
+    static const FastExpression* single(const ParsedScriptLine& line, size_t range)
+    {
+        if (range >= line.exprFast.size() || !line.exprFast[range].valid()) return nullptr;
+        return &line.exprFast[range];
+    }
+
     static const FastExprNode* node(const FastExpression& fast, int32_t index)
     {
         if (index < 0 || static_cast<size_t>(index) >= fast.nodes.size()) return nullptr;
         return &fast.nodes[static_cast<size_t>(index)];
     }
 
-    /// A plain name (no scope mark) read by a Variable node, or empty.
-    static std::string_view plainName(const ParsedScriptLine& line, const FastExprNode& name)
+    /// The register of a name bound so far, or -1.
+    int32_t reg(std::string_view name) const
     {
-        const size_t index = name.tokenIndex;
-        if (index >= line.tokens.size() || index >= line.analyses.size() || !line.analyses[index].noScopeMark) {
-            return {};
-        }
-        return line.tokens[index];
-    }
-
-    /// The position of the parameter called `name`, or -1.
-    int32_t parameter(std::string_view name) const
-    {
-        const std::vector<std::string>& parameters = m_function.parameters;
-        for (size_t i = 0; i < parameters.size(); ++i) {
-            if (parameters[i] == name) return static_cast<int32_t>(i);
+        if (name.empty()) return -1;
+        for (size_t i = 0; i < m_names.size(); ++i) {
+            if (m_names[i] == name) return static_cast<int32_t>(i);
         }
         return -1;
     }
 
-    int32_t add(const IntNode& n)
+    bool bound(std::string_view name) const
+    {
+        for (const std::string& known : m_bound) {
+            if (known == name) return true;
+        }
+        return false;
+    }
+
+    bool add(const IntStatement& statement)
+    {
+        if (statement.kind == IntStatementKind::Return || statement.kind == IntStatementKind::GuardedReturn) {
+            // Every return gives as many values: a caller knows how many it gets.
+            if (m_returns > 0 && statement.count != m_code.resultCount) return false;
+            if (statement.count == 0 || statement.count > kMaxIntResults) return false;
+            m_code.resultCount = statement.count;
+            ++m_returns;
+        }
+        m_code.statements.push_back(statement);
+        return true;
+    }
+
+    /// The line's expressions as the statement's values.
+    bool values(const ParsedScriptLine& line, IntStatement& statement)
+    {
+        const size_t count = line.exprRanges.size();
+        if (count == 0 || line.exprFast.size() != count) return false;
+        statement.first = static_cast<uint32_t>(m_code.values.size());
+        statement.count = static_cast<uint32_t>(count);
+        for (size_t range = 0; range < count; ++range) {
+            const FastExpression* fast = single(line, range);
+            const int32_t value = fast ? expression(line, *fast, fast->root, 0) : -1;
+            if (value < 0) return false;
+            m_code.values.push_back(value);
+        }
+        return true;
+    }
+
+    bool guardedReturn(const ParsedScriptLine& guard, const ParsedScriptLine& returned)
+    {
+        const FastExpression* fast = guard.exprRanges.size() == 1 ? single(guard, 0) : nullptr;
+        const FastExprNode* root = fast ? node(*fast, fast->root) : nullptr;
+        if (!root || root->kind < FastExprNodeKind::Equal || root->kind > FastExprNodeKind::GreaterEqual) return false;
+        IntStatement statement;
+        statement.kind = IntStatementKind::GuardedReturn;
+        statement.guardKind = root->kind;
+        statement.guardLeft = expression(guard, *fast, root->left, 1);
+        statement.guardRight = expression(guard, *fast, root->right, 1);
+        return statement.guardLeft >= 0 && statement.guardRight >= 0 && values(returned, statement) && add(statement);
+    }
+
+    /// local a, b = x, y (as many values as names) or local a, b = f(...) (the call's results).
+    bool local(const ParsedScriptLine& line)
+    {
+        const size_t names = line.assignmentTargets.size();
+        if (names == 0 || line.assignOperatorIndex >= line.tokens.size() || line.tokens[line.assignOperatorIndex] != "=") {
+            return false;
+        }
+        IntStatement statement;
+        statement.kind = IntStatementKind::Local;
+        if (names > 1 && line.exprRanges.size() == 1) {
+            const FastExpression* fast = single(line, 0);
+            const FastExprNode* root = fast ? node(*fast, fast->root) : nullptr;
+            if (!root || root->kind != FastExprNodeKind::Call || names > kMaxIntResults) return false;
+            const int32_t call = expression(line, *fast, fast->root, 0);
+            if (call < 0) return false;
+            statement.kind = IntStatementKind::SpreadLocal;
+            statement.spreadCall = m_code.nodes[static_cast<size_t>(call)].left;
+            statement.count = static_cast<uint32_t>(names);
+        } else if (line.exprRanges.size() != names || !values(line, statement)) {
+            return false;
+        }
+        // The names are bound once the values are computed: `local n = n + 1` reads an outer n.
+        statement.target = static_cast<int32_t>(m_names.size());
+        for (const ParsedAssignmentTarget& target : line.assignmentTargets) {
+            if (!target.indexRanges.empty()) return false;
+            m_names.emplace_back(plainName(line, target.nameIndex));
+        }
+        if (m_names.size() > kMaxIntRegisters) return false;
+        m_code.registerCount = m_names.size();
+        return add(statement);
+    }
+
+    int32_t addNode(const IntNode& n)
     {
         m_code.nodes.push_back(n);
         return static_cast<int32_t>(m_code.nodes.size() - 1);
@@ -133,14 +324,15 @@ private:
         const FastExprNode* n = node(fast, index);
         if (!n || depth > kMaxExpressionDepth) return -1;
         switch (n->kind) {
-        case FastExprNodeKind::IntLiteral: return add({IntNodeOp::Literal, n->kind, -1, -1, n->intValue});
+        case FastExprNodeKind::IntLiteral: return addNode({IntNodeOp::Literal, n->kind, -1, -1, n->intValue});
         case FastExprNodeKind::Variable: {
-            const int32_t position = parameter(plainName(line, *n));
-            return position < 0 ? -1 : add({IntNodeOp::Parameter, n->kind, -1, -1, position});
+            // Only what the body has bound by now: any other name is read from outside.
+            const int32_t found = reg(plainName(line, n->tokenIndex));
+            return found < 0 ? -1 : addNode({IntNodeOp::Register, n->kind, -1, -1, found});
         }
         case FastExprNodeKind::Negate: {
             const int32_t operand = expression(line, fast, n->left, depth + 1);
-            return operand < 0 ? -1 : add({IntNodeOp::Negate, n->kind, operand, -1, 0});
+            return operand < 0 ? -1 : addNode({IntNodeOp::Negate, n->kind, operand, -1, 0});
         }
         case FastExprNodeKind::Call: return call(line, fast, *n, depth);
         default: break;
@@ -148,7 +340,7 @@ private:
         if (!isIntOperator(n->kind)) return -1;
         const int32_t left = expression(line, fast, n->left, depth + 1);
         const int32_t right = left < 0 ? -1 : expression(line, fast, n->right, depth + 1);
-        return right < 0 ? -1 : add({IntNodeOp::Binary, n->kind, left, right, 0});
+        return right < 0 ? -1 : addNode({IntNodeOp::Binary, n->kind, left, right, 0});
     }
 
     int32_t call(const ParsedScriptLine& line, const FastExpression& fast, const FastExprNode& n, int depth)
@@ -157,9 +349,9 @@ private:
         const FastCallExpression& call = fast.calls[static_cast<size_t>(n.intValue)];
         const FastExprNode* callee = node(fast, call.callee);
         if (!callee || callee->kind != FastExprNodeKind::Variable) return -1;
-        const std::string_view name = plainName(line, *callee);
-        // A parameter holds whatever the caller passed: no function known beforehand.
-        if (name.empty() || parameter(name) >= 0) return -1;
+        const std::string_view name = plainName(line, callee->tokenIndex);
+        // A parameter or local holds whatever it was given: no function known beforehand.
+        if (name.empty() || bound(name) || call.arguments.size() > kMaxIntRegisters) return -1;
         IntCallSite site;
         site.callee = std::string(name);
         for (const int32_t argument : call.arguments) {
@@ -168,48 +360,28 @@ private:
             site.arguments.push_back(compiled);
         }
         m_code.calls.push_back(std::move(site));
-        return add({IntNodeOp::Call, n.kind, static_cast<int32_t>(m_code.calls.size() - 1), -1, 0});
+        return addNode({IntNodeOp::Call, n.kind, static_cast<int32_t>(m_code.calls.size() - 1), -1, 0});
     }
 
-    const ScriptCallable& m_function;
     IntFunctionCode& m_code;
+    std::vector<std::string> m_names;  // by register: the parameters, then the locals so far
+    std::vector<std::string> m_bound;
+    size_t m_returns = 0;
 };
-
-/// Whether the function's shape allows an int form at all.
-bool mayBeIntFunction(const ScriptCallable& function)
-{
-    if (function.isNative || function.isCoroutine || function.isLoadedChunk || function.isVariadic) return false;
-    if (function.fastBodyKind != FastBodyKind::SingleReturn && function.fastBodyKind != FastBodyKind::GuardedReturn) {
-        return false;
-    }
-    // A body with nest labels registers them on every call.
-    if (function.program && !function.program->nestBlocks.empty()) return false;
-    const std::vector<std::string>& parameters = function.parameters;
-    for (size_t i = 0; i < parameters.size(); ++i) {
-        for (size_t j = 0; j < i; ++j) {
-            if (parameters[i] == parameters[j]) return false;
-        }
-    }
-    return true;
-}
 
 std::shared_ptr<const IntFunctionCode> compile(const ScriptCallable& function)
 {
-    if (!mayBeIntFunction(function)) return nullptr;
-    const ParsedLines& lines = function.lines();
-    const size_t last = function.fastReturnLine;
-    if (last >= lines.size()) return nullptr;
+    if (function.isNative || function.isCoroutine || function.isLoadedChunk || function.isVariadic) return nullptr;
+    // A body with nest labels registers them on every call.
+    if (function.program && !function.program->nestBlocks.empty()) return nullptr;
+    if (function.parameters.size() > kMaxIntRegisters) return nullptr;
+    size_t first = 0;
+    size_t end = 0;
+    if (!bodyRange(function, first, end)) return nullptr;
     auto code = std::make_shared<IntFunctionCode>();
-    code->parameterCount = function.parameters.size();
+    code->registerCount = function.parameters.size();
     IntCompiler compiler(function, *code);
-    if (function.fastBodyKind == FastBodyKind::GuardedReturn) {
-        const size_t guard = function.fastGuardLine;
-        if (guard + 3 != last || !compiler.guard(lines[guard])) return nullptr;
-        code->guardedResult = compiler.line(lines[guard + 1]);
-        if (code->guardedResult < 0) return nullptr;
-    }
-    code->result = compiler.line(lines[last]);
-    if (code->result < 0) return nullptr;
+    if (!compiler.body(function.lines(), first, end)) return nullptr;
     return code;
 }
 
@@ -232,22 +404,42 @@ thread_local uint64_t t_runCount = 0;
 /// function.
 class IntRun {
 public:
-    IntRun(CobaltScript& engine) : m_engine(engine), m_run(++t_runCount) {}
+    explicit IntRun(CobaltScript& engine) : m_engine(engine), m_run(++t_runCount) {}
 
-    /// The function's body with its parameters holding `parameters`.
-    bool run(const ScriptCallable& function, const IntFunctionCode& code, const int32_t* parameters, int32_t& out)
+    /// The function's body with `registers` (room for kMaxIntRegisters) holding its
+    /// arguments: its results into `results`, of which the caller takes `wanted` (the
+    /// function must give as many).
+    bool run(const ScriptCallable& function, const IntFunctionCode& code, int32_t* registers, size_t wanted,
+             int32_t* results)
     {
-        const Frame frame{function, code, parameters};
-        int32_t result = code.result;
-        if (code.guardKind != FastExprNodeKind::Invalid) {
-            int32_t left = 0;
-            int32_t right = 0;
-            if (!operand(frame, code.guardLeft, left) || !operand(frame, code.guardRight, right)) return false;
-            ScalarSlot decided{FastScalarValue::Int, left, 0.0};
-            combineIntSlots(code.guardKind, decided, right);
-            if (decided.intValue != 0) result = code.guardedResult;
+        if (code.resultCount != wanted) return false;
+        const Frame frame{function, code, registers};
+        for (const IntStatement& statement : code.statements) {
+            switch (statement.kind) {
+            case IntStatementKind::Local:
+                if (!valuesInto(frame, statement, registers + statement.target)) return false;
+                break;
+            case IntStatementKind::SpreadLocal:
+                if (!call(frame, code.calls[static_cast<size_t>(statement.spreadCall)], statement.count,
+                          registers + statement.target)) {
+                    return false;
+                }
+                break;
+            case IntStatementKind::GuardedReturn: {
+                int32_t left = 0;
+                int32_t right = 0;
+                if (!operand(frame, statement.guardLeft, left) || !operand(frame, statement.guardRight, right)) {
+                    return false;
+                }
+                ScalarSlot decided{FastScalarValue::Int, left, 0.0};
+                combineIntSlots(statement.guardKind, decided, right);
+                if (decided.intValue != 0) return valuesInto(frame, statement, results);
+                break;
+            }
+            case IntStatementKind::Return: return valuesInto(frame, statement, results);
+            }
         }
-        return operand(frame, result, out);
+        return false;
     }
 
     bool stopped = false;
@@ -256,8 +448,17 @@ private:
     struct Frame {
         const ScriptCallable& function;
         const IntFunctionCode& code;
-        const int32_t* parameters;
+        const int32_t* registers;
     };
+
+    bool valuesInto(const Frame& frame, const IntStatement& statement, int32_t* out)
+    {
+        const int32_t* values = frame.code.values.data() + statement.first;
+        for (uint32_t i = 0; i < statement.count; ++i) {
+            if (!operand(frame, values[i], out[i])) return false;
+        }
+        return true;
+    }
 
     /// A node's value: the leaves read inline, the rest through value().
     [[gnu::always_inline]] bool operand(const Frame& frame, int32_t index, int32_t& out)
@@ -267,8 +468,8 @@ private:
             out = n.value;
             return true;
         }
-        if (n.op == IntNodeOp::Parameter) {
-            out = frame.parameters[n.value];
+        if (n.op == IntNodeOp::Register) {
+            out = frame.registers[n.value];
             return true;
         }
         return value(frame, n, out);
@@ -278,7 +479,7 @@ private:
     {
         switch (n.op) {
         case IntNodeOp::Literal: out = n.value; return true;
-        case IntNodeOp::Parameter: out = frame.parameters[n.value]; return true;
+        case IntNodeOp::Register: out = frame.registers[n.value]; return true;
         case IntNodeOp::Negate:
             if (!operand(frame, n.left, out)) return false;
             out = wrappingNegate(out);
@@ -292,12 +493,12 @@ private:
             out = slot.intValue;
             return true;
         }
-        case IntNodeOp::Call: return call(frame, frame.code.calls[static_cast<size_t>(n.left)], out);
+        case IntNodeOp::Call: return call(frame, frame.code.calls[static_cast<size_t>(n.left)], 1, &out);
         }
         return false;
     }
 
-    [[gnu::noinline]] bool call(const Frame& frame, const IntCallSite& site, int32_t& out)
+    [[gnu::noinline]] bool call(const Frame& frame, const IntCallSite& site, size_t wanted, int32_t* results)
     {
         const ScriptCallable& caller = frame.function;
         if (site.run != m_run || site.caller != &caller) {
@@ -317,19 +518,19 @@ private:
             return false;
         }
         if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < t_nativeStackLimit) return false;
-        int32_t arguments[kMaxIntParameters];
+        int32_t registers[kMaxIntRegisters];
         for (size_t i = 0; i < count; ++i) {
-            if (!operand(frame, site.arguments[i], arguments[i])) return false;
+            if (!operand(frame, site.arguments[i], registers[i])) return false;
         }
         ++m_depth;
-        const bool done = run(target, targetCode, arguments, out);
+        const bool done = run(target, targetCode, registers, wanted, results);
         --m_depth;
         return done;
     }
 
     /// The int function that `name` names in `caller`'s body, or null. Looked up as the body
-    /// would: the caller's frame, the caller's block scopes out of sight (its parameters, the
-    /// only ones it has, are not this name).
+    /// would: in the caller's frame, with the block scopes out of sight (the caller's own
+    /// parameters and locals are never this name).
     const ScriptCallable* resolve(const ScriptCallable& caller, const std::string& name)
     {
         ScopeState& scopes = m_engine.scopes;
@@ -342,9 +543,7 @@ private:
         scopes.blockBase = blockBase;
         if (found == nullptr || found->type != VarType::Function) return nullptr;
         const CallableRef& callee = found->asCallable();
-        if (!callee || callee->intGiveUps >= kMaxGiveUps || callee->parameters.size() > kMaxIntParameters || !intCodeOf(*callee)) {
-            return nullptr;
-        }
+        if (!callee || callee->intGiveUps >= kMaxGiveUps || !intCodeOf(*callee)) return nullptr;
         return callee.get();
     }
 
@@ -359,7 +558,10 @@ bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, con
                        int32_t& out)
 {
     const IntFunctionCode* code = intCodeOf(function);
-    if (!code || count != code->parameterCount || function.intGiveUps >= kMaxGiveUps) return false;
+    // Only a call for one value: the call path gives several as a multivalue.
+    if (!code || count != code->parameterCount || code->resultCount != 1 || function.intGiveUps >= kMaxGiveUps) {
+        return false;
+    }
     // What would make the call path do more than compute: a pending jump, failure or soft
     // error it acts on, coroutine turns it gives between a body's lines, a stop request.
     if (engine.loader.jumpPending || engine.coroutines.pendingFailure || engine.softError.pending ||
@@ -367,8 +569,10 @@ bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, con
         engine.calls.callDepth > kMaxStartingCallDepth) {
         return false;
     }
+    int32_t registers[kMaxIntRegisters];
+    std::copy(args, args + count, registers);
     IntRun run(engine);
-    if (run.run(function, *code, args, out)) return true;
+    if (run.run(function, *code, registers, 1, &out)) return true;
     if (!run.stopped && ++function.intGiveUps >= kMaxGiveUps) function.intCodeState = IntCodeState::None;
     return false;
 }

@@ -1,19 +1,23 @@
 #pragma once
-// Int functions: a fast body (one `return`, or the guarded return of a recursion's base case)
-// whose expressions are int arithmetic over its parameters, int literals and calls of other
-// such functions by name, e.g.
+// Int functions: a function whose body is a list of
+//     local names = values          (or = one call, whose results the names take)
+//     if comparison / return values / end
+// statements ending in `return values`, where every value is int arithmetic over the
+// parameters, the locals bound so far, int literals and calls of other such functions by
+// name, e.g.
 //     function fib(n)
 //         if n < 2
 //             return n
 //         end
 //         return fib(n - 1) + fib(n - 2)
 //     end
-// Called with int arguments, such a function can run nothing but arithmetic: no scope, no
+// Called with int arguments, such a function can do nothing but arithmetic: no scope, no
 // effect, no failure anyone could see. So the whole call tree is computed here on plain ints,
-// without binding a parameter or looking up a name per call. Whenever the outcome is not a
-// plain int reached that way (a zero divisor, a callee that is no int function, a recursion
-// too deep, a stop request), the run gives up with nothing done, and the call path runs the
-// call as it would have anyway; a function that keeps giving up is not tried any more.
+// in registers, without binding a parameter or looking up a name per call. Whenever the
+// outcome is not a plain int reached that way (a zero divisor, a callee that is no int
+// function or gives another number of values, a recursion too deep, a stop request), the run
+// gives up with nothing done, and the call path runs the call as it would have anyway; a
+// function that keeps giving up is not tried any more.
 
 #include <cstddef>
 #include <cstdint>
