@@ -202,6 +202,31 @@ bool evaluateOneKey(CobaltScript& engine, const ParsedScriptLine& line, const Pa
     return true;
 }
 
+/// name["field"] = value where name holds a table that has the field (a record's field set
+/// again): the entry is found by the literal itself and overwritten, with the key's stack
+/// check and near-token, and without a key value or the general store. False, with nothing
+/// stored, for every other case.
+bool storeLiteralField(CobaltScript& engine, const ParsedScriptLine& line, const ParsedAssignmentTarget& target,
+                       Variable& value)
+{
+    if (target.indexFast.empty() || !target.indexFast.front().valid()) return false;
+    const FastExpression& fast = target.indexFast.front();
+    const FastExprNode& root = fast.nodes[static_cast<size_t>(fast.root)];
+    if (root.kind != FastExprNodeKind::StringLiteral || root.intValue < 0 ||
+        static_cast<size_t>(root.intValue) >= fast.strings.size()) {
+        return false;
+    }
+    engine.checkNativeStack();
+    markNear(engine, line, root.spanEnd);
+    Variable* container = lookUpTarget(engine, line, target.nameIndex);
+    if (!container || container->type != VarType::Table) return false;
+    TableMap& map = container->asTable()->map;
+    const auto found = map.find(fast.strings[static_cast<size_t>(root.intValue)]);
+    if (found == map.end()) return false;
+    found->second = std::move(value);
+    return true;
+}
+
 } // namespace
 
 /// x op= value and x[k1]...[kn] op= value: the variable and the element must exist.
@@ -265,6 +290,7 @@ void executeOneElementAssignment(CobaltScript& engine, const ParsedScriptLine& l
                          : engine.evaluateRange(line, 0, "Unexpected token in assignment expression");
     const ParsedAssignmentTarget& target = line.assignmentTargets.front();
     const uint32_t nameIndex = target.nameIndex;
+    if (storeLiteralField(engine, line, target, value)) return;
     int32_t intKey = 0;
     std::optional<Variable> key;
     if (evaluateOneKey(engine, line, target, intKey, key)) {
