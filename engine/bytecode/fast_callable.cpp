@@ -395,9 +395,10 @@ bool evaluateBodyScalar(CobaltScript& engine, const ScriptCallable& function, si
                         FastScalarValue& out)
 {
     if (!scalarFormApplies(engine, function)) return false;
-    int32_t whole = 0;
-    if (tryRunIntFunctionOn(engine, function, count, argumentAt, whole)) {
-        out = FastScalarValue{FastScalarValue::Int, whole, 0.0, false};
+    // The pure paths make no stores: a function that would set a field is left to the value path.
+    if (Variable whole; tryRunIntFunctionOn(engine, function, count, argumentAt, false, whole)) {
+        if (whole.type != VarType::Int) return false;
+        out = FastScalarValue{FastScalarValue::Int, whole.asInt(), 0.0, false};
         return true;
     }
     const ParsedLines& lines = function.lines();

@@ -31,14 +31,14 @@ constexpr uint64_t kMaxStartingCallDepth = 100000;
 
 } // namespace
 
-enum class IntNodeOp : uint8_t { Literal, Register, Negate, Binary, Call };
+enum class IntNodeOp : uint8_t { Literal, Register, Negate, Binary, Call, Field };
 
 struct IntNode {
     IntNodeOp op = IntNodeOp::Literal;
     FastExprNodeKind kind = FastExprNodeKind::Invalid;  // a Binary node's operator
-    int32_t left = -1;                                  // operand; a Call node's call site
+    int32_t left = -1;  // operand; a Call node's call site; a Field node's key
     int32_t right = -1;
-    int32_t value = 0;  // a Literal's value, a Register's index
+    int32_t value = 0;  // a Literal's value, a Register's (or a Field node's table's) index
 };
 
 /// A call by name. The name is resolved once per run and per calling function (in that
@@ -56,6 +56,7 @@ enum class IntStatementKind : uint8_t {
     SpreadLocal,    // local names = call: the call's results into the registers from `target` on
     GuardedReturn,  // if left guardKind right: return values
     Return,         // return values
+    FieldStore,     // registers[target][keys[key]] = values[first], into a field the table has
 };
 
 struct IntStatement {
@@ -63,7 +64,8 @@ struct IntStatement {
     FastExprNodeKind guardKind = FastExprNodeKind::Invalid;
     int32_t guardLeft = -1;
     int32_t guardRight = -1;
-    int32_t target = 0;      // first register a local statement sets
+    int32_t target = 0;      // first register a local statement sets; a FieldStore's table
+    int32_t key = -1;        // FieldStore: the field's name in code.keys
     int32_t spreadCall = -1;  // SpreadLocal: the call site
     // The values: node indices code.values[first .. first + count). SpreadLocal: the number
     // of names.
@@ -75,10 +77,12 @@ struct IntFunctionCode {
     std::vector<IntNode> nodes;
     std::vector<IntCallSite> calls;
     std::vector<int32_t> values;
+    std::vector<std::string> keys;  // field names
     std::vector<IntStatement> statements;
     size_t parameterCount = 0;
     size_t registerCount = 0;
-    // How many values every return gives (all of them give as many).
+    // How many values every return gives (all of them give as many); 0 for a body without
+    // a return, which gives the absent value.
     size_t resultCount = 0;
 };
 
@@ -188,6 +192,9 @@ public:
                     return false;
                 }
                 i += 3;
+            } else if (isFieldStore(line)) {
+                if (!fieldStore(line)) return false;
+                ++i;
             } else if (line.kind == StatementKind::Return) {
                 // The last statement: what follows it never runs, and a body that can end
                 // without a return gives no value.
@@ -200,13 +207,45 @@ public:
                 return false;
             }
         }
-        return false;
+        // A body that ends without a return gives the absent value; one that returns on some
+        // paths only is left to the call path.
+        return m_returns == 0;
     }
 
 private:
     static bool isLocalStatement(const ParsedScriptLine& line)
     {
         return line.kind == StatementKind::Simple && line.scopeModifier == ScopeModifier::Local && line.isAssignment;
+    }
+
+    /// name["field"] = value
+    static bool isFieldStore(const ParsedScriptLine& line)
+    {
+        return line.kind == StatementKind::Simple && line.scopeModifier == ScopeModifier::None && line.isAssignment &&
+               line.assignmentForm == AssignmentForm::OneElement && line.assignmentTargets.size() == 1 &&
+               line.exprRanges.size() == 1;
+    }
+
+    /// The index of a key that is a string literal, in code.keys, or -1.
+    int32_t literalKey(const FastExpression& fast, const FastExprNode* key)
+    {
+        if (!key || key->kind != FastExprNodeKind::StringLiteral || key->intValue < 0 ||
+            static_cast<size_t>(key->intValue) >= fast.strings.size()) {
+            return -1;
+        }
+        m_code.keys.push_back(fast.strings[static_cast<size_t>(key->intValue)]);
+        return static_cast<int32_t>(m_code.keys.size() - 1);
+    }
+
+    bool fieldStore(const ParsedScriptLine& line)
+    {
+        const ParsedAssignmentTarget& target = line.assignmentTargets.front();
+        if (target.indexFast.size() != 1 || !target.indexFast[0].valid()) return false;
+        IntStatement statement;
+        statement.kind = IntStatementKind::FieldStore;
+        statement.target = reg(plainName(line, target.nameIndex));
+        statement.key = literalKey(target.indexFast[0], node(target.indexFast[0], target.indexFast[0].root));
+        return statement.target >= 0 && statement.key >= 0 && values(line, statement) && add(statement);
     }
 
     static const FastExpression* single(const ParsedScriptLine& line, size_t range)
@@ -335,6 +374,15 @@ private:
             return operand < 0 ? -1 : addNode({IntNodeOp::Negate, n->kind, operand, -1, 0});
         }
         case FastExprNodeKind::Call: return call(line, fast, *n, depth);
+        case FastExprNodeKind::Index: {
+            // name["field"], name a parameter that holds a table
+            const FastExprNode* table = node(fast, n->left);
+            const int32_t holder = table && table->kind == FastExprNodeKind::Variable
+                                       ? reg(plainName(line, table->tokenIndex))
+                                       : -1;
+            const int32_t key = holder < 0 ? -1 : literalKey(fast, node(fast, n->right));
+            return key < 0 ? -1 : addNode({IntNodeOp::Field, n->kind, key, -1, holder});
+        }
         default: break;
         }
         if (!isIntOperator(n->kind)) return -1;
@@ -400,16 +448,22 @@ const IntFunctionCode* intCodeOf(const ScriptCallable& function)
 thread_local uint64_t t_runCount = 0;
 
 /// One run: a call tree computed on ints. Every member function gives false when the run
-/// gives up; `stopped` tells that it did for a stop request, which says nothing about the
-/// function.
+/// gives up; `stopped` tells that it did for a stop request, and `refused` that it met a
+/// field store where none may be made, which say nothing about the function.
+///
+/// Field stores are held back until the whole run has succeeded (later reads see them):
+/// a run that gives up has changed nothing, and the call path runs the call from the start.
 class IntRun {
 public:
-    explicit IntRun(CobaltScript& engine) : m_engine(engine), m_run(++t_runCount) {}
+    IntRun(CobaltScript& engine, bool storesAllowed)
+        : m_engine(engine), m_run(++t_runCount), m_storesAllowed(storesAllowed)
+    {
+    }
 
     /// The function's body with `registers` (room for kMaxIntRegisters) holding its
     /// arguments: its results into `results`, of which the caller takes `wanted` (the
     /// function must give as many).
-    bool run(const ScriptCallable& function, const IntFunctionCode& code, int32_t* registers, size_t wanted,
+    bool run(const ScriptCallable& function, const IntFunctionCode& code, IntSlot* registers, size_t wanted,
              int32_t* results)
     {
         if (code.resultCount != wanted) return false;
@@ -417,14 +471,30 @@ public:
         for (const IntStatement& statement : code.statements) {
             switch (statement.kind) {
             case IntStatementKind::Local:
-                if (!valuesInto(frame, statement, registers + statement.target)) return false;
+                for (uint32_t i = 0; i < statement.count; ++i) {
+                    IntSlot& slot = registers[statement.target + static_cast<int32_t>(i)];
+                    slot.table = nullptr;
+                    if (!operand(frame, code.values[statement.first + i], slot.value)) return false;
+                }
                 break;
-            case IntStatementKind::SpreadLocal:
-                if (!call(frame, code.calls[static_cast<size_t>(statement.spreadCall)], statement.count,
-                          registers + statement.target)) {
+            case IntStatementKind::SpreadLocal: {
+                int32_t spread[kMaxIntResults];
+                if (!call(frame, code.calls[static_cast<size_t>(statement.spreadCall)], statement.count, spread)) {
+                    return false;
+                }
+                for (uint32_t i = 0; i < statement.count; ++i) {
+                    registers[statement.target + static_cast<int32_t>(i)] = IntSlot{spread[i], nullptr};
+                }
+                break;
+            }
+            case IntStatementKind::FieldStore: {
+                int32_t value = 0;
+                if (!operand(frame, code.values[statement.first], value) ||
+                    !storeField(registers[statement.target], code.keys[static_cast<size_t>(statement.key)], value)) {
                     return false;
                 }
                 break;
+            }
             case IntStatementKind::GuardedReturn: {
                 int32_t left = 0;
                 int32_t right = 0;
@@ -439,17 +509,75 @@ public:
             case IntStatementKind::Return: return valuesInto(frame, statement, results);
             }
         }
-        return false;
+        // The end of a body without a return.
+        return true;
+    }
+
+    /// Makes the held-back field stores, in order.
+    void commit()
+    {
+        for (size_t i = 0; i < m_writeCount; ++i) *m_writes[i].entry = Variable(m_writes[i].value);
     }
 
     bool stopped = false;
+    bool refused = false;
 
 private:
     struct Frame {
         const ScriptCallable& function;
         const IntFunctionCode& code;
-        const int32_t* registers;
+        const IntSlot* registers;
     };
+
+    /// A field store held back: the table entry, and the int it gets.
+    struct Write {
+        Variable* entry;
+        int32_t value;
+    };
+    static constexpr size_t kMaxWrites = 16;
+
+    /// The entry of a field the table in `slot` has, or null.
+    static Variable* fieldEntry(const IntSlot& slot, const std::string& key)
+    {
+        if (slot.table == nullptr) return nullptr;
+        const auto found = slot.table->map.find(key);
+        return found == slot.table->map.end() ? nullptr : &found->second;
+    }
+
+    bool readField(const IntSlot& slot, const std::string& key, int32_t& out) const
+    {
+        const Variable* entry = fieldEntry(slot, key);
+        if (entry == nullptr) return false;
+        for (size_t i = m_writeCount; i-- > 0;) {
+            if (m_writes[i].entry == entry) {
+                out = m_writes[i].value;
+                return true;
+            }
+        }
+        if (entry->type != VarType::Int) return false;
+        out = *std::get_if<int32_t>(&entry->value);
+        return true;
+    }
+
+    /// A store into a field the table already has: one more would change its keys.
+    bool storeField(const IntSlot& slot, const std::string& key, int32_t value)
+    {
+        if (!m_storesAllowed) {
+            refused = true;
+            return false;
+        }
+        Variable* entry = fieldEntry(slot, key);
+        if (entry == nullptr) return false;
+        for (size_t i = 0; i < m_writeCount; ++i) {
+            if (m_writes[i].entry == entry) {
+                m_writes[i].value = value;
+                return true;
+            }
+        }
+        if (m_writeCount == kMaxWrites) return false;
+        m_writes[m_writeCount++] = Write{entry, value};
+        return true;
+    }
 
     bool valuesInto(const Frame& frame, const IntStatement& statement, int32_t* out)
     {
@@ -460,7 +588,7 @@ private:
         return true;
     }
 
-    /// A node's value: the leaves read inline, the rest through value().
+    /// A node's int value: the leaves read inline, the rest through value().
     [[gnu::always_inline]] bool operand(const Frame& frame, int32_t index, int32_t& out)
     {
         const IntNode& n = frame.code.nodes[static_cast<size_t>(index)];
@@ -469,8 +597,9 @@ private:
             return true;
         }
         if (n.op == IntNodeOp::Register) {
-            out = frame.registers[n.value];
-            return true;
+            const IntSlot& slot = frame.registers[n.value];
+            out = slot.value;
+            return slot.table == nullptr;
         }
         return value(frame, n, out);
     }
@@ -479,7 +608,11 @@ private:
     {
         switch (n.op) {
         case IntNodeOp::Literal: out = n.value; return true;
-        case IntNodeOp::Register: out = frame.registers[n.value]; return true;
+        case IntNodeOp::Register:
+            out = frame.registers[n.value].value;
+            return frame.registers[n.value].table == nullptr;
+        case IntNodeOp::Field:
+            return readField(frame.registers[n.value], frame.code.keys[static_cast<size_t>(n.left)], out);
         case IntNodeOp::Negate:
             if (!operand(frame, n.left, out)) return false;
             out = wrappingNegate(out);
@@ -518,9 +651,16 @@ private:
             return false;
         }
         if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < t_nativeStackLimit) return false;
-        int32_t registers[kMaxIntRegisters];
+        IntSlot registers[kMaxIntRegisters];
         for (size_t i = 0; i < count; ++i) {
-            if (!operand(frame, site.arguments[i], registers[i])) return false;
+            // A name passes what it holds, a table included; anything else is an int.
+            const IntNode& argument = frame.code.nodes[static_cast<size_t>(site.arguments[i])];
+            if (argument.op == IntNodeOp::Register) {
+                registers[i] = frame.registers[argument.value];
+                continue;
+            }
+            registers[i].table = nullptr;
+            if (!operand(frame, site.arguments[i], registers[i].value)) return false;
         }
         ++m_depth;
         const bool done = run(target, targetCode, registers, wanted, results);
@@ -549,17 +689,20 @@ private:
 
     CobaltScript& m_engine;
     const uint64_t m_run;
+    const bool m_storesAllowed;
     uint32_t m_depth = 0;
+    Write m_writes[kMaxWrites];
+    size_t m_writeCount = 0;
 };
 
 } // namespace
 
-bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, const int32_t* args, size_t count,
-                       int32_t& out)
+bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, const IntSlot* args, size_t count,
+                       bool storesAllowed, Variable& out)
 {
     const IntFunctionCode* code = intCodeOf(function);
-    // Only a call for one value: the call path gives several as a multivalue.
-    if (!code || count != code->parameterCount || code->resultCount != 1 || function.intGiveUps >= kMaxGiveUps) {
+    // Only a call for one value or none: the call path gives several as a multivalue.
+    if (!code || count != code->parameterCount || code->resultCount > 1 || function.intGiveUps >= kMaxGiveUps) {
         return false;
     }
     // What would make the call path do more than compute: a pending jump, failure or soft
@@ -569,11 +712,18 @@ bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, con
         engine.calls.callDepth > kMaxStartingCallDepth) {
         return false;
     }
-    int32_t registers[kMaxIntRegisters];
+    IntSlot registers[kMaxIntRegisters];
     std::copy(args, args + count, registers);
-    IntRun run(engine);
-    if (run.run(function, *code, registers, 1, &out)) return true;
-    if (!run.stopped && ++function.intGiveUps >= kMaxGiveUps) function.intCodeState = IntCodeState::None;
+    IntRun run(engine, storesAllowed);
+    int32_t result = 0;
+    if (run.run(function, *code, registers, code->resultCount, &result)) {
+        run.commit();
+        out = code->resultCount == 1 ? Variable(result) : Variable();
+        return true;
+    }
+    if (!run.stopped && !run.refused && ++function.intGiveUps >= kMaxGiveUps) {
+        function.intCodeState = IntCodeState::None;
+    }
     return false;
 }
 

@@ -26,26 +26,40 @@
 
 namespace cobalt {
 
-/// Runs `function` with the int arguments args[0..count) as an int function: true with the
-/// result in `out`, false (with nothing done) where the call path must run it.
-bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, const int32_t* args, size_t count,
-                       int32_t& out);
+/// A register of an int function: an int, or a table whose fields it reads and sets.
+/// Plain data: a call's register file is set up without a store per register.
+struct IntSlot {
+    int32_t value;
+    ScriptTable* table;
+};
 
-/// The same with the arguments as values; false at once when one of them is not an int. The
-/// argument at position i is argumentAt(i).
+/// Runs `function` on the arguments args[0..count) as an int function: true with its result
+/// (an int, or the absent value for a body without a return) in `out`, false (with nothing
+/// done) where the call path must run it. Without `storesAllowed`, a run that would set a
+/// field gives up.
+bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, const IntSlot* args, size_t count,
+                       bool storesAllowed, Variable& out);
+
+/// The same with the arguments as values; false at once when one of them is neither an int
+/// nor a table. The argument at position i is argumentAt(i).
 template <class ArgumentAt>
 bool tryRunIntFunctionOn(CobaltScript& engine, const ScriptCallable& function, size_t count, ArgumentAt argumentAt,
-                         int32_t& out)
+                         bool storesAllowed, Variable& out)
 {
     constexpr size_t kMaxArguments = 16;
     if (function.intCodeState == IntCodeState::None || count > kMaxArguments) return false;
-    int32_t ints[kMaxArguments];
+    IntSlot slots[kMaxArguments];
     for (size_t i = 0; i < count; ++i) {
         const Variable& argument = argumentAt(i);
-        if (argument.type != VarType::Int) return false;
-        ints[i] = *std::get_if<int32_t>(&argument.value);
+        if (argument.type == VarType::Int) {
+            slots[i] = IntSlot{*std::get_if<int32_t>(&argument.value), nullptr};
+        } else if (argument.type == VarType::Table && argument.asTable()) {
+            slots[i] = IntSlot{0, argument.asTable().get()};
+        } else {
+            return false;
+        }
     }
-    return tryRunIntFunction(engine, function, ints, count, out);
+    return tryRunIntFunction(engine, function, slots, count, storesAllowed, out);
 }
 
 } // namespace cobalt

@@ -345,10 +345,10 @@ Variable callScript(CobaltScript& engine, const CallableRef& function, const Var
     // through such bodies (an exponential one can run for ages) is checked here.
     engine.checkStopBoundary();
     if (function->intCodeState != IntCodeState::None) {
-        int32_t result = 0;
+        Variable result;
         if (tryRunIntFunctionOn(engine, *function, count, [args](size_t i) -> const Variable& { return args[i]; },
-                                result)) {
-            return Variable(result);
+                                true, result)) {
+            return result;
         }
     }
     // The guard form is left to the general road: whether "error" is still the builtin is
