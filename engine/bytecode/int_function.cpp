@@ -45,6 +45,10 @@ struct IntNode {
 /// function's scope, as its body would resolve it): nothing a run does can rebind it.
 struct IntCallSite {
     std::string callee;
+    // Where the callee's name stands (line and token of the caller's body), so that it is
+    // looked up through that token's cache as the body's own call would.
+    uint32_t line = 0;
+    uint32_t token = 0;
     std::vector<int32_t> arguments;
     mutable uint64_t run = 0;
     mutable const ScriptCallable* caller = nullptr;
@@ -163,6 +167,7 @@ public:
     /// The body lines [first, end) compiled; false when they are not an int function's.
     bool body(const ParsedLines& lines, size_t first, size_t end)
     {
+        m_lines = &lines;
         // Every name the body binds, so that no call is compiled to a name that a parameter
         // or a local holds (or will hold) instead of a function.
         m_bound = m_names;
@@ -402,6 +407,8 @@ private:
         if (name.empty() || bound(name) || call.arguments.size() > kMaxIntRegisters) return -1;
         IntCallSite site;
         site.callee = std::string(name);
+        site.line = static_cast<uint32_t>(&line - m_lines->data());
+        site.token = callee->tokenIndex;
         for (const int32_t argument : call.arguments) {
             const int32_t compiled = expression(line, fast, argument, depth + 1);
             if (compiled < 0) return -1;
@@ -412,6 +419,7 @@ private:
     }
 
     IntFunctionCode& m_code;
+    const ParsedLines* m_lines = nullptr;
     std::vector<std::string> m_names;  // by register: the parameters, then the locals so far
     std::vector<std::string> m_bound;
     size_t m_returns = 0;
@@ -635,7 +643,7 @@ private:
     {
         const ScriptCallable& caller = frame.function;
         if (site.run != m_run || site.caller != &caller) {
-            site.target = resolve(caller, site.callee);
+            site.target = resolve(caller, site);
             site.run = m_run;
             site.caller = &caller;
         }
@@ -671,14 +679,15 @@ private:
     /// The int function that `name` names in `caller`'s body, or null. Looked up as the body
     /// would: in the caller's frame, with the block scopes out of sight (the caller's own
     /// parameters and locals are never this name).
-    const ScriptCallable* resolve(const ScriptCallable& caller, const std::string& name)
+    const ScriptCallable* resolve(const ScriptCallable& caller, const IntCallSite& site)
     {
+        const ParsedScriptLine& line = caller.lines()[site.line];
         ScopeState& scopes = m_engine.scopes;
         const uint64_t frame = scopes.currentFrame;
         const size_t blockBase = scopes.blockBase;
         scopes.currentFrame = caller.capturedScope + 1;
         scopes.blockBase = scopes.blocks.size();
-        const Variable* found = m_engine.resolveVariablePtr(name);
+        const Variable* found = m_engine.resolveVariableFastPtr(site.callee, &line.analyses[site.token]);
         scopes.currentFrame = frame;
         scopes.blockBase = blockBase;
         if (found == nullptr || found->type != VarType::Function) return nullptr;
