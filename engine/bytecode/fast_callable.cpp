@@ -395,7 +395,8 @@ bool evaluateBodyScalar(CobaltScript& engine, const ScriptCallable& function, si
                         FastScalarValue& out)
 {
     if (!scalarFormApplies(engine, function)) return false;
-    // The pure paths make no stores: a function that would set a field is left to the value path.
+    // The pure paths make nothing: a function that would set a field or make a table is left
+    // to the value path.
     if (Variable whole; tryRunIntFunctionOn(engine, function, count, argumentAt, false, whole)) {
         if (whole.type != VarType::Int) return false;
         out = FastScalarValue{FastScalarValue::Int, whole.asInt(), 0.0, false};

@@ -31,12 +31,15 @@ constexpr uint64_t kMaxStartingCallDepth = 100000;
 
 } // namespace
 
-enum class IntNodeOp : uint8_t { Literal, Register, Negate, Binary, Call, Field };
+// Table and Outer make values that are not ints: a new table, whose entries are nodes of any
+// kind, and a name from outside the body, read only as such an entry.
+enum class IntNodeOp : uint8_t { Literal, Register, Negate, Binary, Call, Field, Table, Outer };
 
 struct IntNode {
     IntNodeOp op = IntNodeOp::Literal;
     FastExprNodeKind kind = FastExprNodeKind::Invalid;  // a Binary node's operator
-    int32_t left = -1;  // operand; a Call node's call site; a Field node's key
+    int32_t left = -1;  // operand; a Call node's call site; a Field node's key; a Table node's
+                        // literal; an Outer node's name
     int32_t right = -1;
     int32_t value = 0;  // a Literal's value, a Register's (or a Field node's table's) index
 };
@@ -53,6 +56,22 @@ struct IntCallSite {
     mutable uint64_t run = 0;
     mutable const ScriptCallable* caller = nullptr;
     mutable const ScriptCallable* target = nullptr;
+};
+
+/// A name the body reads from outside, resolved as a callee is.
+struct IntOuterName {
+    std::string name;
+    uint32_t line = 0;
+    uint32_t token = 0;
+    mutable uint64_t run = 0;
+    mutable const ScriptCallable* caller = nullptr;
+    mutable const Variable* value = nullptr;
+};
+
+/// {key: value, ...}: the entries in order.
+struct IntTableLiteral {
+    std::vector<std::string> keys;
+    std::vector<int32_t> values;
 };
 
 enum class IntStatementKind : uint8_t {
@@ -82,6 +101,8 @@ struct IntFunctionCode {
     std::vector<IntCallSite> calls;
     std::vector<int32_t> values;
     std::vector<std::string> keys;  // field names
+    std::vector<IntTableLiteral> tables;
+    std::vector<IntOuterName> outers;
     std::vector<IntStatement> statements;
     size_t parameterCount = 0;
     size_t registerCount = 0;
@@ -379,6 +400,7 @@ private:
             return operand < 0 ? -1 : addNode({IntNodeOp::Negate, n->kind, operand, -1, 0});
         }
         case FastExprNodeKind::Call: return call(line, fast, *n, depth);
+        case FastExprNodeKind::TableLiteral: return tableLiteral(line, fast, *n, depth);
         case FastExprNodeKind::Index: {
             // name["field"], name a parameter that holds a table
             const FastExprNode* table = node(fast, n->left);
@@ -396,6 +418,34 @@ private:
         return right < 0 ? -1 : addNode({IntNodeOp::Binary, n->kind, left, right, 0});
     }
 
+    int32_t tableLiteral(const ParsedScriptLine& line, const FastExpression& fast, const FastExprNode& n, int depth)
+    {
+        if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= fast.literals.size()) return -1;
+        const FastLiteralExpression& literal = fast.literals[static_cast<size_t>(n.intValue)];
+        if (literal.keys.size() != literal.values.size()) return -1;
+        IntTableLiteral table;
+        table.keys = literal.keys;
+        for (const int32_t value : literal.values) {
+            // A name from outside (a method's function) is stored as it is.
+            const FastExprNode* entry = node(fast, value);
+            const std::string_view name =
+                entry && entry->kind == FastExprNodeKind::Variable ? plainName(line, entry->tokenIndex) : std::string_view();
+            int32_t compiled = -1;
+            if (!name.empty() && !bound(name)) {
+                m_code.outers.push_back(IntOuterName{std::string(name), lineIndex(line), entry->tokenIndex});
+                compiled = addNode({IntNodeOp::Outer, entry->kind, static_cast<int32_t>(m_code.outers.size() - 1), -1, 0});
+            } else {
+                compiled = expression(line, fast, value, depth + 1);
+            }
+            if (compiled < 0) return -1;
+            table.values.push_back(compiled);
+        }
+        m_code.tables.push_back(std::move(table));
+        return addNode({IntNodeOp::Table, n.kind, static_cast<int32_t>(m_code.tables.size() - 1), -1, 0});
+    }
+
+    uint32_t lineIndex(const ParsedScriptLine& line) const { return static_cast<uint32_t>(&line - m_lines->data()); }
+
     int32_t call(const ParsedScriptLine& line, const FastExpression& fast, const FastExprNode& n, int depth)
     {
         if (n.intValue < 0 || static_cast<size_t>(n.intValue) >= fast.calls.size()) return -1;
@@ -407,7 +457,7 @@ private:
         if (name.empty() || bound(name) || call.arguments.size() > kMaxIntRegisters) return -1;
         IntCallSite site;
         site.callee = std::string(name);
-        site.line = static_cast<uint32_t>(&line - m_lines->data());
+        site.line = lineIndex(line);
         site.token = callee->tokenIndex;
         for (const int32_t argument : call.arguments) {
             const int32_t compiled = expression(line, fast, argument, depth + 1);
@@ -457,10 +507,12 @@ thread_local uint64_t t_runCount = 0;
 
 /// One run: a call tree computed on ints. Every member function gives false when the run
 /// gives up; `stopped` tells that it did for a stop request, and `refused` that it met a
-/// field store where none may be made, which say nothing about the function.
+/// field store or a new table where none may be made, which say nothing about the function.
 ///
-/// Field stores are held back until the whole run has succeeded (later reads see them):
-/// a run that gives up has changed nothing, and the call path runs the call from the start.
+/// Nothing a run does is seen before it has succeeded: field stores are held back until then
+/// (later reads see them), and the tables it makes are its own until it hands back the one
+/// it returns. A run that gives up has changed nothing, and the call path runs the call from
+/// the start.
 class IntRun {
 public:
     IntRun(CobaltScript& engine, bool storesAllowed)
@@ -472,7 +524,7 @@ public:
     /// arguments: its results into `results`, of which the caller takes `wanted` (the
     /// function must give as many).
     bool run(const ScriptCallable& function, const IntFunctionCode& code, IntSlot* registers, size_t wanted,
-             int32_t* results)
+             IntSlot* results)
     {
         if (code.resultCount != wanted) return false;
         const Frame frame{function, code, registers};
@@ -480,21 +532,15 @@ public:
             switch (statement.kind) {
             case IntStatementKind::Local:
                 for (uint32_t i = 0; i < statement.count; ++i) {
-                    IntSlot& slot = registers[statement.target + static_cast<int32_t>(i)];
-                    slot.table = nullptr;
-                    if (!operand(frame, code.values[statement.first + i], slot.value)) return false;
+                    if (!slot(frame, code.values[statement.first + i], registers[statement.target + i])) return false;
                 }
                 break;
-            case IntStatementKind::SpreadLocal: {
-                int32_t spread[kMaxIntResults];
-                if (!call(frame, code.calls[static_cast<size_t>(statement.spreadCall)], statement.count, spread)) {
+            case IntStatementKind::SpreadLocal:
+                if (!call(frame, code.calls[static_cast<size_t>(statement.spreadCall)], statement.count,
+                          registers + statement.target)) {
                     return false;
                 }
-                for (uint32_t i = 0; i < statement.count; ++i) {
-                    registers[statement.target + static_cast<int32_t>(i)] = IntSlot{spread[i], nullptr};
-                }
                 break;
-            }
             case IntStatementKind::FieldStore: {
                 int32_t value = 0;
                 if (!operand(frame, code.values[statement.first], value) ||
@@ -525,6 +571,20 @@ public:
     void commit()
     {
         for (size_t i = 0; i < m_writeCount; ++i) *m_writes[i].entry = Variable(m_writes[i].value);
+    }
+
+    /// A result as a value: an int, or a table this run made; false for a table it was given
+    /// (which it holds no reference of).
+    bool result(const IntSlot& slot, Variable& out)
+    {
+        if (slot.table == nullptr) {
+            out = Variable(slot.value);
+            return true;
+        }
+        const TableRef* made = madeTable(slot.table);
+        if (made == nullptr) return false;
+        out = Variable(*made);
+        return true;
     }
 
     bool stopped = false;
@@ -587,13 +647,61 @@ private:
         return true;
     }
 
-    bool valuesInto(const Frame& frame, const IntStatement& statement, int32_t* out)
+    /// The reference of a table this run made, or null.
+    const TableRef* madeTable(const ScriptTable* table) const
+    {
+        for (size_t i = m_made.size(); i-- > 0;) {
+            if (m_made[i].get() == table) return &m_made[i];
+        }
+        return nullptr;
+    }
+
+    /// {key: value, ...} as the literal makes it: the entries evaluated and stored in order.
+    bool makeTable(const Frame& frame, const IntTableLiteral& literal, IntSlot& out)
+    {
+        if (!m_storesAllowed) {
+            refused = true;
+            return false;
+        }
+        TableRef table = makeTableRef();
+        for (size_t i = 0; i < literal.values.size(); ++i) {
+            Variable element;
+            const IntNode& n = frame.code.nodes[static_cast<size_t>(literal.values[i])];
+            if (n.op == IntNodeOp::Outer) {
+                const Variable* outer = outerValue(frame.function, frame.code.outers[static_cast<size_t>(n.left)]);
+                if (outer != nullptr) element = *outer;
+            } else {
+                IntSlot value;
+                if (!slot(frame, literal.values[i], value) || !result(value, element)) return false;
+            }
+            if (table->map.insert_or_assign(literal.keys[i], std::move(element)).second) {
+                CobaltScript::bumpTableVersion(*table);
+            }
+        }
+        out = IntSlot{0, table.get()};
+        m_made.push_back(std::move(table));
+        return true;
+    }
+
+    bool valuesInto(const Frame& frame, const IntStatement& statement, IntSlot* out)
     {
         const int32_t* values = frame.code.values.data() + statement.first;
         for (uint32_t i = 0; i < statement.count; ++i) {
-            if (!operand(frame, values[i], out[i])) return false;
+            if (!slot(frame, values[i], out[i])) return false;
         }
         return true;
+    }
+
+    /// A node's value where a table may stand (a local, an argument, a result).
+    bool slot(const Frame& frame, int32_t index, IntSlot& out)
+    {
+        const IntNode& n = frame.code.nodes[static_cast<size_t>(index)];
+        switch (n.op) {
+        case IntNodeOp::Register: out = frame.registers[n.value]; return true;
+        case IntNodeOp::Table: return makeTable(frame, frame.code.tables[static_cast<size_t>(n.left)], out);
+        case IntNodeOp::Call: return call(frame, frame.code.calls[static_cast<size_t>(n.left)], 1, &out);
+        default: out.table = nullptr; return operand(frame, index, out.value);
+        }
     }
 
     /// A node's int value: the leaves read inline, the rest through value().
@@ -634,12 +742,19 @@ private:
             out = slot.intValue;
             return true;
         }
-        case IntNodeOp::Call: return call(frame, frame.code.calls[static_cast<size_t>(n.left)], 1, &out);
+        case IntNodeOp::Call: {
+            IntSlot result;
+            if (!call(frame, frame.code.calls[static_cast<size_t>(n.left)], 1, &result)) return false;
+            out = result.value;
+            return result.table == nullptr;
+        }
+        case IntNodeOp::Table:
+        case IntNodeOp::Outer: return false;
         }
         return false;
     }
 
-    [[gnu::noinline]] bool call(const Frame& frame, const IntCallSite& site, size_t wanted, int32_t* results)
+    [[gnu::noinline]] bool call(const Frame& frame, const IntCallSite& site, size_t wanted, IntSlot* results)
     {
         const ScriptCallable& caller = frame.function;
         if (site.run != m_run || site.caller != &caller) {
@@ -661,14 +776,7 @@ private:
         if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < t_nativeStackLimit) return false;
         IntSlot registers[kMaxIntRegisters];
         for (size_t i = 0; i < count; ++i) {
-            // A name passes what it holds, a table included; anything else is an int.
-            const IntNode& argument = frame.code.nodes[static_cast<size_t>(site.arguments[i])];
-            if (argument.op == IntNodeOp::Register) {
-                registers[i] = frame.registers[argument.value];
-                continue;
-            }
-            registers[i].table = nullptr;
-            if (!operand(frame, site.arguments[i], registers[i].value)) return false;
+            if (!slot(frame, site.arguments[i], registers[i])) return false;
         }
         ++m_depth;
         const bool done = run(target, targetCode, registers, wanted, results);
@@ -676,20 +784,38 @@ private:
         return done;
     }
 
-    /// The int function that `name` names in `caller`'s body, or null. Looked up as the body
-    /// would: in the caller's frame, with the block scopes out of sight (the caller's own
-    /// parameters and locals are never this name).
-    const ScriptCallable* resolve(const ScriptCallable& caller, const IntCallSite& site)
+    /// The value `outer` names in `caller`'s body, looked up as the body would (see resolve),
+    /// or null when it names nothing.
+    const Variable* outerValue(const ScriptCallable& caller, const IntOuterName& outer)
     {
-        const ParsedScriptLine& line = caller.lines()[site.line];
+        if (outer.run != m_run || outer.caller != &caller) {
+            outer.value = lookUpOutside(caller, outer.name, outer.line, outer.token);
+            outer.run = m_run;
+            outer.caller = &caller;
+        }
+        return outer.value;
+    }
+
+    /// A name of `caller`'s body that is none of its parameters or locals, looked up as the
+    /// body would: in the caller's frame, with the block scopes out of sight, through the
+    /// cache of its token (line `line`, token `token`).
+    const Variable* lookUpOutside(const ScriptCallable& caller, const std::string& name, uint32_t line, uint32_t token)
+    {
         ScopeState& scopes = m_engine.scopes;
         const uint64_t frame = scopes.currentFrame;
         const size_t blockBase = scopes.blockBase;
         scopes.currentFrame = caller.capturedScope + 1;
         scopes.blockBase = scopes.blocks.size();
-        const Variable* found = m_engine.resolveVariableFastPtr(site.callee, &line.analyses[site.token]);
+        const Variable* found = m_engine.resolveVariableFastPtr(name, &caller.lines()[line].analyses[token]);
         scopes.currentFrame = frame;
         scopes.blockBase = blockBase;
+        return found;
+    }
+
+    /// The int function a call site names, or null.
+    const ScriptCallable* resolve(const ScriptCallable& caller, const IntCallSite& site)
+    {
+        const Variable* found = lookUpOutside(caller, site.callee, site.line, site.token);
         if (found == nullptr || found->type != VarType::Function) return nullptr;
         const CallableRef& callee = found->asCallable();
         if (!callee || callee->intGiveUps >= kMaxGiveUps || !intCodeOf(*callee)) return nullptr;
@@ -702,6 +828,7 @@ private:
     uint32_t m_depth = 0;
     Write m_writes[kMaxWrites];
     size_t m_writeCount = 0;
+    std::vector<TableRef> m_made;
 };
 
 } // namespace
@@ -724,10 +851,12 @@ bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, con
     IntSlot registers[kMaxIntRegisters];
     std::copy(args, args + count, registers);
     IntRun run(engine, storesAllowed);
-    int32_t result = 0;
-    if (run.run(function, *code, registers, code->resultCount, &result)) {
+    IntSlot result{0, nullptr};
+    Variable value;
+    if (run.run(function, *code, registers, code->resultCount, &result) &&
+        (code->resultCount == 0 || run.result(result, value))) {
         run.commit();
-        out = code->resultCount == 1 ? Variable(result) : Variable();
+        out = std::move(value);
         return true;
     }
     if (!run.stopped && !run.refused && ++function.intGiveUps >= kMaxGiveUps) {

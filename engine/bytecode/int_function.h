@@ -1,23 +1,29 @@
 #pragma once
 // Int functions: a function whose body is a list of
 //     local names = values          (or = one call, whose results the names take)
+//     name["field"] = value         (a field the table in a parameter already has)
 //     if comparison / return values / end
-// statements ending in `return values`, where every value is int arithmetic over the
-// parameters, the locals bound so far, int literals and calls of other such functions by
-// name, e.g.
+// statements, ending in `return values` or in none, where every value is int arithmetic over
+// the parameters, the locals bound so far, int literals, int fields of tables given as
+// arguments and calls of other such functions by name, or a new table {key: value, ...}
+// (whose values may also name functions from outside), e.g.
 //     function fib(n)
 //         if n < 2
 //             return n
 //         end
 //         return fib(n - 1) + fib(n - 2)
 //     end
-// Called with int arguments, such a function can do nothing but arithmetic: no scope, no
-// effect, no failure anyone could see. So the whole call tree is computed here on plain ints,
-// in registers, without binding a parameter or looking up a name per call. Whenever the
-// outcome is not a plain int reached that way (a zero divisor, a callee that is no int
-// function or gives another number of values, a recursion too deep, a stop request), the run
-// gives up with nothing done, and the call path runs the call as it would have anyway; a
-// function that keeps giving up is not tried any more.
+//     function deposit(self, amount)
+//         self["balance"] = self["balance"] + amount
+//     end
+// Called with ints and tables, such a function can do nothing anyone could see before it
+// returns: no scope, no failure, no script code of another kind. So the whole call tree is
+// computed here on plain ints in registers, without binding a parameter or looking up a name
+// per call; its field stores are made, and its tables handed over, once it has succeeded.
+// Whenever the outcome is not reached that way (a zero divisor, a field that is missing or
+// not an int, a callee that is no int function or gives another number of values, a
+// recursion too deep, a stop request), the run gives up with nothing done, and the call path
+// runs the call as it would have anyway; a function that keeps giving up is not tried again.
 
 #include <cstddef>
 #include <cstdint>
@@ -36,7 +42,7 @@ struct IntSlot {
 /// Runs `function` on the arguments args[0..count) as an int function: true with its result
 /// (an int, or the absent value for a body without a return) in `out`, false (with nothing
 /// done) where the call path must run it. Without `storesAllowed`, a run that would set a
-/// field gives up.
+/// field or make a table gives up.
 bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, const IntSlot* args, size_t count,
                        bool storesAllowed, Variable& out);
 
