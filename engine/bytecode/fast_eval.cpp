@@ -170,10 +170,17 @@ Variable FastEvaluator::indexValue(const FastExprNode& n, int depth)
     Variable keyScratch;
     const Variable& container =
         node(n.right).hasCall ? (containerCopy = value(n.left, depth), containerCopy) : operand(n.left, containerCopy, depth);
-    if (const Variable* field = nullptr; literalField(container, node(n.right), field)) {
+    const FastExprNode& keyNode = node(n.right);
+    if (const Variable* field = nullptr; literalField(container, keyNode, field)) {
         return field ? *field : Variable();
     }
-    const Variable& key = operand(n.right, keyScratch, depth);
+    // A computed key over plain values (a[(i * 7 + r) % n + 1]) through the scalar path, as
+    // argumentValue computes such an argument: the same key without a value per node.
+    FastScalarValue scalarKey;
+    const bool scalar = !keyNode.hasCall && keyNode.kind >= FastExprNodeKind::Negate &&
+                        keyNode.kind != FastExprNodeKind::Length && scalarNode(n.right, scalarKey);
+    if (scalar) assignFastScalarToVariable(scalarKey, keyScratch);
+    const Variable& key = scalar ? keyScratch : operand(n.right, keyScratch, depth);
     try {
         return m_engine.getIndexedValue(container, key);
     } catch (...) {
