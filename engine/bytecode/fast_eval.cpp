@@ -17,6 +17,7 @@
 
 #include "engine/bytecode/fast_body.h"
 #include "engine/bytecode/fast_evaluator.h"
+#include "engine/bytecode/int_function.h"
 #include "engine/cobalt_script.h"
 #include "engine/error/script_error.h"
 #include "engine/eval/arithmetic.h"
@@ -218,6 +219,7 @@ Variable FastEvaluator::callValue(const FastExprNode& n, int depth)
         fail("Invalid fast call argument range");
     }
     const FastCallExpression& call = m_expression.calls[static_cast<size_t>(n.intValue)];
+    if (Variable result; intFunctionCall(n, call, result)) return result;
     const size_t count = call.arguments.size();
     ArgumentSlots arguments(count);
     const Variable* const args = count == 0 ? &kAbsent : arguments.data();
@@ -235,6 +237,59 @@ Variable FastEvaluator::callValue(const FastExprNode& n, int depth)
     const Variable callee = value(call.callee, depth);
     for (size_t i = 0; i < count; ++i) argumentValue(call.arguments[i], arguments[i], depth);
     return invoke(n, callee, args, count);
+}
+
+bool FastEvaluator::intFunctionCall(const FastExprNode& n, const FastCallExpression& call, Variable& out)
+{
+    constexpr size_t kMaxArguments = 16;
+    const size_t count = call.arguments.size();
+    if (count > kMaxArguments || m_engine.calls.callDepth >= kFastCallDepthLimit) return false;
+    // The callee: a name (f(x)) or a field (object["method"](object, x)), read in place.
+    const FastExprNode& calleeNode = node(call.callee);
+    const Variable* callee = nullptr;
+    if (calleeNode.kind == FastExprNodeKind::Variable) {
+        callee = lookUp(calleeNode);
+    } else if (calleeNode.kind == FastExprNodeKind::Index && node(calleeNode.left).kind == FastExprNodeKind::Variable) {
+        const Variable* container = lookUp(node(calleeNode.left));
+        if (container == nullptr || !literalField(*container, node(calleeNode.right), callee)) return false;
+    }
+    if (callee == nullptr || callee->type != VarType::Function) return false;
+    const ScriptCallable* function = callee->asCallable().get();
+    if (function == nullptr || function->intCodeState != IntCodeState::Ready) return false;
+    // The arguments: names holding ints or tables, int literals, int arithmetic.
+    IntSlot slots[kMaxArguments];
+    for (size_t i = 0; i < count; ++i) {
+        const FastExprNode& argument = node(call.arguments[i]);
+        if (argument.hasCall) return false;
+        if (argument.kind == FastExprNodeKind::Variable) {
+            const Variable* found = lookUp(argument);
+            if (found == nullptr) return false;
+            if (found->type == VarType::Int) {
+                slots[i] = IntSlot{*std::get_if<int32_t>(&found->value), nullptr};
+            } else if (found->type == VarType::Table && found->asTable()) {
+                slots[i] = IntSlot{0, found->asTable().get()};
+            } else {
+                return false;
+            }
+            continue;
+        }
+        FastScalarValue scalar;
+        if (!scalarNode(call.arguments[i], scalar) || scalar.kind != FastScalarValue::Int) return false;
+        slots[i] = IntSlot{scalar.intValue, nullptr};
+    }
+    // What the call path does before it runs an int function: the near-token, the depth of
+    // the call, the native stack and the stop boundary.
+    markNear(n.tokenIndex);
+    struct DepthGuard {
+        uint64_t& depth;
+        explicit DepthGuard(uint64_t& d) : depth(d) { ++depth; }
+        ~DepthGuard() { --depth; }
+        DepthGuard(const DepthGuard&) = delete;
+        DepthGuard& operator=(const DepthGuard&) = delete;
+    } depthGuard(m_engine.calls.callDepth);
+    m_engine.checkNativeStack();
+    m_engine.checkStopBoundary();
+    return tryRunIntFunction(m_engine, *function, slots, count, true, out);
 }
 
 namespace {

@@ -217,6 +217,9 @@ private:
 
     Variable indexValue(const FastExprNode& n, int depth);
     Variable callValue(const FastExprNode& n, int depth);
+    /// A call of an int function (int_function.h) whose callee and arguments are read in
+    /// place: true with its result in `out`, false (with nothing done) for every other call.
+    bool intFunctionCall(const FastExprNode& n, const FastCallExpression& call, Variable& out);
     /// One call argument's value, stored into its slot.
     void argumentValue(int32_t index, Variable& out, int depth);
     Variable invoke(const FastExprNode& n, const Variable& callee, const Variable* args, size_t count);
