@@ -501,6 +501,38 @@ const IntFunctionCode* intCodeOf(const ScriptCallable& function)
     return function.intCodeState == IntCodeState::Ready ? function.intCode.get() : nullptr;
 }
 
+/// The tables a run made, kept alive until it hands one back: a few in place (a run nearly
+/// always makes one table, the record a constructor returns), the rest in a list.
+class MadeTables {
+public:
+    void add(TableRef table)
+    {
+        if (m_count < kInline) {
+            m_inline[m_count++] = std::move(table);
+        } else {
+            m_more.push_back(std::move(table));
+        }
+    }
+
+    /// The reference of `table` if the run made it, or null.
+    const TableRef* find(const ScriptTable* table) const
+    {
+        for (size_t i = m_more.size(); i-- > 0;) {
+            if (m_more[i].get() == table) return &m_more[i];
+        }
+        for (size_t i = m_count; i-- > 0;) {
+            if (m_inline[i].get() == table) return &m_inline[i];
+        }
+        return nullptr;
+    }
+
+private:
+    static constexpr size_t kInline = 2;
+    TableRef m_inline[kInline];
+    size_t m_count = 0;
+    std::vector<TableRef> m_more;
+};
+
 /// Numbers the runs of this thread, so that a call site knows whether its resolved callee
 /// belongs to the running one.
 thread_local uint64_t t_runCount = 0;
@@ -650,10 +682,7 @@ private:
     /// The reference of a table this run made, or null.
     const TableRef* madeTable(const ScriptTable* table) const
     {
-        for (size_t i = m_made.size(); i-- > 0;) {
-            if (m_made[i].get() == table) return &m_made[i];
-        }
-        return nullptr;
+        return m_made.find(table);
     }
 
     /// {key: value, ...} as the literal makes it: the entries evaluated and stored in order.
@@ -679,7 +708,7 @@ private:
             }
         }
         out = IntSlot{0, table.get()};
-        m_made.push_back(std::move(table));
+        m_made.add(std::move(table));
         return true;
     }
 
@@ -828,7 +857,7 @@ private:
     uint32_t m_depth = 0;
     Write m_writes[kMaxWrites];
     size_t m_writeCount = 0;
-    std::vector<TableRef> m_made;
+    MadeTables m_made;
 };
 
 } // namespace
