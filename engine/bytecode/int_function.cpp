@@ -259,7 +259,12 @@ private:
             static_cast<size_t>(key->intValue) >= fast.strings.size()) {
             return -1;
         }
-        m_code.keys.push_back(fast.strings[static_cast<size_t>(key->intValue)]);
+        // One entry per name, so that a field read and then set is found once per run.
+        const std::string& text = fast.strings[static_cast<size_t>(key->intValue)];
+        for (size_t i = 0; i < m_code.keys.size(); ++i) {
+            if (m_code.keys[i] == text) return static_cast<int32_t>(i);
+        }
+        m_code.keys.push_back(text);
         return static_cast<int32_t>(m_code.keys.size() - 1);
     }
 
@@ -636,15 +641,32 @@ private:
     };
     static constexpr size_t kMaxWrites = 16;
 
+    /// A field found in a table: the name is one of the code's keys, known by its address.
+    struct FoundField {
+        const ScriptTable* table;
+        const std::string* key;
+        Variable* entry;
+    };
+    static constexpr size_t kFoundFields = 4;
+
     /// The entry of a field the table in `slot` has, or null.
-    static Variable* fieldEntry(const IntSlot& slot, const std::string& key)
+    /// The entry of a field the table in `slot` has, or null. The last few are remembered:
+    /// a run adds no key to a table it did not make, so an entry stays where it is, and a
+    /// field is mostly read and then set (self["n"] = self["n"] + 1).
+    Variable* fieldEntry(const IntSlot& slot, const std::string& key)
     {
         if (slot.table == nullptr) return nullptr;
+        for (const FoundField& found : m_found) {
+            if (found.table == slot.table && found.key == &key) return found.entry;
+        }
         const auto found = slot.table->map.find(key);
-        return found == slot.table->map.end() ? nullptr : &found->second;
+        if (found == slot.table->map.end()) return nullptr;
+        m_found[m_nextFound] = FoundField{slot.table, &key, &found->second};
+        m_nextFound = (m_nextFound + 1) % kFoundFields;
+        return &found->second;
     }
 
-    bool readField(const IntSlot& slot, const std::string& key, int32_t& out) const
+    bool readField(const IntSlot& slot, const std::string& key, int32_t& out)
     {
         const Variable* entry = fieldEntry(slot, key);
         if (entry == nullptr) return false;
@@ -857,6 +879,8 @@ private:
     uint32_t m_depth = 0;
     Write m_writes[kMaxWrites];
     size_t m_writeCount = 0;
+    FoundField m_found[kFoundFields] = {};
+    size_t m_nextFound = 0;
     MadeTables m_made;
 };
 
