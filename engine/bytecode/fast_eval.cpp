@@ -241,9 +241,8 @@ Variable FastEvaluator::callValue(const FastExprNode& n, int depth)
 
 bool FastEvaluator::intFunctionCall(const FastExprNode& n, const FastCallExpression& call, Variable& out)
 {
-    constexpr size_t kMaxArguments = 16;
     const size_t count = call.arguments.size();
-    if (count > kMaxArguments || m_engine.calls.callDepth >= kFastCallDepthLimit) return false;
+    if (count > kMaxIntArguments || m_engine.calls.callDepth >= kFastCallDepthLimit) return false;
     // The callee: a name (f(x)) or a field (object["method"](object, x)), read in place.
     const FastExprNode& calleeNode = node(call.callee);
     const Variable* callee = nullptr;
@@ -257,7 +256,7 @@ bool FastEvaluator::intFunctionCall(const FastExprNode& n, const FastCallExpress
     const ScriptCallable* function = callee->asCallable().get();
     if (function == nullptr || function->intCodeState != IntCodeState::Ready) return false;
     // The arguments: names holding ints or tables, int literals, int arithmetic.
-    IntSlot slots[kMaxArguments];
+    IntSlot slots[kMaxIntArguments];
     for (size_t i = 0; i < count; ++i) {
         const FastExprNode& argument = node(call.arguments[i]);
         if (argument.hasCall) return false;

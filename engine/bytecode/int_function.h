@@ -32,6 +32,9 @@
 
 namespace cobalt {
 
+/// Most arguments a call hands to an int run (a function with more takes the call path).
+inline constexpr size_t kMaxIntArguments = 16;
+
 /// A register of an int function: an int, or a table whose fields it reads and sets.
 /// Plain data: a call's register file is set up without a store per register.
 struct IntSlot {
@@ -52,9 +55,8 @@ template <class ArgumentAt>
 bool tryRunIntFunctionOn(CobaltScript& engine, const ScriptCallable& function, size_t count, ArgumentAt argumentAt,
                          bool storesAllowed, Variable& out)
 {
-    constexpr size_t kMaxArguments = 16;
-    if (function.intCodeState == IntCodeState::None || count > kMaxArguments) return false;
-    IntSlot slots[kMaxArguments];
+    if (function.intCodeState == IntCodeState::None || count > kMaxIntArguments) return false;
+    IntSlot slots[kMaxIntArguments];
     for (size_t i = 0; i < count; ++i) {
         const Variable& argument = argumentAt(i);
         if (argument.type == VarType::Int) {
