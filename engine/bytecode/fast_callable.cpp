@@ -47,37 +47,6 @@ bool isFunctionForm(StatementKind kind)
            kind == StatementKind::NativeFunction || kind == StatementKind::LocalFunction;
 }
 
-// The body lines [first, end) of a function: its own list, or, for a compiled body, the
-// lines between its declaration and the declaration's "end". The declaration is found from
-// the line of the chunk's first instruction; a body that does not begin right after it
-// (an empty line first) has neither fast form anyway.
-bool bodyRange(const ScriptCallable& function, uint64_t& first, uint64_t& end)
-{
-    if (!function.program) {
-        first = 0;
-        end = function.bodyLines.size();
-        return true;
-    }
-    const BytecodeProgram& program = *function.program;
-    if (function.chunkIndex >= program.chunks.size()) return false;
-    const BytecodeChunk& chunk = program.chunks[function.chunkIndex];
-    if (chunk.instructionCount == 0 || chunk.firstInstruction >= program.instructions.size()) return false;
-    const Instruction& opening = program.instructions[chunk.firstInstruction];
-    if (opening.opcode == Opcode::Return) {
-        first = opening.operand;
-    } else if (opening.opcode == Opcode::If && opening.operand < program.ifGroups.size() &&
-               !program.ifGroups[opening.operand].branches.empty()) {
-        first = program.ifGroups[opening.operand].branches.front().line;
-    } else {
-        return false;
-    }
-    if (first == 0 || first >= program.lines.size()) return false;
-    const ParsedScriptLine& declaration = program.lines[first - 1];
-    if (!isFunctionForm(declaration.kind) || declaration.matchingEnd == kNoLine) return false;
-    end = declaration.matchingEnd;
-    return first < end && end <= program.lines.size();
-}
-
 /// An `if` at `first` with one body line and no other branch, followed by its `end` and a
 /// `return` line.
 bool isOneLineIf(const ParsedLines& lines, uint64_t first)
@@ -304,6 +273,42 @@ bool scalarFormApplies(const CobaltScript& engine, const ScriptCallable& functio
 
 } // namespace
 
+bool functionBodyRange(const ScriptCallable& function, uint64_t& first, uint64_t& end)
+{
+    if (!function.program) {
+        first = 0;
+        end = function.bodyLines.size();
+        return true;
+    }
+    const BytecodeProgram& program = *function.program;
+    if (function.chunkIndex >= program.chunks.size()) return false;
+    const BytecodeChunk& chunk = program.chunks[function.chunkIndex];
+    if (chunk.instructionCount == 0 || chunk.firstInstruction >= program.instructions.size()) return false;
+    const Instruction& opening = program.instructions[chunk.firstInstruction];
+    switch (opening.opcode) {
+    case Opcode::Line:
+    case Opcode::InlineAssignment:
+    case Opcode::Return: first = opening.operand; break;
+    case Opcode::If:
+        if (opening.operand >= program.ifGroups.size() || program.ifGroups[opening.operand].branches.empty()) {
+            return false;
+        }
+        first = program.ifGroups[opening.operand].branches.front().line;
+        break;
+    default: return false;
+    }
+    const ParsedLines& lines = program.lines;
+    uint64_t declaration = first;
+    while (declaration > 0 && declaration <= lines.size() && lines[declaration - 1].kind == StatementKind::Empty) {
+        --declaration;
+    }
+    if (declaration == 0 || declaration > lines.size()) return false;
+    const ParsedScriptLine& opener = lines[declaration - 1];
+    if (!isFunctionForm(opener.kind) || opener.matchingEnd == kNoLine) return false;
+    end = opener.matchingEnd;
+    return first < end && end <= lines.size();
+}
+
 bool fastBodyHasScalarForm(const ScriptCallable& function)
 {
     return function.fastScalarForm;
@@ -326,8 +331,11 @@ void CobaltScript::prepareFastCallableBody(ScriptCallable& function)
     if (function.isNative || function.isCoroutine || function.isLoadedChunk) return;
     uint64_t first = 0;
     uint64_t end = 0;
-    if (!bodyRange(function, first, end)) return;
+    if (!functionBodyRange(function, first, end)) return;
     const ParsedLines& lines = function.lines();
+    // A compiled body that does not begin right after its declaration (an empty line first)
+    // has neither fast form.
+    if (function.program && !isFunctionForm(lines[first - 1].kind)) return;
     if (end - first == 1 && lines[first].kind == StatementKind::Return) {
         function.fastBodyKind = FastBodyKind::SingleReturn;
         function.fastReturnLine = static_cast<uint32_t>(first);

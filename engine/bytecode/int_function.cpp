@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/bytecode/fast_body.h"
 #include "engine/bytecode/scalar_slot.h"
 #include "engine/eval/arithmetic.h"
 
@@ -123,51 +124,6 @@ bool isIntOperator(FastExprNodeKind kind)
     case FastExprNodeKind::Modulo: return true;
     default: return false;
     }
-}
-
-bool isFunctionForm(StatementKind kind)
-{
-    return kind == StatementKind::Function || kind == StatementKind::DecayFunction ||
-           kind == StatementKind::NativeFunction || kind == StatementKind::LocalFunction;
-}
-
-/// The lines [first, end) of a function's body: its own list, or, for a compiled body, the
-/// lines between its declaration and the declaration's `end`, found from the line of the
-/// chunk's first instruction.
-bool bodyRange(const ScriptCallable& function, size_t& first, size_t& end)
-{
-    if (!function.program) {
-        first = 0;
-        end = function.bodyLines.size();
-        return true;
-    }
-    const BytecodeProgram& program = *function.program;
-    if (function.chunkIndex >= program.chunks.size()) return false;
-    const BytecodeChunk& chunk = program.chunks[function.chunkIndex];
-    if (chunk.instructionCount == 0 || chunk.firstInstruction >= program.instructions.size()) return false;
-    const Instruction& opening = program.instructions[chunk.firstInstruction];
-    switch (opening.opcode) {
-    case Opcode::Line:
-    case Opcode::InlineAssignment:
-    case Opcode::Return: first = opening.operand; break;
-    case Opcode::If:
-        if (opening.operand >= program.ifGroups.size() || program.ifGroups[opening.operand].branches.empty()) {
-            return false;
-        }
-        first = program.ifGroups[opening.operand].branches.front().line;
-        break;
-    default: return false;
-    }
-    const ParsedLines& lines = program.lines;
-    size_t declaration = first;
-    while (declaration > 0 && declaration <= lines.size() && lines[declaration - 1].kind == StatementKind::Empty) {
-        --declaration;
-    }
-    if (declaration == 0 || declaration > lines.size()) return false;
-    const ParsedScriptLine& opener = lines[declaration - 1];
-    if (!isFunctionForm(opener.kind) || opener.matchingEnd == kNoLine) return false;
-    end = opener.matchingEnd;
-    return first <= end && end <= lines.size();
 }
 
 /// A plain name (no scope mark) at a token position, or empty.
@@ -486,9 +442,9 @@ std::shared_ptr<const IntFunctionCode> compile(const ScriptCallable& function)
     // A body with nest labels registers them on every call.
     if (function.program && !function.program->nestBlocks.empty()) return nullptr;
     if (function.parameters.size() > kMaxIntRegisters) return nullptr;
-    size_t first = 0;
-    size_t end = 0;
-    if (!bodyRange(function, first, end)) return nullptr;
+    uint64_t first = 0;
+    uint64_t end = 0;
+    if (!functionBodyRange(function, first, end)) return nullptr;
     auto code = std::make_shared<IntFunctionCode>();
     code->registerCount = function.parameters.size();
     IntCompiler compiler(function, *code);
