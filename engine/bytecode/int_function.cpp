@@ -24,6 +24,8 @@ constexpr int kMaxExpressionDepth = 48;
 /// Deepest nesting of calls in one run. Deeper recursions are left to the call path, which
 /// knows how to fail on them; this keeps a run that gives up cheap.
 constexpr uint32_t kMaxRunDepth = 5000;
+/// Most entries of a table literal made from a prototype.
+constexpr size_t kMaxPrototypeEntries = 32;
 /// Runs that may give up before a function is not tried any more.
 constexpr uint8_t kMaxGiveUps = 3;
 /// Call depth beyond which no run starts, so that the call path's own depth limit (far
@@ -73,6 +75,13 @@ struct IntOuterName {
 struct IntTableLiteral {
     std::vector<std::string> keys;
     std::vector<int32_t> values;
+    // The table the literal makes with every value absent, built once as a literal builds a
+    // table: each new table starts as a copy of it (the same buckets, entries and order, with
+    // no name hashed again), and entry i's value goes to the entry at position slot[i] of
+    // its order. Absent (empty `slot`) for a literal with too many entries.
+    TableMap prototype;
+    std::vector<uint32_t> slot;
+    uint64_t distinctKeys = 0;
 };
 
 enum class IntStatementKind : uint8_t {
@@ -401,8 +410,27 @@ private:
             if (compiled < 0) return -1;
             table.values.push_back(compiled);
         }
+        buildPrototype(table);
         m_code.tables.push_back(std::move(table));
         return addNode({IntNodeOp::Table, n.kind, static_cast<int32_t>(m_code.tables.size() - 1), -1, 0});
+    }
+
+    static void buildPrototype(IntTableLiteral& table)
+    {
+        if (table.keys.size() > kMaxPrototypeEntries) return;
+        // As a new table's map is made (ScriptTable), then filled by the literal.
+        table.prototype.max_load_factor(1.0f);
+        for (const std::string& key : table.keys) {
+            if (table.prototype.insert_or_assign(key, Variable()).second) ++table.distinctKeys;
+        }
+        for (const std::string& key : table.keys) {
+            uint32_t position = 0;
+            for (const auto& entry : table.prototype) {
+                if (entry.first == key) break;
+                ++position;
+            }
+            table.slot.push_back(position);
+        }
     }
 
     uint32_t lineIndex(const ParsedScriptLine& line) const { return static_cast<uint32_t>(&line - m_lines->data()); }
@@ -671,6 +699,14 @@ private:
             return false;
         }
         TableRef table = makeTableRef();
+        Variable* entries[kMaxPrototypeEntries];
+        const bool fromPrototype = !literal.slot.empty() || literal.keys.empty();
+        if (fromPrototype) {
+            table->map = literal.prototype;
+            size_t position = 0;
+            for (auto& entry : table->map) entries[position++] = &entry.second;
+            table->version += literal.distinctKeys;
+        }
         for (size_t i = 0; i < literal.values.size(); ++i) {
             Variable element;
             const IntNode& n = frame.code.nodes[static_cast<size_t>(literal.values[i])];
@@ -681,7 +717,9 @@ private:
                 IntSlot value;
                 if (!slot(frame, literal.values[i], value) || !result(value, element)) return false;
             }
-            if (table->map.insert_or_assign(literal.keys[i], std::move(element)).second) {
+            if (fromPrototype) {
+                *entries[literal.slot[i]] = std::move(element);
+            } else if (table->map.insert_or_assign(literal.keys[i], std::move(element)).second) {
                 CobaltScript::bumpTableVersion(*table);
             }
         }
