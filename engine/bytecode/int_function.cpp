@@ -708,8 +708,24 @@ private:
             table->version += literal.distinctKeys;
         }
         for (size_t i = 0; i < literal.values.size(); ++i) {
-            Variable element;
             const IntNode& n = frame.code.nodes[static_cast<size_t>(literal.values[i])];
+            if (fromPrototype && n.op != IntNodeOp::Outer) {
+                // Straight into the entry, which holds the absent value (or the value of an
+                // earlier entry of the same name, replaced as insert_or_assign would).
+                IntSlot value;
+                if (!slot(frame, literal.values[i], value)) return false;
+                Variable& entry = *entries[literal.slot[i]];
+                if (value.table != nullptr) {
+                    if (!result(value, entry)) return false;
+                } else if (int32_t* payload = std::get_if<int32_t>(&entry.value)) {
+                    entry.type = VarType::Int;
+                    *payload = value.value;
+                } else {
+                    entry = Variable(value.value);
+                }
+                continue;
+            }
+            Variable element;
             if (n.op == IntNodeOp::Outer) {
                 const Variable* outer = outerValue(frame.function, frame.code.outers[static_cast<size_t>(n.left)]);
                 if (outer != nullptr) element = *outer;
