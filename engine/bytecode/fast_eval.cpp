@@ -246,11 +246,15 @@ bool FastEvaluator::intFunctionCall(const FastExprNode& n, const FastCallExpress
     // The callee: a name (f(x)) or a field (object["method"](object, x)), read in place.
     const FastExprNode& calleeNode = node(call.callee);
     const Variable* callee = nullptr;
+    // The object a method is read from, which is nearly always its first argument too.
+    const FastExprNode* object = nullptr;
+    const Variable* objectValue = nullptr;
     if (calleeNode.kind == FastExprNodeKind::Variable) {
         callee = lookUp(calleeNode);
     } else if (calleeNode.kind == FastExprNodeKind::Index && node(calleeNode.left).kind == FastExprNodeKind::Variable) {
-        const Variable* container = lookUp(node(calleeNode.left));
-        if (container == nullptr || !literalField(*container, node(calleeNode.right), callee)) return false;
+        object = &node(calleeNode.left);
+        objectValue = lookUp(*object);
+        if (objectValue == nullptr || !literalField(*objectValue, node(calleeNode.right), callee)) return false;
     }
     if (callee == nullptr || callee->type != VarType::Function) return false;
     const ScriptCallable* function = callee->asCallable().get();
@@ -261,7 +265,11 @@ bool FastEvaluator::intFunctionCall(const FastExprNode& n, const FastCallExpress
         const FastExprNode& argument = node(call.arguments[i]);
         if (argument.hasCall) return false;
         if (argument.kind == FastExprNodeKind::Variable) {
-            const Variable* found = lookUp(argument);
+            // The same name as the object's is the same variable: nothing ran in between.
+            const bool isObject = object != nullptr && i == 0 && argument.tokenIndex < m_tokenCount &&
+                                  object->tokenIndex < m_tokenCount &&
+                                  m_line.tokens[argument.tokenIndex] == m_line.tokens[object->tokenIndex];
+            const Variable* found = isObject ? objectValue : lookUp(argument);
             if (found == nullptr) return false;
             if (found->type == VarType::Int) {
                 slots[i] = IntSlot{*std::get_if<int32_t>(&found->value), nullptr};
