@@ -640,13 +640,14 @@ private:
     Variable* fieldEntry(const IntSlot& slot, const std::string& key)
     {
         if (slot.table == nullptr) return nullptr;
-        for (const FoundField& found : m_found) {
-            if (found.table == slot.table && found.key == &key) return found.entry;
+        for (size_t i = 0; i < m_foundCount; ++i) {
+            if (m_found[i].table == slot.table && m_found[i].key == &key) return m_found[i].entry;
         }
         const auto found = slot.table->map.find(key);
         if (found == slot.table->map.end()) return nullptr;
         m_found[m_nextFound] = FoundField{slot.table, &key, &found->second};
         m_nextFound = (m_nextFound + 1) % kFoundFields;
+        if (m_foundCount < kFoundFields) ++m_foundCount;
         return &found->second;
     }
 
@@ -889,7 +890,8 @@ private:
     uint32_t m_depth = 0;
     Write m_writes[kMaxWrites];
     size_t m_writeCount = 0;
-    FoundField m_found[kFoundFields] = {};
+    FoundField m_found[kFoundFields];
+    size_t m_foundCount = 0;
     size_t m_nextFound = 0;
     MadeTables m_made;
 };
@@ -915,11 +917,10 @@ bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, con
     std::copy(args, args + count, registers);
     IntRun run(engine, storesAllowed);
     IntSlot result{0, nullptr};
-    Variable value;
+    // `out` is the caller's fresh value, which a body without a return leaves absent.
     if (run.run(function, *code, registers, code->resultCount, &result) &&
-        (code->resultCount == 0 || run.result(result, value))) {
+        (code->resultCount == 0 || run.result(result, out))) {
         run.commit();
-        out = std::move(value);
         return true;
     }
     if (!run.stopped && !run.refused && ++function.intGiveUps >= kMaxGiveUps) {

@@ -43,8 +43,9 @@ struct IntSlot {
 };
 
 /// Runs `function` on the arguments args[0..count) as an int function: true with its result
-/// (an int, or the absent value for a body without a return) in `out`, false (with nothing
-/// done) where the call path must run it. Without `storesAllowed`, a run that would set a
+/// (an int, a new table, or the absent value for a body without a return) in `out`, which
+/// must hold the absent value on entry; false (with nothing done) where the call path must
+/// run it. Without `storesAllowed`, a run that would set a
 /// field or make a table gives up.
 bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, const IntSlot* args, size_t count,
                        bool storesAllowed, Variable& out);
