@@ -26,7 +26,10 @@ namespace cobalt::blockCache {
 
 constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClassCount = 16;                 // blocks of up to 256 bytes
-constexpr std::size_t kMaxBytesPerClass = 512 * 1024;  // kept per size and thread
+// Kept per size and thread: enough for a generation of a few thousand records (a list of
+// objects rebuilt round after round) to be made again from the blocks of the last one. The
+// blocks are only ever ones the script freed, which the general allocator would keep as well.
+constexpr std::size_t kMaxBytesPerClass = 4 * 1024 * 1024;
 
 struct FreeBlock {
     FreeBlock* next;
