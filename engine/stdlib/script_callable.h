@@ -26,7 +26,8 @@ using NativeFunction = std::function<Variable(NativeArgs)>;
 enum class FastBodyKind : uint8_t { None = 0, SingleReturn = 1, ErrorGuard = 2, GuardedReturn = 3 };
 
 /// Whether a function runs as an int function (engine/bytecode/int_function.h): not known
-/// until its first call, then compiled, or not one (and never tried again).
+/// until its first call, then compiled, or not one (never tried again, as after too many
+/// runs that gave up).
 enum class IntCodeState : uint8_t { Unknown = 0, Ready = 1, None = 2 };
 struct IntFunctionCode;
 
@@ -72,8 +73,9 @@ struct ScriptCallable {
     // Whether the fast body can be evaluated on the pure scalar paths (fastBodyHasScalarForm),
     // decided once with the fast body: it depends on the function alone.
     bool fastScalarForm = false;
-    // The int function form of the fast body, compiled on the first call that could use it;
-    // `intGiveUps` counts the runs that gave up, after a few of which it is not tried again.
+    // The body's int function form (engine/bytecode/int_function.h), compiled on the first
+    // call; `intGiveUps` counts the runs that gave up, after a few of which it is not tried
+    // again.
     mutable IntCodeState intCodeState = IntCodeState::Unknown;
     mutable uint8_t intGiveUps = 0;
     mutable std::shared_ptr<const IntFunctionCode> intCode;
