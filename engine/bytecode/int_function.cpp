@@ -157,7 +157,6 @@ private:
     };
     static constexpr size_t kFoundFields = 4;
 
-    /// The entry of a field the table in `slot` has, or null.
     /// The entry of a field the table in `slot` has, or null. The last few are remembered:
     /// a run adds no key to a table it did not make, so an entry stays where it is, and a
     /// field is mostly read and then set (self["n"] = self["n"] + 1).
