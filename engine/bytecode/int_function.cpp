@@ -289,18 +289,35 @@ private:
         }
     }
 
-    /// A node's int value: the leaves read inline, the rest through value().
-    [[gnu::always_inline]] bool operand(const Frame& frame, int32_t index, int32_t& out)
+    /// A Literal's or a Register's int.
+    [[gnu::always_inline]] static bool leaf(const Frame& frame, const IntNode& n, int32_t& out)
     {
-        const IntNode& n = frame.code.nodes[static_cast<size_t>(index)];
         if (n.op == IntNodeOp::Literal) {
             out = n.value;
             return true;
         }
-        if (n.op == IntNodeOp::Register) {
-            const IntSlot& slot = frame.registers[n.value];
-            out = slot.value;
-            return slot.table == nullptr;
+        const IntSlot& slot = frame.registers[n.value];
+        out = slot.value;
+        return slot.table == nullptr;
+    }
+
+    /// A node's int value: the leaves and operators over two leaves worked out inline, the
+    /// rest through value().
+    [[gnu::always_inline]] bool operand(const Frame& frame, int32_t index, int32_t& out)
+    {
+        const IntNode& n = frame.code.nodes[static_cast<size_t>(index)];
+        if (n.op == IntNodeOp::Literal || n.op == IntNodeOp::Register) return leaf(frame, n, out);
+        if (n.op == IntNodeOp::LeafBinary) {
+            int32_t right = 0;
+            if (!leaf(frame, frame.code.nodes[static_cast<size_t>(n.left)], out) ||
+                !leaf(frame, frame.code.nodes[static_cast<size_t>(n.right)], right)) {
+                return false;
+            }
+            ScalarSlot slot{FastScalarValue::Int, out, 0.0};
+            // Only a zero divisor is refused: the call path fails on it.
+            if (!combineIntSlots(n.kind, slot, right)) return false;
+            out = slot.intValue;
+            return true;
         }
         return value(frame, n, out);
     }
@@ -318,7 +335,8 @@ private:
             if (!operand(frame, n.left, out)) return false;
             out = wrappingNegate(out);
             return true;
-        case IntNodeOp::Binary: {
+        case IntNodeOp::Binary:
+        case IntNodeOp::LeafBinary: {
             int32_t right = 0;
             if (!operand(frame, n.left, out) || !operand(frame, n.right, right)) return false;
             ScalarSlot slot{FastScalarValue::Int, out, 0.0};

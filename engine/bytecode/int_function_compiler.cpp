@@ -236,6 +236,8 @@ private:
         return add(statement);
     }
 
+    static bool isLeaf(const IntNode& n) { return n.op == IntNodeOp::Literal || n.op == IntNodeOp::Register; }
+
     int32_t addNode(const IntNode& n)
     {
         m_code.nodes.push_back(n);
@@ -273,7 +275,9 @@ private:
         if (!isIntOperator(n->kind)) return -1;
         const int32_t left = expression(line, fast, n->left, depth + 1);
         const int32_t right = left < 0 ? -1 : expression(line, fast, n->right, depth + 1);
-        return right < 0 ? -1 : addNode({IntNodeOp::Binary, n->kind, left, right, 0});
+        if (right < 0) return -1;
+        const bool leaves = isLeaf(m_code.nodes[static_cast<size_t>(left)]) && isLeaf(m_code.nodes[static_cast<size_t>(right)]);
+        return addNode({leaves ? IntNodeOp::LeafBinary : IntNodeOp::Binary, n->kind, left, right, 0});
     }
 
     int32_t tableLiteral(const ParsedScriptLine& line, const FastExpression& fast, const FastExprNode& n, int depth)
