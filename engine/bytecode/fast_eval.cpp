@@ -272,9 +272,9 @@ bool FastEvaluator::intFunctionCall(const FastExprNode& n, const FastCallExpress
             const Variable* found = isObject ? objectValue : lookUp(argument);
             if (found == nullptr) return false;
             if (found->type == VarType::Int) {
-                slots[i] = IntSlot{*std::get_if<int32_t>(&found->value), nullptr};
+                slots[i] = IntSlot{*std::get_if<int32_t>(&found->value), false, nullptr};
             } else if (found->type == VarType::Table && found->asTable()) {
-                slots[i] = IntSlot{0, found->asTable().get()};
+                slots[i] = IntSlot{0, false, found->asTable().get()};
             } else {
                 return false;
             }
@@ -282,7 +282,7 @@ bool FastEvaluator::intFunctionCall(const FastExprNode& n, const FastCallExpress
         }
         FastScalarValue scalar;
         if (!scalarNode(call.arguments[i], scalar) || scalar.kind != FastScalarValue::Int) return false;
-        slots[i] = IntSlot{scalar.intValue, nullptr};
+        slots[i] = IntSlot{scalar.intValue, false, nullptr};
     }
     // What the call path does before it runs an int function: the near-token, the depth of
     // the call, the native stack and the stop boundary.

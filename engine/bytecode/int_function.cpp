@@ -123,7 +123,7 @@ public:
     bool result(const IntSlot& slot, Variable& out)
     {
         if (slot.table == nullptr) {
-            out = Variable(slot.value);
+            out = slot.isBool ? Variable(slot.value != 0) : Variable(slot.value);
             return true;
         }
         const TableRef* made = madeTable(slot.table);
@@ -239,7 +239,7 @@ private:
                 IntSlot value;
                 if (!slot(frame, literal.values[i], value)) return false;
                 Variable& entry = *entries[literal.slot[i]];
-                if (value.table != nullptr) {
+                if (value.table != nullptr || value.isBool) {
                     if (!result(value, entry)) return false;
                 } else if (int32_t* payload = std::get_if<int32_t>(&entry.value)) {
                     entry.type = VarType::Int;
@@ -263,7 +263,7 @@ private:
                 CobaltScript::bumpTableVersion(*table);
             }
         }
-        out = IntSlot{0, table.get()};
+        out = IntSlot{0, false, table.get()};
         m_made.add(std::move(table));
         return true;
     }
@@ -285,7 +285,15 @@ private:
         case IntNodeOp::Register: out = frame.registers[n.value]; return true;
         case IntNodeOp::Table: return makeTable(frame, frame.code.tables[static_cast<size_t>(n.left)], out);
         case IntNodeOp::Call: return call(frame, frame.code.calls[static_cast<size_t>(n.left)], 1, &out);
-        default: out.table = nullptr; return operand(frame, index, out.value);
+        case IntNodeOp::Compare: {
+            int32_t right = 0;
+            if (!operand(frame, n.left, out.value) || !operand(frame, n.right, right)) return false;
+            ScalarSlot decided{FastScalarValue::Int, out.value, 0.0};
+            combineIntSlots(n.kind, decided, right);
+            out = IntSlot{decided.intValue, true, nullptr};
+            return true;
+        }
+        default: out.isBool = false; out.table = nullptr; return operand(frame, index, out.value);
         }
     }
 
@@ -296,9 +304,14 @@ private:
             out = n.value;
             return true;
         }
-        const IntSlot& slot = frame.registers[n.value];
+        return intOf(frame.registers[n.value], out);
+    }
+
+    /// The int a slot holds; false for a truth or a table.
+    [[gnu::always_inline]] static bool intOf(const IntSlot& slot, int32_t& out)
+    {
         out = slot.value;
-        return slot.table == nullptr;
+        return slot.table == nullptr && !slot.isBool;
     }
 
     /// A node's int value: the leaves and operators over two leaves worked out inline, the
@@ -326,9 +339,7 @@ private:
     {
         switch (n.op) {
         case IntNodeOp::Literal: out = n.value; return true;
-        case IntNodeOp::Register:
-            out = frame.registers[n.value].value;
-            return frame.registers[n.value].table == nullptr;
+        case IntNodeOp::Register: return intOf(frame.registers[n.value], out);
         case IntNodeOp::Field:
             return readField(frame.registers[n.value], frame.code.keys[static_cast<size_t>(n.left)], out);
         case IntNodeOp::Negate:
@@ -347,10 +358,9 @@ private:
         }
         case IntNodeOp::Call: {
             IntSlot result;
-            if (!call(frame, frame.code.calls[static_cast<size_t>(n.left)], 1, &result)) return false;
-            out = result.value;
-            return result.table == nullptr;
+            return call(frame, frame.code.calls[static_cast<size_t>(n.left)], 1, &result) && intOf(result, out);
         }
+        case IntNodeOp::Compare:
         case IntNodeOp::Table:
         case IntNodeOp::Outer: return false;
         }
@@ -457,7 +467,7 @@ bool tryRunIntFunction(CobaltScript& engine, const ScriptCallable& function, con
     IntSlot registers[kMaxIntRegisters];
     std::copy(args, args + count, registers);
     IntRun run(engine, storesAllowed);
-    IntSlot result{0, nullptr};
+    IntSlot result{0, false, nullptr};
     // `out` is the caller's fresh value, which a body without a return leaves absent.
     if (run.run(function, *code, registers, code->resultCount, &result) &&
         (code->resultCount == 0 || run.result(result, out))) {

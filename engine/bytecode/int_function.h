@@ -5,8 +5,8 @@
 //     if comparison / return values / end
 // statements, ending in `return values` or in none, where every value is int arithmetic over
 // the parameters, the locals bound so far, int literals, int fields of tables given as
-// arguments and calls of other such functions by name, or a new table {key: value, ...}
-// (whose values may also name functions from outside), e.g.
+// arguments and calls of other such functions by name, a comparison of two such ints, or a
+// new table {key: value, ...} (whose values may also name functions from outside), e.g.
 //     function fib(n)
 //         if n < 2
 //             return n
@@ -35,15 +35,17 @@ namespace cobalt {
 /// Most arguments a call hands to an int run (a function with more takes the call path).
 inline constexpr size_t kMaxIntArguments = 16;
 
-/// A register of an int function: an int, or a table whose fields it reads and sets.
-/// Plain data: a call's register file is set up without a store per register.
+/// A register of an int function: an int, a comparison's truth (`isBool`, 0 or 1), or a
+/// table whose fields it reads and sets. Plain data: a call's register file is set up
+/// without a store per register.
 struct IntSlot {
     int32_t value;
+    bool isBool;
     ScriptTable* table;
 };
 
 /// Runs `function` on the arguments args[0..count) as an int function: true with its result
-/// (an int, a new table, or the absent value for a body without a return) in `out`, which
+/// (an int, a truth, a new table, or the absent value for a body without a return) in `out`, which
 /// must hold the absent value on entry; false (with nothing done) where the call path must
 /// run it. Without `storesAllowed`, a run that would set a
 /// field or make a table gives up.
@@ -61,9 +63,9 @@ bool tryRunIntFunctionOn(CobaltScript& engine, const ScriptCallable& function, s
     for (size_t i = 0; i < count; ++i) {
         const Variable& argument = argumentAt(i);
         if (argument.type == VarType::Int) {
-            slots[i] = IntSlot{*std::get_if<int32_t>(&argument.value), nullptr};
+            slots[i] = IntSlot{*std::get_if<int32_t>(&argument.value), false, nullptr};
         } else if (argument.type == VarType::Table && argument.asTable()) {
-            slots[i] = IntSlot{0, argument.asTable().get()};
+            slots[i] = IntSlot{0, false, argument.asTable().get()};
         } else {
             return false;
         }

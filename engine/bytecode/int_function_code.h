@@ -32,14 +32,14 @@ inline constexpr uint8_t kMaxGiveUps = 3;
 inline constexpr uint64_t kMaxStartingCallDepth = 100000;
 
 // LeafBinary is a Binary whose operands are both a Literal or a Register (n - 1, a * b),
-// worked out without descending into them. Table and Outer make values that are not ints: a
-// new table, whose entries are nodes of any kind, and a name from outside the body, read only
-// as such an entry.
-enum class IntNodeOp : uint8_t { Literal, Register, Negate, Binary, LeafBinary, Call, Field, Table, Outer };
+// worked out without descending into them. Compare, Table and Outer make values that are not
+// ints: a comparison's truth, a new table, whose entries are nodes of any kind, and a name
+// from outside the body, read only as such an entry.
+enum class IntNodeOp : uint8_t { Literal, Register, Negate, Binary, LeafBinary, Compare, Call, Field, Table, Outer };
 
 struct IntNode {
     IntNodeOp op = IntNodeOp::Literal;
-    FastExprNodeKind kind = FastExprNodeKind::Invalid;  // a Binary or LeafBinary node's operator
+    FastExprNodeKind kind = FastExprNodeKind::Invalid;  // a Binary, LeafBinary or Compare node's operator
     int32_t left = -1;  // operand; a Call node's call site; a Field node's key; a Table node's
                         // literal; an Outer node's name
     int32_t right = -1;

@@ -272,10 +272,14 @@ private:
         }
         default: break;
         }
-        if (!isIntOperator(n->kind)) return -1;
+        const bool comparison = n->kind >= FastExprNodeKind::Equal && n->kind <= FastExprNodeKind::GreaterEqual;
+        if (!comparison && !isIntOperator(n->kind)) return -1;
         const int32_t left = expression(line, fast, n->left, depth + 1);
         const int32_t right = left < 0 ? -1 : expression(line, fast, n->right, depth + 1);
         if (right < 0) return -1;
+        // A comparison of two ints gives a truth: a value to return, store or pass on, never an
+        // operand of arithmetic.
+        if (comparison) return addNode({IntNodeOp::Compare, n->kind, left, right, 0});
         const bool leaves = isLeaf(m_code.nodes[static_cast<size_t>(left)]) && isLeaf(m_code.nodes[static_cast<size_t>(right)]);
         return addNode({leaves ? IntNodeOp::LeafBinary : IntNodeOp::Binary, n->kind, left, right, 0});
     }
