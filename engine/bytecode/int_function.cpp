@@ -73,7 +73,10 @@ public:
     {
         if (code.resultCount != wanted) return false;
         const Frame frame{function, code, registers};
-        for (const IntStatement& statement : code.statements) {
+        const IntStatement* const statements = code.statements.data();
+        const size_t count = code.statements.size();
+        for (size_t at = 0; at < count;) {
+            const IntStatement& statement = statements[at++];
             switch (statement.kind) {
             case IntStatementKind::Local:
                 for (uint32_t i = 0; i < statement.count; ++i) {
@@ -95,17 +98,19 @@ public:
                 break;
             }
             case IntStatementKind::GuardedReturn: {
-                int32_t left = 0;
-                int32_t right = 0;
-                if (!operand(frame, statement.guardLeft, left) || !operand(frame, statement.guardRight, right)) {
-                    return false;
-                }
-                ScalarSlot decided{FastScalarValue::Int, left, 0.0};
-                combineIntSlots(statement.guardKind, decided, right);
-                if (decided.intValue != 0) return valuesInto(frame, statement, results);
+                bool holds = false;
+                if (!decide(frame, statement, holds)) return false;
+                if (holds) return valuesInto(frame, statement, results);
                 break;
             }
             case IntStatementKind::Return: return valuesInto(frame, statement, results);
+            case IntStatementKind::Branch: {
+                bool holds = false;
+                if (!decide(frame, statement, holds)) return false;
+                if (!holds) at = statement.jump;
+                break;
+            }
+            case IntStatementKind::Jump: at = statement.jump; break;
             }
         }
         // The end of a body without a return.
@@ -141,6 +146,18 @@ private:
         const IntFunctionCode& code;
         const IntSlot* registers;
     };
+
+    /// A statement's guard, the comparison of two ints.
+    bool decide(const Frame& frame, const IntStatement& statement, bool& holds)
+    {
+        int32_t left = 0;
+        int32_t right = 0;
+        if (!operand(frame, statement.guardLeft, left) || !operand(frame, statement.guardRight, right)) return false;
+        ScalarSlot decided{FastScalarValue::Int, left, 0.0};
+        combineIntSlots(statement.guardKind, decided, right);
+        holds = decided.intValue != 0;
+        return true;
+    }
 
     /// A field store held back: the table entry, and the int it gets.
     struct Write {

@@ -2,11 +2,13 @@
 // Int functions: a function whose body is a list of
 //     local names = values          (or = one call, whose results the names take)
 //     name["field"] = value         (a field the table in a parameter already has)
-//     if comparison / return values / end
-// statements, ending in `return values` or in none, where every value is int arithmetic over
-// the parameters, the locals bound so far, int literals, int fields of tables given as
-// arguments and calls of other such functions by name, a comparison of two such ints, or a
-// new table {key: value, ...} (whose values may also name functions from outside), e.g.
+//     return values
+//     if comparison / elseif comparison / else / end, around any of these but `local`
+// statements, ending in a return on every way through or on none, where every value is int
+// arithmetic over the parameters, the locals bound so far, int literals, int fields of tables
+// given as arguments and calls of other such functions by name, a comparison of two such
+// ints, or a new table {key: value, ...} (whose values may also name functions from
+// outside), e.g.
 //     function fib(n)
 //         if n < 2
 //             return n

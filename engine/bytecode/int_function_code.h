@@ -89,6 +89,8 @@ enum class IntStatementKind : uint8_t {
     GuardedReturn,  // if left guardKind right: return values
     Return,         // return values
     FieldStore,     // registers[target][keys[key]] = values[first], into a field the table has
+    Branch,         // unless left guardKind right: go on at statement `jump`
+    Jump,           // go on at statement `jump`
 };
 
 struct IntStatement {
@@ -99,6 +101,7 @@ struct IntStatement {
     int32_t target = 0;      // first register a local statement sets; a FieldStore's table
     int32_t key = -1;        // FieldStore: the field's name in code.keys
     int32_t spreadCall = -1;  // SpreadLocal: the call site
+    uint32_t jump = 0;        // Branch, Jump: the statement to go on at
     // The values: node indices code.values[first .. first + count). SpreadLocal: the number
     // of names.
     uint32_t first = 0;

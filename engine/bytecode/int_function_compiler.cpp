@@ -1,6 +1,7 @@
 // Int functions (int_function.h): a function's body compiled into int statements over
 // registers, or found not to be an int function's.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,42 +58,115 @@ public:
                 if (m_bound[i].empty() || m_bound[i] == m_bound[j]) return false;
             }
         }
+        bool returns = false;
+        if (!block(lines, first, end, true, returns)) return false;
+        // A body that can end without a return gives the absent value; one that returns on
+        // some paths only is left to the call path.
+        return m_returns == 0 || returns;
+    }
+
+private:
+    /// The statements of lines [first, end): the body's own (`top`), or a branch's, which
+    /// binds no local (its scope would end with it). `returns`: every way through ends in a
+    /// return.
+    bool block(const ParsedLines& lines, size_t first, size_t end, bool top, bool& returns)
+    {
+        returns = false;
         size_t i = first;
         while (i < end) {
             const ParsedScriptLine& line = lines[i];
             if (line.kind == StatementKind::Empty) {
                 ++i;
-            } else if (isLocalStatement(line)) {
-                if (!local(line)) return false;
+                continue;
+            }
+            // What follows a return never runs.
+            if (returns) return false;
+            if (isLocalStatement(line)) {
+                if (!top || !local(line)) return false;
                 ++i;
             } else if (line.kind == StatementKind::If) {
-                // if comparison / return values / end, with nothing else in the block
-                if (line.nextBranch != kNoLine || line.matchingEnd != i + 2 || i + 2 >= end ||
-                    lines[i + 1].kind != StatementKind::Return || !guardedReturn(line, lines[i + 1])) {
-                    return false;
-                }
-                i += 3;
+                size_t next = 0;
+                if (!ifChain(lines, i, end, next, returns)) return false;
+                i = next;
             } else if (isFieldStore(line)) {
                 if (!fieldStore(line)) return false;
                 ++i;
             } else if (line.kind == StatementKind::Return) {
-                // The last statement: what follows it never runs, and a body that can end
-                // without a return gives no value.
-                for (size_t rest = i + 1; rest < end; ++rest) {
-                    if (lines[rest].kind != StatementKind::Empty) return false;
-                }
                 IntStatement statement;
-                return values(line, statement) && add(statement);
+                if (!values(line, statement) || !add(statement)) return false;
+                returns = true;
+                ++i;
             } else {
                 return false;
             }
         }
-        // A body that ends without a return gives the absent value; one that returns on some
-        // paths only is left to the call path.
-        return m_returns == 0;
+        return true;
     }
 
-private:
+    /// The comparison that is a condition's whole expression, into the statement's guard.
+    bool condition(const ParsedScriptLine& line, IntStatement& statement)
+    {
+        const FastExpression* fast = line.exprRanges.size() == 1 ? single(line, 0) : nullptr;
+        const FastExprNode* root = fast ? node(*fast, fast->root) : nullptr;
+        if (!root || root->kind < FastExprNodeKind::Equal || root->kind > FastExprNodeKind::GreaterEqual) return false;
+        statement.guardKind = root->kind;
+        statement.guardLeft = expression(line, *fast, root->left, 1);
+        statement.guardRight = expression(line, *fast, root->right, 1);
+        return statement.guardLeft >= 0 && statement.guardRight >= 0;
+    }
+
+    /// if / elseif / else / end at `at`, each condition a comparison; `next` is the line after
+    /// its end. The commonest form, one branch holding one return (a recursion's base case),
+    /// becomes a single guarded return.
+    bool ifChain(const ParsedLines& lines, size_t at, size_t end, size_t& next, bool& returns)
+    {
+        const ParsedScriptLine& opener = lines[at];
+        const size_t close = opener.matchingEnd;
+        if (close == kNoLine || close <= at || close >= end || lines[close].kind != StatementKind::End) return false;
+        next = close + 1;
+        if (opener.nextBranch == kNoLine && close == at + 2 && lines[at + 1].kind == StatementKind::Return) {
+            IntStatement statement;
+            statement.kind = IntStatementKind::GuardedReturn;
+            returns = false;
+            return condition(opener, statement) && values(lines[at + 1], statement) && add(statement);
+        }
+        std::vector<size_t> exits;  // the jumps to the end, set once it is known
+        bool allReturn = true;
+        bool hasElse = false;
+        for (size_t branch = at; branch != kNoLine;) {
+            const ParsedScriptLine& line = lines[branch];
+            const size_t bodyEnd = line.nextBranch == kNoLine ? close : line.nextBranch;
+            if (hasElse || bodyEnd <= branch || bodyEnd > close || line.matchingEnd != close) return false;
+            size_t test = SIZE_MAX;
+            if (line.kind == StatementKind::Else) {
+                hasElse = true;
+            } else if (line.kind == StatementKind::If || line.kind == StatementKind::ElseIf) {
+                IntStatement statement;
+                statement.kind = IntStatementKind::Branch;
+                if (!condition(line, statement)) return false;
+                test = m_code.statements.size();
+                m_code.statements.push_back(statement);
+            } else {
+                return false;
+            }
+            bool bodyReturns = false;
+            if (!block(lines, branch + 1, bodyEnd, false, bodyReturns)) return false;
+            allReturn = allReturn && bodyReturns;
+            if (line.nextBranch != kNoLine && !bodyReturns) {
+                IntStatement jump;
+                jump.kind = IntStatementKind::Jump;
+                exits.push_back(m_code.statements.size());
+                m_code.statements.push_back(jump);
+            }
+            // A condition that does not hold goes on at the next branch.
+            if (test != SIZE_MAX) m_code.statements[test].jump = static_cast<uint32_t>(m_code.statements.size());
+            branch = line.nextBranch;
+        }
+        for (const size_t exit : exits) m_code.statements[exit].jump = static_cast<uint32_t>(m_code.statements.size());
+        returns = hasElse && allReturn;
+        return true;
+    }
+
     static bool isLocalStatement(const ParsedScriptLine& line)
     {
         return line.kind == StatementKind::Simple && line.scopeModifier == ScopeModifier::Local && line.isAssignment;
@@ -190,19 +264,6 @@ private:
             m_code.values.push_back(value);
         }
         return true;
-    }
-
-    bool guardedReturn(const ParsedScriptLine& guard, const ParsedScriptLine& returned)
-    {
-        const FastExpression* fast = guard.exprRanges.size() == 1 ? single(guard, 0) : nullptr;
-        const FastExprNode* root = fast ? node(*fast, fast->root) : nullptr;
-        if (!root || root->kind < FastExprNodeKind::Equal || root->kind > FastExprNodeKind::GreaterEqual) return false;
-        IntStatement statement;
-        statement.kind = IntStatementKind::GuardedReturn;
-        statement.guardKind = root->kind;
-        statement.guardLeft = expression(guard, *fast, root->left, 1);
-        statement.guardRight = expression(guard, *fast, root->right, 1);
-        return statement.guardLeft >= 0 && statement.guardRight >= 0 && values(returned, statement) && add(statement);
     }
 
     /// local a, b = x, y (as many values as names) or local a, b = f(...) (the call's results).
