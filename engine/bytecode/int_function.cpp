@@ -148,7 +148,7 @@ private:
     };
 
     /// A statement's guard, the comparison of two ints.
-    bool decide(const Frame& frame, const IntStatement& statement, bool& holds)
+    [[gnu::always_inline]] bool decide(const Frame& frame, const IntStatement& statement, bool& holds)
     {
         int32_t left = 0;
         int32_t right = 0;
@@ -294,12 +294,26 @@ private:
         return true;
     }
 
-    /// A node's value where a table may stand (a local, an argument, a result).
-    bool slot(const Frame& frame, int32_t index, IntSlot& out)
+    /// A node's value where a table or a truth may stand (a local, an argument, a result):
+    /// ints inline, the rest through otherSlot().
+    [[gnu::always_inline]] bool slot(const Frame& frame, int32_t index, IntSlot& out)
     {
         const IntNode& n = frame.code.nodes[static_cast<size_t>(index)];
+        if (n.op == IntNodeOp::Register) {
+            out = frame.registers[n.value];
+            return true;
+        }
+        if (n.op == IntNodeOp::Literal || n.op == IntNodeOp::LeafBinary || n.op == IntNodeOp::Binary) {
+            out.isBool = false;
+            out.table = nullptr;
+            return operand(frame, index, out.value);
+        }
+        return otherSlot(frame, n, out);
+    }
+
+    [[gnu::noinline]] bool otherSlot(const Frame& frame, const IntNode& n, IntSlot& out)
+    {
         switch (n.op) {
-        case IntNodeOp::Register: out = frame.registers[n.value]; return true;
         case IntNodeOp::Table: return makeTable(frame, frame.code.tables[static_cast<size_t>(n.left)], out);
         case IntNodeOp::Call: return call(frame, frame.code.calls[static_cast<size_t>(n.left)], 1, &out);
         case IntNodeOp::Compare: {
@@ -310,7 +324,7 @@ private:
             out = IntSlot{decided.intValue, true, nullptr};
             return true;
         }
-        default: out.isBool = false; out.table = nullptr; return operand(frame, index, out.value);
+        default: out.isBool = false; out.table = nullptr; return value(frame, n, out.value);
         }
     }
 
