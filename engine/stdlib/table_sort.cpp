@@ -1,5 +1,5 @@
-// table.sort: a bottom-up merge sort of a private copy of the elements, written back only
-// when the sort succeeds. Script comparison functions may be inconsistent (answering true
+// table.sort: a bottom-up merge sort of a private copy of the elements (of their positions,
+// the elements moved once the order is known), written back only when the sort succeeds. Script comparison functions may be inconsistent (answering true
 // both ways, comparing with NaN) or may change the container while it is being sorted;
 // the merge sort only ever touches positions inside its own copy and performs a bounded
 // number of comparisons whatever they answer, and a failure leaves the container as it was.
@@ -60,67 +60,100 @@ private:
     std::array<Variable, 2> m_arguments;
 };
 
+/// The positions of the elements, sorted by comparing the elements at them; the elements
+/// themselves stay where they are until the order is known (applyOrder), so that only small
+/// positions are moved and the merge needs a buffer of positions, not of values.
+using Order = std::vector<uint32_t>;
+
 template <class Less>
-void insertionSort(std::vector<Variable>& items, size_t low, size_t high, Less& less)
+void insertionSort(std::vector<Variable>& items, Order& order, size_t low, size_t high, Less& less)
 {
     for (size_t i = low + 1; i < high; ++i) {
-        if (!less(items[i], items[i - 1])) continue;
-        Variable moving = std::move(items[i]);
+        if (!less(items[order[i]], items[order[i - 1]])) continue;
+        const uint32_t moving = order[i];
         size_t j = i;
         do {
-            items[j] = std::move(items[j - 1]);
+            order[j] = order[j - 1];
             --j;
-        } while (j > low && less(moving, items[j - 1]));
-        items[j] = std::move(moving);
+        } while (j > low && less(items[moving], items[order[j - 1]]));
+        order[j] = moving;
     }
 }
 
 /// Merges the sorted runs [low, middle) and [middle, high) of `from` into `to`. Ties take
 /// the left run first, so equal elements keep their order.
 template <class Less>
-void mergeRuns(std::vector<Variable>& from, std::vector<Variable>& to, size_t low, size_t middle, size_t high,
+void mergeRuns(std::vector<Variable>& items, const Order& from, Order& to, size_t low, size_t middle, size_t high,
                Less& less)
 {
     // A lone run, or two runs already in order (common for nearly sorted input): moved as
     // they are, without comparing every element.
-    if (middle == high || !less(from[middle], from[middle - 1])) {
-        for (size_t i = low; i < high; ++i) to[i] = std::move(from[i]);
+    if (middle == high || !less(items[from[middle]], items[from[middle - 1]])) {
+        std::copy(from.begin() + static_cast<std::ptrdiff_t>(low), from.begin() + static_cast<std::ptrdiff_t>(high),
+                  to.begin() + static_cast<std::ptrdiff_t>(low));
         return;
     }
     size_t left = low;
     size_t right = middle;
     size_t out = low;
     while (left < middle && right < high) {
-        if (less(from[right], from[left])) {
-            to[out++] = std::move(from[right++]);
+        if (less(items[from[right]], items[from[left]])) {
+            to[out++] = from[right++];
         } else {
-            to[out++] = std::move(from[left++]);
+            to[out++] = from[left++];
         }
     }
-    while (left < middle) to[out++] = std::move(from[left++]);
-    while (right < high) to[out++] = std::move(from[right++]);
+    while (left < middle) to[out++] = from[left++];
+    while (right < high) to[out++] = from[right++];
+}
+
+/// Puts the elements in `order` (items[i] becomes the element that was at order[i]), in
+/// place, one cycle of the permutation at a time.
+void applyOrder(std::vector<Variable>& items, Order& order)
+{
+    constexpr uint32_t kPlaced = UINT32_MAX;
+    for (size_t start = 0; start < items.size(); ++start) {
+        if (order[start] == kPlaced) continue;
+        Variable first = std::move(items[start]);
+        size_t at = start;
+        while (true) {
+            const uint32_t from = order[at];
+            order[at] = kPlaced;
+            if (from == start) {
+                items[at] = std::move(first);
+                break;
+            }
+            items[at] = std::move(items[from]);
+            at = from;
+        }
+    }
 }
 
 template <class Less>
 void mergeSort(std::vector<Variable>& items, Less less)
 {
     const size_t size = items.size();
+    if (size >= UINT32_MAX) fail("table['sort'](table[, comp]) has too many elements");
+    Order order(size);
+    for (size_t i = 0; i < size; ++i) order[i] = static_cast<uint32_t>(i);
     for (size_t low = 0; low < size; low += kInsertionRun) {
-        insertionSort(items, low, std::min(low + kInsertionRun, size), less);
+        insertionSort(items, order, low, std::min(low + kInsertionRun, size), less);
     }
-    if (size <= kInsertionRun) return;
-    std::vector<Variable> buffer(size);
-    std::vector<Variable>* from = &items;
-    std::vector<Variable>* to = &buffer;
-    for (size_t width = kInsertionRun; width < size; width *= 2) {
-        for (size_t low = 0; low < size; low += 2 * width) {
-            const size_t middle = std::min(low + width, size);
-            const size_t high = std::min(low + 2 * width, size);
-            mergeRuns(*from, *to, low, middle, high, less);
+    if (size > kInsertionRun) {
+        Order buffer(size);
+        Order* from = &order;
+        Order* to = &buffer;
+        for (size_t width = kInsertionRun; width < size; width *= 2) {
+            for (size_t low = 0; low < size; low += 2 * width) {
+                const size_t middle = std::min(low + width, size);
+                const size_t high = std::min(low + 2 * width, size);
+                mergeRuns(items, *from, *to, low, middle, high, less);
+            }
+            std::swap(from, to);
         }
-        std::swap(from, to);
+        if (from != &order) order.swap(buffer);
     }
-    if (from != &items) items.swap(buffer);
+    applyOrder(items, order);
 }
 
 /// The natural order over only ints or only strings is a consistent total order whose equal
