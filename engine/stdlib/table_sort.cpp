@@ -1,8 +1,9 @@
 // table.sort: a bottom-up merge sort of a private copy of the elements (of their positions,
-// the elements moved once the order is known), written back only when the sort succeeds. Script comparison functions may be inconsistent (answering true
-// both ways, comparing with NaN) or may change the container while it is being sorted;
-// the merge sort only ever touches positions inside its own copy and performs a bounded
-// number of comparisons whatever they answer, and a failure leaves the container as it was.
+// the elements moved once the order is known), written back only when the sort succeeds.
+// Script comparison functions may be inconsistent (answering true both ways, comparing with
+// NaN) or may change the container while it is being sorted; the merge sort only ever
+// touches positions inside its own copy and performs a bounded number of comparisons
+// whatever they answer, and a failure leaves the container as it was.
 
 #include <algorithm>
 #include <array>
