@@ -406,13 +406,7 @@ bool evaluateBodyScalar(CobaltScript& engine, const ScriptCallable& function, si
     // The pure paths make nothing: a function that would set a field or make a table is left
     // to the value path.
     if (Variable whole; tryRunIntFunctionOn(engine, function, count, argumentAt, false, whole)) {
-        if (whole.type == VarType::Bool) {
-            out = FastScalarValue{FastScalarValue::Bool, 0, 0.0, whole.asBool()};
-            return true;
-        }
-        if (whole.type != VarType::Int) return false;
-        out = FastScalarValue{FastScalarValue::Int, whole.asInt(), 0.0, false};
-        return true;
+        return !whole.isNot() && tryFastScalarFromVariable(whole, out);
     }
     const ParsedLines& lines = function.lines();
     const PureBodyNesting nesting;

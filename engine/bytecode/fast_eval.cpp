@@ -270,14 +270,7 @@ bool FastEvaluator::intFunctionCall(const FastExprNode& n, const FastCallExpress
                                   object->tokenIndex < m_tokenCount &&
                                   m_line.tokens[argument.tokenIndex] == m_line.tokens[object->tokenIndex];
             const Variable* found = isObject ? objectValue : lookUp(argument);
-            if (found == nullptr) return false;
-            if (found->type == VarType::Int) {
-                slots[i] = IntSlot{*std::get_if<int32_t>(&found->value), false, nullptr};
-            } else if (found->type == VarType::Table && found->asTable()) {
-                slots[i] = IntSlot{0, false, found->asTable().get()};
-            } else {
-                return false;
-            }
+            if (found == nullptr || !intSlotOf(*found, slots[i])) return false;
             continue;
         }
         FastScalarValue scalar;
@@ -287,13 +280,7 @@ bool FastEvaluator::intFunctionCall(const FastExprNode& n, const FastCallExpress
     // What the call path does before it runs an int function: the near-token, the depth of
     // the call, the native stack and the stop boundary.
     markNear(n.tokenIndex);
-    struct DepthGuard {
-        uint64_t& depth;
-        explicit DepthGuard(uint64_t& d) : depth(d) { ++depth; }
-        ~DepthGuard() { --depth; }
-        DepthGuard(const DepthGuard&) = delete;
-        DepthGuard& operator=(const DepthGuard&) = delete;
-    } depthGuard(m_engine.calls.callDepth);
+    const CallDepthGuard depth(m_engine.calls);
     m_engine.checkNativeStack();
     m_engine.checkStopBoundary();
     return tryRunIntFunction(m_engine, *function, slots, count, true, out);

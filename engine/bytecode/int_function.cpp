@@ -14,6 +14,24 @@ namespace cobalt {
 
 namespace {
 
+/// `left kind right` for an int operator: false only for a zero divisor, on which the call
+/// path fails.
+[[gnu::always_inline]] inline bool applyOperator(FastExprNodeKind kind, int32_t left, int32_t right, int32_t& out)
+{
+    ScalarSlot slot{FastScalarValue::Int, left, 0.0};
+    if (!combineIntSlots(kind, slot, right)) return false;
+    out = slot.intValue;
+    return true;
+}
+
+/// Whether `left kind right` holds, for a comparison.
+[[gnu::always_inline]] inline bool holds(FastExprNodeKind kind, int32_t left, int32_t right)
+{
+    ScalarSlot decided{FastScalarValue::Int, left, 0.0};
+    combineIntSlots(kind, decided, right);
+    return decided.intValue != 0;
+}
+
 /// The tables a run made, kept alive until it hands one back: a few in place (a run nearly
 /// always makes one table, the record a constructor returns), the rest in a list.
 class MadeTables {
@@ -148,14 +166,12 @@ private:
     };
 
     /// A statement's guard, the comparison of two ints.
-    [[gnu::always_inline]] bool decide(const Frame& frame, const IntStatement& statement, bool& holds)
+    [[gnu::always_inline]] bool decide(const Frame& frame, const IntStatement& statement, bool& truth)
     {
         int32_t left = 0;
         int32_t right = 0;
         if (!operand(frame, statement.guardLeft, left) || !operand(frame, statement.guardRight, right)) return false;
-        ScalarSlot decided{FastScalarValue::Int, left, 0.0};
-        combineIntSlots(statement.guardKind, decided, right);
-        holds = decided.intValue != 0;
+        truth = holds(statement.guardKind, left, right);
         return true;
     }
 
@@ -165,6 +181,7 @@ private:
         int32_t value;
     };
     static constexpr size_t kMaxWrites = 16;
+    static constexpr size_t kInPlaceEntries = 16;
 
     /// A field found in a table: the name is one of the code's keys, known by its address.
     struct FoundField {
@@ -240,44 +257,37 @@ private:
             return false;
         }
         TableRef table = makeTableRef();
-        Variable* entries[kMaxPrototypeEntries];
-        const bool fromPrototype = !literal.slot.empty() || literal.keys.empty();
-        if (fromPrototype) {
-            table->map = literal.prototype;
-            size_t position = 0;
-            for (auto& entry : table->map) entries[position++] = &entry.second;
-            table->version += literal.distinctKeys;
+        table->map = literal.prototype;
+        table->version += literal.distinctKeys;
+        // The entries in their order: a few in place, a long literal's in a list.
+        Variable* inPlace[kInPlaceEntries];
+        std::vector<Variable*> listed;
+        Variable** entries = inPlace;
+        if (table->map.size() > kInPlaceEntries) {
+            listed.resize(table->map.size());
+            entries = listed.data();
         }
+        size_t position = 0;
+        for (auto& entry : table->map) entries[position++] = &entry.second;
         for (size_t i = 0; i < literal.values.size(); ++i) {
+            // Straight into the entry, which holds the absent value (or the value of an earlier
+            // entry of the same name, replaced as insert_or_assign would).
+            Variable& entry = *entries[literal.slot[i]];
             const IntNode& n = frame.code.nodes[static_cast<size_t>(literal.values[i])];
-            if (fromPrototype && n.op != IntNodeOp::Outer) {
-                // Straight into the entry, which holds the absent value (or the value of an
-                // earlier entry of the same name, replaced as insert_or_assign would).
-                IntSlot value;
-                if (!slot(frame, literal.values[i], value)) return false;
-                Variable& entry = *entries[literal.slot[i]];
-                if (value.table != nullptr || value.isBool) {
-                    if (!result(value, entry)) return false;
-                } else if (int32_t* payload = std::get_if<int32_t>(&entry.value)) {
-                    entry.type = VarType::Int;
-                    *payload = value.value;
-                } else {
-                    entry = Variable(value.value);
-                }
-                continue;
-            }
-            Variable element;
             if (n.op == IntNodeOp::Outer) {
                 const Variable* outer = outerValue(frame.function, frame.code.outers[static_cast<size_t>(n.left)]);
-                if (outer != nullptr) element = *outer;
-            } else {
-                IntSlot value;
-                if (!slot(frame, literal.values[i], value) || !result(value, element)) return false;
+                entry = outer != nullptr ? *outer : Variable();
+                continue;
             }
-            if (fromPrototype) {
-                *entries[literal.slot[i]] = std::move(element);
-            } else if (table->map.insert_or_assign(literal.keys[i], std::move(element)).second) {
-                CobaltScript::bumpTableVersion(*table);
+            IntSlot value;
+            if (!slot(frame, literal.values[i], value)) return false;
+            if (value.table != nullptr || value.isBool) {
+                if (!result(value, entry)) return false;
+            } else if (int32_t* payload = std::get_if<int32_t>(&entry.value)) {
+                entry.type = VarType::Int;
+                *payload = value.value;
+            } else {
+                entry = Variable(value.value);
             }
         }
         out = IntSlot{0, false, table.get()};
@@ -319,9 +329,7 @@ private:
         case IntNodeOp::Compare: {
             int32_t right = 0;
             if (!operand(frame, n.left, out.value) || !operand(frame, n.right, right)) return false;
-            ScalarSlot decided{FastScalarValue::Int, out.value, 0.0};
-            combineIntSlots(n.kind, decided, right);
-            out = IntSlot{decided.intValue, true, nullptr};
+            out = IntSlot{holds(n.kind, out.value, right) ? 1 : 0, true, nullptr};
             return true;
         }
         default: out.isBool = false; out.table = nullptr; return value(frame, n, out.value);
@@ -353,15 +361,9 @@ private:
         if (n.op == IntNodeOp::Literal || n.op == IntNodeOp::Register) return leaf(frame, n, out);
         if (n.op == IntNodeOp::LeafBinary) {
             int32_t right = 0;
-            if (!leaf(frame, frame.code.nodes[static_cast<size_t>(n.left)], out) ||
-                !leaf(frame, frame.code.nodes[static_cast<size_t>(n.right)], right)) {
-                return false;
-            }
-            ScalarSlot slot{FastScalarValue::Int, out, 0.0};
-            // Only a zero divisor is refused: the call path fails on it.
-            if (!combineIntSlots(n.kind, slot, right)) return false;
-            out = slot.intValue;
-            return true;
+            return leaf(frame, frame.code.nodes[static_cast<size_t>(n.left)], out) &&
+                   leaf(frame, frame.code.nodes[static_cast<size_t>(n.right)], right) &&
+                   applyOperator(n.kind, out, right, out);
         }
         return value(frame, n, out);
     }
@@ -369,8 +371,8 @@ private:
     bool value(const Frame& frame, const IntNode& n, int32_t& out)
     {
         switch (n.op) {
-        case IntNodeOp::Literal: out = n.value; return true;
-        case IntNodeOp::Register: return intOf(frame.registers[n.value], out);
+        case IntNodeOp::Literal:
+        case IntNodeOp::Register: return leaf(frame, n, out);
         case IntNodeOp::Field:
             return readField(frame.registers[n.value], frame.code.keys[static_cast<size_t>(n.left)], out);
         case IntNodeOp::Negate:
@@ -380,12 +382,8 @@ private:
         case IntNodeOp::Binary:
         case IntNodeOp::LeafBinary: {
             int32_t right = 0;
-            if (!operand(frame, n.left, out) || !operand(frame, n.right, right)) return false;
-            ScalarSlot slot{FastScalarValue::Int, out, 0.0};
-            // Only a zero divisor is refused: the call path fails on it.
-            if (!combineIntSlots(n.kind, slot, right)) return false;
-            out = slot.intValue;
-            return true;
+            return operand(frame, n.left, out) && operand(frame, n.right, right) &&
+                   applyOperator(n.kind, out, right, out);
         }
         case IntNodeOp::Call: {
             IntSlot result;

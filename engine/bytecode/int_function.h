@@ -46,6 +46,20 @@ struct IntSlot {
     ScriptTable* table;
 };
 
+/// The slot an argument value makes: false for a value that is neither an int nor a table.
+inline bool intSlotOf(const Variable& value, IntSlot& out)
+{
+    if (value.type == VarType::Int) {
+        out = IntSlot{*std::get_if<int32_t>(&value.value), false, nullptr};
+        return true;
+    }
+    if (value.type == VarType::Table && value.asTable()) {
+        out = IntSlot{0, false, value.asTable().get()};
+        return true;
+    }
+    return false;
+}
+
 /// Runs `function` on the arguments args[0..count) as an int function: true with its result
 /// (an int, a truth, a new table, or the absent value for a body without a return) in `out`, which
 /// must hold the absent value on entry; false (with nothing done) where the call path must
@@ -63,14 +77,7 @@ bool tryRunIntFunctionOn(CobaltScript& engine, const ScriptCallable& function, s
     if (function.intCodeState == IntCodeState::None || count > kMaxIntArguments) return false;
     IntSlot slots[kMaxIntArguments];
     for (size_t i = 0; i < count; ++i) {
-        const Variable& argument = argumentAt(i);
-        if (argument.type == VarType::Int) {
-            slots[i] = IntSlot{*std::get_if<int32_t>(&argument.value), false, nullptr};
-        } else if (argument.type == VarType::Table && argument.asTable()) {
-            slots[i] = IntSlot{0, false, argument.asTable().get()};
-        } else {
-            return false;
-        }
+        if (!intSlotOf(argumentAt(i), slots[i])) return false;
     }
     return tryRunIntFunction(engine, function, slots, count, storesAllowed, out);
 }

@@ -23,8 +23,6 @@ inline constexpr int kMaxExpressionDepth = 48;
 /// Deepest nesting of calls in one run. Deeper recursions are left to the call path, which
 /// knows how to fail on them; this keeps a run that gives up cheap.
 inline constexpr uint32_t kMaxRunDepth = 5000;
-/// Most entries of a table literal made from a prototype.
-inline constexpr size_t kMaxPrototypeEntries = 32;
 /// Runs that may give up before a function is not tried any more.
 inline constexpr uint8_t kMaxGiveUps = 3;
 /// Call depth beyond which no run starts, so that the call path's own depth limit (far
@@ -77,7 +75,7 @@ struct IntTableLiteral {
     // The table the literal makes with every value absent, built once as a literal builds a
     // table: each new table starts as a copy of it (the same buckets, entries and order, with
     // no name hashed again), and entry i's value goes to the entry at position slot[i] of
-    // its order. Absent (empty `slot`) for a literal with too many entries.
+    // its order.
     TableMap prototype;
     std::vector<uint32_t> slot;
     uint64_t distinctKeys = 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/bytecode/fast_body.h"
+#include "engine/bytecode/fast_evaluator.h"
 #include "engine/bytecode/int_function_code.h"
 
 namespace cobalt {
@@ -108,7 +109,7 @@ private:
     {
         const FastExpression* fast = line.exprRanges.size() == 1 ? single(line, 0) : nullptr;
         const FastExprNode* root = fast ? node(*fast, fast->root) : nullptr;
-        if (!root || root->kind < FastExprNodeKind::Equal || root->kind > FastExprNodeKind::GreaterEqual) return false;
+        if (!root || !isComparison(root->kind)) return false;
         statement.guardKind = root->kind;
         statement.guardLeft = expression(line, *fast, root->left, 1);
         statement.guardRight = expression(line, *fast, root->right, 1);
@@ -333,7 +334,7 @@ private:
         }
         default: break;
         }
-        const bool comparison = n->kind >= FastExprNodeKind::Equal && n->kind <= FastExprNodeKind::GreaterEqual;
+        const bool comparison = isComparison(n->kind);
         if (!comparison && !isIntOperator(n->kind)) return -1;
         const int32_t left = expression(line, fast, n->left, depth + 1);
         const int32_t right = left < 0 ? -1 : expression(line, fast, n->right, depth + 1);
@@ -374,7 +375,6 @@ private:
 
     static void buildPrototype(IntTableLiteral& table)
     {
-        if (table.keys.size() > kMaxPrototypeEntries) return;
         // As a new table's map is made (ScriptTable), then filled by the literal.
         table.prototype.max_load_factor(1.0f);
         for (const std::string& key : table.keys) {

@@ -26,17 +26,6 @@ constexpr size_t kMaxProtectedCallNesting = 10000;
 /// next): files that include each other go a few levels deep, never a thousand.
 constexpr uint64_t kMaxLoadedChunkNesting = 1000;
 
-class CallDepthGuard {
-public:
-    explicit CallDepthGuard(CallState& calls) : m_calls(calls) { ++m_calls.callDepth; }
-    ~CallDepthGuard() { --m_calls.callDepth; }
-    CallDepthGuard(const CallDepthGuard&) = delete;
-    CallDepthGuard& operator=(const CallDepthGuard&) = delete;
-
-private:
-    CallState& m_calls;
-};
-
 /// Everything a script-function call changes, put back on every exit. The caller's position
 /// context comes back too: the callee's statements may be freed with it (a temporary
 /// function, a loaded chunk), and a later failure of the caller's statement must name the

@@ -29,4 +29,16 @@ struct CallState {
     std::chrono::steady_clock::time_point startTime = std::chrono::steady_clock::now();
 };
 
+/// One more call in progress while it lives: what the call path counts against its depth limit.
+class CallDepthGuard {
+public:
+    explicit CallDepthGuard(CallState& calls) : m_calls(calls) { ++m_calls.callDepth; }
+    ~CallDepthGuard() { --m_calls.callDepth; }
+    CallDepthGuard(const CallDepthGuard&) = delete;
+    CallDepthGuard& operator=(const CallDepthGuard&) = delete;
+
+private:
+    CallState& m_calls;
+};
+
 } // namespace cobalt
